@@ -1,0 +1,37 @@
+# Thin wrapper over CMake. The two commands a new checkout needs:
+#   make demo   - build, run the daemon on the example topology, draw the map
+#   make test   - build and run every test
+BUILD ?= build
+JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps configure test demo bench fuzz test-sanitize clean
+
+all: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@scripts/deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+test: all
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: all
+	@scripts/demo
+
+bench: all
+	@scripts/bench
+
+fuzz:
+	@scripts/deps --dev
+	@scripts/fuzz
+
+test-sanitize:
+	@scripts/deps --dev
+	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTQ_SANITIZE=ON"
+
+clean:
+	rm -rf $(BUILD) build-sanitize build-fuzz

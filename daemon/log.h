@@ -1,0 +1,64 @@
+// The message log (tqdaemon.log) and the two trace writers (tq_std.trc,
+// tq_n2o.trc). Every entry opens, writes and closes its file.
+#ifndef TQ_DAEMON_LOG_H
+#define TQ_DAEMON_LOG_H
+
+#include <cstddef>
+
+#define TQ_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+
+// Process-wide debug flag: call sites test it before writing trace lines.
+extern int tqDebug;
+
+// Current indentation depth of the adapter trace, in spaces.
+extern int tqTraceDepth;
+
+// Copies at most `size` bytes of the log directory text (TQ_DRIVE or "C:",
+// then "\usr\ov\log\") into dst. Resolved once per process.
+void getLogDirectory(char *dst, size_t size);
+
+// Message log entry: "MM/DD/YY HH:MM:SS: tqdaemon.exe: <text>". The text is
+// written unchanged; callers format first.
+void MessageLog(const char *text);
+
+// Daemon trace entry: "[<ctime>]\t<format expanded>\n". Returns 0 when the
+// file fails to open.
+int DebugTrace(const char *format, ...) TQ_PRINTF(1, 2);
+
+// Adapter trace entry, indented by tqTraceDepth ("MISSING" after a lost entry).
+void AdapterTrace(const char *format, ...) TQ_PRINTF(1, 2);
+
+// Forgets the resolved log directory and cached paths (tests that change
+// TQ_ROOT or TQ_DRIVE between cases).
+void resetLogPaths();
+
+// Adapter trace convention: entering raises the depth by 3 and writes
+// "%s(%d): enter"; leaving writes "%s(%d): exit" and lowers it again.
+class TraceScope {
+public:
+    TraceScope(const char *name, int line) : name_(name), line_(line)
+    {
+        tqTraceDepth += 3;
+        AdapterTrace("%s(%d): enter", name_, line_);
+    }
+    ~TraceScope()
+    {
+        AdapterTrace("%s(%d): exit", name_, line_);
+        tqTraceDepth -= 3;
+    }
+    TraceScope(const TraceScope &) = delete;
+    TraceScope &operator=(const TraceScope &) = delete;
+    const char *name() const { return name_; }
+
+private:
+    const char *name_;
+    int line_;
+};
+
+#define TQ_TRACE_SCOPE(name) TraceScope tqTraceScope_(name, __LINE__)
+// "%s(%d): OV error: %s" with the platform's error text.
+#define TQ_OV_ERROR() AdapterTrace("%s(%d): OV error: %s", tqTraceScope_.name(), __LINE__, OVwErrorMsg(OVwError()))
+// "%s(%d): %s" with a message of the operation.
+#define TQ_TRACE_MSG(msg) AdapterTrace("%s(%d): %s", tqTraceScope_.name(), __LINE__, msg)
+
+#endif

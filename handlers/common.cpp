@@ -1,0 +1,36 @@
+#include "handlers/common.h"
+
+#include <cstring>
+
+StringFieldQuery::StringFieldQuery(const char *keyField, const char *key)
+{
+    value_.is_list = 0;
+    value_.field_type = OVwStringField;
+    value_.un.string_val = const_cast<char *>(key);
+    value_.list_count = 0;
+    binding_.field_id = OVwDbFieldNameToFieldId(keyField);
+    binding_.field_val = &value_;
+    list_ = OVwDbListObjectsByFieldValue(&binding_);
+}
+
+StringFieldQuery::~StringFieldQuery()
+{
+    if (list_ != nullptr)
+        OVwDbFreeObjectIdList(list_);
+}
+
+const char *ovReason()
+{
+    return OVwErrorMsg(OVwError());
+}
+
+int statusFromText(const char *text)
+{
+    if (text == nullptr)
+        return -1;
+    static const char *const texts[] = {"1", "2", "3", "4"};
+    for (int i = 0; i < 4; ++i)
+        if (std::strcmp(text, texts[i]) == 0)
+            return i + 1;
+    return -1;
+}

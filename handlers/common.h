@@ -1,0 +1,36 @@
+// Helpers the handlers share: field-value lookups by a string key and the
+// endpoint text checks of the arc messages.
+#ifndef TQ_HANDLERS_COMMON_H
+#define TQ_HANDLERS_COMMON_H
+
+#include "platform/ovw.h"
+
+// A field-value lookup: the field binding and its string value, built by
+// the handler and freed by it, and the object-id list the platform returned.
+class StringFieldQuery {
+public:
+    // Looks up the field id of keyField and lists the objects whose value of
+    // that field is the string key. list() is null when the lookup failed.
+    StringFieldQuery(const char *keyField, const char *key);
+    ~StringFieldQuery();
+    StringFieldQuery(const StringFieldQuery &) = delete;
+    StringFieldQuery &operator=(const StringFieldQuery &) = delete;
+
+    OVwFieldId fieldId() const { return binding_.field_id; }
+    const OVwObjectIdList *list() const { return list_; }
+    int count() const { return list_ ? list_->count : 0; }
+    OVwObjectId at(int i) const { return list_->object_ids[i]; }
+
+private:
+    OVwFieldValue value_{};
+    OVwFieldBinding binding_{};
+    OVwObjectIdList *list_ = nullptr;
+};
+
+// Text of the platform's current error, for failure lines.
+const char *ovReason();
+
+// Exact-text translation of "1".."4" to a status number; -1 when unknown.
+int statusFromText(const char *text);
+
+#endif

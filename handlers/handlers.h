@@ -1,0 +1,50 @@
+// Message handlers, one per API sub-type or continuation kind. Each takes the
+// field data after the sub-type byte (or the continuation data after the
+// payload kind byte) and the number of bytes there, and checks every field
+// against that length.
+#ifndef TQ_HANDLERS_HANDLERS_H
+#define TQ_HANDLERS_HANDLERS_H
+
+#include "platform/tqlib.h"
+
+#include <cstdint>
+
+// graphs and content lists (graph.cpp)
+void processGraphMsg(char *data, int length);
+void processContentIDMsg(char *data, int length);
+void processContinueGraphMsg(char *data, int length);
+void processContinueContentIDListMsg(char *data, int length);
+
+// vertices (vertex.cpp)
+void processVertexMsg(char *data, int length);
+
+// arcs (arc.cpp)
+void processArcMsg(char *data, int length);
+
+// statuses (status.cpp)
+void processVertexStatusMsg(char *data, int length);
+void processArcStatusMsg(char *data, int length);
+void applyVertexStatus(int32_t vertexProtocol, const char *vertexName, int32_t statusNumber);
+void markCommonState(const char *uniqueId, const char *stateText);
+
+// common properties (common_properties.cpp)
+void processCommonPropertiesMsg(char *data, int length);
+
+// icons and labels (appearance.cpp)
+void processGraphUpdateMsg(char *data, int length);
+void processChangeIconMsg(char *data, int length);
+void processChangeLabelMsg(char *data, int length);
+
+// content reconciliation (reconcile.cpp)
+struct GraphRef {
+    char graph_name[500];
+    char graph_protocol[50];
+};
+struct ContentIdList;   // defined in handlers/content.h
+void reconcileGraphContents(GraphRef graph);
+void deleteGraphArcs(const char *graphProtocol, const char *graphName);
+void deleteArcsTouchingGraph(const char *parentProtocol, const char *parentName,
+                             const char *memberProtocol, const char *memberName);
+void removeParentName(const char *parentName, const char *vertexName);
+
+#endif

@@ -1,0 +1,8 @@
+// The API dispatcher: picks the handler by sub-type.
+#ifndef TQ_INTAKE_DISPATCH_H
+#define TQ_INTAKE_DISPATCH_H
+
+// data: the API data (the sub-type byte first); length: its byte count.
+int dispatchApiMsg(char *data, int length);
+
+#endif

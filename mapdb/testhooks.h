@@ -1,0 +1,39 @@
+// Test hooks of the embedded map platform. The daemon's own code never uses
+// these; tests, the fault sweep and the tools do.
+#ifndef TQ_MAPDB_TESTHOOKS_H
+#define TQ_MAPDB_TESTHOOKS_H
+
+#include <string>
+#include <vector>
+
+namespace mapdb {
+
+// Make calls of the named operation (e.g. "OVwCreateSubmap") fail with `code`:
+// the next call only, every call, or only the n-th call from now (1-based).
+void failNext(const std::string &operation, int code);
+void failAlways(const std::string &operation, int code);
+void failNth(const std::string &operation, int n, int code);
+void clearFaults();
+
+// Call journal: one line per platform call while enabled, "Operation(arg, ...)"
+// with the key arguments.
+void journalEnable(bool on);
+const std::vector<std::string> &journal();
+void journalClear();
+
+// Posts an event into the open map's events table, as another process would.
+// For OVwEventDeleteSymbols the symbols are deleted first (with their
+// connections), as an operator's deletion does. Returns 0 or -1.
+int postEvent(int code, const std::vector<int> &ids = {});
+
+// The same against a map database file from another process (tools).
+// Returns 0, or -1 with a message in `error`.
+int postEventToFile(const std::string &dbPath, int code, const std::vector<int> &ids, std::string &error);
+
+// Path of the map database OVwInit opens: OVW_MAPDB, else
+// <root>/usr/ov/databases/tqmap.db.
+std::string databasePath();
+
+}  // namespace mapdb
+
+#endif

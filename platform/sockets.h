@@ -1,0 +1,40 @@
+// Host sockets layer: the Windows Sockets calls the daemon makes, mapped onto
+// BSD sockets. WSAStartup and WSACleanup do nothing on POSIX.
+#ifndef TQ_PLATFORM_SOCKETS_H
+#define TQ_PLATFORM_SOCKETS_H
+
+#include <cstdint>
+
+using TqSocket = int;
+constexpr TqSocket TQ_INVALID_SOCKET = -1;
+constexpr int TQ_SOCKET_ERROR = -1;
+
+// The platform's start-up record.
+struct TqWsaData {
+    uint16_t version;
+    uint16_t highVersion;
+};
+
+// 16-byte IPv4 socket address as the endpoint keeps it.
+struct TqSockAddrIn {
+    int16_t family;
+    uint16_t port;       // network byte order
+    uint32_t addr;       // network byte order
+    char zero[8];
+};
+static_assert(sizeof(TqSockAddrIn) == 16, "IPv4 socket address is 16 bytes");
+
+int tqWSAStartup(uint16_t version, TqWsaData *data);
+int tqWSACleanup();
+// type 1: stream, 2: datagram
+TqSocket tqSocket(int family, int type, int protocol);
+int tqBind(TqSocket s, const TqSockAddrIn *addr, int len);
+int tqListen(TqSocket s, int backlog);
+int tqSend(TqSocket s, const char *buf, int len, int flags);
+int tqSendTo(TqSocket s, const char *buf, int len, int flags, const TqSockAddrIn *to, int tolen);
+int tqCloseSocket(TqSocket s);
+uint16_t tqHtons(uint16_t v);
+uint32_t tqHtonl(uint32_t v);
+constexpr int TQ_AF_INET = 2;
+
+#endif

@@ -1,0 +1,57 @@
+// Shared test helpers: a temporary TQ_ROOT, file helpers and running the
+// built programs.
+#ifndef TQ_TESTS_SUPPORT_H
+#define TQ_TESTS_SUPPORT_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tqtest {
+
+// Creates a fresh directory under $TMPDIR, points TQ_ROOT at it for the
+// object's lifetime (restoring the old value after) and removes it at the end.
+class TempRoot {
+public:
+    TempRoot();
+    ~TempRoot();
+    TempRoot(const TempRoot &) = delete;
+    TempRoot &operator=(const TempRoot &) = delete;
+
+    const std::string &path() const { return path_; }
+    // <root>/<rel>
+    std::string file(const std::string &rel) const;
+    // Writes <root>/etc/services with the given text.
+    void writeServices(const std::string &text) const;
+    // Writes <root>/usr/ov/conf/c/oid_to_sym with the given text.
+    void writeOidToSym(const std::string &text) const;
+
+private:
+    std::string path_;
+    std::string oldRoot_;
+    bool hadRoot_ = false;
+};
+
+std::string readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &data);
+bool fileExists(const std::string &path);
+std::vector<std::string> splitLines(const std::string &text);
+
+struct RunResult {
+    int exitCode = -1;     // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs a program (argv[0] a path) with extra environment variables, optional
+// stdin text, and a timeout in seconds (killed and reported as 124 past it).
+RunResult run(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env = {},
+              const std::string &input = "", int timeoutSeconds = 60);
+
+// Paths of the built programs.
+std::string binPath(const std::string &program);
+std::string sourcePath(const std::string &rel);
+
+}  // namespace tqtest
+
+#endif
