@@ -1,0 +1,674 @@
+// The field database: field definitions and typed values on objects.
+//
+// A scalar value sits in int_value (integer, boolean, enumeration) or
+// text_value (string); a list is a JSON array in text_value. The array is
+// written and read here byte for byte, so texts that are not valid UTF-8
+// (device names from the stream) come back unchanged.
+#include "mapdb/internal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace mapdb {
+
+namespace {
+
+bool validType(int type) { return type >= OVwIntegerField && type <= OVwEnumField; }
+
+void jsonString(std::string &out, const char *s)
+{
+    out += '"';
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p != 0; ++p) {
+        switch (*p) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (*p < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", *p);
+                out += buf;
+            } else {
+                out += static_cast<char>(*p);
+            }
+        }
+    }
+    out += '"';
+}
+
+// One element of a stored list.
+struct Elem {
+    bool isNull = false;
+    bool isString = false;
+    std::string text;
+    int64_t number = 0;
+};
+
+class ListParser {
+public:
+    explicit ListParser(const char *s) : p_(s) {}
+
+    bool parse(std::vector<Elem> &out)
+    {
+        ws();
+        if (*p_++ != '[')
+            return false;
+        ws();
+        if (*p_ == ']')
+            return end();
+        for (;;) {
+            Elem e;
+            if (!value(e))
+                return false;
+            out.push_back(std::move(e));
+            ws();
+            if (*p_ == ',') {
+                ++p_;
+                ws();
+                continue;
+            }
+            if (*p_ == ']')
+                return end();
+            return false;
+        }
+    }
+
+private:
+    const char *p_;
+
+    void ws()
+    {
+        while (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')
+            ++p_;
+    }
+    bool end()
+    {
+        ++p_;
+        ws();
+        return *p_ == '\0';
+    }
+    bool word(const char *w)
+    {
+        size_t n = std::strlen(w);
+        if (std::strncmp(p_, w, n) != 0)
+            return false;
+        p_ += n;
+        return true;
+    }
+    static void utf8(std::string &out, unsigned cp)
+    {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    bool hex4(unsigned &cp)
+    {
+        cp = 0;
+        for (int i = 0; i < 4; ++i) {
+            char c = *p_++;
+            cp <<= 4;
+            if (c >= '0' && c <= '9')
+                cp |= static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                cp |= static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                cp |= static_cast<unsigned>(c - 'A' + 10);
+            else
+                return false;
+        }
+        return true;
+    }
+    bool string(std::string &out)
+    {
+        ++p_;  // opening quote
+        for (;;) {
+            char c = *p_++;
+            if (c == '\0')
+                return false;
+            if (c == '"')
+                return true;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            char e = *p_++;
+            switch (e) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                unsigned cp;
+                if (!hex4(cp))
+                    return false;
+                if (cp >= 0xD800 && cp < 0xDC00 && p_[0] == '\\' && p_[1] == 'u') {
+                    p_ += 2;
+                    unsigned lo;
+                    if (!hex4(lo) || lo < 0xDC00 || lo > 0xDFFF)
+                        return false;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+                }
+                utf8(out, cp);
+                break;
+            }
+            default:
+                return false;
+            }
+        }
+    }
+    bool value(Elem &e)
+    {
+        if (*p_ == '"') {
+            e.isString = true;
+            return string(e.text);
+        }
+        if (word("null")) {
+            e.isNull = true;
+            return true;
+        }
+        if (word("true")) {
+            e.number = 1;
+            return true;
+        }
+        if (word("false")) {
+            e.number = 0;
+            return true;
+        }
+        char *endp = nullptr;
+        long long n = std::strtoll(p_, &endp, 10);
+        if (endp == p_)
+            return false;
+        e.number = n;
+        p_ = endp;
+        return true;
+    }
+};
+
+// The JSON text of a list value; false when the value is malformed.
+bool encodeList(const OVwFieldValue &v, std::string &out)
+{
+    if (v.list_count < 0 || (v.list_count > 0 && v.un.list_val == nullptr))
+        return false;
+    out = "[";
+    for (int i = 0; i < v.list_count; ++i) {
+        const OVwFieldValue &e = v.un.list_val[i];
+        if (i > 0)
+            out += ',';
+        // Elements are read by the list's element type.
+        switch (v.field_type) {
+        case OVwStringField:
+            if (e.un.string_val == nullptr)
+                out += "null";
+            else
+                jsonString(out, e.un.string_val);
+            break;
+        case OVwBooleanField: out += e.un.bool_val != 0 ? "true" : "false"; break;
+        default: out += std::to_string(e.un.int_val); break;
+        }
+    }
+    out += ']';
+    return true;
+}
+
+void freeValueContents(OVwFieldValue *v)
+{
+    if (v->is_list) {
+        if (v->un.list_val != nullptr) {
+            for (int i = 0; i < v->list_count; ++i)
+                freeValueContents(&v->un.list_val[i]);
+            std::free(v->un.list_val);
+        }
+    } else if (v->field_type == OVwStringField) {
+        std::free(v->un.string_val);
+    }
+}
+
+// Fills `v` from a stored row; false on a malformed list or out of memory.
+bool decodeValue(int type, bool isList, int64_t intValue, const char *text, OVwFieldValue *v)
+{
+    std::memset(v, 0, sizeof *v);
+    v->field_type = type;
+    if (!isList) {
+        if (type == OVwStringField) {
+            if (text != nullptr && (v->un.string_val = dupString(text)) == nullptr)
+                return false;
+        } else {
+            v->un.int_val = static_cast<int32_t>(intValue);
+        }
+        return true;
+    }
+    v->is_list = 1;
+    std::vector<Elem> elems;
+    if (text == nullptr || !ListParser(text).parse(elems))
+        return false;
+    if (elems.empty())
+        return true;
+    v->un.list_val = static_cast<OVwFieldValue *>(std::calloc(elems.size(), sizeof(OVwFieldValue)));
+    if (v->un.list_val == nullptr)
+        return false;
+    v->list_count = static_cast<int32_t>(elems.size());
+    for (size_t i = 0; i < elems.size(); ++i) {
+        OVwFieldValue &e = v->un.list_val[i];
+        e.field_type = type;
+        if (type == OVwStringField) {
+            if (!elems[i].isNull && (e.un.string_val = dupString(elems[i].text.c_str())) == nullptr)
+                return false;
+        } else {
+            e.un.int_val = static_cast<int32_t>(elems[i].number);
+        }
+    }
+    return true;
+}
+
+OVwFieldValue *newValue(int type, bool isList, int64_t intValue, const char *text)
+{
+    auto *v = static_cast<OVwFieldValue *>(std::malloc(sizeof(OVwFieldValue)));
+    if (v == nullptr)
+        return nullptr;
+    if (!decodeValue(type, isList, intValue, text, v)) {
+        freeValueContents(v);
+        std::free(v);
+        return nullptr;
+    }
+    return v;
+}
+
+// Checks a write of a value of (type, isList) to the field on the object.
+bool checkWrite(Session &s, OVwObjectId object, OVwFieldId field, int type, bool isList)
+{
+    FieldDef def;
+    if (!fieldDef(s, field, def))
+        return fail(OVw_NO_SUCH_FIELD, false);
+    if (def.type != type || def.isList != isList)
+        return fail(OVw_FIELD_TYPE_MISMATCH, false);
+    if (!objectExists(s.db, object))
+        return fail(OVw_NO_SUCH_OBJECT, false);
+    return beginWrite(s);
+}
+
+int storeValue(Session &s, OVwObjectId object, OVwFieldId field, int type, bool isList, int64_t intValue,
+               const char *text)
+{
+    Stmt q(s.db,
+           "INSERT OR REPLACE INTO field_values(object, field, type, is_list, int_value, text_value)"
+           " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    q.bind(1, object).bind(2, field).bind(3, type).bind(4, isList ? 1 : 0);
+    if (type == OVwStringField || isList)
+        q.bindNull(5).bind(6, text);
+    else
+        q.bind(5, intValue).bindNull(6);
+    if (!q.run())
+        return fail(OVw_STORAGE_FAILURE, -1);
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+}  // namespace
+
+bool fieldDef(Session &s, OVwFieldId id, FieldDef &out)
+{
+    auto it = s.fields.find(id);
+    if (it != s.fields.end()) {
+        out = it->second;
+        return true;
+    }
+    Stmt q(s.db, "SELECT type, is_list FROM fields WHERE id = ?1");
+    q.bind(1, id);
+    if (q.step() != SQLITE_ROW)
+        return false;
+    out.type = q.i32(0);
+    out.isList = q.i64(1) != 0;
+    s.fields.emplace(id, out);
+    return true;
+}
+
+void jfmt(std::string &out, const OVwFieldValue *v)
+{
+    if (v == nullptr) {
+        out += "NULL";
+        return;
+    }
+    if (v->is_list) {
+        out += '[';
+        for (int i = 0; i < v->list_count && v->un.list_val != nullptr; ++i) {
+            if (i > 0)
+                out += ", ";
+            OVwFieldValue e = v->un.list_val[i];
+            e.is_list = 0;
+            e.field_type = v->field_type;
+            jfmt(out, &e);
+        }
+        out += ']';
+    } else if (v->field_type == OVwStringField) {
+        jfmt(out, v->un.string_val);
+    } else {
+        out += std::to_string(v->un.int_val);
+    }
+}
+
+}  // namespace mapdb
+
+using namespace mapdb;
+
+extern "C" OVwFieldId OVwDbFieldNameToFieldId(const char *field_name)
+{
+    if (hooked("OVwDbFieldNameToFieldId", field_name))
+        return 0;
+    Session *s = session();
+    if (s == nullptr)
+        return 0;
+    if (field_name == nullptr)
+        return fail(OVw_BAD_ARGUMENT, 0);
+    Stmt q(s->db, "SELECT id FROM fields WHERE name = ?1");
+    q.bind(1, field_name);
+    int rc = q.step();
+    if (rc != SQLITE_ROW)
+        return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_FIELD : OVw_STORAGE_FAILURE, 0);
+    setError(OVw_SUCCESS);
+    return q.i32(0);
+}
+
+extern "C" OVwFieldId OVwDbCreateField(const char *field_name, int field_type, int flags)
+{
+    if (hooked("OVwDbCreateField", field_name, field_type, flags))
+        return 0;
+    Session *s = session();
+    if (s == nullptr)
+        return 0;
+    if (field_name == nullptr || *field_name == '\0' || !validType(field_type))
+        return fail(OVw_BAD_ARGUMENT, 0);
+    if (!beginWrite(*s))
+        return 0;
+    Stmt q(s->db, "INSERT INTO fields(name, type, flags, is_list) VALUES(?1, ?2, ?3, 0)");
+    q.bind(1, field_name).bind(2, field_type).bind(3, flags);
+    int rc = q.step();
+    if (rc != SQLITE_DONE)
+        return fail(rc == SQLITE_CONSTRAINT ? OVw_DUPLICATE_FIELD : OVw_STORAGE_FAILURE, 0);
+    auto id = static_cast<OVwFieldId>(sqlite3_last_insert_rowid(s->db.handle()));
+    s->fields[id] = FieldDef{field_type, false};
+    setError(OVw_SUCCESS);
+    return id;
+}
+
+extern "C" int OVwDbSetFieldStringValue(OVwObjectId object, OVwFieldId field, const char *value)
+{
+    if (hooked("OVwDbSetFieldStringValue", object, field, value))
+        return -1;
+    Session *s = session();
+    if (s == nullptr || !checkWrite(*s, object, field, OVwStringField, false))
+        return -1;
+    return storeValue(*s, object, field, OVwStringField, false, 0, value);
+}
+
+extern "C" int OVwDbSetFieldIntegerValue(OVwObjectId object, OVwFieldId field, int32_t value)
+{
+    if (hooked("OVwDbSetFieldIntegerValue", object, field, value))
+        return -1;
+    Session *s = session();
+    if (s == nullptr || !checkWrite(*s, object, field, OVwIntegerField, false))
+        return -1;
+    return storeValue(*s, object, field, OVwIntegerField, false, value, nullptr);
+}
+
+extern "C" int OVwDbSetFieldBooleanValue(OVwObjectId object, OVwFieldId field, OVwBoolean value)
+{
+    if (hooked("OVwDbSetFieldBooleanValue", object, field, value))
+        return -1;
+    Session *s = session();
+    if (s == nullptr || !checkWrite(*s, object, field, OVwBooleanField, false))
+        return -1;
+    return storeValue(*s, object, field, OVwBooleanField, false, value != 0 ? 1 : 0, nullptr);
+}
+
+extern "C" int OVwDbSetFieldValue(OVwObjectId object, OVwFieldId field, const OVwFieldValue *value)
+{
+    if (hooked("OVwDbSetFieldValue", object, field, value))
+        return -1;
+    Session *s = session();
+    if (s == nullptr)
+        return -1;
+    if (value == nullptr || !validType(value->field_type))
+        return fail(OVw_BAD_ARGUMENT, -1);
+    bool isList = value->is_list != 0;
+    std::string json;
+    if (isList && !encodeList(*value, json))
+        return fail(OVw_BAD_ARGUMENT, -1);
+    if (!checkWrite(*s, object, field, value->field_type, isList))
+        return -1;
+    if (isList)
+        return storeValue(*s, object, field, value->field_type, true, 0, json.c_str());
+    if (value->field_type == OVwStringField)
+        return storeValue(*s, object, field, OVwStringField, false, 0, value->un.string_val);
+    int64_t n = value->field_type == OVwBooleanField ? (value->un.bool_val != 0 ? 1 : 0) : value->un.int_val;
+    return storeValue(*s, object, field, value->field_type, false, n, nullptr);
+}
+
+extern "C" int OVwDbUnsetFieldValue(OVwObjectId object, OVwFieldId field)
+{
+    if (hooked("OVwDbUnsetFieldValue", object, field))
+        return -1;
+    Session *s = session();
+    if (s == nullptr)
+        return -1;
+    FieldDef def;
+    if (!fieldDef(*s, field, def))
+        return fail(OVw_NO_SUCH_FIELD, -1);
+    if (!objectExists(s->db, object))
+        return fail(OVw_NO_SUCH_OBJECT, -1);
+    if (!beginWrite(*s))
+        return -1;
+    Stmt q(s->db, "DELETE FROM field_values WHERE object = ?1 AND field = ?2");
+    q.bind(1, object).bind(2, field);
+    if (!q.run())
+        return fail(OVw_STORAGE_FAILURE, -1);
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+extern "C" OVwFieldValue *OVwDbGetFieldValue(OVwObjectId object, OVwFieldId field)
+{
+    if (hooked("OVwDbGetFieldValue", object, field))
+        return nullptr;
+    Session *s = session();
+    if (s == nullptr)
+        return nullptr;
+    FieldDef def;
+    if (!fieldDef(*s, field, def))
+        return fail(OVw_NO_SUCH_FIELD, static_cast<OVwFieldValue *>(nullptr));
+    Stmt q(s->db, "SELECT type, is_list, int_value, text_value FROM field_values WHERE object = ?1 AND field = ?2");
+    q.bind(1, object).bind(2, field);
+    int rc = q.step();
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE)
+            return fail(OVw_STORAGE_FAILURE, static_cast<OVwFieldValue *>(nullptr));
+        return fail(objectExists(s->db, object) ? OVw_FIELD_VALUE_NOT_SET : OVw_NO_SUCH_OBJECT,
+                    static_cast<OVwFieldValue *>(nullptr));
+    }
+    OVwFieldValue *v = newValue(q.i32(0), q.i64(1) != 0, q.i64(2), q.isNull(3) ? nullptr : q.text(3));
+    if (v == nullptr)
+        return fail(OVw_STORAGE_FAILURE, v);
+    setError(OVw_SUCCESS);
+    return v;
+}
+
+extern "C" void OVwDbFreeFieldValue(OVwFieldValue *value)
+{
+    journaled("OVwDbFreeFieldValue");
+    if (value == nullptr)
+        return;
+    freeValueContents(value);
+    std::free(value);
+}
+
+extern "C" OVwBoolean OVwDbGetFieldBooleanValue(OVwObjectId object, OVwFieldId field)
+{
+    if (hooked("OVwDbGetFieldBooleanValue", object, field))
+        return 0;
+    Session *s = session();
+    if (s == nullptr)
+        return 0;
+    FieldDef def;
+    if (!fieldDef(*s, field, def))
+        return fail(OVw_NO_SUCH_FIELD, 0);
+    if (def.type != OVwBooleanField || def.isList)
+        return fail(OVw_FIELD_TYPE_MISMATCH, 0);
+    Stmt q(s->db, "SELECT int_value FROM field_values WHERE object = ?1 AND field = ?2");
+    q.bind(1, object).bind(2, field);
+    int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        setError(OVw_SUCCESS);
+        return q.i64(0) != 0 ? 1 : 0;
+    }
+    if (rc != SQLITE_DONE)
+        return fail(OVw_STORAGE_FAILURE, 0);
+    // An unset boolean reads as FALSE.
+    return fail(objectExists(s->db, object) ? OVw_SUCCESS : OVw_NO_SUCH_OBJECT, 0);
+}
+
+extern "C" OVwFieldBindList *OVwDbGetFieldValues(OVwObjectId object)
+{
+    if (hooked("OVwDbGetFieldValues", object))
+        return nullptr;
+    Session *s = session();
+    if (s == nullptr)
+        return nullptr;
+    if (!objectExists(s->db, object))
+        return fail(OVw_NO_SUCH_OBJECT, static_cast<OVwFieldBindList *>(nullptr));
+    auto *list = static_cast<OVwFieldBindList *>(std::calloc(1, sizeof(OVwFieldBindList)));
+    if (list == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, list);
+    std::vector<OVwFieldBinding> binds;
+    Stmt q(s->db,
+           "SELECT field, type, is_list, int_value, text_value FROM field_values WHERE object = ?1 ORDER BY field");
+    q.bind(1, object);
+    int rc = SQLITE_DONE;
+    bool ok = true;
+    while (ok && (rc = q.step()) == SQLITE_ROW) {
+        OVwFieldValue *v = newValue(q.i32(1), q.i64(2) != 0, q.i64(3), q.isNull(4) ? nullptr : q.text(4));
+        if (v == nullptr)
+            ok = false;
+        else
+            binds.push_back(OVwFieldBinding{q.i32(0), v});
+    }
+    if (ok && rc == SQLITE_DONE && !binds.empty()) {
+        list->fields = static_cast<OVwFieldBinding *>(std::malloc(binds.size() * sizeof(OVwFieldBinding)));
+        if (list->fields == nullptr) {
+            ok = false;
+        } else {
+            std::memcpy(list->fields, binds.data(), binds.size() * sizeof(OVwFieldBinding));
+            list->count = static_cast<int32_t>(binds.size());
+        }
+    }
+    if (!ok || rc != SQLITE_DONE) {
+        for (OVwFieldBinding &b : binds) {
+            freeValueContents(b.field_val);
+            std::free(b.field_val);
+        }
+        std::free(list->fields);
+        std::free(list);
+        return fail(OVw_STORAGE_FAILURE, static_cast<OVwFieldBindList *>(nullptr));
+    }
+    setError(OVw_SUCCESS);
+    return list;
+}
+
+extern "C" void OVwDbFreeFieldBindList(OVwFieldBindList *list)
+{
+    journaled("OVwDbFreeFieldBindList");
+    if (list == nullptr)
+        return;
+    for (int i = 0; i < list->count && list->fields != nullptr; ++i) {
+        if (list->fields[i].field_val != nullptr) {
+            freeValueContents(list->fields[i].field_val);
+            std::free(list->fields[i].field_val);
+        }
+    }
+    std::free(list->fields);
+    std::free(list);
+}
+
+extern "C" OVwObjectIdList *OVwDbListObjectsByFieldValue(const OVwFieldBinding *binding)
+{
+    if (hooked("OVwDbListObjectsByFieldValue", binding != nullptr ? binding->field_id : 0,
+               binding != nullptr ? binding->field_val : nullptr))
+        return nullptr;
+    Session *s = session();
+    if (s == nullptr)
+        return nullptr;
+    if (binding == nullptr || binding->field_val == nullptr || binding->field_val->is_list)
+        return fail(OVw_BAD_ARGUMENT, static_cast<OVwObjectIdList *>(nullptr));
+    const OVwFieldValue &v = *binding->field_val;
+    FieldDef def;
+    if (!fieldDef(*s, binding->field_id, def))
+        return fail(OVw_NO_SUCH_FIELD, static_cast<OVwObjectIdList *>(nullptr));
+    if (def.type != v.field_type || def.isList)
+        return fail(OVw_FIELD_TYPE_MISMATCH, static_cast<OVwObjectIdList *>(nullptr));
+
+    std::vector<OVwObjectId> ids;
+    int rc = SQLITE_DONE;
+    auto collect = [&](Stmt &q) {
+        while ((rc = q.step()) == SQLITE_ROW)
+            ids.push_back(q.i32(0));
+    };
+    if (v.field_type == OVwStringField && v.un.string_val == nullptr) {
+        Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND text_value IS NULL AND is_list = 0"
+                      " ORDER BY object");
+        q.bind(1, binding->field_id);
+        collect(q);
+    } else if (v.field_type == OVwStringField) {
+        Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND text_value = ?2 AND is_list = 0"
+                      " ORDER BY object");
+        q.bind(1, binding->field_id).bind(2, v.un.string_val);
+        collect(q);
+    } else {
+        int64_t n = v.field_type == OVwBooleanField ? (v.un.bool_val != 0 ? 1 : 0) : v.un.int_val;
+        Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND int_value = ?2 AND is_list = 0"
+                      " ORDER BY object");
+        q.bind(1, binding->field_id).bind(2, n);
+        collect(q);
+    }
+    if (rc != SQLITE_DONE)
+        return fail(OVw_STORAGE_FAILURE, static_cast<OVwObjectIdList *>(nullptr));
+    auto *list = static_cast<OVwObjectIdList *>(std::calloc(1, sizeof(OVwObjectIdList)));
+    if (list == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, list);
+    if (!ids.empty()) {
+        list->object_ids = static_cast<OVwObjectId *>(std::malloc(ids.size() * sizeof(OVwObjectId)));
+        if (list->object_ids == nullptr) {
+            std::free(list);
+            return fail(OVw_OUT_OF_MEMORY, static_cast<OVwObjectIdList *>(nullptr));
+        }
+        std::memcpy(list->object_ids, ids.data(), ids.size() * sizeof(OVwObjectId));
+        list->count = static_cast<int32_t>(ids.size());
+    }
+    setError(OVw_SUCCESS);
+    return list;
+}
+
+extern "C" void OVwDbFreeObjectIdList(OVwObjectIdList *list)
+{
+    journaled("OVwDbFreeObjectIdList");
+    if (list == nullptr)
+        return;
+    std::free(list->object_ids);
+    std::free(list);
+}

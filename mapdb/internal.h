@@ -1,0 +1,254 @@
+// Private declarations of the embedded map platform: the session, the
+// statement cache, the error state and the hook checks shared by the sources
+// of mapdb/.
+#ifndef TQ_MAPDB_INTERNAL_H
+#define TQ_MAPDB_INTERNAL_H
+
+#include "platform/ovw.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace mapdb {
+
+// ---- error state ------------------------------------------------------------
+
+extern int g_error;
+
+inline void setError(int code) { g_error = code; }
+
+// Sets the error and returns the given failure value (for one-line returns).
+template <typename T>
+inline T fail(int code, T value)
+{
+    g_error = code;
+    return value;
+}
+
+// ---- database connection with a statement cache -----------------------------
+
+// One SQLite connection. Statements are prepared once and kept: the cache is
+// keyed by the address of the SQL text, so every call site passes a string
+// literal.
+class Db {
+public:
+    Db() = default;
+    ~Db();
+    Db(const Db &) = delete;
+    Db &operator=(const Db &) = delete;
+
+    // Opens the file (create: allowed to create it) and applies the pragmas.
+    bool open(const std::string &path, bool create, std::string &err);
+    void close();
+    sqlite3 *handle() const { return db_; }
+    sqlite3_stmt *prepare(const char *sql);
+    bool exec(const char *sql);             // runs a statement that returns no rows
+    const char *lastError() const;
+
+    // Write transaction: begin() opens one when none is open.
+    bool begin();
+    bool commit();
+    void rollback();
+    bool inTransaction() const { return inTxn_; }
+
+private:
+    sqlite3 *db_ = nullptr;
+    std::unordered_map<const char *, sqlite3_stmt *> cache_;
+    bool inTxn_ = false;
+};
+
+// A cached statement in use: bound on construction site, reset on scope exit.
+class Stmt {
+public:
+    Stmt(Db &db, const char *sql) : s_(db.prepare(sql)) {}
+    ~Stmt()
+    {
+        if (s_ != nullptr) {
+            sqlite3_reset(s_);
+            sqlite3_clear_bindings(s_);
+        }
+    }
+    Stmt(const Stmt &) = delete;
+    Stmt &operator=(const Stmt &) = delete;
+
+    bool ok() const { return s_ != nullptr; }
+    Stmt &bind(int i, int64_t v)
+    {
+        sqlite3_bind_int64(s_, i, v);
+        return *this;
+    }
+    Stmt &bind(int i, const char *v)
+    {
+        if (v == nullptr)
+            sqlite3_bind_null(s_, i);
+        else
+            sqlite3_bind_text(s_, i, v, -1, SQLITE_TRANSIENT);
+        return *this;
+    }
+    Stmt &bind(int i, const std::string &v)
+    {
+        sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Stmt &bindNull(int i)
+    {
+        sqlite3_bind_null(s_, i);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step() { return s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR; }
+    // Runs a statement that returns no rows; true on success.
+    bool run() { return step() == SQLITE_DONE; }
+    int64_t i64(int col) const { return sqlite3_column_int64(s_, col); }
+    int32_t i32(int col) const { return static_cast<int32_t>(sqlite3_column_int64(s_, col)); }
+    bool isNull(int col) const { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
+    const char *text(int col) const
+    {
+        return reinterpret_cast<const char *>(sqlite3_column_text(s_, col));
+    }
+    // A malloc'd copy of a text column, null for SQL NULL.
+    char *dupText(int col) const;
+
+private:
+    sqlite3_stmt *s_;
+};
+
+// A savepoint around one multi-statement write: rolled back unless release()
+// is called, so a call either changes the map entirely or not at all.
+class WriteScope {
+public:
+    explicit WriteScope(Db &db);
+    ~WriteScope();
+    WriteScope(const WriteScope &) = delete;
+    WriteScope &operator=(const WriteScope &) = delete;
+    bool ok() const { return ok_; }
+    bool release();
+
+private:
+    Db &db_;
+    bool ok_ = false;
+    bool done_ = false;
+};
+
+// ---- the session ---------------------------------------------------------------
+
+struct FieldDef {
+    int type = 0;
+    bool isList = false;
+};
+
+struct Callback {
+    OVwCallbackProc proc = nullptr;
+    void *userData = nullptr;
+};
+
+struct Session {
+    Db db;
+    std::string mapName;
+    OVwSubmapId rootSubmap = 0;
+    bool mapOpen = false;
+    std::map<int, Callback> callbacks;
+    std::unordered_map<int, FieldDef> fields;   // known field definitions by id
+};
+
+extern Session *g_session;
+
+// The open session, or null with OVw_NOT_CONNECTED.
+Session *session();
+// The open session for a call that takes the map record: null with
+// OVw_NOT_CONNECTED, or with OVw_NO_MAP_OPEN for a null record or a closed map.
+Session *mapSession(const OVwMapInfo *map);
+// Opens the write transaction of this loop turn when none is open; false
+// (with OVw_STORAGE_FAILURE) when it cannot be opened.
+bool beginWrite(Session &s);
+// Sets OVw_STORAGE_FAILURE.
+void storageFailure();
+
+// Creates the schema and seeds a new database. Returns false on failure.
+bool ensureSchema(Db &db, std::string &err);
+
+// Existence checks (indexed look-ups).
+bool objectExists(Db &db, OVwObjectId id);
+bool symbolExists(Db &db, OVwSymbolId id);
+bool submapExists(Db &db, OVwSubmapId id);
+// The field's definition, from the cache or the database; false when unknown.
+bool fieldDef(Session &s, OVwFieldId id, FieldDef &out);
+
+// A deleted symbol, as reported in a symbol-deletion event.
+struct DeletedSymbol {
+    OVwSymbolId symbol;
+    OVwSubmapId submap;
+    OVwObjectId object;
+    int variety;
+    int statusSource;
+};
+
+// Deletes the symbols with the given ids and every connection that ends at
+// one of them (repeatedly). Appends what was deleted. Needs a transaction.
+bool deleteSymbolsCascade(Db &db, const std::vector<OVwSymbolId> &ids, std::vector<DeletedSymbol> *deleted);
+// Deletes an object with its values, symbols and the submaps it parents.
+bool deleteObjectCascade(Db &db, OVwObjectId id);
+
+// Posts an event on a connection (inside a transaction opened by the caller).
+bool postEventOn(Db &db, int code, const std::vector<int> &ids, std::string &err);
+
+// Builds a symbol record list from a query that selects
+// id, submap, object, status_source, variety, flags, status, symbol_type, label, conn_a, conn_z.
+OVwSymbolList *collectSymbols(Stmt &q);
+void freeSymbolRecords(OVwSymbolInfo *recs, int count);
+
+// ---- hooks ------------------------------------------------------------------------
+
+extern bool g_hooksActive;   // any fault armed or the journal on
+extern bool g_journalOn;
+
+void journalAdd(const char *op, std::string args);
+// True when an armed fault fires for this call of the operation (error set).
+bool faultFires(const char *op);
+
+inline void jfmt(std::string &out, int v) { out += std::to_string(v); }
+inline void jfmt(std::string &out, long v) { out += std::to_string(v); }
+inline void jfmt(std::string &out, long long v) { out += std::to_string(v); }
+void jfmt(std::string &out, const char *s);
+void jfmt(std::string &out, const OVwFieldValue *v);
+
+template <typename... A>
+std::string jargs(const A &...a)
+{
+    std::string s;
+    int n = 0;
+    ((s += (n++ != 0 ? ", " : ""), jfmt(s, a)), ...);
+    (void)n;
+    return s;
+}
+
+// Called first by every platform call: journals the call and tells whether an
+// injected fault makes it fail. Cheap while no hook is active.
+template <typename... A>
+inline bool hooked(const char *op, const A &...a)
+{
+    if (!g_hooksActive)
+        return false;
+    if (g_journalOn)
+        journalAdd(op, jargs(a...));
+    return faultFires(op);
+}
+
+// Release calls are journaled but never fail.
+inline void journaled(const char *op)
+{
+    if (g_hooksActive && g_journalOn)
+        journalAdd(op, std::string());
+}
+
+// malloc'd copy of a text (null stays null).
+char *dupString(const char *s);
+
+}  // namespace mapdb
+
+#endif

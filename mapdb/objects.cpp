@@ -1,0 +1,176 @@
+// Map objects: selection names, object information and deletion.
+#include "mapdb/internal.h"
+
+#include <cstdlib>
+
+namespace mapdb {
+
+bool deleteObjectCascade(Db &db, OVwObjectId id)
+{
+    // The object's own symbols, then the submaps it parents with every symbol
+    // on them; connections ending at any of these go too.
+    std::vector<OVwSymbolId> doomed;
+    {
+        Stmt q(db, "SELECT id FROM symbols WHERE object = ?1");
+        q.bind(1, id);
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW)
+            doomed.push_back(q.i32(0));
+        if (rc != SQLITE_DONE)
+            return false;
+    }
+    std::vector<OVwSubmapId> submaps;
+    {
+        Stmt q(db, "SELECT id FROM submaps WHERE parent_object = ?1");
+        q.bind(1, id);
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW)
+            submaps.push_back(q.i32(0));
+        if (rc != SQLITE_DONE)
+            return false;
+    }
+    for (OVwSubmapId sm : submaps) {
+        Stmt q(db, "SELECT id FROM symbols WHERE submap = ?1");
+        q.bind(1, sm);
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW)
+            doomed.push_back(q.i32(0));
+        if (rc != SQLITE_DONE)
+            return false;
+    }
+    if (!deleteSymbolsCascade(db, doomed, nullptr))
+        return false;
+    for (OVwSubmapId sm : submaps) {
+        Stmt q(db, "DELETE FROM submaps WHERE id = ?1");
+        q.bind(1, sm);
+        if (!q.run())
+            return false;
+    }
+    {
+        Stmt q(db, "DELETE FROM field_values WHERE object = ?1");
+        q.bind(1, id);
+        if (!q.run())
+            return false;
+    }
+    Stmt q(db, "DELETE FROM objects WHERE id = ?1");
+    q.bind(1, id);
+    return q.run();
+}
+
+}  // namespace mapdb
+
+using namespace mapdb;
+
+extern "C" OVwObjectId OVwDbSelectionNameToObjectId(const char *selection_name)
+{
+    if (hooked("OVwDbSelectionNameToObjectId", selection_name))
+        return 0;
+    Session *s = session();
+    if (s == nullptr)
+        return 0;
+    if (selection_name == nullptr)
+        return fail(OVw_BAD_ARGUMENT, 0);
+    Stmt q(s->db, "SELECT id FROM objects WHERE selection_name = ?1");
+    q.bind(1, selection_name);
+    int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        setError(OVw_SUCCESS);
+        return q.i32(0);
+    }
+    return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, 0);
+}
+
+extern "C" OVwObjectId OVwDbCreateObjectBySelectionName(const char *selection_name)
+{
+    if (hooked("OVwDbCreateObjectBySelectionName", selection_name))
+        return 0;
+    Session *s = session();
+    if (s == nullptr)
+        return 0;
+    if (selection_name == nullptr || *selection_name == '\0')
+        return fail(OVw_BAD_ARGUMENT, 0);
+    if (!beginWrite(*s))
+        return 0;
+    Stmt q(s->db, "INSERT INTO objects(selection_name) VALUES(?1)");
+    q.bind(1, selection_name);
+    int rc = q.step();
+    if (rc == SQLITE_DONE) {
+        setError(OVw_SUCCESS);
+        return static_cast<OVwObjectId>(sqlite3_last_insert_rowid(s->db.handle()));
+    }
+    return fail(rc == SQLITE_CONSTRAINT ? OVw_DUPLICATE_SELECTION_NAME : OVw_STORAGE_FAILURE, 0);
+}
+
+extern "C" char *OVwDbObjectIdToSelectionName(OVwObjectId object)
+{
+    if (hooked("OVwDbObjectIdToSelectionName", object))
+        return nullptr;
+    Session *s = session();
+    if (s == nullptr)
+        return nullptr;
+    Stmt q(s->db, "SELECT selection_name FROM objects WHERE id = ?1");
+    q.bind(1, object);
+    int rc = q.step();
+    if (rc != SQLITE_ROW)
+        return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, static_cast<char *>(nullptr));
+    char *name = dupString(q.isNull(0) ? "" : q.text(0));
+    if (name == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, name);
+    setError(OVw_SUCCESS);
+    return name;
+}
+
+extern "C" int OVwDbDeleteObject(OVwObjectId object)
+{
+    if (hooked("OVwDbDeleteObject", object))
+        return -1;
+    Session *s = session();
+    if (s == nullptr)
+        return -1;
+    if (!objectExists(s->db, object))
+        return fail(OVw_NO_SUCH_OBJECT, -1);
+    if (!beginWrite(*s))
+        return -1;
+    WriteScope w(s->db);
+    if (!w.ok() || !deleteObjectCascade(s->db, object) || !w.release())
+        return fail(OVw_STORAGE_FAILURE, -1);
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+extern "C" OVwObjectInfo *OVwGetObjectInfo(OVwMapInfo *map, OVwObjectId object)
+{
+    if (hooked("OVwGetObjectInfo", object))
+        return nullptr;
+    Session *s = mapSession(map);
+    if (s == nullptr)
+        return nullptr;
+    Stmt q(s->db,
+           "SELECT o.selection_name,"
+           " (SELECT id FROM submaps WHERE parent_object = o.id ORDER BY id LIMIT 1),"
+           " (SELECT count(*) FROM symbols WHERE object = o.id)"
+           " FROM objects o WHERE o.id = ?1");
+    q.bind(1, object);
+    int rc = q.step();
+    if (rc != SQLITE_ROW)
+        return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE,
+                    static_cast<OVwObjectInfo *>(nullptr));
+    auto *info = static_cast<OVwObjectInfo *>(std::calloc(1, sizeof(OVwObjectInfo)));
+    if (info == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, info);
+    info->object_id = object;
+    info->selection_name = q.dupText(0);
+    info->child_submap_id = q.isNull(1) ? 0 : q.i32(1);
+    info->num_symbols = q.i32(2);
+    setError(OVw_SUCCESS);
+    return info;
+}
+
+extern "C" void OVwFreeObjectInfo(OVwObjectInfo *info)
+{
+    journaled("OVwFreeObjectInfo");
+    if (info == nullptr)
+        return;
+    std::free(info->selection_name);
+    std::free(info);
+}

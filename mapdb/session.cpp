@@ -1,0 +1,516 @@
+// The session of the embedded map platform: connection to the map database,
+// schema, transactions, the error state and the map-level calls.
+#include "mapdb/internal.h"
+#include "mapdb/testhooks.h"
+
+#include "platform/hostpath.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace mapdb {
+
+int g_error = 0;
+Session *g_session = nullptr;
+
+// ---- Db ------------------------------------------------------------------------
+
+Db::~Db() { close(); }
+
+bool Db::open(const std::string &path, bool create, std::string &err)
+{
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (create)
+        flags |= SQLITE_OPEN_CREATE;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        err = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open the map database";
+        close();
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    // WAL lets other programs read the map while the daemon writes; it does
+    // not apply to an in-memory database, which keeps its own journal mode.
+    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
+        err = lastError();
+        close();
+        return false;
+    }
+    return true;
+}
+
+void Db::close()
+{
+    for (auto &kv : cache_)
+        sqlite3_finalize(kv.second);
+    cache_.clear();
+    if (db_ != nullptr) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+    }
+    inTxn_ = false;
+}
+
+sqlite3_stmt *Db::prepare(const char *sql)
+{
+    auto it = cache_.find(sql);
+    if (it != cache_.end())
+        return it->second;
+    sqlite3_stmt *st = nullptr;
+    if (db_ == nullptr || sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK)
+        return nullptr;
+    cache_.emplace(sql, st);
+    return st;
+}
+
+bool Db::exec(const char *sql)
+{
+    Stmt q(*this, sql);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+    }
+    return rc == SQLITE_DONE;
+}
+
+const char *Db::lastError() const
+{
+    return db_ != nullptr ? sqlite3_errmsg(db_) : "no database";
+}
+
+bool Db::begin()
+{
+    if (inTxn_)
+        return true;
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    inTxn_ = true;
+    return true;
+}
+
+bool Db::commit()
+{
+    if (!inTxn_)
+        return true;
+    if (exec("COMMIT")) {
+        inTxn_ = false;
+        return true;
+    }
+    rollback();
+    return false;
+}
+
+void Db::rollback()
+{
+    if (!inTxn_)
+        return;
+    if (sqlite3_get_autocommit(db_) == 0)
+        exec("ROLLBACK");
+    inTxn_ = false;
+}
+
+char *Stmt::dupText(int col) const
+{
+    if (isNull(col))
+        return nullptr;
+    return dupString(text(col));
+}
+
+WriteScope::WriteScope(Db &db) : db_(db)
+{
+    ok_ = db_.exec("SAVEPOINT op");
+}
+
+WriteScope::~WriteScope()
+{
+    if (ok_ && !done_) {
+        db_.exec("ROLLBACK TO op");
+        db_.exec("RELEASE op");
+    }
+}
+
+bool WriteScope::release()
+{
+    done_ = true;
+    return db_.exec("RELEASE op");
+}
+
+// ---- schema --------------------------------------------------------------------
+
+static const char *const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS map(name TEXT, root_submap INTEGER, is_open INTEGER)",
+    "CREATE TABLE IF NOT EXISTS fields(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT UNIQUE,"
+    " type INTEGER, flags INTEGER, is_list INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS objects(id INTEGER PRIMARY KEY AUTOINCREMENT, selection_name TEXT UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS field_values(object INTEGER, field INTEGER, type INTEGER, is_list INTEGER,"
+    " int_value INTEGER, text_value TEXT, PRIMARY KEY(object, field))",
+    "CREATE TABLE IF NOT EXISTS submaps(id INTEGER PRIMARY KEY AUTOINCREMENT, parent_object INTEGER,"
+    " type INTEGER, name TEXT, layout INTEGER, background TEXT)",
+    "CREATE TABLE IF NOT EXISTS symbols(id INTEGER PRIMARY KEY AUTOINCREMENT, submap INTEGER, object INTEGER,"
+    " variety INTEGER, symbol_type TEXT, label TEXT, status INTEGER, status_source INTEGER, flags INTEGER,"
+    " conn_a INTEGER, conn_z INTEGER, pos_x INTEGER, pos_y INTEGER)",
+    "CREATE TABLE IF NOT EXISTS events(id INTEGER PRIMARY KEY AUTOINCREMENT, code INTEGER, data TEXT)",
+    "CREATE INDEX IF NOT EXISTS field_values_by_value ON field_values(field, text_value)",
+    "CREATE INDEX IF NOT EXISTS symbols_by_object ON symbols(object)",
+    "CREATE INDEX IF NOT EXISTS symbols_by_submap ON symbols(submap)",
+    // Only connections have ends: icon symbols stay out of these two.
+    "CREATE INDEX IF NOT EXISTS symbols_by_conn_a ON symbols(conn_a) WHERE variety = 2",
+    "CREATE INDEX IF NOT EXISTS symbols_by_conn_z ON symbols(conn_z) WHERE variety = 2",
+    "CREATE INDEX IF NOT EXISTS submaps_by_parent ON submaps(parent_object)",
+};
+
+struct SeedField {
+    const char *name;
+    int type;
+    int flags;
+    int isList;
+};
+
+// The field registry of a new map (isGraph and isVertex are created by the
+// daemon itself).
+static const SeedField kSeedFields[] = {
+    {"UniqueName", OVwStringField, OVwFieldLocate | OVwFieldGeneral, 0},
+    {"MoidString", OVwStringField, OVwFieldLocate | OVwFieldGeneral, 0},
+    {"TQObjectName", OVwStringField, OVwFieldLocate | OVwFieldGeneral, 0},
+    {"ParentNameList", OVwStringField, OVwFieldGeneral, 1},
+    {"SanArcIndex", OVwIntegerField, OVwFieldGeneral, 0},
+    {"isSanCommon", OVwBooleanField, OVwFieldCapability, 0},
+    {"isLaunchable", OVwBooleanField, OVwFieldCapability, 0},
+    {"isEDFI", OVwBooleanField, OVwFieldCapability, 0},
+    {"isNode", OVwBooleanField, OVwFieldCapability, 0},
+    {"State", OVwStringField, OVwFieldGeneral, 0},
+    {"Name", OVwStringField, OVwFieldGeneral, 0},
+    {"Type", OVwStringField, OVwFieldGeneral, 0},
+    {"DeviceCapacity", OVwStringField, OVwFieldGeneral, 0},
+    {"Serial", OVwStringField, OVwFieldGeneral, 0},
+    {"VendorName", OVwStringField, OVwFieldGeneral, 0},
+    {"Management URL", OVwStringField, OVwFieldGeneral, 0},
+    {"URLFlag", OVwStringField, OVwFieldGeneral, 0},
+};
+
+bool ensureSchema(Db &db, std::string &err)
+{
+    // Plain statements here: they run once per session and need not stay cached.
+    auto run = [&](const char *sql) {
+        char *msg = nullptr;
+        if (sqlite3_exec(db.handle(), sql, nullptr, nullptr, &msg) != SQLITE_OK) {
+            err = msg != nullptr ? msg : "schema failure";
+            sqlite3_free(msg);
+            return false;
+        }
+        return true;
+    };
+    if (!run("BEGIN IMMEDIATE"))
+        return false;
+    for (const char *sql : kSchema) {
+        if (!run(sql)) {
+            run("ROLLBACK");
+            return false;
+        }
+    }
+    bool seeded = false;
+    {
+        Stmt q(db, "SELECT count(*) FROM map");
+        seeded = q.step() == SQLITE_ROW && q.i64(0) > 0;
+    }
+    if (!seeded) {
+        bool ok = run("INSERT INTO submaps(parent_object, type, name, layout, background)"
+                      " VALUES(0, 1, 'Root', 0, NULL)") &&
+                  run("INSERT INTO map(name, root_submap, is_open) VALUES('default', last_insert_rowid(), 1)");
+        for (const SeedField &f : kSeedFields) {
+            if (!ok)
+                break;
+            Stmt q(db, "INSERT OR IGNORE INTO fields(name, type, flags, is_list) VALUES(?1, ?2, ?3, ?4)");
+            q.bind(1, f.name).bind(2, f.type).bind(3, f.flags).bind(4, f.isList);
+            ok = q.run();
+        }
+        if (!ok) {
+            err = db.lastError();
+            run("ROLLBACK");
+            return false;
+        }
+    }
+    return run("COMMIT");
+}
+
+static bool loadMap(Session &s)
+{
+    Stmt q(s.db, "SELECT name, root_submap, is_open FROM map LIMIT 1");
+    if (q.step() != SQLITE_ROW)
+        return false;
+    s.mapName = q.isNull(0) ? "" : q.text(0);
+    s.rootSubmap = q.i32(1);
+    s.mapOpen = q.i64(2) != 0;
+    return true;
+}
+
+// ---- shared helpers ---------------------------------------------------------------
+
+char *dupString(const char *s)
+{
+    if (s == nullptr)
+        return nullptr;
+    size_t n = std::strlen(s) + 1;
+    char *p = static_cast<char *>(std::malloc(n));
+    if (p != nullptr)
+        std::memcpy(p, s, n);
+    return p;
+}
+
+Session *session()
+{
+    if (g_session == nullptr)
+        setError(OVw_NOT_CONNECTED);
+    return g_session;
+}
+
+Session *mapSession(const OVwMapInfo *map)
+{
+    Session *s = session();
+    if (s == nullptr)
+        return nullptr;
+    // The record is never read: it may be one the caller already released.
+    if (map == nullptr || !s->mapOpen) {
+        setError(OVw_NO_MAP_OPEN);
+        return nullptr;
+    }
+    return s;
+}
+
+bool beginWrite(Session &s)
+{
+    if (s.db.begin())
+        return true;
+    setError(OVw_STORAGE_FAILURE);
+    return false;
+}
+
+void storageFailure() { setError(OVw_STORAGE_FAILURE); }
+
+bool objectExists(Db &db, OVwObjectId id)
+{
+    Stmt q(db, "SELECT 1 FROM objects WHERE id = ?1");
+    q.bind(1, id);
+    return q.step() == SQLITE_ROW;
+}
+
+bool symbolExists(Db &db, OVwSymbolId id)
+{
+    Stmt q(db, "SELECT 1 FROM symbols WHERE id = ?1");
+    q.bind(1, id);
+    return q.step() == SQLITE_ROW;
+}
+
+bool submapExists(Db &db, OVwSubmapId id)
+{
+    Stmt q(db, "SELECT 1 FROM submaps WHERE id = ?1");
+    q.bind(1, id);
+    return q.step() == SQLITE_ROW;
+}
+
+// Commits what the process wrote when it ends normally (std::exit).
+static void commitAtExit()
+{
+    if (g_session != nullptr) {
+        g_session->db.commit();
+        delete g_session;
+        g_session = nullptr;
+    }
+}
+
+std::string databasePath()
+{
+    const char *env = std::getenv("OVW_MAPDB");
+    if (env != nullptr && *env != '\0') {
+        if (std::strcmp(env, ":memory:") == 0)
+            return env;
+        return hostPath(env);
+    }
+    return hostPath("\\usr\\ov\\databases\\tqmap.db");
+}
+
+}  // namespace mapdb
+
+using namespace mapdb;
+
+// ---- errors ------------------------------------------------------------------------
+
+extern "C" int OVwError(void) { return g_error; }
+
+extern "C" const char *OVwErrorMsg(int code)
+{
+    switch (code) {
+    case OVw_SUCCESS: return "no error";
+    case OVw_NOT_CONNECTED: return "not connected to the map platform";
+    case OVw_NO_MAP_OPEN: return "no map is open";
+    case OVw_BAD_ARGUMENT: return "bad argument";
+    case OVw_STORAGE_FAILURE: return "map database storage failure";
+    case OVw_OUT_OF_MEMORY: return "out of memory";
+    case OVw_EVENT_CHANNEL_FAILURE: return "event channel failure";
+    case OVw_NO_SUCH_OBJECT: return "no such object";
+    case OVw_DUPLICATE_SELECTION_NAME: return "duplicate selection name";
+    case OVw_NO_SUCH_FIELD: return "no such field";
+    case OVw_NO_SUCH_SYMBOL: return "no such symbol";
+    case OVw_NO_SUCH_SUBMAP: return "no such submap";
+    case OVw_FIELD_TYPE_MISMATCH: return "field type mismatch";
+    case OVw_DUPLICATE_FIELD: return "duplicate field name";
+    case OVw_FIELD_VALUE_NOT_SET: return "field value not set";
+    case OVw_NO_SUCH_CALLBACK: return "no such callback";
+    default: return "unknown map platform error";
+    }
+}
+
+// ---- connection ----------------------------------------------------------------------
+
+extern "C" int OVwInit(void)
+{
+    if (hooked("OVwInit"))
+        return -1;
+    if (g_session != nullptr) {
+        setError(OVw_SUCCESS);
+        return 0;
+    }
+    static bool atexitRegistered = false;
+    if (!atexitRegistered) {
+        std::atexit(commitAtExit);
+        atexitRegistered = true;
+    }
+    std::string path = databasePath();
+    if (path != ":memory:" && !ensureParentDirs(path))
+        return fail(OVw_STORAGE_FAILURE, -1);
+    auto s = std::make_unique<Session>();
+    std::string err;
+    if (!s->db.open(path, true, err) || !ensureSchema(s->db, err) || !loadMap(*s))
+        return fail(OVw_STORAGE_FAILURE, -1);
+    g_session = s.release();
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+extern "C" int OVwDone(void)
+{
+    if (hooked("OVwDone"))
+        return -1;
+    Session *s = session();
+    if (s == nullptr)
+        return -1;
+    bool committed = s->db.commit();
+    delete s;
+    g_session = nullptr;
+    if (!committed)
+        return fail(OVw_STORAGE_FAILURE, -1);
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+extern "C" int OVwFileDescriptor(void)
+{
+    if (hooked("OVwFileDescriptor"))
+        return -1;
+    // Events arrive through the events table, not a descriptor: any
+    // non-negative number tells the caller that the channel is up.
+    if (g_session == nullptr)
+        return fail(OVw_EVENT_CHANNEL_FAILURE, -1);
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+// ---- map ---------------------------------------------------------------------------------
+
+extern "C" OVwMapInfo *OVwGetMapInfo(void)
+{
+    if (hooked("OVwGetMapInfo"))
+        return nullptr;
+    Session *s = session();
+    if (s == nullptr)
+        return nullptr;
+    if (!s->mapOpen)
+        return fail(OVw_NO_MAP_OPEN, static_cast<OVwMapInfo *>(nullptr));
+    auto *m = static_cast<OVwMapInfo *>(std::calloc(1, sizeof(OVwMapInfo)));
+    if (m == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, m);
+    m->map_name = dupString(s->mapName.c_str());
+    if (m->map_name == nullptr) {
+        std::free(m);
+        return fail(OVw_OUT_OF_MEMORY, static_cast<OVwMapInfo *>(nullptr));
+    }
+    m->root_submap_id = s->rootSubmap;
+    m->is_open = 1;
+    setError(OVw_SUCCESS);
+    return m;
+}
+
+extern "C" void OVwFreeMapInfo(OVwMapInfo *map)
+{
+    journaled("OVwFreeMapInfo");
+    if (map == nullptr)
+        return;
+    std::free(map->map_name);
+    std::free(map);
+}
+
+extern "C" char *OVwGetAppName(void)
+{
+    if (hooked("OVwGetAppName"))
+        return nullptr;
+    if (session() == nullptr)
+        return nullptr;
+    char *name = dupString("tqdaemon");
+    if (name == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, name);
+    setError(OVw_SUCCESS);
+    return name;
+}
+
+extern "C" OVwFieldBindList *OVwGetAppConfigValues(OVwMapInfo *map, const char *app_name)
+{
+    if (hooked("OVwGetAppConfigValues", app_name))
+        return nullptr;
+    if (mapSession(map) == nullptr)
+        return nullptr;
+    auto *list = static_cast<OVwFieldBindList *>(std::calloc(1, sizeof(OVwFieldBindList)));
+    if (list == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, list);
+    setError(OVw_SUCCESS);
+    return list;
+}
+
+extern "C" int OVwBeginMapSync(OVwMapInfo *map)
+{
+    if (hooked("OVwBeginMapSync"))
+        return -1;
+    if (mapSession(map) == nullptr)
+        return -1;
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+extern "C" int OVwEndMapSync(OVwMapInfo *map)
+{
+    if (hooked("OVwEndMapSync"))
+        return -1;
+    if (mapSession(map) == nullptr)
+        return -1;
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+extern "C" int OVwAckMapClose(OVwMapInfo *map, OVwTime close_time)
+{
+    if (hooked("OVwAckMapClose", close_time))
+        return -1;
+    if (session() == nullptr)
+        return -1;
+    // Acknowledged for a map that is already closed: only a record is needed.
+    if (map == nullptr)
+        return fail(OVw_NO_MAP_OPEN, -1);
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+// ---- memory ---------------------------------------------------------------------------------
+
+extern "C" void OVFree(void *p)
+{
+    journaled("OVFree");
+    std::free(p);
+}
