@@ -1,0 +1,519 @@
+// TopologyAdapter arc operations: arc selection names, endpoint lookup and
+// creation, creating, changing, listing and deleting arcs.
+#include "adapter/tqot.h"
+
+#include "daemon/log.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// Protocol-name areas of endpointProtocols hold 128 bytes (127 characters).
+constexpr size_t kProtocolArea = 128;
+// Arc selection names hold at most 255 characters.
+constexpr size_t kArcNameArea = 256;
+// Selection names built by name().
+constexpr size_t kNameArea = 256;
+
+// Endpoints that endpointSymbols creates are vertices with this icon.
+const char kEndpointIcon[] = "1.3.6.1.2.1.2.2.1.3.1.1";
+// Connection icon when the caller gives none.
+const char kDefaultArcIcon[] = "1.3.6.1.2.1.2.2.1.3.1.4";
+
+constexpr int32_t kEndpointStatus = 3;
+constexpr int32_t kCompoundStatusSource = 3;
+// Submap type of an object's exploded view.
+constexpr int32_t kExplodedSubmap = 3;
+
+constexpr int kMaxListingRebuilds = 3;
+
+// Which endpoint protocols a binding gives as numbers.
+bool aIsNumber(int32_t binding) { return binding == 6 || binding == 7; }
+bool zIsNumber(int32_t binding) { return binding == 5 || binding == 7; }
+
+// Byte-wise comparison as unsigned characters; a prefix is the smaller.
+int compareBytes(const char *a, const char *b)
+{
+    const auto *x = reinterpret_cast<const unsigned char *>(a);
+    const auto *y = reinterpret_cast<const unsigned char *>(b);
+    while (*x != 0 && *x == *y) {
+        ++x;
+        ++y;
+    }
+    return static_cast<int>(*x) - static_cast<int>(*y);
+}
+
+// Endpoint names as name() writes them: a null name reads "(null)".
+const char *orNullText(const char *text) { return text != nullptr ? text : "(null)"; }
+
+OVwObjectId resolve(const char *selectionName)
+{
+    return selectionName != nullptr ? OVwDbSelectionNameToObjectId(selectionName) : 0;
+}
+
+// The first symbol of an object on a submap, 0 when there is none.
+OVwSymbolId symbolOnSubmap(OVwMapInfo *map, OVwObjectId object, OVwSubmapId submap)
+{
+    OVwSymbolList *symbols = OVwGetSymbolsByObject(map, object);
+    if (symbols == nullptr)
+        return 0;
+    OVwSymbolId found = 0;
+    for (int32_t i = 0; i < symbols->count && found == 0; ++i) {
+        if (symbols->symbols[i].submap_id == submap)
+            found = symbols->symbols[i].symbol_id;
+    }
+    OVwFreeSymbolList(symbols);
+    return found;
+}
+
+bool hasSymbolOnSubmap(const OVwSymbolList *symbols, OVwSubmapId submap)
+{
+    for (int32_t i = 0; i < symbols->count; ++i) {
+        if (symbols->symbols[i].submap_id == submap)
+            return true;
+    }
+    return false;
+}
+
+// Reads a signed decimal number that makes up the whole text up to the next
+// ';' or the end. False when there is no digit, another character follows,
+// or the value does not fit 32 bits.
+bool parseIndex(const char *text, int32_t *value)
+{
+    const char *p = text;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    if (*p < '0' || *p > '9')
+        return false;
+    int64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > static_cast<int64_t>(INT32_MAX) + 1)
+            return false;
+    }
+    if (*p != ';' && *p != '\0')
+        return false;
+    if (negative)
+        v = -v;
+    if (v > INT32_MAX || v < INT32_MIN)
+        return false;
+    *value = static_cast<int32_t>(v);
+    return true;
+}
+
+}  // namespace
+
+int32_t TopologyAdapter::endpointProtocols(int32_t binding, tqotEndpointProtocol aProtocol,
+                                           tqotEndpointProtocol zProtocol, char *aArea, char *zArea)
+{
+    TQ_TRACE_SCOPE("endpointProtocols");
+    if (binding < 4 || binding > 7) {
+        TQ_TRACE_MSG("arcNameBinding not supported");
+        return -1;
+    }
+    const char *a = aIsNumber(binding) ? protocol(aProtocol.vertexProtocol) : aProtocol.graphProtocol;
+    const char *z = zIsNumber(binding) ? protocol(zProtocol.vertexProtocol) : zProtocol.graphProtocol;
+    if (a == nullptr || z == nullptr) {
+        TQ_TRACE_MSG("endpoint protocol name is null");
+        return -1;
+    }
+    if (std::strlen(a) >= kProtocolArea || std::strlen(z) >= kProtocolArea) {
+        TQ_TRACE_MSG("endpoint protocol name too long");
+        return -1;
+    }
+    std::memcpy(aArea, a, std::strlen(a) + 1);
+    std::memcpy(zArea, z, std::strlen(z) + 1);
+    return 0;
+}
+
+char *TopologyAdapter::arcName(int32_t binding, tqotEndpointProtocol aProtocol, const char *aName,
+                               tqotEndpointProtocol zProtocol, const char *zName, int32_t arcIndex)
+{
+    TQ_TRACE_SCOPE("arcName");
+    char aProto[kProtocolArea];
+    char zProto[kProtocolArea];
+    if (endpointProtocols(binding, aProtocol, zProtocol, aProto, zProto) == -1) {
+        TQ_TRACE_MSG("bad endpoint name");
+        return nullptr;
+    }
+    if (mapHandle == nullptr) {
+        TQ_TRACE_MSG("no map open");
+        return nullptr;
+    }
+    const char *aP = aProto;
+    const char *zP = zProto;
+    const char *aN = orNullText(aName);
+    const char *zN = orNullText(zName);
+    if (orderedArcNames) {
+        // The same two endpoints name the same arc in either order.
+        int byProtocol = compareBytes(aP, zP);
+        if (byProtocol > 0) {
+            std::swap(aP, zP);
+            std::swap(aN, zN);
+        } else if (byProtocol == 0 && compareBytes(aN, zN) > 0) {
+            std::swap(aN, zN);
+        }
+    }
+    int length = std::snprintf(arcNameBuffer_, kArcNameArea, "%s%c%s%c%s%c%s%c%d%c%s", aP, ';', aN, ';', zP,
+                               ';', zN, ';', arcIndex, ';', orNullText(mapHandle->map_name));
+    if (length < 0 || static_cast<size_t>(length) >= kArcNameArea) {
+        arcNameBuffer_[0] = '\0';
+        TQ_TRACE_MSG("Name too long.");
+        return nullptr;
+    }
+    return arcNameBuffer_;
+}
+
+void TopologyAdapter::unarcName(char *selectionName, int32_t *binding, tqotEndpointProtocol *aProtocol,
+                                char **aName, tqotEndpointProtocol *zProtocol, char **zName, int32_t *index)
+{
+    TQ_TRACE_SCOPE("unarcName");
+    // A name that does not have the arc layout (another program's object)
+    // is reported with binding 0 and no parts, and left as it is.
+    *binding = 0;
+    aProtocol->graphProtocol = nullptr;
+    zProtocol->graphProtocol = nullptr;
+    *aName = nullptr;
+    *zName = nullptr;
+    *index = 0;
+    if (selectionName == nullptr)
+        return;
+
+    char *cut[4];
+    char *p = selectionName;
+    for (char *&c : cut) {
+        c = std::strchr(p, ';');
+        if (c == nullptr) {
+            TQ_TRACE_MSG("not an arc name");
+            return;
+        }
+        p = c + 1;
+    }
+    int32_t number = 0;
+    if (!parseIndex(p, &number)) {
+        TQ_TRACE_MSG("not an arc name");
+        return;
+    }
+    for (char *c : cut)
+        *c = '\0';
+
+    char *aProto = selectionName;
+    char *zProto = cut[1] + 1;
+    *aName = cut[0] + 1;
+    *zName = cut[2] + 1;
+    *index = number;
+
+    int32_t aNumber = unprotocol(aProto);
+    int32_t zNumber = unprotocol(zProto);
+    if (aNumber != 0 && zNumber != 0) {
+        *binding = 7;
+        aProtocol->vertexProtocol = aNumber;
+        zProtocol->vertexProtocol = zNumber;
+    } else if (aNumber != 0) {
+        *binding = 6;
+        aProtocol->vertexProtocol = aNumber;
+        zProtocol->graphProtocol = zProto;
+    } else if (zNumber != 0) {
+        *binding = 5;
+        aProtocol->graphProtocol = aProto;
+        zProtocol->vertexProtocol = zNumber;
+    } else {
+        *binding = 4;
+        aProtocol->graphProtocol = aProto;
+        zProtocol->graphProtocol = zProto;
+    }
+}
+
+void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap, int32_t binding,
+                                      tqotEndpointProtocol aProtocol, const char *aName,
+                                      tqotEndpointProtocol zProtocol, const char *zName, OVwSymbolId *aSymbol,
+                                      OVwSymbolId *zSymbol)
+{
+    TQ_TRACE_SCOPE("endpointSymbols");
+    *aSymbol = 0;
+    *zSymbol = 0;
+    char aProto[kProtocolArea];
+    char zProto[kProtocolArea];
+    if (endpointProtocols(binding, aProtocol, zProtocol, aProto, zProto) == -1) {
+        TQ_TRACE_MSG("bad endpoint name");
+        return;
+    }
+    char aBuf[kNameArea];
+    char zBuf[kNameArea];
+    const char *aSel = name(aProto, aName, aBuf);
+    const char *zSel = name(zProto, zName, zBuf);
+    OVwObjectId a = resolve(aSel);
+    OVwObjectId z = resolve(zSel);
+
+    if (a == 0 && aSel != nullptr) {
+        if (binding == 6 && z == 0) {
+            TQ_TRACE_MSG("missing endpoint");
+            return;
+        }
+        if (aIsNumber(binding)) {
+            a = createVertex(graph, aSel, kEndpointIcon, aName, kEndpointStatus, kCompoundStatusSource);
+            if (a == 0) {
+                TQ_OV_ERROR();
+                return;
+            }
+        }
+    }
+    if (z == 0 && zSel != nullptr) {
+        if (binding == 5 && a == 0) {
+            TQ_TRACE_MSG("missing endpoint");
+            return;
+        }
+        if (zIsNumber(binding)) {
+            z = createVertex(graph, zSel, kEndpointIcon, zName, kEndpointStatus, kCompoundStatusSource);
+            if (z == 0) {
+                TQ_OV_ERROR();
+                return;
+            }
+        }
+    }
+    if (a == 0 || z == 0) {
+        TQ_TRACE_MSG("missing endpoint");
+        return;
+    }
+    *aSymbol = symbolOnSubmap(mapHandle, a, graphSubmap);
+    *zSymbol = symbolOnSubmap(mapHandle, z, graphSubmap);
+}
+
+OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, const char *graphName,
+                                                  int32_t binding, tqotEndpointProtocol aProtocol,
+                                                  const char *aName, tqotEndpointProtocol zProtocol,
+                                                  const char *zName, int32_t arcIndex, const char *iconKey,
+                                                  const char *label, octetString * /*details*/,
+                                                  int32_t statusNumber)
+{
+    TQ_TRACE_SCOPE("tqotCreateArcInGraph");
+    if (mapHandle == nullptr) {
+        TQ_TRACE_MSG("no map open");
+        return 0;
+    }
+    char graphSel[kNameArea];
+    const char *gSel = name(graphProtocol, graphName, graphSel);
+    if (gSel == nullptr) {
+        TQ_TRACE_MSG("no selection name");
+        return 0;
+    }
+    OVwObjectId graph = OVwDbSelectionNameToObjectId(gSel);
+    OVwObjectInfo *info = graph != 0 ? OVwGetObjectInfo(mapHandle, graph) : nullptr;
+    if (info == nullptr) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    OVwSubmapId graphSubmap = info->child_submap_id;
+    OVwFreeObjectInfo(info);
+
+    OVwSymbolId aSymbol = 0;
+    OVwSymbolId zSymbol = 0;
+    endpointSymbols(graph, graphSubmap, binding, aProtocol, aName, zProtocol, zName, &aSymbol, &zSymbol);
+    if (aSymbol == 0 || zSymbol == 0) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+
+    const char *built = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
+    if (built == nullptr) {
+        TQ_TRACE_MSG("bad arc name");
+        return 0;
+    }
+    char arcSel[kArcNameArea];
+    std::memcpy(arcSel, built, std::strlen(built) + 1);
+
+    OVwObjectId arc = OVwDbSelectionNameToObjectId(arcSel);
+    if (arc == 0) {
+        arc = OVwDbCreateObjectBySelectionName(arcSel);
+        if (arc == 0) {
+            TQ_OV_ERROR();
+            return 0;
+        }
+    } else if (singleSymbolPerContainer == 1) {
+        // Already drawn in this graph, directly or inside the exploded view
+        // of an object shown in this graph: nothing more to do.
+        OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, arc);
+        if (symbols == nullptr) {
+            TQ_TRACE_MSG("Object exists, but symbol list is null.");
+            TQ_OV_ERROR();
+        } else {
+            for (int32_t i = 0; i < symbols->count; ++i) {
+                const OVwSymbolInfo &sym = symbols->symbols[i];
+                if (sym.submap_id == graphSubmap) {
+                    OVwFreeSymbolList(symbols);
+                    return arc;
+                }
+                OVwSubmapInfo *submap = OVwGetSubmapInfo(mapHandle, sym.submap_id);
+                if (submap == nullptr) {
+                    TQ_TRACE_MSG("No OVwSubmapInfo returned for submap_id.");
+                    TQ_OV_ERROR();
+                    continue;
+                }
+                if (submap->submap_type == kExplodedSubmap) {
+                    OVwSymbolList *parentSymbols = OVwGetSymbolsByObject(mapHandle, submap->parent_object_id);
+                    if (parentSymbols == nullptr) {
+                        TQ_TRACE_MSG("Object exists, but symbol list is null.");
+                        TQ_OV_ERROR();
+                    } else if (hasSymbolOnSubmap(parentSymbols, graphSubmap)) {
+                        OVwFreeSymbolList(parentSymbols);
+                        OVwFreeSubmapInfo(submap);
+                        OVwFreeSymbolList(symbols);
+                        return arc;
+                    }
+                    OVwFreeSymbolList(parentSymbols);
+                }
+                OVwFreeSubmapInfo(submap);
+            }
+            OVwFreeSymbolList(symbols);
+        }
+    }
+
+    memberIndex.emplace(MemberKey(graph, TQOT_KIND_ARC), arc);
+
+    // The caller learns of a failed connection from the platform's error state.
+    const char *symbolType = icon(iconKey != nullptr ? iconKey : kDefaultArcIcon);
+    if (OVwCreateConnSymbol(mapHandle, arc, aSymbol, zSymbol, symbolType, label, status(statusNumber),
+                            kCompoundStatusSource, 0) == 0)
+        TQ_OV_ERROR();
+    return arc;
+}
+
+int32_t TopologyAdapter::tqotChangeArcStatus(int32_t binding, tqotEndpointProtocol aProtocol, const char *aName,
+                                             tqotEndpointProtocol zProtocol, const char *zName, int32_t arcIndex,
+                                             int32_t statusNumber)
+{
+    TQ_TRACE_SCOPE("tqotChangeArcStatus");
+    const char *sel = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
+    if (sel == nullptr)
+        return 0;
+    OVwObjectId arc = OVwDbSelectionNameToObjectId(sel);
+    if (arc == 0) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, arc);
+    if (symbols == nullptr) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    int mapStatus = status(statusNumber);
+    for (int32_t i = 0; i < symbols->count; ++i) {
+        if (OVwSetStatusOnSymbol(mapHandle, symbols->symbols[i].symbol_id, mapStatus) != 0)
+            TQ_OV_ERROR();
+    }
+    OVwFreeSymbolList(symbols);
+    return 0;
+}
+
+ArcList *TopologyAdapter::tqotGetArcsInGraph(const char *graphProtocol, const char *graphName)
+{
+    TQ_TRACE_SCOPE("tqotGetArcsInGraph");
+    for (int rebuilds = 0;; ++rebuilds) {
+        auto *list = static_cast<ArcList *>(std::calloc(1, sizeof(ArcList)));
+        if (list == nullptr) {
+            TQ_TRACE_MSG("could not allocate memory");
+            return nullptr;
+        }
+        if (mapHandle == nullptr) {
+            TQ_TRACE_MSG("no map open");
+            return list;
+        }
+        char graphSel[kNameArea];
+        OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
+        if (graph == 0)
+            return list;
+
+        MemberKey key(graph, TQOT_KIND_ARC);
+        size_t count = memberIndex.count(key);
+        if (count == 0)
+            return list;
+        list->entries = static_cast<ArcEntry *>(std::calloc(count, sizeof(ArcEntry)));
+        if (list->entries == nullptr) {
+            TQ_TRACE_MSG("could not allocate memory");
+            std::free(list);
+            return nullptr;
+        }
+        list->count = static_cast<int32_t>(count);
+
+        bool outOfStep = false;
+        int32_t filled = 0;
+        auto range = memberIndex.equal_range(key);
+        for (auto it = range.first; it != range.second; ++it) {
+            char *sel = OVwDbObjectIdToSelectionName(it->second);
+            if (sel == nullptr) {
+                TQ_OV_ERROR();
+                if (rebuilds < kMaxListingRebuilds) {
+                    outOfStep = true;
+                    break;
+                }
+                TQ_TRACE_MSG("member unknown to the map after rebuilding; skipped");
+                continue;
+            }
+            ArcEntry &e = list->entries[filled++];
+            e.selectionName = sel;
+            unarcName(sel, &e.binding, &e.aProtocol, &e.aName, &e.zProtocol, &e.zName, &e.index);
+        }
+        if (outOfStep) {
+            // Entries not yet filled hold null texts, which the release skips.
+            tqotFreeArcList(list);
+            synchWithMap();
+            continue;
+        }
+        list->count = filled;
+        if (filled == 0) {
+            std::free(list->entries);
+            list->entries = nullptr;
+        }
+        return list;
+    }
+}
+
+int32_t TopologyAdapter::tqotDeleteArcFromGraph(const char *graphProtocol, const char *graphName, int32_t binding,
+                                                tqotEndpointProtocol aProtocol, const char *aName,
+                                                tqotEndpointProtocol zProtocol, const char *zName,
+                                                int32_t arcIndex)
+{
+    TQ_TRACE_SCOPE("tqotDeleteArcFromGraph");
+    if (aName == nullptr || zName == nullptr) {
+        TQ_TRACE_MSG("an endpointName is null");
+        return -1;
+    }
+    if (mapHandle == nullptr) {
+        TQ_TRACE_MSG("no map open");
+        return -1;
+    }
+    char graphSel[kNameArea];
+    OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
+    const char *built = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
+    if (built == nullptr) {
+        // Nothing can match a name that cannot be built.
+        TQ_TRACE_MSG("bad arc name");
+        return -1;
+    }
+    char arcSel[kArcNameArea];
+    std::memcpy(arcSel, built, std::strlen(built) + 1);
+    return deleteGraph(graph, arcSel, TQOT_KIND_ARC);
+}
+
+int32_t TopologyAdapter::tqotFreeArcList(ArcList *list)
+{
+    TQ_TRACE_SCOPE("tqotFreeArcList");
+    if (list == nullptr)
+        return 0;
+    if (list->entries != nullptr) {
+        for (int32_t i = 0; i < list->count; ++i) {
+            if (list->entries[i].selectionName != nullptr)
+                OVFree(list->entries[i].selectionName);
+        }
+        std::free(list->entries);
+    }
+    std::free(list);
+    return 0;
+}

@@ -1,0 +1,296 @@
+// TopologyAdapter vertex operations: creating vertices in graphs, changing
+// their icon, label and status, listing and deleting them.
+#include "adapter/tqot.h"
+
+#include "daemon/log.h"
+
+#include <cstdlib>
+
+namespace {
+
+// Status source of the symbols the daemon creates; it marks vertex symbols
+// when the member index is rebuilt from the map.
+constexpr int32_t kVertexStatusSource = 3;
+
+// How often one listing rebuilds the member index before it gives up on
+// members the map no longer knows.
+constexpr int kMaxListingRebuilds = 3;
+
+// Object id of a selection name; a name that could not be built resolves to nothing.
+OVwObjectId resolve(const char *selectionName)
+{
+    return selectionName != nullptr ? OVwDbSelectionNameToObjectId(selectionName) : 0;
+}
+
+}  // namespace
+
+OVwObjectId TopologyAdapter::tqotCreateVertexInBox(const char *graphProtocol, const char *graphName,
+                                                   int32_t vertexProtocol, const char *vertexName,
+                                                   const char *iconKey, const char *label,
+                                                   octetString * /*details*/, int32_t statusNumber)
+{
+    TQ_TRACE_SCOPE("tqotCreateVertexInBox");
+    char vertexSel[256];
+    char graphSel[256];
+    const char *v = name(protocol(vertexProtocol), vertexName, vertexSel);
+    const char *g = name(graphProtocol, graphName, graphSel);
+    if (v == nullptr || g == nullptr) {
+        TQ_TRACE_MSG("no selection name");
+        return 0;
+    }
+    return createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+}
+
+OVwObjectId TopologyAdapter::tqotCreateVertexInGraph(const char *graphProtocol, const char *graphName,
+                                                     int32_t vertexProtocol, const char *vertexName,
+                                                     const char *iconKey, const char *label,
+                                                     octetString * /*details*/, int32_t statusNumber)
+{
+    TQ_TRACE_SCOPE("tqotCreateVertexInGraph");
+    char vertexSel[256];
+    char graphSel[256];
+    const char *v = name(protocol(vertexProtocol), vertexName, vertexSel);
+    const char *g = name(graphProtocol, graphName, graphSel);
+    if (v == nullptr || g == nullptr) {
+        TQ_TRACE_MSG("no selection name");
+        return 0;
+    }
+    return createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+}
+
+OVwObjectId TopologyAdapter::createVertex(const char *containerSelectionName, const char *vertexSelectionName,
+                                          const char *iconKey, const char *label, int32_t statusNumber,
+                                          int32_t statusSource)
+{
+    TQ_TRACE_SCOPE("createVertex");
+    if (containerSelectionName == nullptr) {
+        TQ_TRACE_MSG("no selection name");
+        return 0;
+    }
+    OVwObjectId container = OVwDbSelectionNameToObjectId(containerSelectionName);
+    if (container == 0) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    return createVertex(container, vertexSelectionName, iconKey, label, statusNumber, statusSource);
+}
+
+OVwObjectId TopologyAdapter::createVertex(OVwObjectId container, const char *vertexSelectionName,
+                                          const char *iconKey, const char *label, int32_t statusNumber,
+                                          int32_t statusSource)
+{
+    TQ_TRACE_SCOPE("createVertex");
+    if (mapHandle == nullptr) {
+        TQ_TRACE_MSG("no map open");
+        return 0;
+    }
+    if (vertexSelectionName == nullptr) {
+        TQ_TRACE_MSG("no selection name");
+        return 0;
+    }
+
+    OVwObjectInfo *info = OVwGetObjectInfo(mapHandle, container);
+    if (info == nullptr) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    OVwSubmapId childSubmap = info->child_submap_id;
+    OVwFreeObjectInfo(info);
+
+    OVwObjectId object = OVwDbSelectionNameToObjectId(vertexSelectionName);
+    if (object == 0) {
+        object = OVwDbCreateObjectBySelectionName(vertexSelectionName);
+        if (object == 0) {
+            TQ_OV_ERROR();
+            return 0;
+        }
+        setTypeField(object, TQOT_KIND_VERTEX);
+    } else if (singleSymbolPerContainer == 1) {
+        OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, object);
+        if (symbols == nullptr) {
+            TQ_TRACE_MSG("Object exists, but symbol list is null.");
+            TQ_OV_ERROR();
+        } else {
+            const OVwSymbolInfo *shown = nullptr;
+            for (int32_t i = 0; i < symbols->count && shown == nullptr; ++i) {
+                if (symbols->symbols[i].submap_id == childSubmap)
+                    shown = &symbols->symbols[i];
+            }
+            if (shown != nullptr) {
+                // Already shown in this graph: bring the symbol up to date.
+                TQ_TRACE_MSG("Vertex exists; setting status and label.");
+                if (statusSource == kVertexStatusSource &&
+                    OVwSetStatusOnSymbol(mapHandle, shown->symbol_id, status(statusNumber)) != 0)
+                    TQ_OV_ERROR();
+                if (label != nullptr && changeGraphLabel(childSubmap, vertexSelectionName, label) != 0)
+                    TQ_TRACE_MSG("Could not set label.");
+                if (iconKey != nullptr && changeGraphIcon(childSubmap, vertexSelectionName, iconKey) != 0)
+                    TQ_TRACE_MSG("Could not set icon.");
+                OVwFreeSymbolList(symbols);
+                return object;
+            }
+            OVwFreeSymbolList(symbols);
+        }
+    }
+
+    // The entry goes in before the symbol and stays if the symbol cannot be made.
+    memberIndex.emplace(MemberKey(container, TQOT_KIND_VERTEX), object);
+
+    OVwSymbolId symbol = OVwCreateSymbol(mapHandle, childSubmap, object, icon(iconKey), label,
+                                         status(statusNumber), statusSource, nullptr, 0);
+    if (symbol == 0) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    return object;
+}
+
+int32_t TopologyAdapter::tqotChangeVertexIconInGraph(int32_t vertexProtocol, const char *vertexName,
+                                                     const char *iconKey)
+{
+    TQ_TRACE_SCOPE("tqotChangeVertexIconInGraph");
+    return tqotChangeGraphIconInGraph(protocol(vertexProtocol), vertexName, iconKey);
+}
+
+int32_t TopologyAdapter::tqotChangeVertexLabelInGraph(int32_t vertexProtocol, const char *vertexName,
+                                                      const char *label)
+{
+    TQ_TRACE_SCOPE("tqotChangeVertexLabelInGraph");
+    return tqotChangeGraphLabelInGraph(protocol(vertexProtocol), vertexName, label);
+}
+
+int32_t TopologyAdapter::tqotChangeVertexStatus(int32_t vertexProtocol, const char *vertexName,
+                                                int32_t statusNumber)
+{
+    TQ_TRACE_SCOPE("tqotChangeVertexStatus");
+    if (mapHandle == nullptr) {
+        TQ_TRACE_MSG("no map open");
+        return 0;
+    }
+    char vertexSel[256];
+    const char *sel = name(protocol(vertexProtocol), vertexName, vertexSel);
+    if (sel == nullptr) {
+        TQ_TRACE_MSG("no selection name");
+        return 0;
+    }
+    OVwObjectId object = OVwDbSelectionNameToObjectId(sel);
+    if (object == 0) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, object);
+    if (symbols == nullptr) {
+        TQ_OV_ERROR();
+        return 0;
+    }
+    int mapStatus = status(statusNumber);
+    for (int32_t i = 0; i < symbols->count; ++i) {
+        if (OVwSetStatusOnSymbol(mapHandle, symbols->symbols[i].symbol_id, mapStatus) != 0)
+            TQ_OV_ERROR();
+    }
+    OVwFreeSymbolList(symbols);
+    return 0;
+}
+
+VertexList *TopologyAdapter::tqotGetVerticesInGraph(const char *graphProtocol, const char *graphName)
+{
+    TQ_TRACE_SCOPE("tqotGetVerticesInGraph");
+    for (int rebuilds = 0;; ++rebuilds) {
+        auto *list = static_cast<VertexList *>(std::calloc(1, sizeof(VertexList)));
+        if (list == nullptr) {
+            TQ_TRACE_MSG("could not allocate memory");
+            return nullptr;
+        }
+        if (mapHandle == nullptr) {
+            TQ_TRACE_MSG("no map open");
+            return list;
+        }
+        char graphSel[256];
+        OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
+        if (graph == 0)
+            return list;
+
+        MemberKey key(graph, TQOT_KIND_VERTEX);
+        size_t count = memberIndex.count(key);
+        if (count == 0)
+            return list;
+        list->entries = static_cast<VertexEntry *>(std::calloc(count, sizeof(VertexEntry)));
+        if (list->entries == nullptr) {
+            TQ_TRACE_MSG("could not allocate memory");
+            std::free(list);
+            return nullptr;
+        }
+        list->count = static_cast<int32_t>(count);
+
+        bool outOfStep = false;
+        int32_t filled = 0;
+        auto range = memberIndex.equal_range(key);
+        for (auto it = range.first; it != range.second; ++it) {
+            char *sel = OVwDbObjectIdToSelectionName(it->second);
+            if (sel == nullptr) {
+                TQ_OV_ERROR();
+                if (rebuilds < kMaxListingRebuilds) {
+                    outOfStep = true;
+                    break;
+                }
+                TQ_TRACE_MSG("member unknown to the map after rebuilding; skipped");
+                continue;
+            }
+            VertexEntry &e = list->entries[filled++];
+            e.selectionName = sel;
+            e.name = unname(sel);
+            e.protocol = unprotocol(sel);
+        }
+        if (outOfStep) {
+            // Entries not yet filled hold null texts, which the release skips.
+            tqotFreeVertexList(list);
+            synchWithMap();
+            continue;
+        }
+        list->count = filled;
+        if (filled == 0) {
+            std::free(list->entries);
+            list->entries = nullptr;
+        }
+        return list;
+    }
+}
+
+int32_t TopologyAdapter::tqotDeleteVertexFromGraph(const char *graphProtocol, const char *graphName,
+                                                   int32_t vertexProtocol, const char *vertexName)
+{
+    TQ_TRACE_SCOPE("tqotDeleteVertexFromGraph");
+    if (vertexName == nullptr) {
+        TQ_TRACE_MSG("vertexName is null");
+        return -1;
+    }
+    if (mapHandle == nullptr) {
+        TQ_TRACE_MSG("no map open");
+        return -1;
+    }
+    char graphSel[256];
+    char vertexSel[256];
+    OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
+    const char *sel = name(protocol(vertexProtocol), vertexName, vertexSel);
+    if (sel == nullptr) {
+        TQ_TRACE_MSG("no selection name");
+        return -1;
+    }
+    return deleteGraph(graph, sel, TQOT_KIND_VERTEX);
+}
+
+int32_t TopologyAdapter::tqotFreeVertexList(VertexList *list)
+{
+    TQ_TRACE_SCOPE("tqotFreeVertexList");
+    if (list == nullptr)
+        return 0;
+    if (list->entries != nullptr) {
+        for (int32_t i = 0; i < list->count; ++i) {
+            if (list->entries[i].selectionName != nullptr)
+                OVFree(list->entries[i].selectionName);
+        }
+        std::free(list->entries);
+    }
+    std::free(list);
+    return 0;
+}
