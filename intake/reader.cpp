@@ -1,1 +1,281 @@
-// to be written
+// The message reader: one framed message of tqdaemon.file per main-loop turn.
+//
+// Frame: header length (4 bytes), header body (type byte; for API messages the
+// payload size in decimal text), and for API messages the payload length
+// (4 bytes) and the payload (kind byte, then the kind's data).
+//
+// Every length is checked against the frame layout before it is used. A frame
+// whose header is longer than 260 bytes, or whose payload is longer than its
+// header announces, is skipped whole (logged, acknowledged, not dispatched)
+// when its lengths stay within kFrameLimit and inside the file; otherwise the
+// stream ends as it does on a short read.
+#include "intake/reader.h"
+
+#include "daemon/lifecycle.h"
+#include "daemon/log.h"
+#include "handlers/handlers.h"
+#include "intake/dispatch.h"
+#include "intake/endpoint.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr int32_t kHeaderCapacity = 260;
+constexpr int64_t kFrameLimit = 64 * 1024 * 1024;
+
+constexpr int8_t kApiMessage = 3;
+constexpr int8_t kAcknowledgeOnly = 127;
+
+constexpr char kApiPayload = 1;
+constexpr char kGraphContinuation = 2;
+constexpr char kContentIdContinuation = 4;
+
+// The header body, with room for a terminating NUL after the longest header.
+char headerBuffer[kHeaderCapacity + 1];
+
+// Bytes taken from the stream so far: the frame position on streams that
+// cannot tell their own (pipes).
+struct Cursor {
+    FILE *stream = nullptr;
+    long long consumed = 0;
+};
+Cursor cursor;
+
+long long streamPosition(FILE *stream)
+{
+    long here = std::ftell(stream);
+    return here >= 0 ? here : cursor.consumed;
+}
+
+// Bytes left in the stream, or -1 when the stream cannot tell (a pipe).
+long long bytesRemaining(FILE *stream)
+{
+    long here = std::ftell(stream);
+    if (here < 0)
+        return -1;
+    if (std::fseek(stream, 0, SEEK_END) != 0) {
+        std::fseek(stream, here, SEEK_SET);
+        return -1;
+    }
+    long end = std::ftell(stream);
+    std::fseek(stream, here, SEEK_SET);
+    return end < here ? -1 : static_cast<long long>(end - here);
+}
+
+bool readExact(FILE *stream, void *into, size_t length)
+{
+    if (length == 0 || std::fread(into, length, 1, stream) != 1)
+        return false;
+    cursor.consumed += static_cast<long long>(length);
+    return true;
+}
+
+bool readLength(FILE *stream, int32_t &length)
+{
+    return readExact(stream, &length, sizeof length);
+}
+
+// Reads and drops length bytes.
+bool skipBytes(FILE *stream, long long length)
+{
+    static char sink[64 * 1024];
+    while (length > 0) {
+        size_t chunk = length > static_cast<long long>(sizeof sink) ? sizeof sink : static_cast<size_t>(length);
+        if (!readExact(stream, sink, chunk))
+            return false;
+        length -= static_cast<long long>(chunk);
+    }
+    return true;
+}
+
+void logFrame(long long position, const char *what)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "Frame at byte %lld %s", position, what);
+    MessageLog(text);
+}
+
+// Ends the daemon as a failed read does; the position count starts again
+// for whatever stream comes next.
+[[noreturn]] void failStream(FILE *stream)
+{
+    cursor = Cursor{};
+    streamFailureExit(stream);
+}
+
+[[noreturn]] void endStream(FILE *stream, long long position, const char *field, int32_t length, const char *reason)
+{
+    char what[160];
+    std::snprintf(what, sizeof what, "ends the stream: %s %d %s", field, length, reason);
+    logFrame(position, what);
+    failStream(stream);
+}
+
+// A length to be skipped must stay within the limit and inside the file;
+// anything else ends the stream.
+void requireSkippable(FILE *stream, long long position, const char *field, int32_t length)
+{
+    if (length < 0 || length > kFrameLimit)
+        endStream(stream, position, field, length, "is beyond the 64 MiB limit");
+    long long left = bytesRemaining(stream);
+    if (left >= 0 && length > left)
+        endStream(stream, position, field, length, "runs past the end of the stream");
+}
+
+void skipOrEnd(FILE *stream, long long position, const char *field, int32_t length)
+{
+    if (!skipBytes(stream, length))
+        endStream(stream, position, field, length, "runs past the end of the stream");
+}
+
+void acknowledge(SocketEndpoint *endpoint)
+{
+    if (endpoint != nullptr)
+        endpoint->acknowledge();
+}
+
+// Leading decimal digits of the header text; no digits give 0.
+int32_t announcedSize(const char *text)
+{
+    long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+void dispatchPayload(char *payload, int32_t length)
+{
+    switch (payload[0]) {
+    case kApiPayload:
+        dispatchApiMsg(payload + 1, length - 1);
+        break;
+    case kGraphContinuation:
+        processContinueGraphMsg(payload + 1, length - 1);
+        break;
+    case kContentIdContinuation:
+        processContinueContentIDListMsg(payload + 1, length - 1);
+        break;
+    default:
+        if (tqDebug)
+            DebugTrace("Message Type is not API Msg\n");
+        break;
+    }
+}
+
+// Reads the API message's payload after its header: dispatches it, or drops
+// it when the frame is to be skipped.
+void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool skipFrame)
+{
+    int32_t payloadLength = 0;
+    if (!readLength(stream, payloadLength) || payloadLength == 0)
+        failStream(stream);
+    if (payloadLength < 0 || payloadLength > kFrameLimit)
+        endStream(stream, frameStart, "payload length", payloadLength, "is beyond the 64 MiB limit");
+
+    if (!skipFrame && payloadLength > bufferSize) {
+        requireSkippable(stream, frameStart, "payload length", payloadLength);
+        char what[160];
+        std::snprintf(what, sizeof what, "skipped: payload length %d is above the announced size %d",
+                      payloadLength, bufferSize);
+        logFrame(frameStart, what);
+        skipFrame = true;
+    } else if (skipFrame) {
+        requireSkippable(stream, frameStart, "payload length", payloadLength);
+    }
+
+    // The announced size bounds the payload; the buffer needs no more than the payload itself.
+    std::unique_ptr<char[]> payload;
+    if (!skipFrame) {
+        payload.reset(new (std::nothrow) char[static_cast<size_t>(payloadLength)]);
+        if (!payload) {
+            char what[160];
+            std::snprintf(what, sizeof what, "skipped: no memory for a payload of %d bytes", payloadLength);
+            logFrame(frameStart, what);
+            skipFrame = true;
+        }
+    }
+
+    if (skipFrame) {
+        skipOrEnd(stream, frameStart, "payload length", payloadLength);
+        return;
+    }
+    if (!readExact(stream, payload.get(), static_cast<size_t>(payloadLength)))
+        failStream(stream);
+    dispatchPayload(payload.get(), payloadLength);
+}
+
+}  // namespace
+
+void dyn_recvMsg(int32_t /*unused*/, void *serverData)
+{
+    auto *endpoint = static_cast<SocketEndpoint *>(serverData);
+    FILE *stream = tqMessageStream;
+    if (stream == nullptr)
+        failStream(nullptr);
+    if (cursor.stream != stream)
+        cursor = Cursor{stream, 0};
+
+    long long frameStart = streamPosition(stream);
+    int32_t headerLength = 0;
+    if (!readLength(stream, headerLength) || headerLength == 0)
+        failStream(stream);
+
+    bool skipFrame = false;
+    if (headerLength < 0 || headerLength > kHeaderCapacity) {
+        requireSkippable(stream, frameStart, "header length", headerLength);
+        char what[160];
+        std::snprintf(what, sizeof what, "skipped: header length %d is above %d", headerLength, kHeaderCapacity);
+        logFrame(frameStart, what);
+        skipFrame = true;
+        // Keep the part that fits (the type and the size text), drop the rest.
+        if (!readExact(stream, headerBuffer, kHeaderCapacity))
+            endStream(stream, frameStart, "header length", headerLength, "runs past the end of the stream");
+        skipOrEnd(stream, frameStart, "header length", headerLength - kHeaderCapacity);
+        headerBuffer[kHeaderCapacity] = '\0';
+    } else {
+        if (!readExact(stream, headerBuffer, static_cast<size_t>(headerLength)))
+            failStream(stream);
+        headerBuffer[headerLength] = '\0';
+    }
+
+    auto messageType = static_cast<int8_t>(headerBuffer[0]);
+    if (tqDebug)
+        DebugTrace("msgType: %d\n", messageType);
+
+    if (messageType == kApiMessage) {
+        const char *sizeText = headerBuffer + 1;
+        if (tqDebug)
+            DebugTrace("Length string: %s\n", sizeText);
+        int32_t bufferSize = announcedSize(sizeText);
+        if (tqDebug)
+            DebugTrace("msgpropLength: %d\n", bufferSize);
+        // First acknowledgement: the header has been taken.
+        acknowledge(endpoint);
+        if (tqDebug)
+            DebugTrace("dyn_recvMsg received %d: msgLength: %d\n", 1, headerLength);
+        readApiPayload(stream, frameStart, bufferSize, skipFrame);
+        if (tqDebug)
+            DebugTrace("\t\tRETURN\n");
+        // Second acknowledgement: the message has been processed.
+        acknowledge(endpoint);
+        return;
+    }
+
+    if (messageType == kAcknowledgeOnly) {
+        acknowledge(endpoint);
+        return;
+    }
+
+    if (tqDebug) {
+        DebugTrace("Unknown MesgType!\n");
+        DebugTrace("\t\tRETURN\n");
+    }
+    acknowledge(endpoint);
+}

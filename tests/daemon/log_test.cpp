@@ -1,0 +1,206 @@
+// The message log and the two trace writers: exact entry formats.
+#include "daemon/log.h"
+
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using tqtest::readFile;
+using tqtest::splitLines;
+
+const char kStamp[] = R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)";
+const char kTime[] = R"(\[(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 0-3]\d \d\d:\d\d:\d\d \d{4}\]\t)";
+
+bool matches(const std::string &line, const std::string &pattern)
+{
+    return std::regex_match(line, std::regex(pattern));
+}
+
+// Escapes a literal for a regular expression.
+std::string lit(const std::string &text)
+{
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    return std::regex_replace(text, special, R"(\$&)");
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char *drive = std::getenv("TQ_DRIVE");
+        hadDrive_ = drive != nullptr;
+        if (hadDrive_)
+            oldDrive_ = drive;
+        unsetenv("TQ_DRIVE");
+        resetLogPaths();
+        tqTraceDepth = 0;
+    }
+    void TearDown() override
+    {
+        if (hadDrive_)
+            setenv("TQ_DRIVE", oldDrive_.c_str(), 1);
+        else
+            unsetenv("TQ_DRIVE");
+        tqTraceDepth = 0;
+        // Clear a pending MISSING mark so later tests start clean.
+        AdapterTrace("%s", "reset");
+        resetLogPaths();
+    }
+
+    std::string logPath() const { return root_.file("usr/ov/log/tqdaemon.log"); }
+    std::string stdTrace() const { return readFile(root_.file("tq_std.trc")); }
+    std::vector<std::string> adapterLines() const { return splitLines(readFile(root_.file("tq_n2o.trc"))); }
+
+    tqtest::TempRoot root_;
+    bool hadDrive_ = false;
+    std::string oldDrive_;
+};
+
+TEST_F(LogTest, MessageLogWritesHeaderOncePerFileThenEntries)
+{
+    MessageLog("Starting tqdaemon.exe");
+    MessageLog("Port: 50%d stays %s text");
+    std::vector<std::string> lines = splitLines(readFile(logPath()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Quillon - tqdaemon Message Log");
+    EXPECT_TRUE(matches(lines[1], std::string(kStamp) + ": tqdaemon\\.exe: Starting tqdaemon\\.exe")) << lines[1];
+    // The text is written unchanged, not used as a format.
+    EXPECT_TRUE(matches(lines[2], std::string(kStamp) + lit(": tqdaemon.exe: Port: 50%d stays %s text"))) << lines[2];
+
+    // Removed while running: the next entry starts a new file with a new header.
+    ASSERT_EQ(unlink(logPath().c_str()), 0);
+    MessageLog("Ending tqdaemon.exe");
+    lines = splitLines(readFile(logPath()));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Quillon - tqdaemon Message Log");
+    EXPECT_TRUE(matches(lines[1], std::string(kStamp) + ": tqdaemon\\.exe: Ending tqdaemon\\.exe"));
+}
+
+TEST_F(LogTest, LogDirectoryFollowsTqDrive)
+{
+    char dir[260];
+    getLogDirectory(dir, sizeof dir);
+    EXPECT_STREQ(dir, "C:\\usr\\ov\\log\\");
+    char small[5];
+    getLogDirectory(small, sizeof small);
+    EXPECT_STREQ(small, "C:\\u");
+
+    // Resolved once: a later change of TQ_DRIVE is not seen until reset.
+    setenv("TQ_DRIVE", "D:", 1);
+    getLogDirectory(dir, sizeof dir);
+    EXPECT_STREQ(dir, "C:\\usr\\ov\\log\\");
+    resetLogPaths();
+    getLogDirectory(dir, sizeof dir);
+    EXPECT_STREQ(dir, "D:\\usr\\ov\\log\\");
+    MessageLog("on D");
+    EXPECT_NE(readFile(logPath()).find("on D"), std::string::npos);
+
+    // An absolute host path is taken as it is.
+    std::string elsewhere = root_.file("elsewhere");
+    setenv("TQ_DRIVE", elsewhere.c_str(), 1);
+    resetLogPaths();
+    MessageLog("moved");
+    std::string moved = readFile(elsewhere + "/usr/ov/log/tqdaemon.log");
+    EXPECT_EQ(splitLines(moved).size(), 2u);
+    EXPECT_NE(moved.find("moved"), std::string::npos);
+}
+
+TEST_F(LogTest, DaemonTraceEntryFormat)
+{
+    EXPECT_EQ(DebugTrace("Port: %d", 8010), 0);
+    EXPECT_EQ(DebugTrace("msgType: %d\n", 3), 0);
+    DebugTrace("%s", "last");
+    std::vector<std::string> lines = splitLines(stdTrace());
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(matches(lines[0], std::string(kTime) + "Port: 8010")) << lines[0];
+    // A format ending in a line end leaves an empty line after the entry.
+    EXPECT_TRUE(matches(lines[1], std::string(kTime) + "msgType: 3")) << lines[1];
+    EXPECT_EQ(lines[2], "");
+    EXPECT_TRUE(matches(lines[3], std::string(kTime) + "last"));
+}
+
+TEST_F(LogTest, LongEntriesAreWrittenWhole)
+{
+    std::string longText(5000, 'x');
+    longText += "END";
+    DebugTrace("%s|%d", longText.c_str(), 7);
+    tqTraceDepth = 300;
+    AdapterTrace("%s", longText.c_str());
+    tqTraceDepth = 0;
+    std::vector<std::string> daemon = splitLines(stdTrace());
+    ASSERT_EQ(daemon.size(), 1u);
+    EXPECT_TRUE(matches(daemon[0], std::string(kTime) + longText + "\\|7"));
+    std::vector<std::string> adapter = adapterLines();
+    ASSERT_EQ(adapter.size(), 1u);
+    EXPECT_TRUE(matches(adapter[0], std::string(kTime) + std::string(300, ' ') + longText));
+}
+
+TEST_F(LogTest, AdapterTraceIndentsByDepth)
+{
+    AdapterTrace("%s(%d): enter", "tqotInit", 12);
+    tqTraceDepth = 6;
+    AdapterTrace("%s(%d): exit", "synchWithMap", 40);
+    std::vector<std::string> lines = adapterLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(matches(lines[0], std::string(kTime) + lit("tqotInit(12): enter"))) << lines[0];
+    EXPECT_TRUE(matches(lines[1], std::string(kTime) + "      " + lit("synchWithMap(40): exit"))) << lines[1];
+}
+
+TEST_F(LogTest, LostAdapterEntryMarksTheNextWrittenOne)
+{
+    std::string trace = root_.file("tq_n2o.trc");
+    // A directory in the file's place makes every open fail.
+    ASSERT_EQ(mkdir(trace.c_str(), 0755), 0);
+    tqTraceDepth = 3;
+    AdapterTrace("%s", "lost one");
+    AdapterTrace("%s", "lost two");
+    ASSERT_EQ(rmdir(trace.c_str()), 0);
+    AdapterTrace("%s", "after loss");
+    tqTraceDepth = 10;
+    AdapterTrace("%s", "wide field");   // mark already cleared
+    std::vector<std::string> lines = adapterLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(matches(lines[0], std::string(kTime) + "MISSINGafter loss")) << lines[0];
+    EXPECT_TRUE(matches(lines[1], std::string(kTime) + "          wide field")) << lines[1];
+
+    // At a depth wider than the word, the word is right-aligned in the field.
+    ASSERT_EQ(unlink(trace.c_str()), 0);
+    ASSERT_EQ(mkdir(trace.c_str(), 0755), 0);
+    AdapterTrace("%s", "lost");
+    ASSERT_EQ(rmdir(trace.c_str()), 0);
+    AdapterTrace("%s", "x");
+    lines = adapterLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(matches(lines[0], std::string(kTime) + "   MISSINGx")) << lines[0];
+}
+
+TEST_F(LogTest, NegativeDepthIsShownAndCorrectedAsZero)
+{
+    tqTraceDepth = -6;
+    AdapterTrace("%s", "unbalanced");
+    EXPECT_EQ(tqTraceDepth, 0);
+    {
+        TQ_TRACE_SCOPE("outer");
+        {
+            TQ_TRACE_SCOPE("inner");
+        }
+    }
+    EXPECT_EQ(tqTraceDepth, 0);
+    std::vector<std::string> lines = adapterLines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_TRUE(matches(lines[0], std::string(kTime) + "unbalanced"));
+    EXPECT_TRUE(matches(lines[1], std::string(kTime) + R"(   outer\(\d+\): enter)")) << lines[1];
+    EXPECT_TRUE(matches(lines[2], std::string(kTime) + R"(      inner\(\d+\): enter)")) << lines[2];
+    EXPECT_TRUE(matches(lines[3], std::string(kTime) + R"(      inner\(\d+\): exit)")) << lines[3];
+    EXPECT_TRUE(matches(lines[4], std::string(kTime) + R"(   outer\(\d+\): exit)")) << lines[4];
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+// The message reader: acknowledgements, payload kinds, the ends of the
+// stream, and frames whose lengths break the frame layout.
+#include "daemon/frames.h"
+#include "daemon/intake_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+using tqtest::apiFrame;
+using tqtest::le32;
+using tqtest::typeFrame;
+
+class Reader : public tqtest::IntakeFixture {};
+
+TEST_F(Reader, AcknowledgesOtherTypesOnceAndApiMessagesTwice)
+{
+    openStream(typeFrame(127) + typeFrame(5) + apiFrame(9, "abc") + typeFrame(-2));
+
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+
+    std::string trace = daemonTrace();
+    EXPECT_EQ(count(trace, "msgType: 127\n"), 1);
+    EXPECT_EQ(count(trace, "msgType: 5\n"), 1);
+    EXPECT_EQ(count(trace, "msgType: -2\n"), 1);
+    EXPECT_EQ(count(trace, "Unknown MesgType!\n"), 2);
+    EXPECT_EQ(count(trace, "msgType: 3\n"), 1);
+    EXPECT_EQ(count(trace, "Length string: 4\n"), 1);
+    EXPECT_EQ(count(trace, "msgpropLength: 4\n"), 1);
+    EXPECT_EQ(count(trace, "dyn_recvMsg received 1: msgLength: 3\n"), 1);
+    EXPECT_EQ(count(trace, "Message Type is not API Msg\n"), 1);
+    EXPECT_EQ(count(trace, "\t\tRETURN\n"), 3);
+
+    // The end of the stream ends the daemon with code 0, the stream closed.
+    EXPECT_EQ(readOne(), 0);
+    EXPECT_EQ(acks(), 0);
+    EXPECT_EQ(tqMessageStream, nullptr);
+    EXPECT_EQ(count(messageLog(), "tqdaemon.exe: Ending tqdaemon.exe\n"), 1);
+}
+
+TEST_F(Reader, TracesNothingWithTheDebugFlagClear)
+{
+    tqDebug = 0;
+    openStream(typeFrame(5) + apiFrame(9, "abc"));
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 3);
+    EXPECT_EQ(daemonTrace(), "");
+}
+
+TEST_F(Reader, HeaderTextGivesThePayloadBufferSize)
+{
+    // "12" announces twelve bytes: a payload of twelve fits and is handed on.
+    openStream(apiFrame(9, std::string(11, 'p'), "12") + apiFrame(9, "", "x7") + apiFrame(9, "zz", "3 trailing"));
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    EXPECT_EQ(count(daemonTrace(), "msgpropLength: 12\n"), 1);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 1);
+
+    // No leading digit: a buffer of 0 bytes, so even a one-byte payload is too long.
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    EXPECT_EQ(count(daemonTrace(), "msgpropLength: 0\n"), 1);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 1);
+    EXPECT_NE(messageLog().find("payload length 1 is above the announced size 0"), std::string::npos);
+
+    // Leading digits only.
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    EXPECT_EQ(count(daemonTrace(), "msgpropLength: 3\n"), 1);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 2);
+}
+
+TEST_F(Reader, ShortReadsEndTheDaemonWithCodeZero)
+{
+    struct Case {
+        const char *what;
+        std::string bytes;
+        int acksBeforeEnd;
+    };
+    std::string api = apiFrame(9, "abcdef");
+    const Case cases[] = {
+        {"empty stream", "", 0},
+        {"partial header length", std::string("\x01\x00", 2), 0},
+        {"header length 0", le32(0) + "\x7f", 0},
+        {"header cut short", le32(8) + "\x03" "12", 0},
+        {"payload length missing", le32(4) + std::string("\x03" "12\0", 4), 1},
+        {"payload length 0", le32(4) + std::string("\x03" "12\0", 4) + le32(0), 1},
+        {"payload cut short", api.substr(0, api.size() - 2), 1},
+    };
+    int ended = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        openStream(c.bytes);
+        EXPECT_EQ(readOne(), 0);
+        EXPECT_EQ(acks(), c.acksBeforeEnd);
+        EXPECT_EQ(tqMessageStream, nullptr);
+        ++ended;
+    }
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg"), 0);
+    std::string log = messageLog();
+    EXPECT_EQ(count(log, "Ending tqdaemon.exe\n"), ended);
+    EXPECT_EQ(count(log, "tqdaemon.exe: =====================================================================\n"), ended);
+    EXPECT_EQ(count(log, "Frame at byte"), 0);
+}
+
+TEST_F(Reader, MissingStreamEndsTheDaemon)
+{
+    ASSERT_EQ(tqMessageStream, nullptr);
+    EXPECT_EQ(readOne(), 0);
+    EXPECT_EQ(acks(), 0);
+    EXPECT_EQ(count(messageLog(), "Ending tqdaemon.exe"), 1);
+}
+
+TEST_F(Reader, OversizedHeaderIsSkippedWholeAndTheNextFrameRead)
+{
+    std::string bigAckOnly = le32(300) + "\x7f" + std::string(299, 'h');
+    std::string header = std::string("\x03" "5\0", 3) + std::string(297, 'h');
+    std::string bigApi = le32(300) + header + le32(5) + std::string("\x09" "abcd", 5);
+    openStream(bigAckOnly + typeFrame(127) + bigApi + apiFrame(9, "ok"));
+
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    EXPECT_NE(messageLog().find("tqdaemon.exe: Frame at byte 0 skipped: header length 300 is above 260\n"),
+              std::string::npos);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+
+    // An API frame with an oversized header: both acknowledgements, no dispatch.
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    size_t at = bigAckOnly.size() + 5;
+    EXPECT_NE(messageLog().find("Frame at byte " + std::to_string(at) + " skipped: header length 300"),
+              std::string::npos);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 0);
+
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 1);
+    EXPECT_EQ(readOne(), 0);
+}
+
+TEST_F(Reader, PayloadLongerThanAnnouncedIsSkipped)
+{
+    std::string oversized = apiFrame(9, std::string(20, 'p'), "4");
+    openStream(typeFrame(127) + oversized + apiFrame(9, "next"));
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    EXPECT_NE(messageLog().find("Frame at byte 5 skipped: payload length 21 is above the announced size 4\n"),
+              std::string::npos);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 0);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 2);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 1);
+}
+
+TEST_F(Reader, LengthsBeyondTheLimitOrTheFileEndTheStream)
+{
+    struct Case {
+        const char *what;
+        std::string bytes;
+        int acksBeforeEnd;
+        const char *logged;
+    };
+    const Case cases[] = {
+        {"huge header", le32(0x7fffffff) + std::string(400, 'x'), 0,
+         "Frame at byte 0 ends the stream: header length 2147483647 is beyond the 64 MiB limit"},
+        {"negative header", le32(-4) + std::string(400, 'x'), 0,
+         "Frame at byte 0 ends the stream: header length -4 is beyond the 64 MiB limit"},
+        {"header past the end", le32(1000) + std::string(400, 'x'), 0,
+         "Frame at byte 0 ends the stream: header length 1000 runs past the end of the stream"},
+        {"payload past the end", le32(3) + std::string("\x03" "4\0", 3) + le32(5000) + std::string(100, 'p'), 1,
+         "Frame at byte 0 ends the stream: payload length 5000 runs past the end of the stream"},
+        {"huge payload", le32(11) + std::string("\x03" "200000000\0", 11) + le32(100000000) + "p", 1,
+         "Frame at byte 0 ends the stream: payload length 100000000 is beyond the 64 MiB limit"},
+        {"negative payload", le32(3) + std::string("\x03" "4\0", 3) + le32(-1) + "p", 1,
+         "Frame at byte 0 ends the stream: payload length -1 is beyond the 64 MiB limit"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        openStream(c.bytes);
+        EXPECT_EQ(readOne(), 0);
+        EXPECT_EQ(acks(), c.acksBeforeEnd);
+        EXPECT_EQ(count(messageLog(), c.logged), 1);
+    }
+    EXPECT_EQ(count(messageLog(), "Ending tqdaemon.exe\n"), 6);
+    EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg"), 0);
+}
+
+TEST_F(Reader, PipeStreamSkipsOversizedFramesAndTellsTheirPosition)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::string bytes = typeFrame(127) + le32(300) + "\x05" + std::string(299, 'h') + typeFrame(127) +
+                        le32(280) + "\x7f" + std::string(50, 'h');
+    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fds[1]);
+    tqMessageStream = ::fdopen(fds[0], "rb");
+    ASSERT_NE(tqMessageStream, nullptr);
+
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    EXPECT_NE(messageLog().find("Frame at byte 5 skipped: header length 300 is above 260\n"), std::string::npos);
+    EXPECT_EQ(readOne(), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    // A pipe cannot tell its size ahead: the end shows while skipping.
+    EXPECT_EQ(readOne(), 0);
+    EXPECT_EQ(acks(), 0);
+    EXPECT_NE(messageLog().find("Frame at byte 314 ends the stream: header length 280 runs past the end"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,408 @@
+// End-to-end runs of the built daemon: start-up, the ways it ends, its log
+// and traces, and map events posted while it runs.
+#include "daemon/frames.h"
+#include "mapdb/testhooks.h"
+#include "platform/ovw.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <future>
+#include <map>
+#include <netinet/in.h>
+#include <sqlite3.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using tqtest::apiFrame;
+using tqtest::le32;
+using tqtest::readFile;
+using tqtest::splitLines;
+using tqtest::typeFrame;
+
+const char kPortLine1[] =
+    "Port no for Orrery Daemon has not been defined properly in the services file in your system.";
+const char kPortLine2[] =
+    "Only TCP protocol is allowed for this service, please change it and try to start this service.";
+const char kEqualsLine[] = "=====================================================================";
+
+// A port the kernel considers free right now.
+int freePort()
+{
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
+    ::close(s);
+    return ntohs(sa.sin_port);
+}
+
+int countOf(const std::string &text, const std::string &needle)
+{
+    int n = 0;
+    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
+        ++n;
+    return n;
+}
+
+// The texts of the message-log entries (after "MM/DD/YY HH:MM:SS: tqdaemon.exe: ").
+std::vector<std::string> logTexts(const std::string &log)
+{
+    std::vector<std::string> out;
+    const std::string marker = ": tqdaemon.exe: ";
+    for (const std::string &line : splitLines(log)) {
+        size_t at = line.find(marker);
+        out.push_back(at == std::string::npos ? line : line.substr(at + marker.size()));
+    }
+    return out;
+}
+
+// Enter lines of an adapter operation.
+int enters(const std::string &trace, const std::string &operation)
+{
+    int n = 0;
+    for (const std::string &line : splitLines(trace)) {
+        if (line.find(" " + operation + "(") != std::string::npos && line.size() >= 8 &&
+            line.compare(line.size() - 8, 8, "): enter") == 0)
+            ++n;
+    }
+    return n;
+}
+
+class Spine : public ::testing::Test {
+protected:
+    void SetUp() override { port_ = freePort(); }
+
+    void services(const std::string &entry) const { root_.writeServices(entry); }
+    void tcpService() const { services("TQDAEMON " + std::to_string(port_) + "/tcp\n"); }
+    void stream(const std::string &bytes) const { tqtest::writeFile(root_.file("tqdaemon.file"), bytes); }
+
+    std::map<std::string, std::string> env() const
+    {
+        return {{"OVW_MAPDB", dbPath()}, {"TQ_DRIVE", "C:"}, {"TQ_ROOT", root_.path()}};
+    }
+    tqtest::RunResult runDaemon() const { return tqtest::run({tqtest::binPath("tqdaemon")}, env()); }
+
+    std::string dbPath() const { return root_.file("map.db"); }
+    std::string messageLog() const { return readFile(root_.file("usr/ov/log/tqdaemon.log")); }
+    std::string daemonTrace() const { return readFile(root_.file("tq_std.trc")); }
+    std::string adapterTrace() const { return readFile(root_.file("tq_n2o.trc")); }
+
+    tqtest::TempRoot root_;
+    int port_ = 0;
+};
+
+// ---- start-up and the ways the daemon ends -------------------------------------------
+
+TEST_F(Spine, PortNotDefinedStopsStartUpWithTheTwoMessages)
+{
+    for (const char *servicesText : {"", "TQDAEMON 7777/udp\n", "OTHER 7777/tcp\n"}) {
+        SCOPED_TRACE(servicesText);
+        services(servicesText);
+        std::remove(root_.file("tq_std.trc").c_str());
+        std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
+        tqtest::RunResult r = runDaemon();
+        EXPECT_EQ(r.exitCode, 1);
+
+        std::vector<std::string> trace = splitLines(daemonTrace());
+        ASSERT_EQ(trace.size(), 2u);
+        EXPECT_NE(trace[0].find(std::string("]\t") + kPortLine1), std::string::npos);
+        EXPECT_NE(trace[1].find(std::string("]\t") + kPortLine2), std::string::npos);
+        std::vector<std::string> log = logTexts(messageLog());
+        EXPECT_EQ(log, (std::vector<std::string>{"Quillon - tqdaemon Message Log", "Starting tqdaemon.exe",
+                                                 kPortLine1, kPortLine2}));
+        // Nothing else started: no map database, no adapter trace.
+        EXPECT_FALSE(tqtest::fileExists(dbPath()));
+        EXPECT_FALSE(tqtest::fileExists(root_.file("usr/ov/databases/tqmap.db")));
+        EXPECT_FALSE(tqtest::fileExists(root_.file("tq_n2o.trc")));
+    }
+}
+
+TEST_F(Spine, MissingStreamEndsWithCodeZeroAfterStartUp)
+{
+    tcpService();
+    tqtest::RunResult r = runDaemon();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(logTexts(messageLog()),
+              (std::vector<std::string>{"Quillon - tqdaemon Message Log", "Starting tqdaemon.exe",
+                                        "Initialization complete.", "Ending tqdaemon.exe", kEqualsLine}));
+    std::vector<std::string> trace = splitLines(daemonTrace());
+    // The ready line's own two line ends leave two empty lines after it.
+    ASSERT_EQ(trace.size(), 4u);
+    EXPECT_NE(trace[0].find("]\tPort: " + std::to_string(port_)), std::string::npos) << trace[0];
+    EXPECT_NE(trace[1].find("]\tPLX connection ready..."), std::string::npos);
+    EXPECT_EQ(trace[2], "");
+    EXPECT_EQ(trace[3], "");
+    // Connected to the map: the database exists and the handlers were registered.
+    EXPECT_TRUE(tqtest::fileExists(dbPath()));
+    std::string adapter = adapterTrace();
+    EXPECT_EQ(enters(adapter, "tqotInit"), 1);
+    EXPECT_EQ(enters(adapter, "synchWithMap"), 1);
+    EXPECT_EQ(enters(adapter, "mainLoop"), 1);
+    EXPECT_EQ(countOf(adapter, "OV error"), 0);
+}
+
+TEST_F(Spine, PortZeroMeans8010AndAnEmptyStreamEndsAtOnce)
+{
+    services("TQDAEMON 0/tcp\n");
+    stream("");
+    tqtest::RunResult r = runDaemon();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(countOf(daemonTrace(), "]\tPort: 8010\n"), 1);
+    EXPECT_EQ(countOf(daemonTrace(), "msgType"), 0);
+    std::vector<std::string> log = logTexts(messageLog());
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "Ending tqdaemon.exe");
+    EXPECT_EQ(log.back(), kEqualsLine);
+}
+
+TEST_F(Spine, EveryFrameIsReadUntilTheStreamEnds)
+{
+    tcpService();
+    std::string oversized = le32(300) + "\x7f" + std::string(299, 'x');
+    stream(typeFrame(127) + typeFrame(5) + apiFrame(9, "data") + oversized + apiFrame(9, std::string(9, 'p'), "3") +
+           typeFrame(127));
+    tqtest::RunResult r = runDaemon();
+    EXPECT_EQ(r.exitCode, 0);
+    std::string trace = daemonTrace();
+    EXPECT_EQ(countOf(trace, "]\tmsgType: 127\n"), 3);
+    EXPECT_EQ(countOf(trace, "]\tmsgType: 5\n"), 1);
+    EXPECT_EQ(countOf(trace, "]\tmsgType: 3\n"), 2);
+    EXPECT_EQ(countOf(trace, "]\tUnknown MesgType!\n"), 1);
+    EXPECT_EQ(countOf(trace, "]\tMessage Type is not API Msg\n"), 1);
+    EXPECT_EQ(countOf(trace, "]\t\t\tRETURN\n"), 3);
+    std::string log = messageLog();
+    EXPECT_EQ(countOf(log, "skipped: header length 300 is above 260"), 1);
+    EXPECT_EQ(countOf(log, "skipped: payload length 10 is above the announced size 3"), 1);
+    EXPECT_EQ(countOf(log, "Ending tqdaemon.exe"), 1);
+}
+
+TEST_F(Spine, PayloadCutShortEndsWithCodeZero)
+{
+    tcpService();
+    std::string frame = apiFrame(9, "abcdefgh");
+    stream(typeFrame(127) + frame.substr(0, frame.size() - 3));
+    tqtest::RunResult r = runDaemon();
+    EXPECT_EQ(r.exitCode, 0);
+    std::string trace = daemonTrace();
+    EXPECT_EQ(countOf(trace, "dyn_recvMsg received 1: msgLength: 3\n"), 1);
+    EXPECT_EQ(countOf(trace, "RETURN"), 0);
+    EXPECT_EQ(countOf(messageLog(), "Ending tqdaemon.exe"), 1);
+}
+
+TEST_F(Spine, UnreachableMapIsTracedAndTheLoopEndsAtOnce)
+{
+    tcpService();
+    stream(typeFrame(127));
+    // The database path lies under a plain file: the platform cannot connect.
+    tqtest::writeFile(root_.file("blocker"), "x");
+    std::map<std::string, std::string> e = env();
+    e["OVW_MAPDB"] = root_.file("blocker/map.db");
+    tqtest::RunResult r = tqtest::run({tqtest::binPath("tqdaemon")}, e);
+    EXPECT_EQ(r.exitCode, 1);
+    // Code 29: traced, not retried, and start-up still completes.
+    std::string trace = daemonTrace();
+    EXPECT_EQ(countOf(trace, "]\ttqot2ov error\n"), 1);
+    EXPECT_EQ(countOf(trace, "Error again!"), 0);
+    EXPECT_EQ(countOf(trace, "PLX connection ready..."), 1);
+    std::string adapter = adapterTrace();
+    EXPECT_EQ(enters(adapter, "tqotInit"), 1);
+    EXPECT_EQ(enters(adapter, "tqotSetSynchronousCreation"), 1);
+    EXPECT_EQ(enters(adapter, "tqotDone"), 1);
+    // The event channel is down, so the loop ends before reading a message.
+    EXPECT_EQ(countOf(trace, "msgType"), 0);
+    EXPECT_EQ(logTexts(messageLog()),
+              (std::vector<std::string>{"Quillon - tqdaemon Message Log", "Starting tqdaemon.exe",
+                                        "Initialization complete.", "Ending tqdaemon.exe", kEqualsLine}));
+}
+
+// ---- map events while the daemon runs -----------------------------------------------------
+
+// The daemon reading a named pipe as its stream, so it keeps running while the
+// test posts events; each frame written makes it take one more loop turn.
+class LiveDaemon {
+public:
+    LiveDaemon(const tqtest::TempRoot &root, std::map<std::string, std::string> env)
+        : fifoPath_(root.file("tqdaemon.file"))
+    {
+        if (::mkfifo(fifoPath_.c_str(), 0600) != 0)
+            return;
+        result_ = std::async(std::launch::async, [env] { return tqtest::run({tqtest::binPath("tqdaemon")}, env); });
+        // The writer's open succeeds once the daemon has opened its stream,
+        // which is after it connected to the map.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            writer_ = ::open(fifoPath_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer_ >= 0 || errno != ENXIO)
+                break;
+            if (result_.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready)
+                break;
+        }
+        if (writer_ >= 0)
+            ::fcntl(writer_, F_SETFL, 0);
+    }
+    ~LiveDaemon() { finish(); }
+
+    bool running() const { return writer_ >= 0; }
+    void turn()
+    {
+        std::string frame = typeFrame(127);
+        if (writer_ >= 0 && ::write(writer_, frame.data(), frame.size()) < 0) {
+            ::close(writer_);
+            writer_ = -1;
+        }
+    }
+    // Closes the stream (the daemon ends if it has not already) and waits.
+    tqtest::RunResult finish()
+    {
+        if (writer_ >= 0) {
+            ::close(writer_);
+            writer_ = -1;
+        }
+        if (result_.valid())
+            done_ = result_.get();
+        return done_;
+    }
+
+private:
+    std::string fifoPath_;
+    int writer_ = -1;
+    std::future<tqtest::RunResult> result_;
+    tqtest::RunResult done_;
+};
+
+class LiveSpine : public Spine {
+protected:
+    void SetUp() override
+    {
+        Spine::SetUp();
+        signal(SIGPIPE, SIG_IGN);
+        tcpService();
+    }
+    void post(int code, const std::vector<int> &ids = {}) const
+    {
+        std::string err;
+        EXPECT_EQ(mapdb::postEventToFile(dbPath(), code, ids, err), 0) << err;
+    }
+};
+
+TEST_F(LiveSpine, EndOfSessionEndsTheDaemonWithCodeOne)
+{
+    LiveDaemon daemon(root_, env());
+    ASSERT_TRUE(daemon.running());
+    daemon.turn();
+    post(OVwEventEndSession);
+    daemon.turn();
+    tqtest::RunResult r = daemon.finish();
+    EXPECT_EQ(r.exitCode, 1);
+    std::string adapter = adapterTrace();
+    EXPECT_EQ(enters(adapter, "endSessionCB"), 1);
+    EXPECT_EQ(enters(adapter, "tqotDone"), 1);
+    std::vector<std::string> log = logTexts(messageLog());
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "Ending tqdaemon.exe");
+    EXPECT_EQ(countOf(messageLog(), "Ending tqdaemon.exe"), 1);
+}
+
+TEST_F(LiveSpine, MapCloseThenOpenResynchronises)
+{
+    LiveDaemon daemon(root_, env());
+    ASSERT_TRUE(daemon.running());
+    post(OVwEventMapClose);
+    daemon.turn();
+    post(OVwEventMapOpen);
+    daemon.turn();
+    post(OVwEventEndSession);
+    daemon.turn();
+    tqtest::RunResult r = daemon.finish();
+    EXPECT_EQ(r.exitCode, 1);
+    std::string adapter = adapterTrace();
+    EXPECT_EQ(enters(adapter, "mapCloseCB"), 1);
+    EXPECT_EQ(enters(adapter, "mapOpenCB"), 2);      // tqotInit's and the event's
+    EXPECT_EQ(enters(adapter, "synchWithMap"), 2);
+    EXPECT_EQ(enters(adapter, "endConnection"), 2);  // map close and end of session
+    EXPECT_EQ(enters(adapter, "tqotDone"), 1);
+    EXPECT_LT(adapter.find("mapCloseCB("), adapter.rfind("synchWithMap("));
+    EXPECT_EQ(countOf(adapter, "OV error"), 0);
+}
+
+// Runs a query returning one integer against the map database.
+long long queryInt(const std::string &db, const std::string &sql)
+{
+    sqlite3 *h = nullptr;
+    long long v = -1;
+    if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            v = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(h);
+    return v;
+}
+
+TEST_F(LiveSpine, SymbolAndObjectDeletionsAreFollowed)
+{
+    // A map made before the daemon starts: graph G holding vertex V, and an
+    // object O with a field value.
+    const char *old = std::getenv("OVW_MAPDB");
+    std::string oldValue = old != nullptr ? old : "";
+    setenv("OVW_MAPDB", dbPath().c_str(), 1);
+    ASSERT_EQ(OVwInit(), 0);
+    OVwMapInfo *map = OVwGetMapInfo();
+    ASSERT_NE(map, nullptr);
+    OVwObjectId g = OVwDbCreateObjectBySelectionName("SAN;G;default");
+    OVwSubmapId gSubmap = OVwCreateSubmap(map, g, OVwGraphSubmap, 0, "G", OVwNoLayout, 0);
+    OVwCreateSymbol(map, map->root_submap_id, g, nullptr, "G", OVwStatusNormal, OVwObjectStatusSource, nullptr, 0);
+    OVwObjectId v = OVwDbCreateObjectBySelectionName("7;V;default");
+    OVwSymbolId vSym = OVwCreateSymbol(map, gSubmap, v, nullptr, "V", OVwStatusNormal, OVwCompoundStatusSource,
+                                       nullptr, 0);
+    OVwObjectId o = OVwDbCreateObjectBySelectionName("7;O;default");
+    ASSERT_EQ(OVwDbSetFieldStringValue(o, OVwDbFieldNameToFieldId("UniqueName"), "u-O"), 0);
+    ASSERT_GT(vSym, 0);
+    OVwFreeMapInfo(map);
+    ASSERT_EQ(OVwDone(), 0);
+    if (old != nullptr)
+        setenv("OVW_MAPDB", oldValue.c_str(), 1);
+    else
+        unsetenv("OVW_MAPDB");
+
+    LiveDaemon daemon(root_, env());
+    ASSERT_TRUE(daemon.running());
+    post(OVwEventDeleteSymbols, {vSym});
+    daemon.turn();
+    post(OVwEventDeleteObjects, {o});
+    daemon.turn();
+    post(OVwEventEndSession);
+    daemon.turn();
+    tqtest::RunResult r = daemon.finish();
+    EXPECT_EQ(r.exitCode, 1);
+
+    std::string adapter = adapterTrace();
+    EXPECT_EQ(enters(adapter, "deleteSymbolCB"), 1);
+    EXPECT_EQ(enters(adapter, "deleteObjectCB"), 1);
+    // The symbol's submap resolved: no re-synchronisation after the deletion.
+    EXPECT_EQ(enters(adapter, "synchWithMap"), 1);
+    EXPECT_EQ(countOf(adapter, "OV error"), 0);
+    std::string id = std::to_string(o);
+    EXPECT_EQ(queryInt(dbPath(), "SELECT count(*) FROM objects WHERE id = " + id), 0);
+    EXPECT_EQ(queryInt(dbPath(), "SELECT count(*) FROM field_values WHERE object = " + id), 0);
+    EXPECT_EQ(queryInt(dbPath(), "SELECT count(*) FROM objects WHERE id = " + std::to_string(v)), 1);
+}
+
+}  // namespace
