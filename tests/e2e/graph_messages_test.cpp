@@ -1,0 +1,340 @@
+// Graph and content-ID messages end to end: JSON lines, tqstream encode, the
+// daemon on the stream, then the map database file read back with SQLite.
+#include "platform/ovw.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json graphLine(const std::string &name, const json &parent, const json &moid, const json &icon,
+               const json &label, const json &uniqueId, const json &contents = json::array(), int end = 1,
+               const std::string &protocol = "SAN")
+{
+    return json{{"type", "graph"},
+                {"moid", moid},
+                {"parent_protocol", parent.is_null() ? json(nullptr) : json("SAN")},
+                {"parent_name", parent},
+                {"protocol", protocol},
+                {"name", name},
+                {"layout", "1"},
+                {"background", nullptr},
+                {"icon", icon},
+                {"label", label},
+                {"details", nullptr},
+                {"unique_id", uniqueId},
+                {"contents", contents},
+                {"end", end}};
+}
+
+json rootGraph(const std::string &name)
+{
+    return graphLine(name, nullptr, "moid-" + name, nullptr, name, "uid-" + name);
+}
+
+json graphIn(const std::string &parent, const std::string &name, const std::string &protocol = "SAN")
+{
+    return graphLine(name, parent, "moid-" + name, nullptr, name, "uid-" + name, json::array(), 1, protocol);
+}
+
+json vertexIn(const std::string &graph, const std::string &name)
+{
+    return json{{"type", "vertex"},   {"identifier", 2}, {"graph_protocol", "SAN"}, {"graph_name", graph},
+                {"protocol", "1"},    {"name", name},    {"status", "3"},           {"icon", nullptr},
+                {"label", name},      {"details", nullptr}, {"unique_id", "uid-" + name}};
+}
+
+// An arc in G between two endpoint texts ("IP:x" a graph of protocol IP,
+// "NULL:1" a vertex of protocol 1).
+json arcIn(const std::string &graph, const std::string &binding, const std::string &a, const std::string &aName,
+           const std::string &z, const std::string &zName, const std::string &id)
+{
+    return json{{"type", "arc"},        {"moid", "arc-" + id}, {"graph_protocol", "SAN"}, {"graph_name", graph},
+                {"binding", binding},   {"a_endpoint", a},     {"a_name", aName},         {"z_endpoint", z},
+                {"z_name", zName},      {"arc_id", id},        {"icon", nullptr},         {"label", "arc-" + id},
+                {"details", nullptr},   {"status", "3"}};
+}
+
+json entry(const std::string &kind, const std::string &protocol, const std::string &name)
+{
+    return json{{"kind", kind}, {"protocol", protocol}, {"name", name}};
+}
+
+json contentIds(const std::string &graph, const json &contents, int end)
+{
+    return json{{"type", "content_ids"}, {"protocol", "SAN"}, {"name", graph}, {"contents", contents}, {"end", end}};
+}
+
+json part(const std::string &type, const json &contents, int end)
+{
+    return json{{"type", type}, {"contents", contents}, {"end", end}};
+}
+
+// Read-only queries on the map database file.
+class MapFile {
+public:
+    explicit MapFile(const std::string &path)
+    {
+        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+        }
+    }
+    ~MapFile() { sqlite3_close(db_); }
+    MapFile(const MapFile &) = delete;
+    MapFile &operator=(const MapFile &) = delete;
+    bool ok() const { return db_ != nullptr; }
+
+    // First column of the first row, null when there is no row or the value is NULL.
+    std::optional<std::string> value(const std::string &sql, const std::vector<std::string> &args = {}) const
+    {
+        sqlite3_stmt *st = nullptr;
+        std::optional<std::string> out;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+            return std::string("<sql error: ") + sqlite3_errmsg(db_) + ">";
+        for (size_t i = 0; i < args.size(); ++i)
+            sqlite3_bind_text(st, static_cast<int>(i + 1), args[i].c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL)
+            out = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+        return out;
+    }
+    int number(const std::string &sql, const std::vector<std::string> &args = {}) const
+    {
+        std::optional<std::string> v = value(sql, args);
+        return v ? std::atoi(v->c_str()) : -1;
+    }
+
+    int object(const std::string &selectionName) const
+    {
+        return number("SELECT id FROM objects WHERE selection_name = ?", {selectionName});
+    }
+    int rootSubmap() const { return number("SELECT root_submap FROM map"); }
+    int childSubmap(int object) const
+    {
+        return number("SELECT id FROM submaps WHERE parent_object = ?", {std::to_string(object)});
+    }
+    int symbolsOn(int object, int submap) const
+    {
+        return number("SELECT count(*) FROM symbols WHERE object = ? AND submap = ?",
+                      {std::to_string(object), std::to_string(submap)});
+    }
+    // Whether the member has a symbol on the graph's submap.
+    bool shownIn(int member, int graph) const { return member > 0 && symbolsOn(member, childSubmap(graph)) > 0; }
+    int connections(int object) const
+    {
+        return number("SELECT count(*) FROM symbols WHERE object = ? AND variety = 2", {std::to_string(object)});
+    }
+    std::optional<std::string> field(int object, const std::string &name) const
+    {
+        return value("SELECT fv.text_value FROM field_values fv JOIN fields f ON f.id = fv.field "
+                     "WHERE fv.object = ? AND f.name = ?",
+                     {std::to_string(object), name});
+    }
+    std::optional<std::string> symbolColumn(int object, int submap, const std::string &column) const
+    {
+        return value("SELECT " + column + " FROM symbols WHERE object = ? AND submap = ?",
+                     {std::to_string(object), std::to_string(submap)});
+    }
+    int count(const std::string &table) const { return number("SELECT count(*) FROM " + table); }
+
+private:
+    sqlite3 *db_ = nullptr;
+};
+
+class GraphMessagesE2E : public ::testing::Test {
+protected:
+    tqtest::TempRoot root_;
+
+    void SetUp() override
+    {
+        unsetenv("OVW_MAPDB");
+        root_.writeServices("TQDAEMON 0/tcp\n");
+    }
+
+    std::string dbPath() const { return root_.file("usr/ov/databases/tqmap.db"); }
+    std::string trace() const { return tqtest::readFile(root_.file("tq_std.trc")); }
+
+    // Encodes the lines into the daemon's stream file and runs the daemon to
+    // the end of the stream; false (with the failure recorded) when a step fails.
+    bool run(const std::vector<json> &lines)
+    {
+        std::string text;
+        for (const json &line : lines)
+            text += line.dump() + "\n";
+        tqtest::writeFile(root_.file("in.jsonl"), text);
+        tqtest::RunResult enc = tqtest::run(
+            {tqtest::binPath("tqstream"), "encode", "-i", root_.file("in.jsonl"), "-o", root_.file("tqdaemon.file")});
+        EXPECT_EQ(enc.exitCode, 0) << enc.err;
+        if (enc.exitCode != 0)
+            return false;
+        tqtest::RunResult daemon = tqtest::run({tqtest::binPath("tqdaemon")}, {{"TQ_ROOT", root_.path()}});
+        EXPECT_EQ(daemon.exitCode, 0) << daemon.err;
+        return daemon.exitCode == 0;
+    }
+
+    // Sets a vertex's ParentNameList through the platform, between two runs.
+    void setParents(const std::string &selectionName, const std::vector<std::string> &names)
+    {
+        setenv("OVW_MAPDB", dbPath().c_str(), 1);
+        ASSERT_EQ(OVwInit(), 0);
+        const OVwObjectId object = OVwDbSelectionNameToObjectId(selectionName.c_str());
+        ASSERT_NE(object, 0);
+        std::vector<OVwFieldValue> elements(names.size() + 1);
+        for (size_t i = 0; i < names.size(); ++i) {
+            elements[i].field_type = OVwStringField;
+            elements[i].un.string_val = const_cast<char *>(names[i].c_str());
+        }
+        OVwFieldValue list{};
+        list.is_list = 1;
+        list.field_type = OVwStringField;
+        list.un.list_val = elements.data();
+        list.list_count = static_cast<int32_t>(names.size());
+        EXPECT_EQ(OVwDbSetFieldValue(object, OVwDbFieldNameToFieldId("ParentNameList"), &list), 0);
+        ASSERT_EQ(OVwDone(), 0);
+        unsetenv("OVW_MAPDB");
+    }
+};
+
+TEST_F(GraphMessagesE2E, RootGraphIsCreatedThenUpdatedByTheSameMessage)
+{
+    root_.writeOidToSym("1.1:Cls:One\n1.2:Cls:Two\n");
+    ASSERT_TRUE(run({graphLine("G", nullptr, "moid-1", "1.1", "first", "uid-1"),
+                     graphLine("G", nullptr, "moid-2", "1.2", "second", "uid-2"),
+                     graphLine("H", nullptr, nullptr, nullptr, "H", "uid-h")}));
+    MapFile map(dbPath());
+    ASSERT_TRUE(map.ok());
+    const int g = map.object("SAN;G;default");
+    ASSERT_GT(g, 0);
+    EXPECT_GT(map.childSubmap(g), 0);
+    EXPECT_EQ(map.symbolsOn(g, map.rootSubmap()), 1);
+    EXPECT_EQ(map.symbolColumn(g, map.rootSubmap(), "symbol_type"), "Cls:Two");
+    EXPECT_EQ(map.symbolColumn(g, map.rootSubmap(), "label"), "second");
+    EXPECT_EQ(map.field(g, "MoidString"), "moid-2");
+    EXPECT_EQ(map.field(g, "UniqueName"), "uid-2");
+    EXPECT_EQ(map.field(g, "TQObjectName"), "G");
+    const int h = map.object("SAN;H;default");
+    EXPECT_EQ(map.field(h, "MoidString"), "H");
+    EXPECT_EQ(map.number("SELECT count(*) FROM submaps WHERE parent_object = ?", {std::to_string(g)}), 1);
+}
+
+TEST_F(GraphMessagesE2E, SplitGraphListCreatesTheGraphOnlyWithItsLastPart)
+{
+    const std::vector<json> setup = {rootGraph("P"),     rootGraph("G"),     graphIn("G", "m1"),
+                                     graphIn("G", "m2"), vertexIn("G", "v1"), vertexIn("G", "v2")};
+    std::vector<json> firstParts = setup;
+    firstParts.push_back(graphLine("G", "P", "moid-G", nullptr, "G", "uid-G2",
+                                   json::array({entry("graph", "SAN", "m1")}), 3));
+    firstParts.push_back(part("graph_continue", json::array({entry("vertex", "01", "v1")}), 3));
+    ASSERT_TRUE(run(firstParts));
+    {
+        MapFile map(dbPath());
+        const int p = map.object("SAN;P;default");
+        const int g = map.object("SAN;G;default");
+        EXPECT_FALSE(map.shownIn(g, p));
+        EXPECT_TRUE(map.shownIn(map.object("SAN;m2;default"), g));
+    }
+
+    // a fresh map: the whole list, ended by its last part
+    std::vector<json> all = firstParts;
+    all.push_back(part("graph_continue", json::array({entry("box", "BOX", "b1")}), 1));
+    std::remove(dbPath().c_str());
+    ASSERT_TRUE(run(all));
+    MapFile map(dbPath());
+    const int p = map.object("SAN;P;default");
+    const int g = map.object("SAN;G;default");
+    EXPECT_TRUE(map.shownIn(g, p));
+    EXPECT_EQ(map.field(g, "UniqueName"), "uid-G2");
+    EXPECT_TRUE(map.shownIn(map.object("SAN;m1;default"), g));
+    EXPECT_FALSE(map.shownIn(map.object("SAN;m2;default"), g));
+    EXPECT_TRUE(map.shownIn(map.object("OTHER_PROTOCOL;v1;default"), g));
+    EXPECT_FALSE(map.shownIn(map.object("OTHER_PROTOCOL;v2;default"), g));
+}
+
+TEST_F(GraphMessagesE2E, ContentListsRemoveWhatTheyDoNotName)
+{
+    ASSERT_TRUE(run({rootGraph("G"), graphIn("G", "m1", "IP"), graphIn("G", "m2"), graphIn("G", "m3"),
+                     vertexIn("G", "v1"), vertexIn("G", "v2"),
+                     arcIn("G", "5", "IP:x", "m1", "NULL:1", "v1", "1"),
+                     arcIn("G", "5", "SAN:x", "m2", "NULL:1", "v1", "2"),
+                     arcIn("G", "7", "NULL:1", "v1", "NULL:1", "v2", "3"),
+                     contentIds("G",
+                                json::array({entry("graph", "IP", "m1"), entry("graph", "IP", "m2"),
+                                             entry("vertex", "001", "v1")}),
+                                1)}));
+    MapFile map(dbPath());
+    const int g = map.object("SAN;G;default");
+    EXPECT_TRUE(map.shownIn(map.object("IP;m1;default"), g));
+    EXPECT_FALSE(map.shownIn(map.object("SAN;m2;default"), g));   // named under another protocol
+    EXPECT_FALSE(map.shownIn(map.object("SAN;m3;default"), g));
+    EXPECT_TRUE(map.shownIn(map.object("OTHER_PROTOCOL;v1;default"), g));
+    EXPECT_FALSE(map.shownIn(map.object("OTHER_PROTOCOL;v2;default"), g));
+    const int toM1 = map.object("IP;m1;OTHER_PROTOCOL;v1;1;default");
+    const int toM2 = map.object("OTHER_PROTOCOL;v1;SAN;m2;2;default");
+    ASSERT_TRUE(toM1 > 0 && toM2 > 0);
+    EXPECT_EQ(map.connections(toM1), 1);
+    EXPECT_EQ(map.connections(toM2), 0);
+}
+
+TEST_F(GraphMessagesE2E, RemovedVerticesLoseTheGraphFromTheirParentNameList)
+{
+    ASSERT_TRUE(run({rootGraph("G"), vertexIn("G", "v1"), vertexIn("G", "v2"), vertexIn("G", "v3")}));
+    setParents("OTHER_PROTOCOL;v2;default", {"G", "Other"});
+    setParents("OTHER_PROTOCOL;v3;default", {"Other"});
+    ASSERT_TRUE(run({contentIds("G", json::array({entry("vertex", "1", "v1")}), 1)}));
+
+    MapFile map(dbPath());
+    const int g = map.object("SAN;G;default");
+    const int v2 = map.object("OTHER_PROTOCOL;v2;default");
+    const int v3 = map.object("OTHER_PROTOCOL;v3;default");
+    EXPECT_TRUE(map.shownIn(map.object("OTHER_PROTOCOL;v1;default"), g));
+    EXPECT_FALSE(map.shownIn(v2, g));
+    EXPECT_FALSE(map.shownIn(v3, g));
+    EXPECT_EQ(map.field(v2, "ParentNameList"), "[\"Other\"]");
+    EXPECT_EQ(map.field(v3, "ParentNameList"), "[\"Other\"]");
+    EXPECT_NE(trace().find("*******Tqdaemon Error: deleting parent from list, no parent need to be delete"),
+              std::string::npos);
+}
+
+TEST_F(GraphMessagesE2E, GraphMessageDeletesTheGraphsArcsBeforeCreatingItAgain)
+{
+    ASSERT_TRUE(run({rootGraph("G"), vertexIn("G", "v1"), vertexIn("G", "v2"),
+                     arcIn("G", "7", "NULL:1", "v1", "NULL:1", "v2", "1"), rootGraph("G")}));
+    MapFile map(dbPath());
+    const int g = map.object("SAN;G;default");
+    EXPECT_EQ(map.connections(map.object("OTHER_PROTOCOL;v1;OTHER_PROTOCOL;v2;1;default")), 0);
+    EXPECT_TRUE(map.shownIn(map.object("OTHER_PROTOCOL;v1;default"), g));
+    EXPECT_EQ(map.symbolsOn(g, map.rootSubmap()), 1);
+}
+
+TEST_F(GraphMessagesE2E, OversizedTextsAreRefusedAndChangeNothing)
+{
+    const std::string longName(500, 'n');
+    const std::string longDetails(1990, 'd');
+    json bigFields = graphLine("J", nullptr, "moid-J", nullptr, "J", "uid-J");
+    bigFields["details"] = longDetails;
+    ASSERT_TRUE(run({rootGraph("G"), graphIn("G", "m1"), graphLine(longName, nullptr, "m", nullptr, "l", "u"),
+                     bigFields,
+                     contentIds("G", json::array({entry("graph", "SAN", std::string(502, 'x'))}), 1),
+                     contentIds(std::string(500, 'g'), json::array(), 1)}));
+    MapFile map(dbPath());
+    EXPECT_EQ(map.count("objects"), 2);   // G and m1 only
+    EXPECT_TRUE(map.shownIn(map.object("SAN;m1;default"), map.object("SAN;G;default")));
+    const std::string text = trace();
+    EXPECT_NE(text.find("processGraphMsg: graph name of 500 characters is longer than 499"), std::string::npos);
+    EXPECT_NE(text.find("do not fit the 2000-byte pending area"), std::string::npos);
+    EXPECT_NE(text.find("processContentIDMsg: content list refused, message dropped"), std::string::npos);
+    EXPECT_NE(text.find("processContentIDMsg: graph name of 500 characters is longer than 499"), std::string::npos);
+}
+
+}  // namespace
