@@ -2,6 +2,7 @@
 #   make demo   - build, run the daemon on the example topology, draw the map
 #   make test   - build and run every test
 BUILD ?= build
+export BUILD
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 

@@ -1,0 +1,388 @@
+// Reading a map database: read-only SQLite access to the platform's tables.
+#include "tools/tqmap/tqmap.h"
+
+#include "platform/hostpath.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace tqmap {
+
+namespace {
+
+// A prepared statement, finalized on scope exit.
+class Query {
+public:
+    Query(sqlite3 *db, const char *sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK)
+            s_ = nullptr;
+    }
+    ~Query() { sqlite3_finalize(s_); }
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    bool ok() const { return s_ != nullptr; }
+    int step() { return s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR; }
+    void bind(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
+    void bind(int i, const std::string &v)
+    {
+        sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    }
+    void bindNull(int i) { sqlite3_bind_null(s_, i); }
+    void reset() { sqlite3_reset(s_); }
+
+    int i32(int col) const { return static_cast<int>(sqlite3_column_int64(s_, col)); }
+    int64_t i64(int col) const { return sqlite3_column_int64(s_, col); }
+    bool isNull(int col) const { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
+    std::string text(int col) const
+    {
+        const unsigned char *t = sqlite3_column_text(s_, col);
+        return t != nullptr ? std::string(reinterpret_cast<const char *>(t),
+                                          static_cast<size_t>(sqlite3_column_bytes(s_, col)))
+                            : std::string();
+    }
+    std::optional<std::string> optText(int col) const
+    {
+        if (isNull(col))
+            return std::nullopt;
+        return text(col);
+    }
+    std::optional<int64_t> optInt(int col) const
+    {
+        if (isNull(col))
+            return std::nullopt;
+        return i64(col);
+    }
+
+private:
+    sqlite3_stmt *s_ = nullptr;
+};
+
+std::string sqlError(sqlite3 *db, const char *what)
+{
+    return std::string(what) + ": " + sqlite3_errmsg(db);
+}
+
+bool tableExists(sqlite3 *db, const char *name)
+{
+    Query q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    q.bind(1, std::string(name));
+    return q.step() == SQLITE_ROW;
+}
+
+// Parses a whole text as a signed integer.
+std::optional<int64_t> parseInteger(const std::string &text)
+{
+    if (text.empty())
+        return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != '\0')
+        return std::nullopt;
+    return static_cast<int64_t>(v);
+}
+
+std::optional<int64_t> parseBoolean(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (text == "true" || text == "yes" || text == "on" || text == "1")
+        return 1;
+    if (text == "false" || text == "no" || text == "off" || text == "0")
+        return 0;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string defaultDatabasePath()
+{
+    const char *env = std::getenv("OVW_MAPDB");
+    if (env != nullptr && *env != '\0')
+        return env;
+    return hostPath("\\usr\\ov\\databases\\tqmap.db");
+}
+
+MapDatabase::~MapDatabase()
+{
+    if (db_ != nullptr)
+        sqlite3_close(db_);
+}
+
+bool MapDatabase::open(const std::string &path, std::string &error)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = "no map database at " + path;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + " is not a file";
+        return false;
+    }
+    // Read-only and never created; the daemon may be writing it (WAL), so
+    // wait for its locks a little instead of failing at once.
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        error = db_ != nullptr ? sqlError(db_, ("cannot open " + path).c_str()) : "cannot open " + path;
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    for (const char *t : {"map", "fields", "objects", "field_values", "submaps", "symbols"}) {
+        if (!tableExists(db_, t)) {
+            if (sqlite3_errcode(db_) == SQLITE_NOTADB || sqlite3_errcode(db_) == SQLITE_CORRUPT)
+                error = sqlError(db_, (path + " is not a map database").c_str());
+            else
+                error = path + " is not a map database (no table '" + t + "')";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MapDatabase::loadFields(std::map<int, FieldInfo> &fields, std::string &error)
+{
+    Query q(db_, "SELECT id, name, type FROM fields ORDER BY id");
+    if (!q.ok()) {
+        error = sqlError(db_, "reading the fields");
+        return false;
+    }
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+        FieldInfo f;
+        f.id = q.i32(0);
+        f.name = q.text(1);
+        f.type = q.i32(2);
+        fields[f.id] = f;
+    }
+    if (rc != SQLITE_DONE) {
+        error = sqlError(db_, "reading the fields");
+        return false;
+    }
+    return true;
+}
+
+bool MapDatabase::loadValues(std::map<int, Object> &objects, const std::vector<int> *only, std::string &error)
+{
+    const char *all = "SELECT object, field, type, is_list, int_value, text_value FROM field_values "
+                      "ORDER BY object, field";
+    const char *one = "SELECT object, field, type, is_list, int_value, text_value FROM field_values "
+                      "WHERE object = ?1 ORDER BY field";
+    Query q(db_, only != nullptr ? one : all);
+    if (!q.ok()) {
+        error = sqlError(db_, "reading the field values");
+        return false;
+    }
+    auto readRows = [&]() {
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW) {
+            auto it = objects.find(q.i32(0));
+            if (it == objects.end())
+                continue;   // a value of a missing object: nothing to show it on
+            FieldValue v;
+            v.field = q.i32(1);
+            v.type = q.i32(2);
+            v.isList = q.i32(3) != 0;
+            v.intValue = q.optInt(4);
+            v.textValue = q.optText(5);
+            it->second.values.push_back(std::move(v));
+        }
+        return rc == SQLITE_DONE;
+    };
+    if (only == nullptr) {
+        if (!readRows()) {
+            error = sqlError(db_, "reading the field values");
+            return false;
+        }
+        return true;
+    }
+    for (int id : *only) {
+        q.reset();
+        q.bind(1, id);
+        if (!readRows()) {
+            error = sqlError(db_, "reading the field values");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MapDatabase::load(MapModel &m, std::string &error)
+{
+    // One read transaction, so the daemon's commits cannot tear the picture.
+    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error = sqlError(db_, "starting a read");
+        return false;
+    }
+    struct EndRead {
+        sqlite3 *db;
+        ~EndRead() { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); }
+    } endRead{db_};
+
+    {
+        Query q(db_, "SELECT name, root_submap, is_open FROM map LIMIT 1");
+        int rc = q.step();
+        if (rc == SQLITE_ROW) {
+            m.mapName = q.text(0);
+            m.rootSubmap = q.i32(1);
+            m.isOpen = q.i32(2) != 0;
+        } else if (rc != SQLITE_DONE) {
+            error = sqlError(db_, "reading the map record");
+            return false;
+        } else {
+            error = "the database holds no map";
+            return false;
+        }
+    }
+    if (!loadFields(m.fields, error))
+        return false;
+    {
+        Query q(db_, "SELECT id, selection_name FROM objects ORDER BY id");
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW) {
+            Object o;
+            o.id = q.i32(0);
+            o.selectionName = q.text(1);
+            m.objects[o.id] = std::move(o);
+        }
+        if (rc != SQLITE_DONE) {
+            error = sqlError(db_, "reading the objects");
+            return false;
+        }
+    }
+    if (!loadValues(m.objects, nullptr, error))
+        return false;
+    {
+        Query q(db_, "SELECT id, parent_object, type, name, layout, background FROM submaps ORDER BY id");
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW) {
+            Submap s;
+            s.id = q.i32(0);
+            s.parentObject = q.i32(1);
+            s.type = q.i32(2);
+            s.name = q.text(3);
+            s.layout = q.i32(4);
+            s.background = q.optText(5);
+            m.submaps[s.id] = std::move(s);
+        }
+        if (rc != SQLITE_DONE) {
+            error = sqlError(db_, "reading the submaps");
+            return false;
+        }
+    }
+    {
+        Query q(db_,
+                "SELECT id, submap, object, variety, symbol_type, label, status, status_source, flags, "
+                "conn_a, conn_z FROM symbols ORDER BY id");
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW) {
+            Symbol s;
+            s.id = q.i32(0);
+            s.submap = q.i32(1);
+            s.object = q.i32(2);
+            s.variety = q.i32(3);
+            s.symbolType = q.optText(4);
+            s.label = q.optText(5);
+            s.status = q.i32(6);
+            s.statusSource = q.i32(7);
+            s.flags = q.i32(8);
+            s.connA = q.i32(9);
+            s.connZ = q.i32(10);
+            m.symbols[s.id] = std::move(s);
+        }
+        if (rc != SQLITE_DONE) {
+            error = sqlError(db_, "reading the symbols");
+            return false;
+        }
+    }
+    m.index();
+    return true;
+}
+
+bool MapDatabase::findObjects(const std::string &fieldName, const std::string &value, std::vector<Object> &out,
+                              std::string &error)
+{
+    int fieldId = 0;
+    int fieldType = 0;
+    {
+        Query q(db_, "SELECT id, type FROM fields WHERE name = ?1");
+        q.bind(1, fieldName);
+        int rc = q.step();
+        if (rc == SQLITE_ROW) {
+            fieldId = q.i32(0);
+            fieldType = q.i32(1);
+        } else if (rc == SQLITE_DONE) {
+            error = "no field named '" + fieldName + "' in this map database";
+            return false;
+        } else {
+            error = sqlError(db_, "looking up the field");
+            return false;
+        }
+    }
+
+    // The number the text stands for, by the field's type; strings match as
+    // text only.
+    std::optional<int64_t> number;
+    if (fieldType == 2) {
+        number = parseBoolean(value);
+        if (!number) {
+            error = "field '" + fieldName + "' is boolean: give true or false, not '" + value + "'";
+            return false;
+        }
+    } else if (fieldType == 1 || fieldType == 4) {
+        number = parseInteger(value);
+        if (!number) {
+            error = "field '" + fieldName + "' holds integers: '" + value + "' is not one";
+            return false;
+        }
+    }
+
+    Query q(db_,
+            "SELECT object FROM field_values WHERE field = ?1 AND ("
+            " (is_list = 0 AND type = 3 AND text_value = ?2)"
+            " OR (is_list = 0 AND type IN (1, 2, 4) AND ?3 IS NOT NULL AND int_value = ?3)"
+            " OR (is_list = 1 AND json_valid(text_value) AND EXISTS ("
+            "     SELECT 1 FROM json_each(field_values.text_value) AS j WHERE j.value = ?2)))"
+            " ORDER BY object");
+    if (!q.ok()) {
+        error = sqlError(db_, "searching the field values");
+        return false;
+    }
+    q.bind(1, fieldId);
+    q.bind(2, value);
+    if (number)
+        q.bind(3, *number);
+    else
+        q.bindNull(3);
+    std::vector<int> ids;
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+        ids.push_back(q.i32(0));
+    if (rc != SQLITE_DONE) {
+        error = sqlError(db_, "searching the field values");
+        return false;
+    }
+
+    std::map<int, Object> found;
+    Query names(db_, "SELECT selection_name FROM objects WHERE id = ?1");
+    for (int id : ids) {
+        names.reset();
+        names.bind(1, id);
+        Object o;
+        o.id = id;
+        if (names.step() == SQLITE_ROW)
+            o.selectionName = names.text(0);
+        found[id] = std::move(o);
+    }
+    if (!loadValues(found, &ids, error))
+        return false;
+    for (auto &entry : found)
+        out.push_back(std::move(entry.second));
+    return true;
+}
+
+}  // namespace tqmap

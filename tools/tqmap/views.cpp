@@ -1,0 +1,576 @@
+// The map as text: the nested tree view and the Graphviz DOT view.
+#include "tools/tqmap/tqmap.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <sstream>
+
+namespace tqmap {
+
+// ---- the model's look-ups -----------------------------------------------------------
+
+void MapModel::index()
+{
+    symbolsOnSubmap.clear();
+    submapsOfObject.clear();
+    symbolsOfObject.clear();
+    for (const auto &[id, s] : symbols) {
+        symbolsOnSubmap[s.submap].push_back(id);
+        symbolsOfObject[s.object].push_back(id);
+    }
+    for (const auto &[id, sm] : submaps) {
+        if (sm.parentObject != 0)
+            submapsOfObject[sm.parentObject].push_back(id);
+    }
+}
+
+const Object *MapModel::object(int id) const
+{
+    auto it = objects.find(id);
+    return it != objects.end() ? &it->second : nullptr;
+}
+
+const Symbol *MapModel::symbol(int id) const
+{
+    auto it = symbols.find(id);
+    return it != symbols.end() ? &it->second : nullptr;
+}
+
+bool MapModel::isGraphObject(int objectId) const
+{
+    return submapsOfObject.count(objectId) != 0;
+}
+
+// ---- names and values -----------------------------------------------------------------
+
+std::string statusName(int status)
+{
+    switch (status) {
+    case 0: return "unknown";
+    case 1: return "normal";
+    case 2: return "critical";
+    case 3: return "marginal";
+    case 4: return "major";
+    case 5: return "unmanaged";
+    case 6: return "minor";
+    case 7: return "warning";
+    default: return "status " + std::to_string(status);
+    }
+}
+
+std::string layoutName(int layout)
+{
+    switch (layout) {
+    case 0: return "none";
+    case 1: return "point-to-point";
+    case 2: return "bus";
+    case 3: return "star";
+    case 4: return "row-column";
+    case 5: return "ring";
+    case 6: return "tree";
+    case 7: return "multiple-connection";
+    default: return "layout " + std::to_string(layout);
+    }
+}
+
+namespace {
+
+std::string quoted(const std::string &s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+// Elements of a list value: the JSON array of strings the platform stores,
+// read without a JSON library (strings with the usual escapes).
+std::vector<std::string> listElements(const std::string &json, bool &ok)
+{
+    std::vector<std::string> out;
+    ok = false;
+    size_t i = 0;
+    auto skipBlank = [&]() {
+        while (i < json.size() && std::isspace(static_cast<unsigned char>(json[i])))
+            ++i;
+    };
+    skipBlank();
+    if (i >= json.size() || json[i] != '[')
+        return out;
+    ++i;
+    skipBlank();
+    if (i < json.size() && json[i] == ']') {
+        ok = true;
+        return out;
+    }
+    while (i < json.size()) {
+        skipBlank();
+        if (i >= json.size() || json[i] != '"')
+            return out;
+        ++i;
+        std::string el;
+        while (i < json.size() && json[i] != '"') {
+            if (json[i] == '\\' && i + 1 < json.size()) {
+                ++i;
+                switch (json[i]) {
+                case 'n': el += '\n'; break;
+                case 't': el += '\t'; break;
+                case 'r': el += '\r'; break;
+                case 'b': el += '\b'; break;
+                case 'f': el += '\f'; break;
+                case 'u': el += "\\u"; break;   // shown as written
+                default: el += json[i]; break;
+                }
+            } else {
+                el += json[i];
+            }
+            ++i;
+        }
+        if (i >= json.size())
+            return out;
+        ++i;   // closing quote
+        out.push_back(std::move(el));
+        skipBlank();
+        if (i < json.size() && json[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (i < json.size() && json[i] == ']') {
+            ok = true;
+            return out;
+        }
+        return out;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string formatValue(const FieldValue &v)
+{
+    if (v.isList) {
+        if (!v.textValue)
+            return "[]";
+        bool ok = false;
+        std::vector<std::string> els = listElements(*v.textValue, ok);
+        if (!ok)
+            return "(list) " + *v.textValue;
+        std::string out = "[";
+        for (size_t i = 0; i < els.size(); ++i)
+            out += (i != 0 ? ", " : "") + quoted(els[i]);
+        return out + "]";
+    }
+    switch (v.type) {
+    case 1:
+    case 4:
+        return v.intValue ? std::to_string(*v.intValue) : "(unset)";
+    case 2:
+        return v.intValue ? (*v.intValue != 0 ? "true" : "false") : "(unset)";
+    case 3:
+        return v.textValue ? quoted(*v.textValue) : "(null)";
+    default:
+        if (v.textValue)
+            return quoted(*v.textValue);
+        return v.intValue ? std::to_string(*v.intValue) : "(unset)";
+    }
+}
+
+namespace {
+
+std::string fieldName(const MapModel &m, int id)
+{
+    auto it = m.fields.find(id);
+    return it != m.fields.end() ? it->second.name : "field " + std::to_string(id);
+}
+
+// The object part of a selection name ("proto;name;map" -> "name").
+std::string objectNamePart(const std::string &selection)
+{
+    size_t a = selection.find(';');
+    if (a == std::string::npos)
+        return selection;
+    size_t b = selection.find(';', a + 1);
+    return selection.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+}
+
+// What to call a symbol in a view: its label, else its object's name.
+std::string displayName(const MapModel &m, const Symbol &s)
+{
+    if (s.label && !s.label->empty())
+        return *s.label;
+    if (const Object *o = m.object(s.object))
+        return objectNamePart(o->selectionName);
+    return "#" + std::to_string(s.id);
+}
+
+std::string selectionOf(const MapModel &m, int objectId)
+{
+    const Object *o = m.object(objectId);
+    return o != nullptr ? o->selectionName : "object " + std::to_string(objectId) + " (missing)";
+}
+
+// ---- tree ------------------------------------------------------------------------------
+
+class TreeWriter {
+public:
+    TreeWriter(const MapModel &m, const TreeOptions &opt) : m_(m), opt_(opt) {}
+
+    std::string run()
+    {
+        out_ << "Map " << quoted(m_.mapName) << (m_.isOpen ? "" : " (closed)") << "\n";
+        summary();
+        out_ << "\n";
+        if (m_.submaps.count(m_.rootSubmap) != 0) {
+            submap(m_.rootSubmap, 0, "root submap");
+        } else {
+            out_ << "root submap " << m_.rootSubmap << " is missing\n";
+        }
+        bool header = false;
+        for (const auto &[id, sm] : m_.submaps) {
+            if (visited_.count(id) != 0)
+                continue;
+            if (!header) {
+                out_ << "\nSubmaps not reached from the root submap:\n";
+                header = true;
+            }
+            std::string owner =
+                sm.parentObject != 0 ? " of " + selectionOf(m_, sm.parentObject) : std::string();
+            submap(id, 1, "submap" + owner);
+        }
+        header = false;
+        for (const auto &[id, o] : m_.objects) {
+            if (m_.symbolsOfObject.count(id) != 0)
+                continue;
+            if (!header) {
+                out_ << "\nObjects without a symbol:\n";
+                header = true;
+            }
+            out_ << "  object " << id << "  (" << o.selectionName << ")\n";
+            if (opt_.fields)
+                fields(o, 6);
+        }
+        return out_.str();
+    }
+
+private:
+    void summary()
+    {
+        int graphs = 0, vertices = 0, conns = 0;
+        for (const auto &[id, s] : m_.symbols) {
+            if (s.isConnection())
+                ++conns;
+            else if (m_.isGraphObject(s.object))
+                ++graphs;
+            else
+                ++vertices;
+        }
+        size_t bare = 0;
+        for (const auto &entry : m_.objects)
+            bare += m_.symbolsOfObject.count(entry.first) == 0 ? 1 : 0;
+        out_ << "Symbols: " << graphs << (graphs == 1 ? " graph, " : " graphs, ") << vertices
+             << (vertices == 1 ? " vertex, " : " vertices, ") << conns
+             << (conns == 1 ? " connection" : " connections") << ". Objects: " << m_.objects.size() << " ("
+             << bare << " without a symbol).\n";
+    }
+
+    void fields(const Object &o, int indent)
+    {
+        for (const FieldValue &v : o.values)
+            out_ << std::string(static_cast<size_t>(indent), ' ') << fieldName(m_, v.field) << " = "
+                 << formatValue(v) << "\n";
+    }
+
+    std::string typeText(const Symbol &s) const
+    {
+        return s.symbolType && !s.symbolType->empty() ? *s.symbolType : std::string("(no type)");
+    }
+
+    void submap(int id, int indent, const std::string &title)
+    {
+        visited_.insert(id);
+        const Submap &sm = m_.submaps.at(id);
+        std::string pad(static_cast<size_t>(indent), ' ');
+        out_ << pad << title << " " << id << ", layout " << layoutName(sm.layout);
+        if (sm.background && !sm.background->empty())
+            out_ << ", background " << quoted(*sm.background);
+        out_ << "\n";
+        std::string inner = pad + "  ";
+
+        auto it = m_.symbolsOnSubmap.find(id);
+        if (it == m_.symbolsOnSubmap.end()) {
+            out_ << inner << "(empty)\n";
+            return;
+        }
+        std::vector<int> conns;
+        for (int sid : it->second) {
+            const Symbol &s = m_.symbols.at(sid);
+            if (s.isConnection()) {
+                conns.push_back(sid);
+                continue;
+            }
+            bool graph = m_.isGraphObject(s.object);
+            out_ << inner << "#" << s.id << (graph ? " graph " : " vertex ") << quoted(displayName(m_, s))
+                 << "  " << statusName(s.status) << "  " << typeText(s) << "  (" << selectionOf(m_, s.object)
+                 << ")\n";
+            if (opt_.fields)
+                if (const Object *o = m_.object(s.object))
+                    fields(*o, indent + 6);
+            if (!graph)
+                continue;
+            for (int child : m_.submapsOfObject.at(s.object)) {
+                if (visited_.count(child) != 0)
+                    out_ << inner << "    submap " << child << " (shown above)\n";
+                else
+                    submap(child, indent + 4, "submap");
+            }
+        }
+        if (conns.empty())
+            return;
+        out_ << inner << "connections:\n";
+        for (int sid : conns) {
+            const Symbol &c = m_.symbols.at(sid);
+            const Symbol *a = m_.symbol(c.connA);
+            const Symbol *z = m_.symbol(c.connZ);
+            out_ << inner << "  #" << c.id << " "
+                 << (a != nullptr ? quoted(displayName(m_, *a)) : "#" + std::to_string(c.connA) + " (missing)")
+                 << " -- "
+                 << (z != nullptr ? quoted(displayName(m_, *z)) : "#" + std::to_string(c.connZ) + " (missing)");
+            if (c.label && !c.label->empty())
+                out_ << "  label " << quoted(*c.label);
+            out_ << "  " << statusName(c.status) << "  " << typeText(c) << "  (" << selectionOf(m_, c.object)
+                 << ")\n";
+            if (opt_.fields)
+                if (const Object *o = m_.object(c.object))
+                    fields(*o, indent + 8);
+        }
+    }
+
+    const MapModel &m_;
+    const TreeOptions &opt_;
+    std::ostringstream out_;
+    std::set<int> visited_;
+};
+
+}  // namespace
+
+std::string renderTree(const MapModel &m, const TreeOptions &opt)
+{
+    return TreeWriter(m, opt).run();
+}
+
+// ---- DOT ----------------------------------------------------------------------------------
+
+std::string shapeForSymbolType(const std::optional<std::string> &symbolType)
+{
+    if (!symbolType || symbolType->empty())
+        return "octagon";
+    std::string cls = symbolType->substr(0, symbolType->find(':'));
+    std::transform(cls.begin(), cls.end(), cls.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    static const std::map<std::string, std::string> shapes = {
+        {"connector", "box"},      {"computer", "ellipse"}, {"server", "ellipse"},
+        {"storage", "cylinder"},   {"network", "hexagon"},  {"net", "hexagon"},
+        {"cards", "component"},    {"card", "component"},   {"device", "box3d"},
+        {"software", "note"},      {"location", "house"},   {"connection", "point"},
+    };
+    auto it = shapes.find(cls);
+    return it != shapes.end() ? it->second : "octagon";
+}
+
+namespace {
+
+struct StatusColours {
+    const char *fill;
+    const char *line;
+};
+
+StatusColours coloursFor(int status)
+{
+    switch (status) {
+    case 0: return {"#9ec5fe", "#1565c0"};   // unknown: blue
+    case 1: return {"#8fd19e", "#2e7d32"};   // normal: green
+    case 2: return {"#f28b82", "#c62828"};   // critical: red
+    case 3: return {"#fde293", "#b08800"};   // marginal: yellow
+    case 4: return {"#fcad70", "#e65100"};   // major: orange
+    case 5: return {"#e8e0d0", "#8d7b5a"};   // unmanaged: wheat
+    case 6: return {"#f3f09a", "#827717"};   // minor: pale olive
+    case 7: return {"#b2ebf2", "#00838f"};   // warning: cyan
+    default: return {"#ffffff", "#555555"};
+    }
+}
+
+// Statuses in the legend, from quiet to severe.
+const int kLegendOrder[] = {1, 7, 6, 3, 4, 2, 0, 5};
+
+class DotWriter {
+public:
+    explicit DotWriter(const MapModel &m) : m_(m) {}
+
+    std::string run()
+    {
+        out_ << "graph map {\n"
+             << "  graph [compound=true, fontname=\"Helvetica\", fontsize=12, labelloc=t, nodesep=0.35, "
+                "ranksep=0.6, label="
+             << quoted("map " + m_.mapName) << "];\n"
+             << "  node [fontname=\"Helvetica\", fontsize=10, style=filled, penwidth=1.2];\n"
+             << "  edge [fontname=\"Helvetica\", fontsize=9, penwidth=2];\n";
+        if (m_.submaps.count(m_.rootSubmap) != 0)
+            cluster(m_.rootSubmap, {}, 0, 1);
+        for (const auto &entry : m_.submaps)
+            if (visited_.count(entry.first) == 0)
+                cluster(entry.first, {}, 0, 1);
+        edges();
+        legend();
+        out_ << "}\n";
+        return out_.str();
+    }
+
+private:
+    std::string nodeLabel(const Symbol &s) const
+    {
+        std::string label = displayName(m_, s);
+        if (s.symbolType) {
+            size_t colon = s.symbolType->find(':');
+            std::string sub = colon == std::string::npos ? *s.symbolType : s.symbolType->substr(colon + 1);
+            if (!sub.empty())
+                label += "\n" + sub;
+        }
+        return label;
+    }
+
+    void node(const Symbol &s, bool graph, const std::string &pad)
+    {
+        StatusColours c = coloursFor(s.status);
+        out_ << pad << "s" << s.id << " [label=" << quoted(nodeLabel(s))
+             << ", shape=" << (graph ? std::string("tab") : shapeForSymbolType(s.symbolType))
+             << ", fillcolor=\"" << c.fill << "\", color=\"" << c.line << "\", tooltip="
+             << quoted(selectionOf(m_, s.object) + " (" + statusName(s.status) + ")") << "];\n";
+    }
+
+    // The cluster of one submap. A graph's own symbol is drawn inside the
+    // cluster of the submap it parents, so its arcs can end at the cluster.
+    void cluster(int id, std::vector<int> chain, int ownerSymbol, int depth)
+    {
+        visited_.insert(id);
+        chain.push_back(id);
+        std::string pad(static_cast<size_t>(depth) * 2, ' ');
+        const Submap &sm = m_.submaps.at(id);
+        std::string title;
+        if (id == m_.rootSubmap)
+            title = "root submap";
+        else if (const Symbol *o = m_.symbol(ownerSymbol))
+            title = displayName(m_, *o);
+        else
+            title = sm.parentObject != 0 ? objectNamePart(selectionOf(m_, sm.parentObject)) : sm.name;
+        out_ << pad << "subgraph cluster_" << id << " {\n"
+             << pad << "  label=" << quoted(title) << "; style=\"rounded\"; color=\"#9e9e9e\"; fontsize=11;\n";
+        if (const Symbol *o = m_.symbol(ownerSymbol)) {
+            node(*o, true, pad + "  ");
+            chains_[o->id] = chain;
+            ownCluster_[o->id] = id;
+        }
+        auto it = m_.symbolsOnSubmap.find(id);
+        if (it != m_.symbolsOnSubmap.end()) {
+            for (int sid : it->second) {
+                const Symbol &s = m_.symbols.at(sid);
+                if (s.isConnection())
+                    continue;
+                bool graph = m_.isGraphObject(s.object);
+                bool placed = false;
+                if (graph) {
+                    for (int child : m_.submapsOfObject.at(s.object)) {
+                        if (visited_.count(child) != 0)
+                            continue;
+                        cluster(child, chain, placed ? 0 : s.id, depth + 1);
+                        placed = true;
+                    }
+                }
+                if (!placed) {
+                    node(s, graph, pad + "  ");
+                    chains_[s.id] = chain;
+                }
+            }
+        }
+        if (it == m_.symbolsOnSubmap.end() && ownerSymbol == 0)
+            out_ << pad << "  e" << id << " [label=\"(empty)\", shape=plaintext, style=\"\"];\n";
+        out_ << pad << "}\n";
+    }
+
+    // ltail/lhead for an end that is a graph drawn inside its own cluster,
+    // unless the other end lies inside that cluster too.
+    std::string clip(int end, int other, const char *attr) const
+    {
+        auto own = ownCluster_.find(end);
+        if (own == ownCluster_.end())
+            return "";
+        const std::vector<int> &otherChain = chains_.at(other);
+        if (std::find(otherChain.begin(), otherChain.end(), own->second) != otherChain.end())
+            return "";
+        return std::string(", ") + attr + "=cluster_" + std::to_string(own->second);
+    }
+
+    void edges()
+    {
+        for (const auto &[id, c] : m_.symbols) {
+            if (!c.isConnection())
+                continue;
+            if (chains_.count(c.connA) == 0 || chains_.count(c.connZ) == 0) {
+                out_ << "  // connection " << id << ": an end symbol is not on the map\n";
+                continue;
+            }
+            StatusColours col = coloursFor(c.status);
+            out_ << "  s" << c.connA << " -- s" << c.connZ << " [color=\"" << col.line << "\", fontcolor=\""
+                 << col.line << "\", tooltip=" << quoted(selectionOf(m_, c.object) + " (" + statusName(c.status) + ")");
+            if (c.label && !c.label->empty())
+                out_ << ", label=" << quoted(*c.label);
+            if (c.status == 2)
+                out_ << ", style=dashed";
+            out_ << clip(c.connA, c.connZ, "ltail") << clip(c.connZ, c.connA, "lhead") << "];\n";
+        }
+    }
+
+    // One table of the status colours, in a cluster of its own.
+    void legend()
+    {
+        out_ << "  subgraph cluster_legend {\n"
+             << "    label=\"legend\"; style=\"rounded\"; color=\"#bdbdbd\"; fontsize=10;\n"
+             << "    legend [shape=plaintext, style=\"\", fontsize=9, label=<<table border=\"0\" "
+                "cellborder=\"1\" cellspacing=\"2\" cellpadding=\"3\">";
+        for (int st : kLegendOrder) {
+            StatusColours c = coloursFor(st);
+            out_ << "<tr><td bgcolor=\"" << c.fill << "\" color=\"" << c.line << "\">" << statusName(st)
+                 << "</td></tr>";
+        }
+        out_ << "<tr><td border=\"0\">dashed line: critical</td></tr></table>>];\n"
+             << "  }\n";
+    }
+
+    const MapModel &m_;
+    std::ostringstream out_;
+    std::set<int> visited_;
+    std::map<int, std::vector<int>> chains_;   // drawn symbol -> clusters it lies in, outermost first
+    std::map<int, int> ownCluster_;            // graph symbol drawn inside its own submap's cluster
+};
+
+}  // namespace
+
+std::string fillColourForStatus(int status)
+{
+    return coloursFor(status).fill;
+}
+
+std::string renderDot(const MapModel &m)
+{
+    return DotWriter(m).run();
+}
+
+}  // namespace tqmap
