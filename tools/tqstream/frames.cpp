@@ -73,17 +73,17 @@ const std::vector<ApiSpec> &apiSpecs()
 
 const ApiSpec *specByType(const std::string &type)
 {
-    for (const ApiSpec &spec : apiSpecs())
-        if (type == spec.type)
-            return &spec;
+    for (const ApiSpec &form : apiSpecs())
+        if (type == form.type)
+            return &form;
     return nullptr;
 }
 
 const ApiSpec *specBySubtype(int subtype)
 {
-    for (const ApiSpec &spec : apiSpecs())
-        if (subtype == spec.subtype)
-            return &spec;
+    for (const ApiSpec &form : apiSpecs())
+        if (subtype == form.subtype)
+            return &form;
     return nullptr;
 }
 
@@ -272,17 +272,17 @@ std::string encodeContents(const Json &contents)
     return w.bytes();
 }
 
-std::string encodeApi(const ApiSpec &spec, const Json &line)
+std::string encodeApi(const ApiSpec &form, const Json &line)
 {
     std::set<std::string> allowed{"type"};
-    for (const FieldSpec &f : spec.fields)
+    for (const FieldSpec &f : form.fields)
         allowed.insert(f.name);
     checkKeys(line, allowed);
 
     PayloadWriter w;
     w.byte(kApiKind);
-    w.byte(static_cast<uint8_t>(spec.subtype));
-    for (const FieldSpec &f : spec.fields) {
+    w.byte(static_cast<uint8_t>(form.subtype));
+    for (const FieldSpec &f : form.fields) {
         const Json &value = required(line, f.name);
         switch (f.kind) {
         case FieldKind::Text:
@@ -464,15 +464,15 @@ Json decodeContents(const std::string &buf, size_t pos, size_t end, std::string 
     return entries;
 }
 
-Json decodeApi(const ApiSpec &spec, const std::string &payload, std::string &problem)
+Json decodeApi(const ApiSpec &form, const std::string &payload, std::string &problem)
 {
     FieldCursor c(payload, 2, payload.size());
     Json line;
-    line["type"] = spec.type;
+    line["type"] = form.type;
     int index = 0;
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : form.fields) {
         ++index;
-        const std::string what = format("%s field %d '%s'", spec.type, index, f.name);
+        const std::string what = format("%s field %d '%s'", form.type, index, f.name);
         switch (f.kind) {
         case FieldKind::Text: {
             const auto text = c.text(what);
@@ -511,7 +511,7 @@ Json decodeApi(const ApiSpec &spec, const std::string &payload, std::string &pro
         }
     }
     if (c.left() > 0) {
-        problem = format("%s: %zu bytes after the last field", spec.type, c.left());
+        problem = format("%s: %zu bytes after the last field", form.type, c.left());
         return nullptr;
     }
     return line;
@@ -640,8 +640,8 @@ std::string encodePayload(const Json &line)
         throw StreamError("field 'type' must be a string");
     const std::string type = typeValue.get<std::string>();
 
-    if (const ApiSpec *spec = specByType(type))
-        return encodeApi(*spec, line);
+    if (const ApiSpec *form = specByType(type))
+        return encodeApi(*form, line);
     if (type == "graph_continue")
         return encodeContinuation(kGraphContinueKind, line);
     if (type == "content_continue")
@@ -657,8 +657,8 @@ std::string encodePayload(const Json &line)
     if (type == "api") {
         checkKeys(line, {"type", "subtype", "data"});
         const auto subtype = integerIn(required(line, "subtype"), "subtype", -128, 127);
-        if (const ApiSpec *spec = specBySubtype(static_cast<int>(subtype)))
-            throw StreamError("sub-type " + std::to_string(subtype) + " is \"" + spec->type +
+        if (const ApiSpec *form = specBySubtype(static_cast<int>(subtype)))
+            throw StreamError("sub-type " + std::to_string(subtype) + " is \"" + form->type +
                               "\"; write it as that type (or as \"raw\" when malformed)");
         std::string payload;
         payload.push_back(static_cast<char>(kApiKind));
@@ -749,8 +749,8 @@ Json decodePayload(const std::string &payload, std::string &problem)
             return nullptr;
         }
         const int subtype = static_cast<signed char>(payload[1]);
-        if (const ApiSpec *spec = specBySubtype(subtype))
-            return decodeApi(*spec, payload, problem);
+        if (const ApiSpec *form = specBySubtype(subtype))
+            return decodeApi(*form, payload, problem);
         Json line;
         line["type"] = "api";
         line["subtype"] = subtype;
