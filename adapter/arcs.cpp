@@ -29,7 +29,6 @@ constexpr int32_t kCompoundStatusSource = 3;
 // Submap type of an object's exploded view.
 constexpr int32_t kExplodedSubmap = 3;
 
-constexpr int kMaxListingRebuilds = 3;
 
 // Which endpoint protocols a binding gives as numbers.
 bool aIsNumber(int32_t binding) { return binding == 6 || binding == 7; }
@@ -415,64 +414,29 @@ int32_t TopologyAdapter::tqotChangeArcStatus(int32_t binding, tqotEndpointProtoc
 ArcList *TopologyAdapter::tqotGetArcsInGraph(const char *graphProtocol, const char *graphName)
 {
     TQ_TRACE_SCOPE("tqotGetArcsInGraph");
-    for (int rebuilds = 0;; ++rebuilds) {
-        auto *list = static_cast<ArcList *>(std::calloc(1, sizeof(ArcList)));
-        if (list == nullptr) {
-            TQ_TRACE_MSG("could not allocate memory");
-            return nullptr;
-        }
-        if (mapHandle == nullptr) {
-            TQ_TRACE_MSG("no map open");
-            return list;
-        }
-        char graphSel[kNameArea];
-        OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
-        if (graph == 0)
-            return list;
-
-        MemberKey key(graph, TQOT_KIND_ARC);
-        size_t count = memberIndex.count(key);
-        if (count == 0)
-            return list;
-        list->entries = static_cast<ArcEntry *>(std::calloc(count, sizeof(ArcEntry)));
-        if (list->entries == nullptr) {
-            TQ_TRACE_MSG("could not allocate memory");
-            std::free(list);
-            return nullptr;
-        }
-        list->count = static_cast<int32_t>(count);
-
-        bool outOfStep = false;
-        int32_t filled = 0;
-        auto range = memberIndex.equal_range(key);
-        for (auto it = range.first; it != range.second; ++it) {
-            char *sel = OVwDbObjectIdToSelectionName(it->second);
-            if (sel == nullptr) {
-                TQ_OV_ERROR();
-                if (rebuilds < kMaxListingRebuilds) {
-                    outOfStep = true;
-                    break;
-                }
-                TQ_TRACE_MSG("member unknown to the map after rebuilding; skipped");
-                continue;
-            }
-            ArcEntry &e = list->entries[filled++];
-            e.selectionName = sel;
-            unarcName(sel, &e.binding, &e.aProtocol, &e.aName, &e.zProtocol, &e.zName, &e.index);
-        }
-        if (outOfStep) {
-            // Entries not yet filled hold null texts, which the release skips.
-            tqotFreeArcList(list);
-            synchWithMap();
-            continue;
-        }
-        list->count = filled;
-        if (filled == 0) {
-            std::free(list->entries);
-            list->entries = nullptr;
-        }
-        return list;
+    auto *list = static_cast<ArcList *>(std::calloc(1, sizeof(ArcList)));
+    if (list == nullptr) {
+        TQ_TRACE_MSG("could not allocate memory");
+        return nullptr;
     }
+    std::vector<char *> names = memberSelectionNames("tqotGetArcsInGraph", graphProtocol, graphName, TQOT_KIND_ARC);
+    if (names.empty())
+        return list;
+    list->entries = static_cast<ArcEntry *>(std::calloc(names.size(), sizeof(ArcEntry)));
+    if (list->entries == nullptr) {
+        TQ_TRACE_MSG("could not allocate memory");
+        for (char *text : names)
+            OVFree(text);
+        std::free(list);
+        return nullptr;
+    }
+    for (char *text : names) {
+        ArcEntry &entry = list->entries[list->count++];
+        entry.selectionName = text;
+        unarcName(text, &entry.binding, &entry.aProtocol, &entry.aName, &entry.zProtocol, &entry.zName,
+                  &entry.index);
+    }
+    return list;
 }
 
 int32_t TopologyAdapter::tqotDeleteArcFromGraph(const char *graphProtocol, const char *graphName, int32_t binding,

@@ -10,9 +10,6 @@
 
 namespace {
 
-// Rebuilds of the member index that one listing may make before it gives
-// up on members that still do not resolve.
-constexpr int kMaxListingRebuilds = 3;
 
 // Selection names built for one operation; 256 bytes, as name() expects.
 using NameBuffer = char[256];
@@ -321,65 +318,28 @@ int32_t TopologyAdapter::changeGraphLabel(const char *selectionName, const char 
 GraphList *TopologyAdapter::tqotGetGraphsInGraph(const char *protocolName, const char *graphName)
 {
     TQ_TRACE_SCOPE("tqotGetGraphsInGraph");
-    for (int rebuilds = 0;; ++rebuilds) {
-        auto *list = static_cast<GraphList *>(std::calloc(1, sizeof(GraphList)));
-        if (list == nullptr) {
-            TQ_TRACE_MSG("could not allocate memory");
-            return nullptr;
-        }
-        NameBuffer selection;
-        if (name(protocolName, graphName, selection) == nullptr)
-            return list;
-        OVwObjectId container = OVwDbSelectionNameToObjectId(selection);
-        if (container == 0)
-            return list;
-
-        // Copied out: a rebuild below replaces the index.
-        std::vector<OVwObjectId> members;
-        auto range = memberIndex.equal_range(MemberKey(container, TQOT_KIND_GRAPH));
-        for (auto it = range.first; it != range.second; ++it)
-            members.push_back(it->second);
-        if (members.empty())
-            return list;
-
-        list->entries = static_cast<GraphEntry *>(std::calloc(members.size(), sizeof(GraphEntry)));
-        if (list->entries == nullptr) {
-            TQ_TRACE_MSG("could not allocate memory");
-            std::free(list);
-            return nullptr;
-        }
-
-        const bool lastTry = rebuilds >= kMaxListingRebuilds;
-        bool outOfStep = false;
-        int32_t filled = 0;
-        for (OVwObjectId member : members) {
-            char *selectionName = OVwDbObjectIdToSelectionName(member);
-            if (selectionName == nullptr) {
-                TQ_OV_ERROR();
-                outOfStep = true;
-                if (lastTry)
-                    continue;   // skip what still does not resolve
-                break;
-            }
-            GraphEntry &entry = list->entries[filled++];
-            entry.protocol = selectionName;
-            entry.name = unname(selectionName);
-            list->count = filled;
-        }
-        if (!outOfStep)
-            return list;
-        if (lastTry) {
-            TQ_TRACE_MSG("Member index still out of step with the map; unresolved members skipped.");
-            if (filled == 0) {
-                std::free(list->entries);
-                list->entries = nullptr;
-            }
-            return list;
-        }
-        // The index is out of step with the map: rebuild it and list again.
-        tqotFreeGraphList(list);
-        synchWithMap();
+    auto *list = static_cast<GraphList *>(std::calloc(1, sizeof(GraphList)));
+    if (list == nullptr) {
+        TQ_TRACE_MSG("could not allocate memory");
+        return nullptr;
     }
+    std::vector<char *> names = memberSelectionNames("tqotGetGraphsInGraph", protocolName, graphName, TQOT_KIND_GRAPH);
+    if (names.empty())
+        return list;
+    list->entries = static_cast<GraphEntry *>(std::calloc(names.size(), sizeof(GraphEntry)));
+    if (list->entries == nullptr) {
+        TQ_TRACE_MSG("could not allocate memory");
+        for (char *text : names)
+            OVFree(text);
+        std::free(list);
+        return nullptr;
+    }
+    for (char *text : names) {
+        GraphEntry &entry = list->entries[list->count++];
+        entry.protocol = text;
+        entry.name = unname(text);
+    }
+    return list;
 }
 
 int32_t TopologyAdapter::tqotFreeGraphList(GraphList *list)

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 // Member kinds of memberIndex.
 enum : int32_t { TQOT_KIND_GRAPH = 0, TQOT_KIND_VERTEX = 1, TQOT_KIND_ARC = 2 };
@@ -189,6 +190,12 @@ public:
     // Removes entries (container, kind) -> member: the first match when
     // singleSymbolPerContainer is set, else every match.
     void removeMember(OVwObjectId container, int32_t kind, OVwObjectId member);
+
+    // Selection names of a graph's members of one kind, in index order (the
+    // platform's texts: release each with OVFree). Empty when no map is open
+    // or the graph does not resolve. Traces under the caller's operation.
+    std::vector<char *> memberSelectionNames(const char *operation, const char *graphProtocol,
+                                             const char *graphName, int32_t kind);
 
     // Puts every member back to its start value (tests; the daemon never calls it).
     void resetForTests();

@@ -12,9 +12,6 @@ namespace {
 // when the member index is rebuilt from the map.
 constexpr int32_t kVertexStatusSource = 3;
 
-// How often one listing rebuilds the member index before it gives up on
-// members the map no longer knows.
-constexpr int kMaxListingRebuilds = 3;
 
 // Object id of a selection name; a name that could not be built resolves to nothing.
 OVwObjectId resolve(const char *selectionName)
@@ -195,65 +192,30 @@ int32_t TopologyAdapter::tqotChangeVertexStatus(int32_t vertexProtocol, const ch
 VertexList *TopologyAdapter::tqotGetVerticesInGraph(const char *graphProtocol, const char *graphName)
 {
     TQ_TRACE_SCOPE("tqotGetVerticesInGraph");
-    for (int rebuilds = 0;; ++rebuilds) {
-        auto *list = static_cast<VertexList *>(std::calloc(1, sizeof(VertexList)));
-        if (list == nullptr) {
-            TQ_TRACE_MSG("could not allocate memory");
-            return nullptr;
-        }
-        if (mapHandle == nullptr) {
-            TQ_TRACE_MSG("no map open");
-            return list;
-        }
-        char graphSel[256];
-        OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
-        if (graph == 0)
-            return list;
-
-        MemberKey key(graph, TQOT_KIND_VERTEX);
-        size_t count = memberIndex.count(key);
-        if (count == 0)
-            return list;
-        list->entries = static_cast<VertexEntry *>(std::calloc(count, sizeof(VertexEntry)));
-        if (list->entries == nullptr) {
-            TQ_TRACE_MSG("could not allocate memory");
-            std::free(list);
-            return nullptr;
-        }
-        list->count = static_cast<int32_t>(count);
-
-        bool outOfStep = false;
-        int32_t filled = 0;
-        auto range = memberIndex.equal_range(key);
-        for (auto it = range.first; it != range.second; ++it) {
-            char *sel = OVwDbObjectIdToSelectionName(it->second);
-            if (sel == nullptr) {
-                TQ_OV_ERROR();
-                if (rebuilds < kMaxListingRebuilds) {
-                    outOfStep = true;
-                    break;
-                }
-                TQ_TRACE_MSG("member unknown to the map after rebuilding; skipped");
-                continue;
-            }
-            VertexEntry &e = list->entries[filled++];
-            e.selectionName = sel;
-            e.name = unname(sel);
-            e.protocol = unprotocol(sel);
-        }
-        if (outOfStep) {
-            // Entries not yet filled hold null texts, which the release skips.
-            tqotFreeVertexList(list);
-            synchWithMap();
-            continue;
-        }
-        list->count = filled;
-        if (filled == 0) {
-            std::free(list->entries);
-            list->entries = nullptr;
-        }
-        return list;
+    auto *list = static_cast<VertexList *>(std::calloc(1, sizeof(VertexList)));
+    if (list == nullptr) {
+        TQ_TRACE_MSG("could not allocate memory");
+        return nullptr;
     }
+    std::vector<char *> names =
+        memberSelectionNames("tqotGetVerticesInGraph", graphProtocol, graphName, TQOT_KIND_VERTEX);
+    if (names.empty())
+        return list;
+    list->entries = static_cast<VertexEntry *>(std::calloc(names.size(), sizeof(VertexEntry)));
+    if (list->entries == nullptr) {
+        TQ_TRACE_MSG("could not allocate memory");
+        for (char *text : names)
+            OVFree(text);
+        std::free(list);
+        return nullptr;
+    }
+    for (char *text : names) {
+        VertexEntry &entry = list->entries[list->count++];
+        entry.selectionName = text;
+        entry.name = unname(text);
+        entry.protocol = unprotocol(text);
+    }
+    return list;
 }
 
 int32_t TopologyAdapter::tqotDeleteVertexFromGraph(const char *graphProtocol, const char *graphName,
