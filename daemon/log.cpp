@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <type_traits>
 
 int tqDebug = 0;
 int tqTraceDepth = 0;
@@ -61,23 +62,140 @@ const std::string &tracePrefix()
     return prefix;
 }
 
-// Appends the expansion of format to out, growing it as far as the text needs.
+// True when every conversion of the format is one that appendSimple()
+// expands: %s and %.Ns, %d %i %u %c with an optional l or z, and %%.
+bool simpleFormat(const char *format)
+{
+    for (const char *p = std::strchr(format, '%'); p != nullptr; p = std::strchr(p, '%')) {
+        ++p;
+        if (*p == '%') {
+            ++p;
+            continue;
+        }
+        if (*p == '.') {
+            ++p;
+            if (*p < '0' || *p > '9')
+                return false;
+            while (*p >= '0' && *p <= '9')
+                ++p;
+            if (*p != 's')
+                return false;
+        }
+        if (*p == 'l' || *p == 'z')
+            ++p;
+        if (*p != 's' && *p != 'd' && *p != 'i' && *p != 'u' && *p != 'c')
+            return false;
+        // %ls and %lc are wide texts; the library converts them.
+        if ((*p == 's' || *p == 'c') && (p[-1] == 'l' || p[-1] == 'z'))
+            return false;
+        ++p;
+    }
+    return true;
+}
+
+void appendUnsigned(std::string &out, unsigned long long v)
+{
+    char digits[24];
+    char *end = digits + sizeof digits;
+    char *p = end;
+    do {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    out.append(p, static_cast<size_t>(end - p));
+}
+
+void appendSigned(std::string &out, long long v)
+{
+    if (v < 0) {
+        out += '-';
+        appendUnsigned(out, 0ull - static_cast<unsigned long long>(v));
+    } else {
+        appendUnsigned(out, static_cast<unsigned long long>(v));
+    }
+}
+
+// The expansion of a format that simpleFormat() accepted, exactly as printf
+// writes it (a null %s text reads "(null)", or nothing under a precision
+// below 6, as the C library prints it).
+void appendSimple(std::string &out, const char *format, va_list args)
+{
+    const char *p = format;
+    while (const char *pct = std::strchr(p, '%')) {
+        out.append(p, static_cast<size_t>(pct - p));
+        p = pct + 1;
+        if (*p == '%') {
+            out += '%';
+            ++p;
+            continue;
+        }
+        long precision = -1;
+        if (*p == '.') {
+            char *digitsEnd = nullptr;
+            precision = std::strtol(p + 1, &digitsEnd, 10);
+            p = digitsEnd;
+        }
+        char size = 0;
+        if (*p == 'l' || *p == 'z')
+            size = *p++;
+        switch (*p++) {
+        case 's': {
+            const char *text = va_arg(args, const char *);
+            if (text == nullptr)
+                text = precision < 0 || precision >= 6 ? "(null)" : "";
+            size_t length = 0;
+            if (precision < 0)
+                length = std::strlen(text);
+            else
+                while (length < static_cast<size_t>(precision) && text[length] != '\0')
+                    ++length;
+            out.append(text, length);
+            break;
+        }
+        case 'c':
+            out += static_cast<char>(va_arg(args, int));
+            break;
+        case 'u':
+            if (size == 'l')
+                appendUnsigned(out, va_arg(args, unsigned long));
+            else if (size == 'z')
+                appendUnsigned(out, va_arg(args, size_t));
+            else
+                appendUnsigned(out, va_arg(args, unsigned));
+            break;
+        default:   // d, i
+            if (size == 'l')
+                appendSigned(out, va_arg(args, long));
+            else if (size == 'z')
+                appendSigned(out, va_arg(args, std::make_signed_t<size_t>));
+            else
+                appendSigned(out, va_arg(args, int));
+            break;
+        }
+    }
+    out.append(p);
+}
+
+// Appends the expansion of format to out. The common formats are expanded
+// here directly; any other goes through vsnprintf, on the stack when it is
+// short, else straight into out at its full length.
 void appendFormatted(std::string &out, const char *format, va_list args) __attribute__((format(printf, 2, 0)));
 void appendFormatted(std::string &out, const char *format, va_list args)
 {
-    size_t start = out.size();
-    size_t room = out.capacity() > start + 128 ? out.capacity() - start : 256;
-    out.resize(start + room);
+    if (simpleFormat(format)) {
+        appendSimple(out, format, args);
+        return;
+    }
+    char local[1024];
     va_list again;
     va_copy(again, args);
-    int n = std::vsnprintf(&out[start], room, format, args);
-    if (n < 0) {
-        out.resize(start);
-    } else if (static_cast<size_t>(n) >= room) {
+    int n = std::vsnprintf(local, sizeof local, format, args);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof local) {
+        out.append(local, static_cast<size_t>(n));
+    } else if (n >= 0) {
+        size_t start = out.size();
         out.resize(start + static_cast<size_t>(n) + 1);
         std::vsnprintf(&out[start], static_cast<size_t>(n) + 1, format, again);
-        out.resize(start + static_cast<size_t>(n));
-    } else {
         out.resize(start + static_cast<size_t>(n));
     }
     va_end(again);
