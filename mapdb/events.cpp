@@ -269,7 +269,7 @@ extern "C" int OVwAddCallback(int event, void *reserved, OVwCallbackProc proc, v
     (void)reserved;
     if (hooked("OVwAddCallback", event))
         return -1;
-    Session *s = session();
+    Session *s = connectedSession();
     if (s == nullptr)
         return -1;
     if (proc == nullptr)
@@ -284,7 +284,7 @@ extern "C" int OVwRemoveCallback(int event, void *reserved)
     (void)reserved;
     if (hooked("OVwRemoveCallback", event))
         return -1;
-    Session *s = session();
+    Session *s = connectedSession();
     if (s == nullptr)
         return -1;
     if (s->callbacks.erase(event) == 0)
@@ -297,14 +297,25 @@ extern "C" int OVwPending(void)
 {
     if (hooked("OVwPending"))
         return 0;
-    Session *s = session();
+    Session *s = connectedSession();
     if (s == nullptr)
         return 0;
+    // Inside the turn's write transaction the look at the events sees all
+    // that others committed, as they cannot write while the turn holds the
+    // lock; otherwise it comes after the commit, on the newest snapshot.
+    const bool writing = s->db.inWriteTransaction();
+    int rc = SQLITE_DONE;
+    if (writing) {
+        Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
+        rc = q.step();
+    }
     // The end of a loop turn: what the turn wrote lands now.
     if (!s->db.commit())
         return fail(OVw_STORAGE_FAILURE, 0);
-    Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
-    int rc = q.step();
+    if (!writing) {
+        Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
+        rc = q.step();
+    }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);

@@ -308,9 +308,16 @@ bool checkWrite(Session &s, OVwObjectId object, OVwFieldId field, int type, bool
 int storeValue(Session &s, OVwObjectId object, OVwFieldId field, int type, bool isList, int64_t intValue,
                const char *text)
 {
+    // An update in place: the row keeps its place and its index entries, and
+    // a write of the value already stored changes no page at all (a replace
+    // would delete and re-insert the row and both index entries every time).
     Stmt q(s.db,
-           "INSERT OR REPLACE INTO field_values(object, field, type, is_list, int_value, text_value)"
-           " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+           "INSERT INTO field_values(object, field, type, is_list, int_value, text_value)"
+           " VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
+           " ON CONFLICT(object, field) DO UPDATE SET type = excluded.type, is_list = excluded.is_list,"
+           " int_value = excluded.int_value, text_value = excluded.text_value"
+           " WHERE type IS NOT excluded.type OR is_list IS NOT excluded.is_list"
+           " OR int_value IS NOT excluded.int_value OR text_value IS NOT excluded.text_value");
     q.bind(1, object).bind(2, field).bind(3, type).bind(4, isList ? 1 : 0);
     if (type == OVwStringField || isList)
         q.bindNull(5).bind(6, text);
@@ -322,10 +329,22 @@ int storeValue(Session &s, OVwObjectId object, OVwFieldId field, int type, bool 
     return 0;
 }
 
+// Fields are never deleted, so what the caches hold stays true, unless the
+// transaction that created a field was rolled back.
+void checkFieldCaches(Session &s)
+{
+    if (s.fieldCachesAt != s.db.rollbacks()) {
+        s.fields.clear();
+        s.fieldIds.clear();
+        s.fieldCachesAt = s.db.rollbacks();
+    }
+}
+
 }  // namespace
 
 bool fieldDef(Session &s, OVwFieldId id, FieldDef &out)
 {
+    checkFieldCaches(s);
     auto it = s.fields.find(id);
     if (it != s.fields.end()) {
         out = it->second;
@@ -378,13 +397,23 @@ extern "C" OVwFieldId OVwDbFieldNameToFieldId(const char *field_name)
         return 0;
     if (field_name == nullptr)
         return fail(OVw_BAD_ARGUMENT, 0);
+    // Known names are answered from memory; an unknown one is asked for
+    // every time, as another program may define it.
+    checkFieldCaches(*s);
+    auto known = s->fieldIds.find(field_name);
+    if (known != s->fieldIds.end()) {
+        setError(OVw_SUCCESS);
+        return known->second;
+    }
     Stmt q(s->db, "SELECT id FROM fields WHERE name = ?1");
     q.bind(1, field_name);
     int rc = q.step();
     if (rc != SQLITE_ROW)
         return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_FIELD : OVw_STORAGE_FAILURE, 0);
+    const OVwFieldId id = q.i32(0);
+    s->fieldIds.emplace(field_name, id);
     setError(OVw_SUCCESS);
-    return q.i32(0);
+    return id;
 }
 
 extern "C" OVwFieldId OVwDbCreateField(const char *field_name, int field_type, int flags)
@@ -638,6 +667,12 @@ extern "C" OVwObjectIdList *OVwDbListObjectsByFieldValue(const OVwFieldBinding *
         Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND text_value = ?2 AND is_list = 0"
                       " ORDER BY object");
         q.bind(1, binding->field_id).bind(2, v.un.string_val);
+        collect(q);
+    } else if (v.field_type == OVwIntegerField || v.field_type == OVwEnumField) {
+        // The term on the type selects the index of numbers.
+        Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND int_value = ?2 AND is_list = 0"
+                      " AND type IN (1, 4) ORDER BY object");
+        q.bind(1, binding->field_id).bind(2, v.un.int_val);
         collect(q);
     } else {
         int64_t n = v.field_type == OVwBooleanField ? (v.un.bool_val != 0 ? 1 : 0) : v.un.int_val;

@@ -2,6 +2,11 @@
 #include "mapdb/internal.h"
 #include "mapdb/testhooks.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
 namespace mapdb {
 
 bool g_hooksActive = false;
@@ -125,5 +130,98 @@ void journalEnable(bool on)
 const std::vector<std::string> &journal() { return journalLines(); }
 
 void journalClear() { journalLines().clear(); }
+
+}  // namespace mapdb
+
+namespace mapdb {
+
+namespace {
+
+// One "Operation:mode:code" entry; false with the reason when malformed.
+bool parseFault(const std::string &entry, Fault &out, std::string &error)
+{
+    const size_t first = entry.find(':');
+    const size_t second = first == std::string::npos ? std::string::npos : entry.find(':', first + 1);
+    if (second == std::string::npos) {
+        error = "'" + entry + "' is not Operation:mode:code";
+        return false;
+    }
+    const std::string op = entry.substr(0, first);
+    const std::string mode = entry.substr(first + 1, second - first - 1);
+    const std::string code = entry.substr(second + 1);
+    if (op.empty() || op.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
+                          std::string::npos) {
+        error = "'" + op + "' is not an operation name";
+        return false;
+    }
+    auto number = [](const std::string &text, long &value) {
+        if (text.empty())
+            return false;
+        char *end = nullptr;
+        errno = 0;
+        value = std::strtol(text.c_str(), &end, 10);
+        return errno == 0 && *end == '\0' && value >= INT32_MIN && value <= INT32_MAX;
+    };
+    long codeValue = 0;
+    if (!number(code, codeValue)) {
+        error = "'" + code + "' is not an error code";
+        return false;
+    }
+    out = Fault{op, FaultMode::Next, 1, static_cast<int>(codeValue)};
+    if (mode == "next")
+        return true;
+    if (mode == "always") {
+        out.mode = FaultMode::Always;
+        out.remaining = 0;
+        return true;
+    }
+    long n = 0;
+    if (mode.compare(0, 4, "nth=") == 0 && number(mode.substr(4), n) && n >= 1) {
+        out.mode = FaultMode::Nth;
+        out.remaining = static_cast<int>(n);
+        return true;
+    }
+    error = "'" + mode + "' is not next, always or nth=N (N from 1)";
+    return false;
+}
+
+}  // namespace
+
+bool armFaults(const std::string &text, std::string &error)
+{
+    std::vector<Fault> parsed;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos)
+            comma = text.size();
+        const std::string entry = text.substr(start, comma - start);
+        start = comma + 1;
+        if (entry.empty())
+            continue;
+        Fault f;
+        if (!parseFault(entry, f, error))
+            return false;
+        parsed.push_back(std::move(f));
+    }
+    for (Fault &f : parsed)
+        faults().push_back(std::move(f));
+    updateActive();
+    return true;
+}
+
+void armFaultsFromEnvironment()
+{
+    static bool armed = false;
+    if (armed)
+        return;
+    armed = true;
+    const char *value = std::getenv("OVW_FAULTS");
+    if (value == nullptr || *value == '\0')
+        return;
+    std::string error;
+    if (!armFaults(value, error))
+        std::fprintf(stderr, "mapdb: OVW_FAULTS ignored: %s\n", error.c_str());
+}
 
 }  // namespace mapdb

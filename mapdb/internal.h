@@ -50,16 +50,38 @@ public:
     bool exec(const char *sql);             // runs a statement that returns no rows
     const char *lastError() const;
 
-    // Write transaction: begin() opens one when none is open.
+    // Write transaction: begin() opens one when none is open, or turns the
+    // read transaction of beginRead() into one (ending it and beginning anew,
+    // as a read snapshot cannot always become a write).
     bool begin();
+    // Read transaction: the reads until commit() share one snapshot and one
+    // set of locks; takes no lock that writers wait for.
+    bool beginRead();
     bool commit();
     void rollback();
     bool inTransaction() const { return inTxn_; }
+    bool inWriteTransaction() const { return inTxn_ && writing_; }
+    // How many transactions were rolled back: caches of what the database
+    // holds compare it to know when to forget.
+    uint64_t rollbacks() const { return rollbacks_; }
+    // The last object found to exist in the open transaction (0: none): a
+    // message sets many values on one object, and each write checks it.
+    // Forgotten when the transaction or a savepoint ends without its changes,
+    // and when an object is deleted.
+    OVwObjectId knownObject() const
+    {
+        return inTxn_ && sqlite3_get_autocommit(db_) == 0 ? knownObject_ : 0;
+    }
+    void setKnownObject(OVwObjectId id) { knownObject_ = inTxn_ ? id : 0; }
+    void forgetKnownObject() { knownObject_ = 0; }
 
 private:
     sqlite3 *db_ = nullptr;
+    uint64_t rollbacks_ = 0;
+    OVwObjectId knownObject_ = 0;
     std::unordered_map<const char *, sqlite3_stmt *> cache_;
     bool inTxn_ = false;
+    bool writing_ = false;
 };
 
 // A cached statement in use: bound on construction site, reset on scope exit.
@@ -154,12 +176,16 @@ struct Session {
     bool mapOpen = false;
     std::map<int, Callback> callbacks;
     std::unordered_map<int, FieldDef> fields;   // known field definitions by id
+    std::unordered_map<std::string, OVwFieldId> fieldIds;   // known field ids by name
+    uint64_t fieldCachesAt = 0;                 // db.rollbacks() when the two caches were valid
 };
 
 extern Session *g_session;
 
 // The open session, or null with OVw_NOT_CONNECTED.
 Session *session();
+// The same without opening the turn's transaction.
+Session *connectedSession();
 // The open session for a call that takes the map record: null with
 // OVw_NOT_CONNECTED, or with OVw_NO_MAP_OPEN for a null record or a closed map.
 Session *mapSession(const OVwMapInfo *map);
@@ -210,6 +236,9 @@ extern bool g_journalOn;
 void journalAdd(const char *op, std::string args);
 // True when an armed fault fires for this call of the operation (error set).
 bool faultFires(const char *op);
+// Arms the faults of OVW_FAULTS, the first time it is called in a process
+// (OVwInit); a malformed value is reported on stderr and ignored.
+void armFaultsFromEnvironment();
 
 inline void jfmt(std::string &out, int v) { out += std::to_string(v); }
 inline void jfmt(std::string &out, long v) { out += std::to_string(v); }

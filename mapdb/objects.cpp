@@ -52,6 +52,7 @@ bool deleteObjectCascade(Db &db, OVwObjectId id)
         if (!q.run())
             return false;
     }
+    db.forgetKnownObject();
     Stmt q(db, "DELETE FROM objects WHERE id = ?1");
     q.bind(1, id);
     return q.run();

@@ -2,6 +2,7 @@
 // schema, transactions, the error state and the map-level calls.
 #include "mapdb/internal.h"
 #include "mapdb/testhooks.h"
+#include "mapdb/walvfs.h"
 
 #include "platform/hostpath.h"
 
@@ -23,12 +24,21 @@ bool Db::open(const std::string &path, bool create, std::string &err)
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (create)
         flags |= SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, logGatheringVfs()) != SQLITE_OK) {
         err = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open the map database";
         close();
         return false;
     }
     sqlite3_busy_timeout(db_, 5000);
+    // A new database gets 2 KiB pages: a message changes a handful of rows
+    // spread over the tables and indexes, and each commit writes (and
+    // checksums) every page it changed; larger pages mostly carry rows that
+    // did not change. No effect on an existing database.
+    exec("PRAGMA page_size=2048");
+    // The log is copied into the database every 4096 pages (8 MiB of 2 KiB
+    // pages) rather than SQLite's 1000: each copy syncs twice, and a page
+    // that many commits change is copied once per round.
+    exec("PRAGMA wal_autocheckpoint=4096");
     // WAL lets other programs read the map while the daemon writes; it does
     // not apply to an in-memory database, which keeps its own journal mode.
     if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
@@ -79,11 +89,35 @@ const char *Db::lastError() const
 
 bool Db::begin()
 {
-    if (inTxn_)
+    if (inTxn_ && writing_)
         return true;
+    if (inTxn_) {
+        // The read snapshot becomes the write transaction in place when no
+        // other connection wrote since it began: a write that changes nothing
+        // takes the write lock. Otherwise the snapshot ends and the write
+        // transaction begins anew, waiting for the lock as usual.
+        if (exec("DELETE FROM events WHERE 0") && sqlite3_txn_state(db_, "main") == SQLITE_TXN_WRITE) {
+            writing_ = true;
+            return true;
+        }
+        if (!commit())
+            return false;
+    }
     if (!exec("BEGIN IMMEDIATE"))
         return false;
     inTxn_ = true;
+    writing_ = true;
+    return true;
+}
+
+bool Db::beginRead()
+{
+    if (inTxn_)
+        return true;
+    if (!exec("BEGIN"))
+        return false;
+    inTxn_ = true;
+    writing_ = false;
     return true;
 }
 
@@ -91,8 +125,10 @@ bool Db::commit()
 {
     if (!inTxn_)
         return true;
+    knownObject_ = 0;
     if (exec("COMMIT")) {
         inTxn_ = false;
+        writing_ = false;
         return true;
     }
     rollback();
@@ -103,9 +139,12 @@ void Db::rollback()
 {
     if (!inTxn_)
         return;
+    ++rollbacks_;
+    knownObject_ = 0;
     if (sqlite3_get_autocommit(db_) == 0)
         exec("ROLLBACK");
     inTxn_ = false;
+    writing_ = false;
 }
 
 char *Stmt::dupText(int col) const
@@ -123,6 +162,7 @@ WriteScope::WriteScope(Db &db) : db_(db)
 WriteScope::~WriteScope()
 {
     if (ok_ && !done_) {
+        db_.forgetKnownObject();
         db_.exec("ROLLBACK TO op");
         db_.exec("RELEASE op");
     }
@@ -141,15 +181,25 @@ static const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS fields(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT UNIQUE,"
     " type INTEGER, flags INTEGER, is_list INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE IF NOT EXISTS objects(id INTEGER PRIMARY KEY AUTOINCREMENT, selection_name TEXT UNIQUE)",
+    // Kept in the order of its key: a value is one entry, not a row and a
+    // separate key index, so a write changes one page fewer.
     "CREATE TABLE IF NOT EXISTS field_values(object INTEGER, field INTEGER, type INTEGER, is_list INTEGER,"
-    " int_value INTEGER, text_value TEXT, PRIMARY KEY(object, field))",
+    " int_value INTEGER, text_value TEXT, PRIMARY KEY(object, field)) WITHOUT ROWID",
     "CREATE TABLE IF NOT EXISTS submaps(id INTEGER PRIMARY KEY AUTOINCREMENT, parent_object INTEGER,"
     " type INTEGER, name TEXT, layout INTEGER, background TEXT)",
     "CREATE TABLE IF NOT EXISTS symbols(id INTEGER PRIMARY KEY AUTOINCREMENT, submap INTEGER, object INTEGER,"
     " variety INTEGER, symbol_type TEXT, label TEXT, status INTEGER, status_source INTEGER, flags INTEGER,"
     " conn_a INTEGER, conn_z INTEGER, pos_x INTEGER, pos_y INTEGER)",
     "CREATE TABLE IF NOT EXISTS events(id INTEGER PRIMARY KEY AUTOINCREMENT, code INTEGER, data TEXT)",
-    "CREATE INDEX IF NOT EXISTS field_values_by_value ON field_values(field, text_value)",
+    // Look-ups by value: texts and numbers (integers, enumerations) have an
+    // index each; booleans, which most objects carry and which match a large
+    // share of them, are found by a walk of the values. So a value written
+    // touches one index at most, and none for a boolean. (Maps made earlier
+    // had one index of every value: replaced on opening.)
+    "DROP INDEX IF EXISTS field_values_by_value",
+    "CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(field, text_value)"
+    " WHERE text_value IS NOT NULL",
+    "CREATE INDEX IF NOT EXISTS field_values_by_integer ON field_values(field, int_value) WHERE type IN (1, 4)",
     "CREATE INDEX IF NOT EXISTS symbols_by_object ON symbols(object)",
     "CREATE INDEX IF NOT EXISTS symbols_by_submap ON symbols(submap)",
     // Only connections have ends: icon symbols stay out of these two.
@@ -256,11 +306,23 @@ char *dupString(const char *s)
     return p;
 }
 
-Session *session()
+Session *connectedSession()
 {
     if (g_session == nullptr)
         setError(OVw_NOT_CONNECTED);
     return g_session;
+}
+
+Session *session()
+{
+    Session *s = connectedSession();
+    // The first call of a loop turn opens a read transaction, so the turn's
+    // reads share one snapshot and one set of locks instead of taking and
+    // dropping them for every statement; the first write turns it into the
+    // write transaction (beginWrite). Without it reads go on one by one.
+    if (s != nullptr)
+        s->db.beginRead();
+    return s;
 }
 
 Session *mapSession(const OVwMapInfo *map)
@@ -288,9 +350,14 @@ void storageFailure() { setError(OVw_STORAGE_FAILURE); }
 
 bool objectExists(Db &db, OVwObjectId id)
 {
+    if (id != 0 && id == db.knownObject())
+        return true;
     Stmt q(db, "SELECT 1 FROM objects WHERE id = ?1");
     q.bind(1, id);
-    return q.step() == SQLITE_ROW;
+    if (q.step() != SQLITE_ROW)
+        return false;
+    db.setKnownObject(id);
+    return true;
 }
 
 bool symbolExists(Db &db, OVwSymbolId id)
@@ -363,6 +430,7 @@ extern "C" const char *OVwErrorMsg(int code)
 
 extern "C" int OVwInit(void)
 {
+    armFaultsFromEnvironment();
     if (hooked("OVwInit"))
         return -1;
     if (g_session != nullptr) {
@@ -372,6 +440,10 @@ extern "C" int OVwInit(void)
     static bool atexitRegistered = false;
     if (!atexitRegistered) {
         std::atexit(commitAtExit);
+        // The platform keeps no memory statistics; without them SQLite takes
+        // no global lock per allocation. Refused (and harmless) once SQLite
+        // is already in use in this process.
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
         atexitRegistered = true;
     }
     std::string path = databasePath();
@@ -390,7 +462,7 @@ extern "C" int OVwDone(void)
 {
     if (hooked("OVwDone"))
         return -1;
-    Session *s = session();
+    Session *s = connectedSession();
     if (s == nullptr)
         return -1;
     bool committed = s->db.commit();

@@ -224,11 +224,13 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
 }
 
 // Runs an update of one symbol row: 0, or -1 with the error set.
-static int updateSymbol(Session &s, Stmt &q)
+static int updateSymbol(Session &s, Stmt &q, OVwSymbolId symbol)
 {
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, -1);
-    if (sqlite3_changes(s.db.handle()) == 0)
+    // The updates skip a row that already holds the value (no page changes):
+    // no change means that, or no such symbol.
+    if (sqlite3_changes(s.db.handle()) == 0 && !symbolExists(s.db, symbol))
         return fail(OVw_NO_SUCH_SYMBOL, -1);
     setError(OVw_SUCCESS);
     return 0;
@@ -241,9 +243,9 @@ extern "C" int OVwSetStatusOnSymbol(OVwMapInfo *map, OVwSymbolId symbol, int sta
     Session *s = mapSession(map);
     if (s == nullptr || !beginWrite(*s))
         return -1;
-    Stmt q(s->db, "UPDATE symbols SET status = ?2 WHERE id = ?1");
+    Stmt q(s->db, "UPDATE symbols SET status = ?2 WHERE id = ?1 AND status IS NOT ?2");
     q.bind(1, symbol).bind(2, status);
-    return updateSymbol(*s, q);
+    return updateSymbol(*s, q, symbol);
 }
 
 extern "C" int OVwSetSymbolType(OVwMapInfo *map, OVwSymbolId symbol, const char *symbol_type, int flags)
@@ -253,9 +255,9 @@ extern "C" int OVwSetSymbolType(OVwMapInfo *map, OVwSymbolId symbol, const char 
     Session *s = mapSession(map);
     if (s == nullptr || !beginWrite(*s))
         return -1;
-    Stmt q(s->db, "UPDATE symbols SET symbol_type = ?2 WHERE id = ?1");
+    Stmt q(s->db, "UPDATE symbols SET symbol_type = ?2 WHERE id = ?1 AND symbol_type IS NOT ?2");
     q.bind(1, symbol).bind(2, symbol_type);
-    return updateSymbol(*s, q);
+    return updateSymbol(*s, q, symbol);
 }
 
 extern "C" int OVwSetSymbolLabel(OVwMapInfo *map, OVwSymbolId symbol, const char *label)
@@ -265,9 +267,9 @@ extern "C" int OVwSetSymbolLabel(OVwMapInfo *map, OVwSymbolId symbol, const char
     Session *s = mapSession(map);
     if (s == nullptr || !beginWrite(*s))
         return -1;
-    Stmt q(s->db, "UPDATE symbols SET label = ?2 WHERE id = ?1");
+    Stmt q(s->db, "UPDATE symbols SET label = ?2 WHERE id = ?1 AND label IS NOT ?2");
     q.bind(1, symbol).bind(2, label);
-    return updateSymbol(*s, q);
+    return updateSymbol(*s, q, symbol);
 }
 
 extern "C" int OVwDeleteSymbol(OVwMapInfo *map, OVwSymbolId symbol)

@@ -15,6 +15,14 @@ void failAlways(const std::string &operation, int code);
 void failNth(const std::string &operation, int n, int code);
 void clearFaults();
 
+// Arms faults from a text of comma-separated entries "Operation:mode:code",
+// mode one of next, always or nth=N, e.g.
+// "OVwCreateSymbol:always:4,OVwDbSetFieldStringValue:nth=3:4". OVwInit reads
+// the variable OVW_FAULTS with it once per process, so a test can make a
+// daemon process fail. False, with nothing armed and the reason in `error`,
+// when an entry is malformed.
+bool armFaults(const std::string &text, std::string &error);
+
 // Call journal: one line per platform call while enabled, "Operation(arg, ...)"
 // with the key arguments.
 void journalEnable(bool on);

@@ -1,0 +1,144 @@
+// The platform's work per loop turn: field values rewritten in place, field
+// ids answered from memory, and the reads of a turn sharing one snapshot that
+// neither blocks other programs nor hides what they wrote from the next turn.
+#include "mapdb_fixture.h"
+
+#include "support/testsupport.h"
+
+#include <string>
+
+namespace {
+
+using maptest::MapTest;
+
+std::vector<OVwObjectId> listByString(OVwFieldId field, const char *text)
+{
+    OVwFieldValue value{};
+    value.field_type = OVwStringField;
+    value.un.string_val = const_cast<char *>(text);
+    OVwFieldBinding binding{field, &value};
+    std::vector<OVwObjectId> ids;
+    OVwObjectIdList *list = OVwDbListObjectsByFieldValue(&binding);
+    for (int i = 0; list != nullptr && i < list->count; ++i)
+        ids.push_back(list->object_ids[i]);
+    OVwDbFreeObjectIdList(list);
+    return ids;
+}
+
+TEST_F(MapTest, RewrittenValuesReplaceTheOldOnesInValueAndLookup)
+{
+    OVwObjectId a = object("a");
+    OVwObjectId b = object("b");
+    OVwFieldId state = field("State");
+    OVwFieldId index = field("SanArcIndex");
+
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, state, "online"), 0);
+    ASSERT_EQ(OVwDbSetFieldStringValue(b, state, "online"), 0);
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, state, "online"), 0);   // the same value again
+    EXPECT_EQ(OVwError(), OVw_SUCCESS);
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, state, "degraded"), 0);
+    EXPECT_EQ(listByString(state, "online"), std::vector<OVwObjectId>{b});
+    EXPECT_EQ(listByString(state, "degraded"), std::vector<OVwObjectId>{a});
+
+    // A value that goes back to null and then to a text again.
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, state, nullptr), 0);
+    EXPECT_TRUE(listByString(state, "degraded").empty());
+    OVwFieldValue *v = OVwDbGetFieldValue(a, state);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->un.string_val, nullptr);
+    OVwDbFreeFieldValue(v);
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, state, "online"), 0);
+    EXPECT_EQ(listByString(state, "online"), (std::vector<OVwObjectId>{a, b}));
+
+    ASSERT_EQ(OVwDbSetFieldIntegerValue(a, index, 7), 0);
+    ASSERT_EQ(OVwDbSetFieldIntegerValue(a, index, 7), 0);
+    ASSERT_EQ(OVwDbSetFieldIntegerValue(a, index, -3), 0);
+    v = OVwDbGetFieldValue(a, index);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->un.int_val, -3);
+    OVwDbFreeFieldValue(v);
+
+    // Every object keeps one value per field: all values of a, once each.
+    OVwFieldBindList *all = OVwDbGetFieldValues(a);
+    ASSERT_NE(all, nullptr);
+    EXPECT_EQ(all->count, 2);
+    OVwDbFreeFieldBindList(all);
+}
+
+TEST_F(MapTest, FieldIdsStayKnownAndUnknownNamesAreAskedForAgain)
+{
+    EXPECT_EQ(OVwDbFieldNameToFieldId("isGraph"), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_FIELD);
+    OVwFieldId created = OVwDbCreateField("isGraph", OVwBooleanField, OVwFieldCapability);
+    ASSERT_NE(created, 0);
+    EXPECT_EQ(OVwDbFieldNameToFieldId("isGraph"), created);
+    EXPECT_EQ(OVwError(), OVw_SUCCESS);
+    ASSERT_EQ(OVwPending(), 0);
+    EXPECT_EQ(OVwDbFieldNameToFieldId("isGraph"), created);
+
+    // A failed call in between leaves the error of the next look-up clean.
+    EXPECT_EQ(OVwDbFieldNameToFieldId("NoSuchField"), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_FIELD);
+    EXPECT_EQ(OVwDbFieldNameToFieldId("UniqueName"), OVwDbFieldNameToFieldId("UniqueName"));
+    EXPECT_EQ(OVwError(), OVw_SUCCESS);
+    EXPECT_EQ(OVwDbFieldNameToFieldId(nullptr), 0);
+    EXPECT_EQ(OVwError(), OVw_BAD_ARGUMENT);
+}
+
+// A session on a map file, with another program's connection beside it.
+class TurnFileTest : public MapTest {
+protected:
+    const char *dbPath() const override { return nullptr; }   // the default path under TQ_ROOT
+    std::string file() const { return root_.file("usr/ov/databases/tqmap.db"); }
+    tqtest::TempRoot root_;
+};
+
+TEST_F(TurnFileTest, ReadsOfATurnNeitherBlockOthersNorHideTheirWritesFromTheNextTurn)
+{
+    OVwObjectId a = object("a");
+    ASSERT_EQ(OVwPending(), 0);
+
+    // This turn has read; another program writes meanwhile, without waiting.
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), a);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("b"), 0);
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    sqlite3_busy_timeout(other, 0);
+    EXPECT_EQ(sqlite3_exec(other, "INSERT INTO objects(selection_name) VALUES('b')", nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(other);
+    sqlite3_close(other);
+
+    // The next turn sees it.
+    ASSERT_EQ(OVwPending(), 0);
+    EXPECT_NE(OVwDbSelectionNameToObjectId("b"), 0);
+}
+
+TEST_F(TurnFileTest, AWriteAfterReadsLandsWithTheTurnAndSeesWhatOthersWrote)
+{
+    OVwObjectId a = object("a");
+    OVwFieldId state = field("State");
+    ASSERT_EQ(OVwPending(), 0);
+
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), a);   // the turn reads first
+    ASSERT_TRUE(maptest::execSql(file(), "INSERT INTO objects(selection_name) VALUES('c')"));
+    // The write comes after another program's: it must neither fail nor undo it.
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, state, "online"), 0);
+    OVwObjectId c = OVwDbSelectionNameToObjectId("c");
+    EXPECT_NE(c, 0);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM field_values WHERE text_value = 'online'"), 0);
+    ASSERT_EQ(OVwPending(), 0);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM field_values WHERE text_value = 'online'"), 1);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM objects WHERE selection_name = 'c'"), 1);
+}
+
+TEST_F(TurnFileTest, EventsPostedDuringATurnThatOnlyReadIsSeenAtItsEnd)
+{
+    ASSERT_EQ(OVwPending(), 0);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("nothing"), 0);   // a read opens the turn
+    std::string err;
+    ASSERT_EQ(mapdb::postEventToFile(file(), OVwEventMapOpen, {}, err), 0) << err;
+    EXPECT_NE(OVwPending(), 0);
+}
+
+}  // namespace
