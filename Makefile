@@ -30,8 +30,12 @@ fuzz:
 	@scripts/deps --dev
 	@scripts/fuzz
 
+# ASan + UBSan with leak checks; the programs the end-to-end tests run are
+# sanitized too and inherit these options.
 test-sanitize:
 	@scripts/deps --dev
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTQ_SANITIZE=ON"
 
 clean:
