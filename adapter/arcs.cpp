@@ -1,6 +1,7 @@
 // TopologyAdapter arc operations: arc selection names, endpoint lookup and
 // creation, creating, changing, listing and deleting arcs.
 #include "adapter/tqot.h"
+#include "adapter/lists.h"
 
 #include "daemon/log.h"
 
@@ -392,51 +393,21 @@ int32_t TopologyAdapter::tqotChangeArcStatus(int32_t binding, tqotEndpointProtoc
     const char *sel = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
     if (sel == nullptr)
         return 0;
-    OVwObjectId arc = OVwDbSelectionNameToObjectId(sel);
-    if (arc == 0) {
-        TQ_OV_ERROR();
-        return 0;
-    }
-    OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, arc);
-    if (symbols == nullptr) {
-        TQ_OV_ERROR();
-        return 0;
-    }
-    int mapStatus = status(statusNumber);
-    for (int32_t i = 0; i < symbols->count; ++i) {
-        if (OVwSetStatusOnSymbol(mapHandle, symbols->symbols[i].symbol_id, mapStatus) != 0)
-            TQ_OV_ERROR();
-    }
-    OVwFreeSymbolList(symbols);
+    setStatusOnObject("tqotChangeArcStatus", sel, statusNumber);
     return 0;
 }
 
 ArcList *TopologyAdapter::tqotGetArcsInGraph(const char *graphProtocol, const char *graphName)
 {
     TQ_TRACE_SCOPE("tqotGetArcsInGraph");
-    auto *list = static_cast<ArcList *>(std::calloc(1, sizeof(ArcList)));
-    if (list == nullptr) {
-        TQ_TRACE_MSG("could not allocate memory");
-        return nullptr;
-    }
-    std::vector<char *> names = memberSelectionNames("tqotGetArcsInGraph", graphProtocol, graphName, TQOT_KIND_ARC);
-    if (names.empty())
-        return list;
-    list->entries = static_cast<ArcEntry *>(std::calloc(names.size(), sizeof(ArcEntry)));
-    if (list->entries == nullptr) {
-        TQ_TRACE_MSG("could not allocate memory");
-        for (char *text : names)
-            OVFree(text);
-        std::free(list);
-        return nullptr;
-    }
-    for (char *text : names) {
-        ArcEntry &entry = list->entries[list->count++];
-        entry.selectionName = text;
-        unarcName(text, &entry.binding, &entry.aProtocol, &entry.aName, &entry.zProtocol, &entry.zName,
-                  &entry.index);
-    }
-    return list;
+    return makeResultList<ArcList>(
+        "tqotGetArcsInGraph",
+        memberSelectionNames("tqotGetArcsInGraph", graphProtocol, graphName, TQOT_KIND_ARC),
+        [this](ArcEntry &entry, char *text) {
+            entry.selectionName = text;
+            unarcName(text, &entry.binding, &entry.aProtocol, &entry.aName, &entry.zProtocol, &entry.zName,
+                      &entry.index);
+        });
 }
 
 int32_t TopologyAdapter::tqotDeleteArcFromGraph(const char *graphProtocol, const char *graphName, int32_t binding,

@@ -2,6 +2,7 @@
 // graphs in graphs, icon and label changes, listings from the member index,
 // and removal of a member's symbol from its container.
 #include "adapter/tqot.h"
+#include "adapter/lists.h"
 #include "daemon/log.h"
 
 #include <cstdlib>
@@ -318,28 +319,13 @@ int32_t TopologyAdapter::changeGraphLabel(const char *selectionName, const char 
 GraphList *TopologyAdapter::tqotGetGraphsInGraph(const char *protocolName, const char *graphName)
 {
     TQ_TRACE_SCOPE("tqotGetGraphsInGraph");
-    auto *list = static_cast<GraphList *>(std::calloc(1, sizeof(GraphList)));
-    if (list == nullptr) {
-        TQ_TRACE_MSG("could not allocate memory");
-        return nullptr;
-    }
-    std::vector<char *> names = memberSelectionNames("tqotGetGraphsInGraph", protocolName, graphName, TQOT_KIND_GRAPH);
-    if (names.empty())
-        return list;
-    list->entries = static_cast<GraphEntry *>(std::calloc(names.size(), sizeof(GraphEntry)));
-    if (list->entries == nullptr) {
-        TQ_TRACE_MSG("could not allocate memory");
-        for (char *text : names)
-            OVFree(text);
-        std::free(list);
-        return nullptr;
-    }
-    for (char *text : names) {
-        GraphEntry &entry = list->entries[list->count++];
-        entry.protocol = text;
-        entry.name = unname(text);
-    }
-    return list;
+    return makeResultList<GraphList>(
+        "tqotGetGraphsInGraph",
+        memberSelectionNames("tqotGetGraphsInGraph", protocolName, graphName, TQOT_KIND_GRAPH),
+        [this](GraphEntry &entry, char *text) {
+            entry.protocol = text;
+            entry.name = unname(text);
+        });
 }
 
 int32_t TopologyAdapter::tqotFreeGraphList(GraphList *list)

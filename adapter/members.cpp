@@ -1,5 +1,5 @@
-// Reading a graph's members back from the member index, shared by the
-// graph, vertex and arc listings.
+// Helpers shared by the graph, vertex and arc operations: reading a graph's
+// members back from the member index, and setting an object's status.
 #include "adapter/tqot.h"
 
 #include "daemon/log.h"
@@ -59,4 +59,25 @@ std::vector<char *> TopologyAdapter::memberSelectionNames(const char *operation,
         names.clear();
         synchWithMap();
     }
+}
+
+void TopologyAdapter::setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber)
+{
+    const OVwObjectId object = OVwDbSelectionNameToObjectId(selectionName);
+    if (object == 0) {
+        AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
+        return;
+    }
+    OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, object);
+    if (symbols == nullptr) {
+        AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
+        return;
+    }
+    // Every symbol of the object, on whatever submap, gets the status.
+    const int mapStatus = status(statusNumber);
+    for (int32_t i = 0; i < symbols->count; ++i) {
+        if (OVwSetStatusOnSymbol(mapHandle, symbols->symbols[i].symbol_id, mapStatus) != 0)
+            AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
+    }
+    OVwFreeSymbolList(symbols);
 }

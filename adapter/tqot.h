@@ -197,6 +197,10 @@ public:
     std::vector<char *> memberSelectionNames(const char *operation, const char *graphProtocol,
                                              const char *graphName, int32_t kind);
 
+    // Sets the map status of a status number on every symbol of the object
+    // with that selection name. Traces under the caller's operation.
+    void setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber);
+
     // Puts every member back to its start value (tests; the daemon never calls it).
     void resetForTests();
 

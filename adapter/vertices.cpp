@@ -1,6 +1,7 @@
 // TopologyAdapter vertex operations: creating vertices in graphs, changing
 // their icon, label and status, listing and deleting them.
 #include "adapter/tqot.h"
+#include "adapter/lists.h"
 
 #include "daemon/log.h"
 
@@ -170,52 +171,21 @@ int32_t TopologyAdapter::tqotChangeVertexStatus(int32_t vertexProtocol, const ch
         TQ_TRACE_MSG("no selection name");
         return 0;
     }
-    OVwObjectId object = OVwDbSelectionNameToObjectId(sel);
-    if (object == 0) {
-        TQ_OV_ERROR();
-        return 0;
-    }
-    OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, object);
-    if (symbols == nullptr) {
-        TQ_OV_ERROR();
-        return 0;
-    }
-    int mapStatus = status(statusNumber);
-    for (int32_t i = 0; i < symbols->count; ++i) {
-        if (OVwSetStatusOnSymbol(mapHandle, symbols->symbols[i].symbol_id, mapStatus) != 0)
-            TQ_OV_ERROR();
-    }
-    OVwFreeSymbolList(symbols);
+    setStatusOnObject("tqotChangeVertexStatus", sel, statusNumber);
     return 0;
 }
 
 VertexList *TopologyAdapter::tqotGetVerticesInGraph(const char *graphProtocol, const char *graphName)
 {
     TQ_TRACE_SCOPE("tqotGetVerticesInGraph");
-    auto *list = static_cast<VertexList *>(std::calloc(1, sizeof(VertexList)));
-    if (list == nullptr) {
-        TQ_TRACE_MSG("could not allocate memory");
-        return nullptr;
-    }
-    std::vector<char *> names =
-        memberSelectionNames("tqotGetVerticesInGraph", graphProtocol, graphName, TQOT_KIND_VERTEX);
-    if (names.empty())
-        return list;
-    list->entries = static_cast<VertexEntry *>(std::calloc(names.size(), sizeof(VertexEntry)));
-    if (list->entries == nullptr) {
-        TQ_TRACE_MSG("could not allocate memory");
-        for (char *text : names)
-            OVFree(text);
-        std::free(list);
-        return nullptr;
-    }
-    for (char *text : names) {
-        VertexEntry &entry = list->entries[list->count++];
-        entry.selectionName = text;
-        entry.name = unname(text);
-        entry.protocol = unprotocol(text);
-    }
-    return list;
+    return makeResultList<VertexList>(
+        "tqotGetVerticesInGraph",
+        memberSelectionNames("tqotGetVerticesInGraph", graphProtocol, graphName, TQOT_KIND_VERTEX),
+        [this](VertexEntry &entry, char *text) {
+            entry.selectionName = text;
+            entry.name = unname(text);
+            entry.protocol = unprotocol(text);
+        });
 }
 
 int32_t TopologyAdapter::tqotDeleteVertexFromGraph(const char *graphProtocol, const char *graphName,
