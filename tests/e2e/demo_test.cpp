@@ -429,14 +429,17 @@ TEST_F(DemoE2E, EventsPostedWithTqmapReachTheRunningDaemon)
     ASSERT_TRUE(daemon.write(tqtest::readFile(streamFile())));
 
     // The last message (the content list) has been applied once the removed
-    // vertex has lost its symbol; wait for that, within a generous bound.
+    // vertex exists and has lost its symbol (before it is made, it has no
+    // symbol either); wait for that, within a generous bound.
+    const std::string named = "SELECT COUNT(*) FROM field_values WHERE text_value = ?1"
+                              " AND field = (SELECT id FROM fields WHERE name = 'TQObjectName')";
     const std::string byName = "SELECT COUNT(*) FROM symbols WHERE object = (SELECT object FROM field_values "
                                "WHERE text_value = ?1 AND field = (SELECT id FROM fields WHERE name = 'TQObjectName'))";
     bool applied = false;
     for (int i = 0; i < 600 && !applied; ++i) {
         if (tqtest::fileExists(dbPath())) {
             MapDb db(dbPath());
-            applied = db.number("SELECT COUNT(*) FROM objects") > 0 && db.number(byName, {removedName}) == 0;
+            applied = db.number(named, {removedName}) > 0 && db.number(byName, {removedName}) == 0;
         }
         if (!applied)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
