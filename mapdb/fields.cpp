@@ -293,9 +293,8 @@ OVwFieldValue *newValue(int type, bool isList, int64_t intValue, const char *tex
 }
 
 // Checks a write of a value of (type, isList) to the field on the object.
-bool checkWrite(Session &s, OVwObjectId object, OVwFieldId field, int type, bool isList)
+bool checkWrite(Session &s, OVwObjectId object, OVwFieldId field, int type, bool isList, FieldDef &def)
 {
-    FieldDef def;
     if (!fieldDef(s, field, def))
         return fail(OVw_NO_SUCH_FIELD, false);
     if (def.type != type || def.isList != isList)
@@ -305,15 +304,17 @@ bool checkWrite(Session &s, OVwObjectId object, OVwFieldId field, int type, bool
     return beginWrite(s);
 }
 
-int storeValue(Session &s, OVwObjectId object, OVwFieldId field, int type, bool isList, int64_t intValue,
+int storeValue(Session &s, OVwObjectId object, OVwFieldId field, const FieldDef &def, int64_t intValue,
                const char *text)
 {
+    const int type = def.type;
+    const bool isList = def.isList;
     // An update in place: the row keeps its place and its index entries, and
     // a write of the value already stored changes no page at all (a replace
     // would delete and re-insert the row and both index entries every time).
     Stmt q(s.db,
-           "INSERT INTO field_values(object, field, type, is_list, int_value, text_value)"
-           " VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
+           "INSERT INTO field_values(object, field, type, is_list, int_value, text_value, located)"
+           " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"
            " ON CONFLICT(object, field) DO UPDATE SET type = excluded.type, is_list = excluded.is_list,"
            " int_value = excluded.int_value, text_value = excluded.text_value"
            " WHERE type IS NOT excluded.type OR is_list IS NOT excluded.is_list"
@@ -323,6 +324,10 @@ int storeValue(Session &s, OVwObjectId object, OVwFieldId field, int type, bool 
         q.bindNull(5).bind(6, text);
     else
         q.bind(5, intValue).bindNull(6);
+    if (def.located)
+        q.bind(7, 1);
+    else
+        q.bindNull(7);
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, -1);
     setError(OVw_SUCCESS);
@@ -350,12 +355,13 @@ bool fieldDef(Session &s, OVwFieldId id, FieldDef &out)
         out = it->second;
         return true;
     }
-    Stmt q(s.db, "SELECT type, is_list FROM fields WHERE id = ?1");
+    Stmt q(s.db, "SELECT type, is_list, located FROM fields WHERE id = ?1");
     q.bind(1, id);
     if (q.step() != SQLITE_ROW)
         return false;
     out.type = q.i32(0);
     out.isList = q.i64(1) != 0;
+    out.located = q.i64(2) != 0;
     s.fields.emplace(id, out);
     return true;
 }
@@ -427,13 +433,14 @@ extern "C" OVwFieldId OVwDbCreateField(const char *field_name, int field_type, i
         return fail(OVw_BAD_ARGUMENT, 0);
     if (!beginWrite(*s))
         return 0;
-    Stmt q(s->db, "INSERT INTO fields(name, type, flags, is_list) VALUES(?1, ?2, ?3, 0)");
-    q.bind(1, field_name).bind(2, field_type).bind(3, flags);
+    const bool located = (flags & OVwFieldLocate) != 0;
+    Stmt q(s->db, "INSERT INTO fields(name, type, flags, is_list, located) VALUES(?1, ?2, ?3, 0, ?4)");
+    q.bind(1, field_name).bind(2, field_type).bind(3, flags).bind(4, located ? 1 : 0);
     int rc = q.step();
     if (rc != SQLITE_DONE)
         return fail(rc == SQLITE_CONSTRAINT ? OVw_DUPLICATE_FIELD : OVw_STORAGE_FAILURE, 0);
     auto id = static_cast<OVwFieldId>(sqlite3_last_insert_rowid(s->db.handle()));
-    s->fields[id] = FieldDef{field_type, false};
+    s->fields[id] = FieldDef{field_type, false, located};
     setError(OVw_SUCCESS);
     return id;
 }
@@ -443,9 +450,10 @@ extern "C" int OVwDbSetFieldStringValue(OVwObjectId object, OVwFieldId field, co
     if (hooked("OVwDbSetFieldStringValue", object, field, value))
         return -1;
     Session *s = session();
-    if (s == nullptr || !checkWrite(*s, object, field, OVwStringField, false))
+    FieldDef def;
+    if (s == nullptr || !checkWrite(*s, object, field, OVwStringField, false, def))
         return -1;
-    return storeValue(*s, object, field, OVwStringField, false, 0, value);
+    return storeValue(*s, object, field, def, 0, value);
 }
 
 extern "C" int OVwDbSetFieldIntegerValue(OVwObjectId object, OVwFieldId field, int32_t value)
@@ -453,9 +461,10 @@ extern "C" int OVwDbSetFieldIntegerValue(OVwObjectId object, OVwFieldId field, i
     if (hooked("OVwDbSetFieldIntegerValue", object, field, value))
         return -1;
     Session *s = session();
-    if (s == nullptr || !checkWrite(*s, object, field, OVwIntegerField, false))
+    FieldDef def;
+    if (s == nullptr || !checkWrite(*s, object, field, OVwIntegerField, false, def))
         return -1;
-    return storeValue(*s, object, field, OVwIntegerField, false, value, nullptr);
+    return storeValue(*s, object, field, def, value, nullptr);
 }
 
 extern "C" int OVwDbSetFieldBooleanValue(OVwObjectId object, OVwFieldId field, OVwBoolean value)
@@ -463,9 +472,10 @@ extern "C" int OVwDbSetFieldBooleanValue(OVwObjectId object, OVwFieldId field, O
     if (hooked("OVwDbSetFieldBooleanValue", object, field, value))
         return -1;
     Session *s = session();
-    if (s == nullptr || !checkWrite(*s, object, field, OVwBooleanField, false))
+    FieldDef def;
+    if (s == nullptr || !checkWrite(*s, object, field, OVwBooleanField, false, def))
         return -1;
-    return storeValue(*s, object, field, OVwBooleanField, false, value != 0 ? 1 : 0, nullptr);
+    return storeValue(*s, object, field, def, value != 0 ? 1 : 0, nullptr);
 }
 
 extern "C" int OVwDbSetFieldValue(OVwObjectId object, OVwFieldId field, const OVwFieldValue *value)
@@ -481,14 +491,15 @@ extern "C" int OVwDbSetFieldValue(OVwObjectId object, OVwFieldId field, const OV
     std::string json;
     if (isList && !encodeList(*value, json))
         return fail(OVw_BAD_ARGUMENT, -1);
-    if (!checkWrite(*s, object, field, value->field_type, isList))
+    FieldDef def;
+    if (!checkWrite(*s, object, field, value->field_type, isList, def))
         return -1;
     if (isList)
-        return storeValue(*s, object, field, value->field_type, true, 0, json.c_str());
+        return storeValue(*s, object, field, def, 0, json.c_str());
     if (value->field_type == OVwStringField)
-        return storeValue(*s, object, field, OVwStringField, false, 0, value->un.string_val);
+        return storeValue(*s, object, field, def, 0, value->un.string_val);
     int64_t n = value->field_type == OVwBooleanField ? (value->un.bool_val != 0 ? 1 : 0) : value->un.int_val;
-    return storeValue(*s, object, field, value->field_type, false, n, nullptr);
+    return storeValue(*s, object, field, def, n, nullptr);
 }
 
 extern "C" int OVwDbUnsetFieldValue(OVwObjectId object, OVwFieldId field)
@@ -662,6 +673,12 @@ extern "C" OVwObjectIdList *OVwDbListObjectsByFieldValue(const OVwFieldBinding *
         Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND text_value IS NULL AND is_list = 0"
                       " ORDER BY object");
         q.bind(1, binding->field_id);
+        collect(q);
+    } else if (v.field_type == OVwStringField && def.located) {
+        // The term on located selects the index of texts.
+        Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND located = 1 AND text_value = ?2"
+                      " AND is_list = 0 ORDER BY object");
+        q.bind(1, binding->field_id).bind(2, v.un.string_val);
         collect(q);
     } else if (v.field_type == OVwStringField) {
         Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND text_value = ?2 AND is_list = 0"

@@ -162,6 +162,7 @@ private:
 struct FieldDef {
     int type = 0;
     bool isList = false;
+    bool located = false;   // created with OVwFieldLocate: its texts are indexed
 };
 
 struct Callback {

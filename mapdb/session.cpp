@@ -178,27 +178,37 @@ bool WriteScope::release()
 
 static const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS map(name TEXT, root_submap INTEGER, is_open INTEGER)",
+    // located: the field was created to locate objects by (OVwFieldLocate);
+    // only its texts are indexed.
     "CREATE TABLE IF NOT EXISTS fields(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT UNIQUE,"
-    " type INTEGER, flags INTEGER, is_list INTEGER NOT NULL DEFAULT 0)",
+    " type INTEGER, flags INTEGER, is_list INTEGER NOT NULL DEFAULT 0, located INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE IF NOT EXISTS objects(id INTEGER PRIMARY KEY AUTOINCREMENT, selection_name TEXT UNIQUE)",
     // Kept in the order of its key: a value is one entry, not a row and a
-    // separate key index, so a write changes one page fewer.
+    // separate key index, so a write changes one page fewer. located: 1 for a
+    // value of a located field, else NULL (the field's flag, copied so that
+    // the index of texts can be limited to them).
     "CREATE TABLE IF NOT EXISTS field_values(object INTEGER, field INTEGER, type INTEGER, is_list INTEGER,"
-    " int_value INTEGER, text_value TEXT, PRIMARY KEY(object, field)) WITHOUT ROWID",
+    " int_value INTEGER, text_value TEXT, located INTEGER, PRIMARY KEY(object, field)) WITHOUT ROWID",
     "CREATE TABLE IF NOT EXISTS submaps(id INTEGER PRIMARY KEY AUTOINCREMENT, parent_object INTEGER,"
     " type INTEGER, name TEXT, layout INTEGER, background TEXT)",
     "CREATE TABLE IF NOT EXISTS symbols(id INTEGER PRIMARY KEY AUTOINCREMENT, submap INTEGER, object INTEGER,"
     " variety INTEGER, symbol_type TEXT, label TEXT, status INTEGER, status_source INTEGER, flags INTEGER,"
     " conn_a INTEGER, conn_z INTEGER, pos_x INTEGER, pos_y INTEGER)",
     "CREATE TABLE IF NOT EXISTS events(id INTEGER PRIMARY KEY AUTOINCREMENT, code INTEGER, data TEXT)",
-    // Look-ups by value: texts and numbers (integers, enumerations) have an
-    // index each; booleans, which most objects carry and which match a large
-    // share of them, are found by a walk of the values. So a value written
-    // touches one index at most, and none for a boolean. (Maps made earlier
-    // had one index of every value: replaced on opening.)
+};
+
+// Created after the tables have their current columns (migrateSchema).
+static const char *const kIndexes[] = {
+    // Look-ups by value: the texts of located fields and numbers (integers,
+    // enumerations) have an index each; the texts of other fields (states,
+    // names, vendors ...), which are written often and looked up rarely, and
+    // booleans, which most objects carry and which match a large share of
+    // them, are found by a walk of the values. So a value written touches one
+    // index at most, and most touch none. (Maps made earlier had one index of
+    // every value, then one of every text: replaced on opening.)
     "DROP INDEX IF EXISTS field_values_by_value",
     "CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(field, text_value)"
-    " WHERE text_value IS NOT NULL",
+    " WHERE located = 1 AND text_value IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS field_values_by_integer ON field_values(field, int_value) WHERE type IN (1, 4)",
     "CREATE INDEX IF NOT EXISTS symbols_by_object ON symbols(object)",
     "CREATE INDEX IF NOT EXISTS symbols_by_submap ON symbols(submap)",
@@ -237,6 +247,36 @@ static const SeedField kSeedFields[] = {
     {"URLFlag", OVwStringField, OVwFieldGeneral, 0},
 };
 
+static bool hasColumn(Db &db, const char *table, const char *column)
+{
+    Stmt q(db, "SELECT count(*) FROM pragma_table_info(?1) WHERE name = ?2");
+    q.bind(1, table).bind(2, column);
+    return q.step() == SQLITE_ROW && q.i64(0) > 0;
+}
+
+// Brings a map made by an earlier version to the current columns: the
+// located flag of fields and of values, and the index of texts limited to
+// the located fields (dropped here when it is the earlier one of every text).
+template <typename Run>
+static bool migrateSchema(Db &db, Run &run)
+{
+    if (!hasColumn(db, "fields", "located") &&
+        !(run("ALTER TABLE fields ADD COLUMN located INTEGER NOT NULL DEFAULT 0") &&
+          run("UPDATE fields SET located = 1 WHERE (flags & 1) != 0")))
+        return false;
+    if (!hasColumn(db, "field_values", "located") &&
+        !(run("ALTER TABLE field_values ADD COLUMN located INTEGER") &&
+          run("UPDATE field_values SET located = 1 WHERE field IN (SELECT id FROM fields WHERE located = 1)")))
+        return false;
+    bool current = true;
+    {
+        Stmt q(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = 'field_values_by_text'");
+        if (q.step() == SQLITE_ROW)
+            current = !q.isNull(0) && std::strstr(q.text(0), "located") != nullptr;
+    }
+    return current || run("DROP INDEX field_values_by_text");
+}
+
 bool ensureSchema(Db &db, std::string &err)
 {
     // Plain statements here: they run once per session and need not stay cached.
@@ -257,6 +297,16 @@ bool ensureSchema(Db &db, std::string &err)
             return false;
         }
     }
+    if (!migrateSchema(db, run)) {
+        run("ROLLBACK");
+        return false;
+    }
+    for (const char *sql : kIndexes) {
+        if (!run(sql)) {
+            run("ROLLBACK");
+            return false;
+        }
+    }
     bool seeded = false;
     {
         Stmt q(db, "SELECT count(*) FROM map");
@@ -269,8 +319,10 @@ bool ensureSchema(Db &db, std::string &err)
         for (const SeedField &f : kSeedFields) {
             if (!ok)
                 break;
-            Stmt q(db, "INSERT OR IGNORE INTO fields(name, type, flags, is_list) VALUES(?1, ?2, ?3, ?4)");
+            Stmt q(db, "INSERT OR IGNORE INTO fields(name, type, flags, is_list, located)"
+                       " VALUES(?1, ?2, ?3, ?4, ?5)");
             q.bind(1, f.name).bind(2, f.type).bind(3, f.flags).bind(4, f.isList);
+            q.bind(5, (f.flags & OVwFieldLocate) != 0 ? 1 : 0);
             ok = q.run();
         }
         if (!ok) {

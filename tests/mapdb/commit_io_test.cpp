@@ -2,8 +2,8 @@
 // moment it ends (the log's frames of a commit are written together), none of
 // an unfinished turn, the turn's first write holding off other writers, the
 // shortcuts of a turn (known objects, updates that change nothing) never
-// hiding a missing row, and the indexes of values (every type found, texts
-// and numbers by index, earlier maps converted).
+// hiding a missing row, and the indexes of values (every type found, texts of
+// located fields and numbers by index, earlier maps converted).
 #include "mapdb_fixture.h"
 
 #include "support/testsupport.h"
@@ -196,6 +196,9 @@ TEST_F(MapFileTest, LookUpsByValueFindEveryTypeAndTextsAndNumbersUseAnIndex)
     OVwFieldId kind = OVwDbCreateField("Kind", OVwEnumField, 0);
     OVwFieldId count = OVwDbCreateField("Count", OVwIntegerField, 0);
     OVwFieldId name = field("Name");
+    OVwFieldId unique = field("UniqueName");
+    OVwFieldId tag = OVwDbCreateField("Tag", OVwStringField, OVwFieldLocate);
+    ASSERT_NE(tag, 0);
     ASSERT_NE(flag, 0);
     ASSERT_NE(kind, 0);
     ASSERT_NE(count, 0);
@@ -204,6 +207,8 @@ TEST_F(MapFileTest, LookUpsByValueFindEveryTypeAndTextsAndNumbersUseAnIndex)
         ASSERT_EQ(OVwDbSetFieldBooleanValue(o, flag, o != b), 0);
         ASSERT_EQ(OVwDbSetFieldIntegerValue(o, count, 7), 0);
         ASSERT_EQ(OVwDbSetFieldStringValue(o, name, "n"), 0);
+        ASSERT_EQ(OVwDbSetFieldStringValue(o, unique, o == a ? "u1" : "u2"), 0);
+        ASSERT_EQ(OVwDbSetFieldStringValue(o, tag, "t"), 0);
         OVwFieldValue e{};
         e.field_type = OVwEnumField;
         e.un.enum_val = o == c ? 3 : 2;
@@ -211,6 +216,7 @@ TEST_F(MapFileTest, LookUpsByValueFindEveryTypeAndTextsAndNumbersUseAnIndex)
     }
     ASSERT_EQ(OVwDbSetFieldIntegerValue(b, count, 8), 0);   // rewritten: the old value no longer matches
     ASSERT_EQ(OVwDbSetFieldStringValue(c, name, "m"), 0);
+    ASSERT_EQ(OVwDbSetFieldStringValue(b, tag, "s"), 0);
     ASSERT_EQ(OVwPending(), 0);
 
     OVwFieldValue v{};
@@ -233,10 +239,20 @@ TEST_F(MapFileTest, LookUpsByValueFindEveryTypeAndTextsAndNumbersUseAnIndex)
     v.field_type = OVwStringField;
     v.un.string_val = const_cast<char *>("n");
     EXPECT_EQ(listBy(name, v), (std::vector<OVwObjectId>{a, b}));
+    v.un.string_val = const_cast<char *>("u2");   // located fields: found by the index of texts
+    EXPECT_EQ(listBy(unique, v), (std::vector<OVwObjectId>{b, c}));
+    v.un.string_val = const_cast<char *>("t");
+    EXPECT_EQ(listBy(tag, v), (std::vector<OVwObjectId>{a, c}));
+    v.un.string_val = const_cast<char *>("s");
+    EXPECT_EQ(listBy(tag, v), (std::vector<OVwObjectId>{b}));
+    v.un.string_val = const_cast<char *>("n");
+    EXPECT_TRUE(listBy(unique, v).empty());   // the same text in another field is no match
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM field_values WHERE located = 1"), 6);
 
-    // The look-ups the daemon makes (texts) and those by number never walk the map.
-    for (const char *sql : {"SELECT object FROM field_values WHERE field = 1 AND text_value = 'x' AND is_list = 0"
-                            " ORDER BY object",
+    // The look-ups the daemon makes (texts of located fields) and those by
+    // number never walk the map.
+    for (const char *sql : {"SELECT object FROM field_values WHERE field = 1 AND located = 1 AND text_value = 'x'"
+                            " AND is_list = 0 ORDER BY object",
                             "SELECT object FROM field_values WHERE field = 1 AND int_value = 3 AND is_list = 0"
                             " AND type IN (1, 4) ORDER BY object"}) {
         std::string plan = queryPlan(file(), sql);
@@ -249,14 +265,48 @@ TEST_F(MapFileTest, AMapWithTheEarlierIndexOfAllValuesGetsTheNarrowerOnesOnOpeni
 {
     OVwObjectId a = object("a");
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("Name"), "n"), 0);
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, field("UniqueName"), "u"), 0);
     ASSERT_EQ(OVwDone(), 0);
+    // The map as the earliest version left it: no located flags, one index of every value.
     ASSERT_TRUE(maptest::execSql(file(), "DROP INDEX field_values_by_text;"
+                                         " ALTER TABLE field_values DROP COLUMN located;"
+                                         " ALTER TABLE fields DROP COLUMN located;"
                                          " CREATE INDEX field_values_by_value ON field_values(field, text_value)"));
     ASSERT_EQ(OVwInit(), 0);
     EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_value'"), 0);
-    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"), 1);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"
+                                        " AND sql LIKE '%located%'"), 1);
     OVwFieldValue v{};
     v.field_type = OVwStringField;
+    v.un.string_val = const_cast<char *>("n");
+    EXPECT_EQ(listBy(field("Name"), v), (std::vector<OVwObjectId>{a}));
+    v.un.string_val = const_cast<char *>("u");
+    EXPECT_EQ(listBy(field("UniqueName"), v), (std::vector<OVwObjectId>{a}));
+    OVwObjectId b = object("b");   // values written after the change are flagged too
+    ASSERT_EQ(OVwDbSetFieldStringValue(b, field("UniqueName"), "u"), 0);
+    EXPECT_EQ(listBy(field("UniqueName"), v), (std::vector<OVwObjectId>{a, b}));
+}
+
+TEST_F(MapFileTest, AMapWithTheIndexOfEveryTextGetsTheIndexOfLocatedTextsOnOpening)
+{
+    OVwObjectId a = object("a");
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, field("Name"), "n"), 0);
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, field("MoidString"), "m"), 0);
+    ASSERT_EQ(OVwDone(), 0);
+    ASSERT_TRUE(maptest::execSql(file(), "DROP INDEX field_values_by_text;"
+                                         " ALTER TABLE field_values DROP COLUMN located;"
+                                         " ALTER TABLE fields DROP COLUMN located;"
+                                         " CREATE INDEX field_values_by_text ON field_values(field, text_value)"
+                                         " WHERE text_value IS NOT NULL"));
+    ASSERT_EQ(OVwInit(), 0);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"
+                                        " AND sql LIKE '%located%'"), 1);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM fields WHERE located = 1"), 3);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM field_values WHERE located = 1"), 1);
+    OVwFieldValue v{};
+    v.field_type = OVwStringField;
+    v.un.string_val = const_cast<char *>("m");
+    EXPECT_EQ(listBy(field("MoidString"), v), (std::vector<OVwObjectId>{a}));
     v.un.string_val = const_cast<char *>("n");
     EXPECT_EQ(listBy(field("Name"), v), (std::vector<OVwObjectId>{a}));
 }
