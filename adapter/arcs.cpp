@@ -440,15 +440,6 @@ int32_t TopologyAdapter::tqotDeleteArcFromGraph(const char *graphProtocol, const
 int32_t TopologyAdapter::tqotFreeArcList(ArcList *list)
 {
     TQ_TRACE_SCOPE("tqotFreeArcList");
-    if (list == nullptr)
-        return 0;
-    if (list->entries != nullptr) {
-        for (int32_t i = 0; i < list->count; ++i) {
-            if (list->entries[i].selectionName != nullptr)
-                OVFree(list->entries[i].selectionName);
-        }
-        std::free(list->entries);
-    }
-    std::free(list);
+    freeResultList(list, &ArcEntry::selectionName);
     return 0;
 }

@@ -331,13 +331,7 @@ GraphList *TopologyAdapter::tqotGetGraphsInGraph(const char *protocolName, const
 int32_t TopologyAdapter::tqotFreeGraphList(GraphList *list)
 {
     TQ_TRACE_SCOPE("tqotFreeGraphList");
-    if (list == nullptr)
-        return 0;
-    for (int32_t i = 0; list->entries != nullptr && i < list->count; ++i)
-        if (list->entries[i].protocol != nullptr)
-            OVFree(list->entries[i].protocol);
-    std::free(list->entries);
-    std::free(list);
+    freeResultList(list, &GraphEntry::protocol);
     return 0;
 }
 

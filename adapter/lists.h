@@ -35,4 +35,18 @@ List *makeResultList(const char *operation, const std::vector<char *> &texts, Fi
     return list;
 }
 
+// Releases a list made by makeResultList: each entry's owned text (the
+// member `text`, when not null) through OVFree, then the array and the list.
+template <typename List, typename Entry>
+void freeResultList(List *list, char *Entry::*text)
+{
+    if (list == nullptr)
+        return;
+    for (int32_t i = 0; list->entries != nullptr && i < list->count; ++i)
+        if (list->entries[i].*text != nullptr)
+            OVFree(list->entries[i].*text);
+    std::free(list->entries);
+    std::free(list);
+}
+
 #endif

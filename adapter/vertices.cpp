@@ -214,15 +214,6 @@ int32_t TopologyAdapter::tqotDeleteVertexFromGraph(const char *graphProtocol, co
 int32_t TopologyAdapter::tqotFreeVertexList(VertexList *list)
 {
     TQ_TRACE_SCOPE("tqotFreeVertexList");
-    if (list == nullptr)
-        return 0;
-    if (list->entries != nullptr) {
-        for (int32_t i = 0; i < list->count; ++i) {
-            if (list->entries[i].selectionName != nullptr)
-                OVFree(list->entries[i].selectionName);
-        }
-        std::free(list->entries);
-    }
-    std::free(list);
+    freeResultList(list, &VertexEntry::selectionName);
     return 0;
 }

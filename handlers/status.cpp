@@ -31,6 +31,17 @@ void reportUnknownStatus(int32_t status)
     MessageLog(line);
 }
 
+// The status number of a status text; an unknown text keeps `current`
+// after the unknown-status lines.
+int32_t translatedStatus(const char *text, int32_t current)
+{
+    const int32_t translated = statusFromText(text);
+    if (translated >= 0)
+        return translated;
+    reportUnknownStatus(current);
+    return current;
+}
+
 // A failed adapter call: its text on the error stream (debug flag on) and in
 // the message log.
 void reportArcStatusError(int32_t code)
@@ -167,11 +178,7 @@ void processVertexStatusMsg(char *data, int length)
         return malformedVertexStatus();
     if (statusText == nullptr)
         return dropMessage("Vertex status message dropped: the status is absent");
-    const int32_t translated = statusFromText(statusText);
-    if (translated < 0)
-        reportUnknownStatus(status);
-    else
-        status = translated;
+    status = translatedStatus(statusText, status);
     if (tqDebug)
         DebugTrace("vTQStatus = %d\n", status);
 
@@ -288,11 +295,7 @@ void processArcStatusMsg(char *data, int length)
         return malformedArcStatus();
     if (statusText == nullptr)
         return dropMessage("Arc status message dropped: arcStatus is absent");
-    const int32_t translated = statusFromText(statusText);
-    if (translated < 0)
-        reportUnknownStatus(status);
-    else
-        status = translated;
+    status = translatedStatus(statusText, status);
     if (tqDebug)
         DebugTrace("arcStatus = %d\n", status);
 
