@@ -7,6 +7,7 @@
 #include "platform/hostfile.h"
 #include "platform/hostpath.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,101 +46,122 @@ LogPaths &paths()
     return p;
 }
 
+// One entry being composed, in a buffer kept between entries (its capacity
+// stays, so composing allocates nothing once the longest entry was seen).
+class Entry {
+public:
+    explicit Entry(std::string &buffer) : buf_(buffer) {}
+    char *room(size_t n)
+    {
+        if (len_ + n > buf_.size())
+            buf_.resize(std::max(buf_.size() * 2, len_ + n + 256));
+        return &buf_[len_];
+    }
+    void put(const char *p, size_t n)
+    {
+        std::memcpy(room(n), p, n);
+        len_ += n;
+    }
+    void put(char c)
+    {
+        *room(1) = c;
+        ++len_;
+    }
+    void putSpaces(size_t n)
+    {
+        std::memset(room(n), ' ', n);
+        len_ += n;
+    }
+    void putUnsigned(unsigned long long v)
+    {
+        char digits[24];
+        char *end = digits + sizeof digits;
+        char *p = end;
+        do {
+            *--p = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        put(p, static_cast<size_t>(end - p));
+    }
+    void putSigned(long long v)
+    {
+        if (v < 0) {
+            put('-');
+            putUnsigned(0ull - static_cast<unsigned long long>(v));
+        } else {
+            putUnsigned(static_cast<unsigned long long>(v));
+        }
+    }
+    size_t size() const { return len_; }
+    void truncate(size_t n) { len_ = n; }
+    const char *data() const { return buf_.data(); }
+
+private:
+    std::string &buf_;
+    size_t len_ = 0;
+};
+
 // "[<ctime text without its line end>]\t", recomputed only when the second changes.
-const std::string &tracePrefix()
+void putTracePrefix(Entry &entry)
 {
     static std::time_t cachedAt = static_cast<std::time_t>(-1);
-    static std::string prefix;
+    static char prefix[64];
+    static size_t prefixLen = 0;
     std::time_t now = std::time(nullptr);
-    if (now != cachedAt || prefix.empty()) {
+    if (now != cachedAt || prefixLen == 0) {
         const char *text = std::ctime(&now);
-        prefix = "[";
-        if (text != nullptr)
-            prefix.append(text, std::strcspn(text, "\n"));
-        prefix += "]\t";
+        size_t n = text != nullptr ? std::strcspn(text, "\n") : 0;
+        if (n > sizeof prefix - 3)
+            n = sizeof prefix - 3;
+        prefix[0] = '[';
+        if (n > 0)
+            std::memcpy(prefix + 1, text, n);
+        prefix[n + 1] = ']';
+        prefix[n + 2] = '\t';
+        prefixLen = n + 3;
         cachedAt = now;
     }
-    return prefix;
+    entry.put(prefix, prefixLen);
 }
 
-// True when every conversion of the format is one that appendSimple()
-// expands: %s and %.Ns, %d %i %u %c with an optional l or z, and %%.
-bool simpleFormat(const char *format)
-{
-    for (const char *p = std::strchr(format, '%'); p != nullptr; p = std::strchr(p, '%')) {
-        ++p;
-        if (*p == '%') {
-            ++p;
-            continue;
-        }
-        if (*p == '.') {
-            ++p;
-            if (*p < '0' || *p > '9')
-                return false;
-            while (*p >= '0' && *p <= '9')
-                ++p;
-            if (*p != 's')
-                return false;
-        }
-        if (*p == 'l' || *p == 'z')
-            ++p;
-        if (*p != 's' && *p != 'd' && *p != 'i' && *p != 'u' && *p != 'c')
-            return false;
-        // %ls and %lc are wide texts; the library converts them.
-        if ((*p == 's' || *p == 'c') && (p[-1] == 'l' || p[-1] == 'z'))
-            return false;
-        ++p;
-    }
-    return true;
-}
-
-void appendUnsigned(std::string &out, unsigned long long v)
-{
-    char digits[24];
-    char *end = digits + sizeof digits;
-    char *p = end;
-    do {
-        *--p = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    out.append(p, static_cast<size_t>(end - p));
-}
-
-void appendSigned(std::string &out, long long v)
-{
-    if (v < 0) {
-        out += '-';
-        appendUnsigned(out, 0ull - static_cast<unsigned long long>(v));
-    } else {
-        appendUnsigned(out, static_cast<unsigned long long>(v));
-    }
-}
-
-// The expansion of a format that simpleFormat() accepted, exactly as printf
-// writes it (a null %s text reads "(null)", or nothing under a precision
-// below 6, as the C library prints it).
-void appendSimple(std::string &out, const char *format, va_list args)
+// Expands the format in one pass when every conversion is one written here:
+// %s and %.Ns, %d %i %u %c with an optional l or z, and %%, exactly as printf
+// writes them (a null %s text reads "(null)", or nothing under a precision
+// below 6, as the C library prints it). False at the first other conversion,
+// with part of the entry written and args consumed: the caller starts over.
+bool putSimple(Entry &out, const char *format, va_list args)
 {
     const char *p = format;
     while (const char *pct = std::strchr(p, '%')) {
-        out.append(p, static_cast<size_t>(pct - p));
+        out.put(p, static_cast<size_t>(pct - p));
         p = pct + 1;
         if (*p == '%') {
-            out += '%';
+            out.put('%');
             ++p;
             continue;
         }
         long precision = -1;
         if (*p == '.') {
-            char *digitsEnd = nullptr;
-            precision = std::strtol(p + 1, &digitsEnd, 10);
-            p = digitsEnd;
+            ++p;
+            if (*p < '0' || *p > '9')
+                return false;
+            precision = 0;
+            while (*p >= '0' && *p <= '9') {
+                if (precision < 100000000)
+                    precision = precision * 10 + (*p - '0');
+                ++p;
+            }
+            if (*p != 's')
+                return false;
         }
         char size = 0;
         if (*p == 'l' || *p == 'z')
             size = *p++;
         switch (*p++) {
         case 's': {
+            // %ls is a wide text; the library converts it.
+            if (size != 0)
+                return false;
             const char *text = va_arg(args, const char *);
             if (text == nullptr)
                 text = precision < 0 || precision >= 6 ? "(null)" : "";
@@ -149,55 +171,65 @@ void appendSimple(std::string &out, const char *format, va_list args)
             else
                 while (length < static_cast<size_t>(precision) && text[length] != '\0')
                     ++length;
-            out.append(text, length);
+            out.put(text, length);
             break;
         }
         case 'c':
-            out += static_cast<char>(va_arg(args, int));
+            if (size != 0)
+                return false;
+            out.put(static_cast<char>(va_arg(args, int)));
             break;
         case 'u':
             if (size == 'l')
-                appendUnsigned(out, va_arg(args, unsigned long));
+                out.putUnsigned(va_arg(args, unsigned long));
             else if (size == 'z')
-                appendUnsigned(out, va_arg(args, size_t));
+                out.putUnsigned(va_arg(args, size_t));
             else
-                appendUnsigned(out, va_arg(args, unsigned));
+                out.putUnsigned(va_arg(args, unsigned));
             break;
-        default:   // d, i
+        case 'd':
+        case 'i':
             if (size == 'l')
-                appendSigned(out, va_arg(args, long));
+                out.putSigned(va_arg(args, long));
             else if (size == 'z')
-                appendSigned(out, va_arg(args, std::make_signed_t<size_t>));
+                out.putSigned(va_arg(args, std::make_signed_t<size_t>));
             else
-                appendSigned(out, va_arg(args, int));
+                out.putSigned(va_arg(args, int));
             break;
+        default:
+            return false;
         }
     }
-    out.append(p);
+    out.put(p, std::strlen(p));
+    return true;
 }
 
-// Appends the expansion of format to out. The common formats are expanded
-// here directly; any other goes through vsnprintf, on the stack when it is
-// short, else straight into out at its full length.
-void appendFormatted(std::string &out, const char *format, va_list args) __attribute__((format(printf, 2, 0)));
-void appendFormatted(std::string &out, const char *format, va_list args)
+// Appends the expansion of format to the entry: the common conversions are
+// expanded here directly; a format with any other goes through vsnprintf,
+// on the stack when it is short, else straight into the entry.
+void putFormatted(Entry &out, const char *format, va_list args) __attribute__((format(printf, 2, 0)));
+void putFormatted(Entry &out, const char *format, va_list args)
 {
-    if (simpleFormat(format)) {
-        appendSimple(out, format, args);
-        return;
-    }
-    char local[1024];
+    const size_t start = out.size();
     va_list again;
     va_copy(again, args);
-    int n = std::vsnprintf(local, sizeof local, format, args);
-    if (n >= 0 && static_cast<size_t>(n) < sizeof local) {
-        out.append(local, static_cast<size_t>(n));
-    } else if (n >= 0) {
-        size_t start = out.size();
-        out.resize(start + static_cast<size_t>(n) + 1);
-        std::vsnprintf(&out[start], static_cast<size_t>(n) + 1, format, again);
-        out.resize(start + static_cast<size_t>(n));
+    if (putSimple(out, format, args)) {
+        va_end(again);
+        return;
     }
+    out.truncate(start);
+    char local[1024];
+    va_list last;
+    va_copy(last, again);
+    int n = std::vsnprintf(local, sizeof local, format, again);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof local) {
+        out.put(local, static_cast<size_t>(n));
+    } else if (n >= 0) {
+        char *room = out.room(static_cast<size_t>(n) + 1);
+        std::vsnprintf(room, static_cast<size_t>(n) + 1, format, last);
+        out.truncate(start + static_cast<size_t>(n));
+    }
+    va_end(last);
     va_end(again);
 }
 
@@ -215,6 +247,32 @@ std::string &adapterBuffer()
 }
 
 bool adapterEntryMissing = false;
+
+// The start of an adapter trace entry: time, indentation, "MISSING" marker.
+void beginAdapterEntry(Entry &entry)
+{
+    int depth = tqTraceDepth < 0 ? 0 : tqTraceDepth;
+    const size_t markerLen = adapterEntryMissing ? 7 : 0;
+    putTracePrefix(entry);
+    if (static_cast<size_t>(depth) > markerLen)
+        entry.putSpaces(static_cast<size_t>(depth) - markerLen);
+    if (adapterEntryMissing)
+        entry.put("MISSING", 7);
+}
+
+// Writes a composed adapter trace entry and keeps the "MISSING" state.
+void endAdapterEntry(Entry &entry)
+{
+    entry.put('\n');
+    if (!hostAppend(paths().adapterTrace, entry.data(), entry.size())) {
+        adapterEntryMissing = true;
+        return;
+    }
+    // A depth driven below 0 by an unbalanced exit is corrected at the next written entry.
+    if (tqTraceDepth < 0)
+        tqTraceDepth = 0;
+    adapterEntryMissing = false;
+}
 
 }  // namespace
 
@@ -259,13 +317,13 @@ void MessageLog(const char *text)
 
 int DebugTrace(const char *format, ...)
 {
-    std::string &entry = daemonBuffer();
-    entry.assign(tracePrefix());
+    Entry entry(daemonBuffer());
+    putTracePrefix(entry);
     va_list args;
     va_start(args, format);
-    appendFormatted(entry, format, args);
+    putFormatted(entry, format, args);
     va_end(args);
-    entry += '\n';
+    entry.put('\n');
     // 0 for a lost entry and, as the close of a written one gives, 0 otherwise.
     hostAppend(paths().daemonTrace, entry.data(), entry.size());
     return 0;
@@ -273,27 +331,28 @@ int DebugTrace(const char *format, ...)
 
 void AdapterTrace(const char *format, ...)
 {
-    int depth = tqTraceDepth < 0 ? 0 : tqTraceDepth;
-    const char *marker = adapterEntryMissing ? "MISSING" : "";
-    size_t markerLen = std::strlen(marker);
-
-    std::string &entry = adapterBuffer();
-    entry.assign(tracePrefix());
-    if (static_cast<size_t>(depth) > markerLen)
-        entry.append(static_cast<size_t>(depth) - markerLen, ' ');
-    entry += marker;
+    Entry entry(adapterBuffer());
+    beginAdapterEntry(entry);
     va_list args;
     va_start(args, format);
-    appendFormatted(entry, format, args);
+    putFormatted(entry, format, args);
     va_end(args);
-    entry += '\n';
+    endAdapterEntry(entry);
+}
 
-    if (!hostAppend(paths().adapterTrace, entry.data(), entry.size())) {
-        adapterEntryMissing = true;
-        return;
-    }
-    // A depth driven below 0 by an unbalanced exit is corrected at the next written entry.
-    if (tqTraceDepth < 0)
-        tqTraceDepth = 0;
-    adapterEntryMissing = false;
+void adapterTraceEdge(const char *name, int line, bool entering)
+{
+    // "%s(%d): enter" / "%s(%d): exit", composed without a format.
+    Entry entry(adapterBuffer());
+    beginAdapterEntry(entry);
+    if (name == nullptr)
+        name = "(null)";
+    entry.put(name, std::strlen(name));
+    entry.put('(');
+    entry.putSigned(line);
+    if (entering)
+        entry.put("): enter", 8);
+    else
+        entry.put("): exit", 7);
+    endAdapterEntry(entry);
 }

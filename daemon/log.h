@@ -28,6 +28,10 @@ int DebugTrace(const char *format, ...) TQ_PRINTF(1, 2);
 // Adapter trace entry, indented by tqTraceDepth ("MISSING" after a lost entry).
 void AdapterTrace(const char *format, ...) TQ_PRINTF(1, 2);
 
+// The adapter trace entry "<name>(<line>): enter" or "<name>(<line>): exit"
+// (what AdapterTrace("%s(%d): enter", ...) writes, without reading a format).
+void adapterTraceEdge(const char *name, int line, bool entering);
+
 // Forgets the resolved log directory and cached paths (tests that change
 // TQ_ROOT or TQ_DRIVE between cases).
 void resetLogPaths();
@@ -39,11 +43,11 @@ public:
     TraceScope(const char *name, int line) : name_(name), line_(line)
     {
         tqTraceDepth += 3;
-        AdapterTrace("%s(%d): enter", name_, line_);
+        adapterTraceEdge(name_, line_, true);
     }
     ~TraceScope()
     {
-        AdapterTrace("%s(%d): exit", name_, line_);
+        adapterTraceEdge(name_, line_, false);
         tqTraceDepth -= 3;
     }
     TraceScope(const TraceScope &) = delete;

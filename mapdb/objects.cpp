@@ -96,8 +96,11 @@ extern "C" OVwObjectId OVwDbCreateObjectBySelectionName(const char *selection_na
     q.bind(1, selection_name);
     int rc = q.step();
     if (rc == SQLITE_DONE) {
+        const auto id = static_cast<OVwObjectId>(sqlite3_last_insert_rowid(s->db.handle()));
+        // The values a creating call sets next need not look for the object.
+        s->db.setKnownObject(id);
         setError(OVw_SUCCESS);
-        return static_cast<OVwObjectId>(sqlite3_last_insert_rowid(s->db.handle()));
+        return id;
     }
     return fail(rc == SQLITE_CONSTRAINT ? OVw_DUPLICATE_SELECTION_NAME : OVw_STORAGE_FAILURE, 0);
 }

@@ -84,6 +84,12 @@ int tqSend(TqSocket s, const char *buf, int len, int flags)
 {
     if (len < 0)
         return TQ_SOCKET_ERROR;
+    // No socket: the send fails as the call would, without making it (the
+    // acknowledgements of a stream read with no peer connected).
+    if (s == TQ_INVALID_SOCKET) {
+        errno = EBADF;
+        return TQ_SOCKET_ERROR;
+    }
     // A peer that went away must not raise SIGPIPE in the daemon.
     ssize_t n = ::send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
     return n < 0 ? TQ_SOCKET_ERROR : static_cast<int>(n);
@@ -92,6 +98,10 @@ int tqSend(TqSocket s, const char *buf, int len, int flags)
 int tqSendTo(TqSocket s, const char *buf, int len, int flags, const TqSockAddrIn *to, int tolen)
 {
     sockaddr_in sa;
+    if (s == TQ_INVALID_SOCKET) {
+        errno = EBADF;
+        return TQ_SOCKET_ERROR;
+    }
     if (len < 0 || !toHost(to, tolen, sa)) {
         errno = EINVAL;
         return TQ_SOCKET_ERROR;

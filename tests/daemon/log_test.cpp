@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -180,6 +181,49 @@ TEST_F(LogTest, LostAdapterEntryMarksTheNextWrittenOne)
     lines = adapterLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(matches(lines[0], std::string(kTime) + "   MISSINGx")) << lines[0];
+}
+
+// Scope entries are composed without a format: they must read exactly as
+// the formatted entry would, at any depth and after a lost entry.
+TEST_F(LogTest, ScopeEntriesReadAsTheFormattedEntry)
+{
+    const std::string trace = root_.file("tq_n2o.trc");
+    // The entries written since the last call, without their time, then gone.
+    auto take = [&] {
+        std::vector<std::string> lines = adapterLines();
+        for (std::string &line : lines)
+            line = line.substr(line.find("]\t") + 2);
+        std::remove(trace.c_str());
+        return lines;
+    };
+    auto loseOne = [&] {
+        // A directory in the file's place makes the open fail.
+        EXPECT_EQ(mkdir(trace.c_str(), 0755), 0);
+        AdapterTrace("%s", "lost");
+        EXPECT_EQ(rmdir(trace.c_str()), 0);
+    };
+    for (int depth : {0, 3, 9}) {
+        tqTraceDepth = depth;
+        adapterTraceEdge("createVertex", 87, true);
+        AdapterTrace("%s(%d): enter", "createVertex", 87);
+        adapterTraceEdge("tqotDone", -4, false);
+        AdapterTrace("%s(%d): exit", "tqotDone", -4);
+        std::vector<std::string> lines = take();
+        ASSERT_EQ(lines.size(), 4u) << "depth " << depth;
+        EXPECT_EQ(lines[0], std::string(static_cast<size_t>(depth), ' ') + "createVertex(87): enter");
+        EXPECT_EQ(lines[0], lines[1]);
+        EXPECT_EQ(lines[2], lines[3]);
+
+        loseOne();
+        adapterTraceEdge("afterLoss", 1, true);
+        std::vector<std::string> edge = take();
+        loseOne();
+        AdapterTrace("%s(%d): enter", "afterLoss", 1);
+        std::vector<std::string> formatted = take();
+        ASSERT_EQ(edge.size(), 1u);
+        EXPECT_EQ(edge, formatted);
+        EXPECT_NE(edge[0].find("MISSINGafterLoss(1): enter"), std::string::npos) << edge[0];
+    }
 }
 
 TEST_F(LogTest, NegativeDepthIsShownAndCorrectedAsZero)

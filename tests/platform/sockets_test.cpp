@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -91,7 +93,14 @@ TEST(Sockets, DatagramSendToReachesThePeer)
 
 TEST(Sockets, FailuresReportSocketError)
 {
+    errno = 0;
     EXPECT_EQ(tqSend(TQ_INVALID_SOCKET, "x", 1, 0), TQ_SOCKET_ERROR);
+    EXPECT_EQ(errno, EBADF);
+    TqSockAddrIn anywhere{};
+    anywhere.family = TQ_AF_INET;
+    errno = 0;
+    EXPECT_EQ(tqSendTo(TQ_INVALID_SOCKET, "x", 1, 0, &anywhere, sizeof anywhere), TQ_SOCKET_ERROR);
+    EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(tqCloseSocket(TQ_INVALID_SOCKET), TQ_SOCKET_ERROR);
     TqSocket s = tqSocket(TQ_AF_INET, 1, 0);
     ASSERT_NE(s, TQ_INVALID_SOCKET);
