@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -74,14 +75,43 @@ public:
     }
     void setKnownObject(OVwObjectId id) { knownObject_ = inTxn_ ? id : 0; }
     void forgetKnownObject() { knownObject_ = 0; }
+    // A savepoint was rolled back: what caches hold may be gone.
+    void savepointRolledBack()
+    {
+        ++rollbacks_;
+        knownObject_ = 0;
+    }
+
+    // Objects known to exist, by id and by selection name, kept across
+    // transactions while no other connection writes to the database (its
+    // data version tells, once per transaction, after the transaction has
+    // begun reading). Empty after any rollback. Only consulted inside a
+    // transaction that has read; else null / 0 and the caller asks the
+    // database.
+    const std::string *cachedObjectName(OVwObjectId id);
+    OVwObjectId cachedObjectId(const char *name);
+    void rememberObject(OVwObjectId id, const char *name);
+    void forgetObject(OVwObjectId id);
 
 private:
+    bool objectCacheUsable();
+    void clearObjectCache();
+
     sqlite3 *db_ = nullptr;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
     std::unordered_map<const char *, sqlite3_stmt *> cache_;
     bool inTxn_ = false;
     bool writing_ = false;
+
+    // The object cache and what tells whether it still holds.
+    std::unordered_map<OVwObjectId, std::string> objectNames_;
+    std::unordered_map<std::string_view, OVwObjectId> objectIds_;   // views of objectNames_
+    uint64_t objectsAt_ = 0;      // rollbacks_ when the cache was last emptied
+    uint64_t txnSerial_ = 0;      // transactions begun
+    uint64_t checkedTxn_ = 0;     // the transaction that last compared the data version
+    unsigned dataVersion_ = 0;    // the data version after this connection's last look
+    bool dataVersionKnown_ = false;
 };
 
 // A cached statement in use: bound on construction site, reset on scope exit.

@@ -53,6 +53,7 @@ bool deleteObjectCascade(Db &db, OVwObjectId id)
             return false;
     }
     db.forgetKnownObject();
+    db.forgetObject(id);
     Stmt q(db, "DELETE FROM objects WHERE id = ?1");
     q.bind(1, id);
     return q.run();
@@ -71,12 +72,18 @@ extern "C" OVwObjectId OVwDbSelectionNameToObjectId(const char *selection_name)
         return 0;
     if (selection_name == nullptr)
         return fail(OVw_BAD_ARGUMENT, 0);
+    if (OVwObjectId known = s->db.cachedObjectId(selection_name)) {
+        setError(OVw_SUCCESS);
+        return known;
+    }
     Stmt q(s->db, "SELECT id FROM objects WHERE selection_name = ?1");
     q.bind(1, selection_name);
     int rc = q.step();
     if (rc == SQLITE_ROW) {
+        const OVwObjectId id = q.i32(0);
+        s->db.rememberObject(id, selection_name);
         setError(OVw_SUCCESS);
-        return q.i32(0);
+        return id;
     }
     return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, 0);
 }
@@ -99,6 +106,7 @@ extern "C" OVwObjectId OVwDbCreateObjectBySelectionName(const char *selection_na
         const auto id = static_cast<OVwObjectId>(sqlite3_last_insert_rowid(s->db.handle()));
         // The values a creating call sets next need not look for the object.
         s->db.setKnownObject(id);
+        s->db.rememberObject(id, selection_name);
         setError(OVw_SUCCESS);
         return id;
     }
@@ -112,11 +120,20 @@ extern "C" char *OVwDbObjectIdToSelectionName(OVwObjectId object)
     Session *s = session();
     if (s == nullptr)
         return nullptr;
+    if (const std::string *known = s->db.cachedObjectName(object)) {
+        char *name = dupString(known->c_str());
+        if (name == nullptr)
+            return fail(OVw_OUT_OF_MEMORY, name);
+        setError(OVw_SUCCESS);
+        return name;
+    }
     Stmt q(s->db, "SELECT selection_name FROM objects WHERE id = ?1");
     q.bind(1, object);
     int rc = q.step();
     if (rc != SQLITE_ROW)
         return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, static_cast<char *>(nullptr));
+    if (!q.isNull(0))
+        s->db.rememberObject(object, q.text(0));
     char *name = dupString(q.isNull(0) ? "" : q.text(0));
     if (name == nullptr)
         return fail(OVw_OUT_OF_MEMORY, name);

@@ -108,6 +108,7 @@ bool Db::begin()
     }
     if (!exec("BEGIN IMMEDIATE"))
         return false;
+    ++txnSerial_;
     inTxn_ = true;
     writing_ = true;
     return true;
@@ -119,6 +120,7 @@ bool Db::beginRead()
         return true;
     if (!exec("BEGIN"))
         return false;
+    ++txnSerial_;
     inTxn_ = true;
     writing_ = false;
     return true;
@@ -130,6 +132,12 @@ bool Db::commit()
         return true;
     knownObject_ = 0;
     if (exec("COMMIT")) {
+        // This commit changed the data version; what others commit later
+        // shows as a different one.
+        unsigned v = 0;
+        dataVersionKnown_ = checkedTxn_ == txnSerial_ && dataVersionKnown_ &&
+                            sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &v) == SQLITE_OK;
+        dataVersion_ = v;
         inTxn_ = false;
         writing_ = false;
         return true;
@@ -144,10 +152,92 @@ void Db::rollback()
         return;
     ++rollbacks_;
     knownObject_ = 0;
+    dataVersionKnown_ = false;
     if (sqlite3_get_autocommit(db_) == 0)
         exec("ROLLBACK");
     inTxn_ = false;
     writing_ = false;
+}
+
+// ---- object cache -------------------------------------------------------------------
+
+namespace {
+// Beyond this many objects the cache starts again empty (a bound on memory).
+constexpr size_t kObjectCacheLimit = 65536;
+}  // namespace
+
+void Db::clearObjectCache()
+{
+    objectIds_.clear();
+    objectNames_.clear();
+}
+
+bool Db::objectCacheUsable()
+{
+    if (objectsAt_ != rollbacks_) {
+        clearObjectCache();
+        objectsAt_ = rollbacks_;
+    }
+    if (!inTxn_)
+        return false;
+    if (checkedTxn_ == txnSerial_)
+        return true;
+    // The version is current only once the transaction has begun reading.
+    if (sqlite3_txn_state(db_, "main") == SQLITE_TXN_NONE)
+        return false;
+    unsigned v = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &v) != SQLITE_OK) {
+        clearObjectCache();
+        dataVersionKnown_ = false;
+        return false;
+    }
+    if (!dataVersionKnown_ || v != dataVersion_)
+        clearObjectCache();
+    dataVersion_ = v;
+    dataVersionKnown_ = true;
+    checkedTxn_ = txnSerial_;
+    return true;
+}
+
+const std::string *Db::cachedObjectName(OVwObjectId id)
+{
+    if (!objectCacheUsable())
+        return nullptr;
+    auto it = objectNames_.find(id);
+    return it != objectNames_.end() ? &it->second : nullptr;
+}
+
+OVwObjectId Db::cachedObjectId(const char *name)
+{
+    if (name == nullptr || !objectCacheUsable())
+        return 0;
+    auto it = objectIds_.find(std::string_view(name));
+    return it != objectIds_.end() ? it->second : 0;
+}
+
+void Db::rememberObject(OVwObjectId id, const char *name)
+{
+    // Checked first: what this transaction read (and so may remember) is
+    // what the cache must agree with.
+    if (id == 0 || name == nullptr || !objectCacheUsable())
+        return;
+    forgetObject(id);
+    auto other = objectIds_.find(std::string_view(name));
+    if (other != objectIds_.end())
+        forgetObject(other->second);
+    if (objectNames_.size() >= kObjectCacheLimit)
+        clearObjectCache();
+    auto named = objectNames_.emplace(id, name).first;
+    objectIds_.emplace(std::string_view(named->second), id);
+}
+
+void Db::forgetObject(OVwObjectId id)
+{
+    auto it = objectNames_.find(id);
+    if (it == objectNames_.end())
+        return;
+    objectIds_.erase(std::string_view(it->second));
+    objectNames_.erase(it);
 }
 
 char *Stmt::dupText(int col) const
@@ -165,7 +255,7 @@ WriteScope::WriteScope(Db &db) : db_(db)
 WriteScope::~WriteScope()
 {
     if (ok_ && !done_) {
-        db_.forgetKnownObject();
+        db_.savepointRolledBack();
         db_.exec("ROLLBACK TO op");
         db_.exec("RELEASE op");
     }
@@ -210,7 +300,10 @@ static const char *const kIndexes[] = {
     // index at most, and most touch none. (Maps made earlier had one index of
     // every value, then one of every text: replaced on opening.)
     "DROP INDEX IF EXISTS field_values_by_value",
-    "CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(field, text_value)"
+    // Text first: an object's located fields mostly hold the same text, so
+    // their entries sit side by side and a new object changes one page of
+    // this index rather than one per field.
+    "CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(text_value, field)"
     " WHERE located = 1 AND text_value IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS field_values_by_integer ON field_values(field, int_value) WHERE type IN (1, 4)",
     "CREATE INDEX IF NOT EXISTS symbols_by_object ON symbols(object)",
@@ -259,7 +352,8 @@ static bool hasColumn(Db &db, const char *table, const char *column)
 
 // Brings a map made by an earlier version to the current columns: the
 // located flag of fields and of values, and the index of texts limited to
-// the located fields (dropped here when it is the earlier one of every text).
+// the located fields, text first (an earlier one is dropped here and made
+// anew with the other indexes).
 template <typename Run>
 static bool migrateSchema(Db &db, Run &run)
 {
@@ -275,7 +369,8 @@ static bool migrateSchema(Db &db, Run &run)
     {
         Stmt q(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = 'field_values_by_text'");
         if (q.step() == SQLITE_ROW)
-            current = !q.isNull(0) && std::strstr(q.text(0), "located") != nullptr;
+            current = !q.isNull(0) && std::strstr(q.text(0), "located") != nullptr &&
+                      std::strstr(q.text(0), "(text_value, field)") != nullptr;
     }
     return current || run("DROP INDEX field_values_by_text");
 }
@@ -405,13 +500,14 @@ void storageFailure() { setError(OVw_STORAGE_FAILURE); }
 
 bool objectExists(Db &db, OVwObjectId id)
 {
-    if (id != 0 && id == db.knownObject())
+    if (id != 0 && (id == db.knownObject() || db.cachedObjectName(id) != nullptr))
         return true;
-    Stmt q(db, "SELECT 1 FROM objects WHERE id = ?1");
+    Stmt q(db, "SELECT selection_name FROM objects WHERE id = ?1");
     q.bind(1, id);
     if (q.step() != SQLITE_ROW)
         return false;
     db.setKnownObject(id);
+    db.rememberObject(id, q.text(0));
     return true;
 }
 

@@ -311,6 +311,26 @@ TEST_F(MapFileTest, AMapWithTheIndexOfEveryTextGetsTheIndexOfLocatedTextsOnOpeni
     EXPECT_EQ(listBy(field("Name"), v), (std::vector<OVwObjectId>{a}));
 }
 
+TEST_F(MapFileTest, AMapWithTheFieldFirstIndexOfLocatedTextsGetsTheTextFirstOneOnOpening)
+{
+    OVwObjectId a = object("a");
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, field("UniqueName"), "u"), 0);
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, field("TQObjectName"), "u"), 0);
+    ASSERT_EQ(OVwDone(), 0);
+    ASSERT_TRUE(maptest::execSql(file(), "DROP INDEX field_values_by_text;"
+                                         " CREATE INDEX field_values_by_text ON field_values(field, text_value)"
+                                         " WHERE located = 1 AND text_value IS NOT NULL"));
+    ASSERT_EQ(OVwInit(), 0);
+    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"
+                                        " AND sql LIKE '%(text_value, field)%' AND sql LIKE '%located%'"), 1);
+    OVwFieldValue v{};
+    v.field_type = OVwStringField;
+    v.un.string_val = const_cast<char *>("u");
+    EXPECT_EQ(listBy(field("UniqueName"), v), (std::vector<OVwObjectId>{a}));
+    EXPECT_EQ(listBy(field("TQObjectName"), v), (std::vector<OVwObjectId>{a}));
+    EXPECT_EQ(listBy(field("MoidString"), v), (std::vector<OVwObjectId>{}));
+}
+
 TEST_F(MapTest, SymbolUpdatesThatChangeNothingSucceedAndMissingSymbolsStillFail)
 {
     OVwObjectId a = object("a");

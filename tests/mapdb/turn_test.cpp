@@ -141,4 +141,60 @@ TEST_F(TurnFileTest, EventsPostedDuringATurnThatOnlyReadIsSeenAtItsEnd)
     EXPECT_NE(OVwPending(), 0);
 }
 
+TEST_F(MapTest, ADeletedObjectIsForgottenAndItsNameCanNameANewOne)
+{
+    OVwObjectId a = object("a");
+    ASSERT_EQ(OVwPending(), 0);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), a);
+    ASSERT_EQ(OVwDbDeleteObject(a), 0);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
+    EXPECT_EQ(OVwDbObjectIdToSelectionName(a), nullptr);
+    EXPECT_EQ(OVwDbSetFieldStringValue(a, field("State"), "x"), -1);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
+    OVwObjectId again = object("a");
+    EXPECT_NE(again, a);
+    ASSERT_EQ(OVwPending(), 0);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), again);
+}
+
+// Objects looked up in earlier turns are remembered; what another program
+// changes in the meantime must show in the next turn all the same.
+TEST_F(TurnFileTest, ObjectsKnownFromEarlierTurnsFollowWhatAnotherProgramChanged)
+{
+    OVwObjectId a = object("a");
+    OVwObjectId b = object("b");
+    ASSERT_EQ(OVwPending(), 0);
+    for (int turn = 0; turn < 2; ++turn) {   // known from the creation, then from the look-ups
+        EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), a);
+        EXPECT_EQ(OVwDbSelectionNameToObjectId("b"), b);
+        char *name = OVwDbObjectIdToSelectionName(b);
+        ASSERT_NE(name, nullptr);
+        EXPECT_STREQ(name, "b");
+        OVFree(name);
+        ASSERT_EQ(OVwPending(), 0);
+    }
+    ASSERT_TRUE(maptest::execSql(file(), "DELETE FROM objects WHERE selection_name = 'a';"
+                                         " UPDATE objects SET selection_name = 'b2' WHERE selection_name = 'b'"));
+
+    // The turn reads something else first, then asks for what it knew.
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("unrelated"), 0);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("b"), 0);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("b2"), b);
+    char *name = OVwDbObjectIdToSelectionName(b);
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, "b2");
+    OVFree(name);
+    EXPECT_EQ(OVwDbSetFieldStringValue(a, field("State"), "x"), -1);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
+    ASSERT_EQ(OVwPending(), 0);
+
+    // And when another program's change is the first thing a turn meets.
+    ASSERT_TRUE(maptest::execSql(file(), "DELETE FROM objects WHERE selection_name = 'b2'"));
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("b2"), 0);
+    EXPECT_EQ(OVwDbObjectIdToSelectionName(b), nullptr);
+}
+
 }  // namespace
