@@ -303,8 +303,9 @@ static const char *const kIndexes[] = {
     "DROP INDEX IF EXISTS field_values_by_value",
     // Text first: an object's located fields mostly hold the same text, so
     // their entries sit side by side and a new object changes one page of
-    // this index rather than one per field.
-    "CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(text_value, field)"
+    // this index rather than one per field. It holds every column a look-up
+    // of a located text reads, so the look-up never visits the values.
+    "CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(text_value, field, located, is_list)"
     " WHERE located = 1 AND text_value IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS field_values_by_integer ON field_values(field, int_value) WHERE type IN (1, 4)",
     "CREATE INDEX IF NOT EXISTS symbols_by_object ON symbols(object)",
@@ -371,7 +372,7 @@ static bool migrateSchema(Db &db, Run &run)
         Stmt q(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = 'field_values_by_text'");
         if (q.step() == SQLITE_ROW)
             current = !q.isNull(0) && std::strstr(q.text(0), "located") != nullptr &&
-                      std::strstr(q.text(0), "(text_value, field)") != nullptr;
+                      std::strstr(q.text(0), "(text_value, field, located, is_list)") != nullptr;
     }
     return current || run("DROP INDEX field_values_by_text");
 }

@@ -256,9 +256,14 @@ TEST_F(MapFileTest, LookUpsByValueFindEveryTypeAndTextsAndNumbersUseAnIndex)
                             "SELECT object FROM field_values WHERE field = 1 AND int_value = 3 AND is_list = 0"
                             " AND type IN (1, 4) ORDER BY object"}) {
         std::string plan = queryPlan(file(), sql);
-        EXPECT_NE(plan.find("USING INDEX"), std::string::npos) << sql << "\n" << plan;
+        EXPECT_NE(plan.find("INDEX field_values_by_"), std::string::npos) << sql << "\n" << plan;
         EXPECT_EQ(plan.find("SCAN"), std::string::npos) << sql << "\n" << plan;
     }
+    // A located text is found in its index alone.
+    EXPECT_NE(queryPlan(file(), "SELECT object FROM field_values WHERE field = 1 AND located = 1"
+                                " AND text_value = 'x' AND is_list = 0 ORDER BY object")
+                  .find("COVERING INDEX field_values_by_text"),
+              std::string::npos);
 }
 
 TEST_F(MapFileTest, AMapWithTheEarlierIndexOfAllValuesGetsTheNarrowerOnesOnOpening)
@@ -311,7 +316,7 @@ TEST_F(MapFileTest, AMapWithTheIndexOfEveryTextGetsTheIndexOfLocatedTextsOnOpeni
     EXPECT_EQ(listBy(field("Name"), v), (std::vector<OVwObjectId>{a}));
 }
 
-TEST_F(MapFileTest, AMapWithTheFieldFirstIndexOfLocatedTextsGetsTheTextFirstOneOnOpening)
+TEST_F(MapFileTest, AMapWithAnEarlierIndexOfLocatedTextsGetsTheCurrentOneOnOpening)
 {
     OVwObjectId a = object("a");
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("UniqueName"), "u"), 0);
@@ -322,7 +327,7 @@ TEST_F(MapFileTest, AMapWithTheFieldFirstIndexOfLocatedTextsGetsTheTextFirstOneO
                                          " WHERE located = 1 AND text_value IS NOT NULL"));
     ASSERT_EQ(OVwInit(), 0);
     EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"
-                                        " AND sql LIKE '%(text_value, field)%' AND sql LIKE '%located%'"), 1);
+                                        " AND sql LIKE '%(text_value, field, located, is_list)%'"), 1);
     OVwFieldValue v{};
     v.field_type = OVwStringField;
     v.un.string_val = const_cast<char *>("u");
