@@ -2,6 +2,7 @@
 #include "mapdb/internal.h"
 
 #include <cstdlib>
+#include <string>
 
 namespace mapdb {
 
@@ -120,21 +121,21 @@ extern "C" char *OVwDbObjectIdToSelectionName(OVwObjectId object)
     Session *s = session();
     if (s == nullptr)
         return nullptr;
-    if (const std::string *known = s->db.cachedObjectName(object)) {
-        char *name = dupString(known->c_str());
-        if (name == nullptr)
-            return fail(OVw_OUT_OF_MEMORY, name);
-        setError(OVw_SUCCESS);
-        return name;
+    std::string known;
+    if (const std::string *cached = s->db.cachedObjectName(object)) {
+        known = *cached;
+    } else {
+        Stmt q(s->db, "SELECT selection_name FROM objects WHERE id = ?1");
+        q.bind(1, object);
+        int rc = q.step();
+        if (rc != SQLITE_ROW)
+            return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, static_cast<char *>(nullptr));
+        if (!q.isNull(0)) {
+            known = q.text(0);
+            s->db.rememberObject(object, known.c_str());
+        }
     }
-    Stmt q(s->db, "SELECT selection_name FROM objects WHERE id = ?1");
-    q.bind(1, object);
-    int rc = q.step();
-    if (rc != SQLITE_ROW)
-        return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, static_cast<char *>(nullptr));
-    if (!q.isNull(0))
-        s->db.rememberObject(object, q.text(0));
-    char *name = dupString(q.isNull(0) ? "" : q.text(0));
+    char *name = dupString(known.c_str());
     if (name == nullptr)
         return fail(OVw_OUT_OF_MEMORY, name);
     setError(OVw_SUCCESS);

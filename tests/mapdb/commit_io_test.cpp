@@ -39,6 +39,21 @@ protected:
     const char *dbPath() const override { return nullptr; }
     std::string file() const { return root_.file("usr/ov/databases/tqmap.db"); }
 
+    // Ends the session, changes the file as an earlier version left it, and
+    // opens it again (which brings it to the current schema).
+    void reopenAfter(const char *earlierSchemaSql)
+    {
+        ASSERT_EQ(OVwDone(), 0);
+        ASSERT_TRUE(maptest::execSql(file(), earlierSchemaSql));
+        ASSERT_EQ(OVwInit(), 0);
+    }
+    // Indexes of that name whose definition is LIKE the pattern.
+    long long indexes(const char *name, const char *like = "%") const
+    {
+        return maptest::queryInt(file(), std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + name +
+                                             "' AND sql LIKE '" + like + "'");
+    }
+
     // What a process that died now would leave: copies of the database and
     // its log (no shared index, so opening it rebuilds one from the log and
     // keeps only whole, checksummed commits). Returns the copy's path.
@@ -271,16 +286,13 @@ TEST_F(MapFileTest, AMapWithTheEarlierIndexOfAllValuesGetsTheNarrowerOnesOnOpeni
     OVwObjectId a = object("a");
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("Name"), "n"), 0);
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("UniqueName"), "u"), 0);
-    ASSERT_EQ(OVwDone(), 0);
     // The map as the earliest version left it: no located flags, one index of every value.
-    ASSERT_TRUE(maptest::execSql(file(), "DROP INDEX field_values_by_text;"
-                                         " ALTER TABLE field_values DROP COLUMN located;"
-                                         " ALTER TABLE fields DROP COLUMN located;"
-                                         " CREATE INDEX field_values_by_value ON field_values(field, text_value)"));
-    ASSERT_EQ(OVwInit(), 0);
-    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_value'"), 0);
-    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"
-                                        " AND sql LIKE '%located%'"), 1);
+    reopenAfter("DROP INDEX field_values_by_text;"
+                " ALTER TABLE field_values DROP COLUMN located;"
+                " ALTER TABLE fields DROP COLUMN located;"
+                " CREATE INDEX field_values_by_value ON field_values(field, text_value)");
+    EXPECT_EQ(indexes("field_values_by_value"), 0);
+    EXPECT_EQ(indexes("field_values_by_text", "%located%"), 1);
     OVwFieldValue v{};
     v.field_type = OVwStringField;
     v.un.string_val = const_cast<char *>("n");
@@ -297,15 +309,12 @@ TEST_F(MapFileTest, AMapWithTheIndexOfEveryTextGetsTheIndexOfLocatedTextsOnOpeni
     OVwObjectId a = object("a");
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("Name"), "n"), 0);
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("MoidString"), "m"), 0);
-    ASSERT_EQ(OVwDone(), 0);
-    ASSERT_TRUE(maptest::execSql(file(), "DROP INDEX field_values_by_text;"
-                                         " ALTER TABLE field_values DROP COLUMN located;"
-                                         " ALTER TABLE fields DROP COLUMN located;"
-                                         " CREATE INDEX field_values_by_text ON field_values(field, text_value)"
-                                         " WHERE text_value IS NOT NULL"));
-    ASSERT_EQ(OVwInit(), 0);
-    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"
-                                        " AND sql LIKE '%located%'"), 1);
+    reopenAfter("DROP INDEX field_values_by_text;"
+                " ALTER TABLE field_values DROP COLUMN located;"
+                " ALTER TABLE fields DROP COLUMN located;"
+                " CREATE INDEX field_values_by_text ON field_values(field, text_value)"
+                " WHERE text_value IS NOT NULL");
+    EXPECT_EQ(indexes("field_values_by_text", "%located%"), 1);
     EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM fields WHERE located = 1"), 3);
     EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM field_values WHERE located = 1"), 1);
     OVwFieldValue v{};
@@ -321,13 +330,10 @@ TEST_F(MapFileTest, AMapWithAnEarlierIndexOfLocatedTextsGetsTheCurrentOneOnOpeni
     OVwObjectId a = object("a");
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("UniqueName"), "u"), 0);
     ASSERT_EQ(OVwDbSetFieldStringValue(a, field("TQObjectName"), "u"), 0);
-    ASSERT_EQ(OVwDone(), 0);
-    ASSERT_TRUE(maptest::execSql(file(), "DROP INDEX field_values_by_text;"
-                                         " CREATE INDEX field_values_by_text ON field_values(field, text_value)"
-                                         " WHERE located = 1 AND text_value IS NOT NULL"));
-    ASSERT_EQ(OVwInit(), 0);
-    EXPECT_EQ(maptest::queryInt(file(), "SELECT count(*) FROM sqlite_master WHERE name = 'field_values_by_text'"
-                                        " AND sql LIKE '%(text_value, field, located, is_list)%'"), 1);
+    reopenAfter("DROP INDEX field_values_by_text;"
+                " CREATE INDEX field_values_by_text ON field_values(field, text_value)"
+                " WHERE located = 1 AND text_value IS NOT NULL");
+    EXPECT_EQ(indexes("field_values_by_text", "%(text_value, field, located, is_list)%"), 1);
     OVwFieldValue v{};
     v.field_type = OVwStringField;
     v.un.string_val = const_cast<char *>("u");
