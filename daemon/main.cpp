@@ -1,7 +1,53 @@
-// The daemon's entry: takes no arguments and reads no configuration.
+// The daemon's entry. It takes no arguments and reads no configuration file;
+// --help and --version answer and exit before any file is touched.
 #include "daemon/lifecycle.h"
 
-int main()
+#include "tq_version.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kUsage[] =
+    "usage: tqdaemon [--help | --version]\n"
+    "\n"
+    "Keeps the map in step with the message stream. Takes no arguments: every path is\n"
+    "under the root directory named by TQ_ROOT (default /).\n"
+    "\n"
+    "Files under TQ_ROOT:\n"
+    "  etc/services                 the TQDAEMON <port>/tcp entry (read)\n"
+    "  tqdaemon.file                the message stream (read, frame by frame)\n"
+    "  usr/ov/conf/c/oid_to_sym     symbol types (read)\n"
+    "  usr/ov/log/tqdaemon.log      the message log (on the drive of TQ_DRIVE)\n"
+    "  tq_std.trc, tq_n2o.trc       the daemon and adapter traces\n"
+    "  usr/ov/databases/tqmap.db    the map database (or OVW_MAPDB)\n"
+    "\n"
+    "Environment:\n"
+    "  TQ_ROOT     the directory every drive maps to (default /)\n"
+    "  TQ_DRIVE    the drive of the message log (default C:), or an absolute path\n"
+    "  OVW_MAPDB   the map database file\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  the stream ended\n"
+    "  1  start-up or initialisation failed, or the map platform ended the session\n"
+    "  2  usage error\n";
+
+}  // namespace
+
+int main(int argc, char **argv)
 {
+    if (argc > 1) {
+        if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+            std::printf("tqdaemon %s\n", TQ_VERSION);
+            return 0;
+        }
+        std::fprintf(stderr, "tqdaemon: unexpected argument '%s'\n\n%s", argv[1], kUsage);
+        return 2;
+    }
     return tqdaemonMain();
 }

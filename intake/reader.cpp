@@ -13,6 +13,7 @@
 
 #include "daemon/lifecycle.h"
 #include "daemon/log.h"
+#include "daemon/runstats.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
 #include "intake/endpoint.h"
@@ -226,6 +227,7 @@ void dyn_recvMsg(int32_t /*unused*/, void *serverData)
     int32_t headerLength = 0;
     if (!readLength(stream, headerLength) || headerLength == 0)
         failStream(stream);
+    ++runStats().framesRead;
 
     bool skipFrame = false;
     if (headerLength < 0 || headerLength > kHeaderCapacity) {

@@ -11,6 +11,7 @@
 
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
+#include "tq_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -179,6 +180,7 @@ int main(int argc, char **argv)
 {
     CLI::App app{"tqmap: look at a tqdaemon map database (read-only) and post map events to a running daemon."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("tqmap ") + TQ_VERSION);
     app.fallthrough();
     app.footer("The database is OVW_MAPDB when set, else <TQ_ROOT>/usr/ov/databases/tqmap.db.\n"
                "Exit status: 0 done, 1 failed or nothing found, 2 usage error or no usable database.");

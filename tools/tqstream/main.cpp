@@ -7,6 +7,7 @@
 // Exit status: 0 success; 1 a malformed input line (encode) or frame
 // (decode); 2 usage or I/O errors.
 #include "frames.h"
+#include "tq_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -142,6 +143,7 @@ int main(int argc, char **argv)
 {
     CLI::App app{"Writes message stream files from JSON Lines and prints stream files as JSON Lines."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("tqstream ") + TQ_VERSION);
 
     std::string encIn, encOut, decIn, decOut;
     CLI::App *enc = app.add_subcommand("encode", "JSON Lines (one message per line) to a stream file");
