@@ -6,7 +6,7 @@ export BUILD
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure test demo bench fuzz test-sanitize clean
+.PHONY: all deps configure test demo bench fuzz test-sanitize test-windows clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -38,5 +38,14 @@ test-sanitize:
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTQ_SANITIZE=ON"
 
+# The host pieces, the log writers and the payload codec cross-built for
+# Windows with MinGW-w64, their tests run under Wine.
+test-windows:
+	@scripts/deps --windows
+	@cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build-windows -j $(JOBS)
+	cd build-windows && ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz
+	rm -rf $(BUILD) build-sanitize build-fuzz build-windows

@@ -126,9 +126,10 @@ void putTracePrefix(Entry &entry)
 
 // Expands the format in one pass when every conversion is one written here:
 // %s and %.Ns, %d %i %u %c with an optional l or z, and %%, exactly as printf
-// writes them (a null %s text reads "(null)", or nothing under a precision
-// below 6, as the C library prints it). False at the first other conversion,
-// with part of the entry written and args consumed: the caller starts over.
+// writes them (a null %s text reads "(null)" as the C library prints it:
+// glibc's writes nothing under a precision below 6, others cut the word).
+// False at the first other conversion, with part of the entry written and
+// args consumed: the caller starts over.
 bool putSimple(Entry &out, const char *format, va_list args)
 {
     const char *p = format;
@@ -163,8 +164,13 @@ bool putSimple(Entry &out, const char *format, va_list args)
             if (size != 0)
                 return false;
             const char *text = va_arg(args, const char *);
-            if (text == nullptr)
+            if (text == nullptr) {
+#ifdef __GLIBC__
                 text = precision < 0 || precision >= 6 ? "(null)" : "";
+#else
+                text = "(null)";
+#endif
+            }
             size_t length = 0;
             if (precision < 0)
                 length = std::strlen(text);
@@ -207,7 +213,7 @@ bool putSimple(Entry &out, const char *format, va_list args)
 // Appends the expansion of format to the entry: the common conversions are
 // expanded here directly; a format with any other goes through vsnprintf,
 // on the stack when it is short, else straight into the entry.
-void putFormatted(Entry &out, const char *format, va_list args) __attribute__((format(printf, 2, 0)));
+void putFormatted(Entry &out, const char *format, va_list args) TQ_PRINTF(2, 0);
 void putFormatted(Entry &out, const char *format, va_list args)
 {
     const size_t start = out.size();

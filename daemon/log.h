@@ -3,9 +3,9 @@
 #ifndef TQ_DAEMON_LOG_H
 #define TQ_DAEMON_LOG_H
 
-#include <cstddef>
+#include "platform/compiler.h"
 
-#define TQ_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#include <cstddef>
 
 // Process-wide debug flag: call sites test it before writing trace lines.
 extern int tqDebug;

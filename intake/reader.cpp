@@ -17,6 +17,7 @@
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
 #include "intake/endpoint.h"
+#include "platform/hostfile.h"
 
 #include <climits>
 #include <cstdio>
@@ -49,22 +50,22 @@ Cursor cursor;
 
 long long streamPosition(FILE *stream)
 {
-    long here = std::ftell(stream);
+    int64_t here = hostTell(stream);
     return here >= 0 ? here : cursor.consumed;
 }
 
 // Bytes left in the stream, or -1 when the stream cannot tell (a pipe).
 long long bytesRemaining(FILE *stream)
 {
-    long here = std::ftell(stream);
+    int64_t here = hostTell(stream);
     if (here < 0)
         return -1;
-    if (std::fseek(stream, 0, SEEK_END) != 0) {
-        std::fseek(stream, here, SEEK_SET);
+    if (hostSeek(stream, 0, SEEK_END) != 0) {
+        hostSeek(stream, here, SEEK_SET);
         return -1;
     }
-    long end = std::ftell(stream);
-    std::fseek(stream, here, SEEK_SET);
+    int64_t end = hostTell(stream);
+    hostSeek(stream, here, SEEK_SET);
     return end < here ? -1 : static_cast<long long>(end - here);
 }
 

@@ -47,7 +47,7 @@ extern "C" int GetPortNo(const char *serviceName)
 {
     if (serviceName == nullptr || *serviceName == '\0')
         return -1;
-    std::ifstream in(hostPath("\\etc\\services"));
+    std::ifstream in(servicesFile());
     if (!in)
         return -1;
 

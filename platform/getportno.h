@@ -1,4 +1,4 @@
-// Service-port lookup in the system's services file (<root>/etc/services).
+// Service-port lookup in the system's services file (servicesFile(), platform/hostpath.h).
 #ifndef TQ_PLATFORM_GETPORTNO_H
 #define TQ_PLATFORM_GETPORTNO_H
 

@@ -1,15 +1,17 @@
+// The host-path mapping, the same on every host; what differs (separator,
+// which paths are host paths already, directories) is in hostpath_host.h.
 #include "platform/hostpath.h"
 
+#include "platform/hostpath_host.h"
+
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <sys/stat.h>
 
 std::string hostRoot()
 {
     const char *root = std::getenv("TQ_ROOT");
     if (root == nullptr || *root == '\0')
-        return "/";
+        return kDefaultHostRoot;
     return root;
 }
 
@@ -17,10 +19,10 @@ static std::string joinUnderRoot(const std::string &rest)
 {
     std::string root = hostRoot();
     std::string out = root;
-    if (out.empty() || out.back() != '/')
-        out += '/';
+    if (out.empty() || (out.back() != '/' && out.back() != '\\'))
+        out += kHostSeparator;
     size_t i = 0;
-    while (i < rest.size() && rest[i] == '/')
+    while (i < rest.size() && (rest[i] == '/' || rest[i] == '\\'))
         ++i;
     out += rest.substr(i);
     return out;
@@ -31,8 +33,8 @@ static std::string collapse(const std::string &p)
     std::string out;
     out.reserve(p.size());
     for (char c : p) {
-        char d = (c == '\\') ? '/' : c;
-        if (d == '/' && !out.empty() && out.back() == '/')
+        char d = (c == '\\' || c == '/') ? kHostSeparator : c;
+        if (d == kHostSeparator && !out.empty() && out.back() == kHostSeparator)
             continue;
         out += d;
     }
@@ -42,27 +44,14 @@ static std::string collapse(const std::string &p)
 std::string hostPath(const std::string &windowsPath)
 {
     const std::string &p = windowsPath;
-    // A POSIX absolute path is taken as it is.
-    if (!p.empty() && p[0] == '/')
+    // A path that already names a host file is taken as it is.
+    if (isHostPath(p))
         return collapse(p);
     // A drive-prefixed path: the drive maps to the host root.
     if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':')
         return collapse(joinUnderRoot(collapse(p.substr(2))));
     // Rooted at the current drive.
-    if (!p.empty() && p[0] == '\\')
+    if (!p.empty() && (p[0] == '\\' || p[0] == '/'))
         return collapse(joinUnderRoot(collapse(p)));
     return collapse(p);
-}
-
-bool ensureParentDirs(const std::string &hostFile)
-{
-    std::string::size_type pos = 0;
-    while ((pos = hostFile.find('/', pos + 1)) != std::string::npos) {
-        std::string dir = hostFile.substr(0, pos);
-        if (dir.empty())
-            continue;
-        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
 }

@@ -1,12 +1,19 @@
-// Host sockets layer: the Windows Sockets calls the daemon makes, mapped onto
-// BSD sockets. WSAStartup and WSACleanup do nothing on POSIX.
+// Host sockets layer: the Windows Sockets calls the daemon makes, over the
+// host's own sockets (BSD sockets on POSIX, where WSAStartup and WSACleanup do
+// nothing; Windows Sockets on Windows).
 #ifndef TQ_PLATFORM_SOCKETS_H
 #define TQ_PLATFORM_SOCKETS_H
 
 #include <cstdint>
 
+// A socket handle: a descriptor on POSIX, a pointer-sized handle on Windows.
+#ifdef _WIN32
+using TqSocket = uintptr_t;
+constexpr TqSocket TQ_INVALID_SOCKET = ~static_cast<uintptr_t>(0);
+#else
 using TqSocket = int;
 constexpr TqSocket TQ_INVALID_SOCKET = -1;
+#endif
 constexpr int TQ_SOCKET_ERROR = -1;
 
 // The platform's start-up record.

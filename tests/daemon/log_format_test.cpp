@@ -38,7 +38,7 @@ protected:
     tqtest::TempRoot root_;
 };
 
-std::string printed(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string printed(const char *format, ...) TQ_PRINTF(1, 2);
 std::string printed(const char *format, ...)
 {
     va_list args;

@@ -1,5 +1,7 @@
 #include "support/testsupport.h"
 
+#include "platform/hostpath.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -7,19 +9,37 @@
 #include <fcntl.h>
 #include <fstream>
 #include <filesystem>
-#include <poll.h>
-#include <signal.h>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace tqtest {
 
-TempRoot::TempRoot()
+#ifdef _WIN32
+// A new directory "tqroot-<random>" in the system's temporary directory.
+static std::string makeTempDir()
+{
+    std::random_device seed;
+    std::mt19937_64 pick(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path dir = fs::temp_directory_path() / ("tqroot-" + std::to_string(pick() % 1000000000));
+        std::error_code ec;
+        if (fs::create_directory(dir, ec))
+            return dir.string();
+    }
+    throw std::runtime_error("no temporary directory");
+}
+#else
+static std::string makeTempDir()
 {
     const char *tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/tqroot-XXXXXX";
@@ -27,7 +47,13 @@ TempRoot::TempRoot()
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    path_ = buf.data();
+    return buf.data();
+}
+#endif
+
+TempRoot::TempRoot()
+{
+    path_ = makeTempDir();
     const char *old = std::getenv("TQ_ROOT");
     if (old != nullptr) {
         hadRoot_ = true;
@@ -53,7 +79,7 @@ std::string TempRoot::file(const std::string &rel) const
 
 void TempRoot::writeServices(const std::string &text) const
 {
-    writeFile(file("etc/services"), text);
+    writeFile(servicesFile(), text);
 }
 
 void TempRoot::writeOidToSym(const std::string &text) const
@@ -99,6 +125,7 @@ std::vector<std::string> splitLines(const std::string &text)
     return lines;
 }
 
+#ifndef _WIN32
 static void drain(int fd, std::string &into)
 {
     char buf[4096];
@@ -212,6 +239,7 @@ RunResult run(const std::vector<std::string> &argv, const std::map<std::string, 
         res.exitCode = 128 + WTERMSIG(status);
     return res;
 }
+#endif
 
 std::string binPath(const std::string &program)
 {

@@ -7,6 +7,15 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+// The POSIX environment and directory calls the tests make, on Windows.
+#include <direct.h>
+#include <stdlib.h>
+inline int setenv(const char *name, const char *value, int) { return _putenv_s(name, value); }
+inline int unsetenv(const char *name) { return _putenv_s(name, ""); }
+inline int mkdir(const char *path, int) { return _mkdir(path); }
+#endif
+
 namespace tqtest {
 
 // Creates a fresh directory under $TMPDIR, points TQ_ROOT at it for the
@@ -21,7 +30,7 @@ public:
     const std::string &path() const { return path_; }
     // <root>/<rel>
     std::string file(const std::string &rel) const;
-    // Writes <root>/etc/services with the given text.
+    // Writes the system's services file under the root with the given text.
     void writeServices(const std::string &text) const;
     // Writes <root>/usr/ov/conf/c/oid_to_sym with the given text.
     void writeOidToSym(const std::string &text) const;
@@ -45,6 +54,7 @@ struct RunResult {
 
 // Runs a program (argv[0] a path) with extra environment variables, optional
 // stdin text, and a timeout in seconds (killed and reported as 124 past it).
+// POSIX hosts only.
 RunResult run(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env = {},
               const std::string &input = "", int timeoutSeconds = 60);
 

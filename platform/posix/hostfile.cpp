@@ -1,6 +1,10 @@
+// Positions are 64-bit on 32-bit hosts too.
+#define _FILE_OFFSET_BITS 64
+
 #include "platform/hostfile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,4 +35,15 @@ bool hostAppend(const std::string &hostFile, const char *data, size_t len)
     if (close(fd) != 0)
         ok = false;
     return ok;
+}
+
+int64_t hostTell(FILE *stream)
+{
+    off_t here = ftello(stream);
+    return here < 0 ? -1 : static_cast<int64_t>(here);
+}
+
+int hostSeek(FILE *stream, int64_t offset, int whence)
+{
+    return fseeko(stream, static_cast<off_t>(offset), whence);
 }
