@@ -1,6 +1,7 @@
 #include "platform/hostfile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,11 +12,21 @@ bool hostFileExists(const std::string &hostFile)
     return stat(hostFile.c_str(), &st) == 0;
 }
 
-bool hostAppend(const std::string &hostFile, const char *data, size_t len)
+namespace {
+
+int openForAppend(const std::string &hostFile)
 {
-    int fd = open(hostFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
+    return open(hostFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+bool passesLimit(off_t size, size_t incoming, uint64_t limit)
+{
+    return limit != 0 && size > 0 && static_cast<uint64_t>(size) + incoming > limit;
+}
+
+// Writes all bytes to fd and closes it.
+bool writeAndClose(int fd, const char *data, size_t len)
+{
     bool ok = true;
     while (len > 0) {
         ssize_t n = write(fd, data, len);
@@ -31,4 +42,40 @@ bool hostAppend(const std::string &hostFile, const char *data, size_t len)
     if (close(fd) != 0)
         ok = false;
     return ok;
+}
+
+}  // namespace
+
+bool hostAppend(const std::string &hostFile, const char *data, size_t len)
+{
+    int fd = openForAppend(hostFile);
+    if (fd < 0)
+        return false;
+    return writeAndClose(fd, data, len);
+}
+
+bool hostAppendBounded(const std::string &hostFile, const char *data, size_t len, uint64_t limit,
+                       const std::string &previous)
+{
+    int fd = openForAppend(hostFile);
+    if (fd < 0)
+        return false;
+    // The size of the open file itself, so the bound costs no second path look-up.
+    struct stat st;
+    if (limit != 0 && fstat(fd, &st) == 0 && passesLimit(st.st_size, len, limit) &&
+        rename(hostFile.c_str(), previous.c_str()) == 0) {
+        close(fd);
+        fd = openForAppend(hostFile);
+        if (fd < 0)
+            return false;
+    }
+    return writeAndClose(fd, data, len);
+}
+
+bool hostRotateIfFull(const std::string &hostFile, size_t incoming, uint64_t limit, const std::string &previous)
+{
+    struct stat st;
+    if (limit == 0 || stat(hostFile.c_str(), &st) != 0 || !passesLimit(st.st_size, incoming, limit))
+        return false;
+    return rename(hostFile.c_str(), previous.c_str()) == 0;
 }
