@@ -38,8 +38,14 @@ install_tree() {
     cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
         { cat "$scratch/install.log"; fail "cmake --install"; }
 }
-# Runs a program with only the installed programs on PATH.
-installed() { env -i PATH="$prefix/bin:/usr/bin:/bin" HOME="$scratch" TMPDIR="$scratch" "$@"; }
+# Runs a program with only the installed programs on PATH (and the sanitizer
+# settings of a sanitized build).
+sanitizer_env=()
+for v in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+    [ -n "${!v:-}" ] && sanitizer_env+=("$v=${!v}")
+done
+clean_env=(env -i PATH="$prefix/bin:/usr/bin:/bin" HOME="$scratch" TMPDIR="$scratch" "${sanitizer_env[@]}")
+installed() { "${clean_env[@]}" "$@"; }
 
 case $case in
 demo)
@@ -136,7 +142,7 @@ SCRIPT
         printf '#!/bin/sh\n%s\ntouch "%s/started"\nwhile :; do sleep 0.05; done\n' "$body" "$scratch" >"$scratch/long"
         chmod +x "$scratch/long"
         # exec: the signal must reach the runner, not a subshell around it.
-        (exec env -i PATH="$prefix/bin:/usr/bin:/bin" TQ_ROOT="$root" TQ_DAEMON="$scratch/long" "$run" >/dev/null 2>&1) &
+        (exec "${clean_env[@]}" TQ_ROOT="$root" TQ_DAEMON="$scratch/long" "$run" >/dev/null 2>&1) &
         background=$!
         for _ in $(seq 200); do [ -e "$scratch/started" ] && break; sleep 0.05; done
         [ -e "$scratch/started" ] || fail "the daemon did not start"
