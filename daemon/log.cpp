@@ -34,12 +34,9 @@ struct LogPaths {
     bool resolved = false;
     std::string directory;     // Windows form, ends with a backslash
     std::string messageLog;    // host paths
-    std::string daemonTrace;
-    std::string adapterTrace;
-    std::string previousLog;   // the rotated generations: <name>.1
-    std::string previousDaemonTrace;
-    std::string previousAdapterTrace;
-    uint64_t traceLimit = kDefaultTraceLimit;
+    std::string previousLog;   // the rotated generation: <name>.1
+    HostBoundedFile daemonTrace;
+    HostBoundedFile adapterTrace;
     uint64_t logLimit = kDefaultLogLimit;
 };
 
@@ -78,12 +75,12 @@ LogPaths &paths()
         p.directory = drive != nullptr ? drive : "C:";
         p.directory += "\\usr\\ov\\log\\";
         p.messageLog = hostPath(p.directory + "tqdaemon.log");
-        p.daemonTrace = hostPath("\\tq_std.trc");
-        p.adapterTrace = hostPath("\\tq_n2o.trc");
         p.previousLog = p.messageLog + ".1";
-        p.previousDaemonTrace = p.daemonTrace + ".1";
-        p.previousAdapterTrace = p.adapterTrace + ".1";
-        p.traceLimit = limitFromEnvironment("TQ_TRACE_LIMIT", kDefaultTraceLimit);
+        p.daemonTrace.path = hostPath("\\tq_std.trc");
+        p.adapterTrace.path = hostPath("\\tq_n2o.trc");
+        p.daemonTrace.previous = p.daemonTrace.path + ".1";
+        p.adapterTrace.previous = p.adapterTrace.path + ".1";
+        p.daemonTrace.limit = p.adapterTrace.limit = limitFromEnvironment("TQ_TRACE_LIMIT", kDefaultTraceLimit);
         p.logLimit = limitFromEnvironment("TQ_LOG_LIMIT", kDefaultLogLimit);
         p.resolved = true;
     }
@@ -308,8 +305,7 @@ void beginAdapterEntry(Entry &entry)
 void endAdapterEntry(Entry &entry)
 {
     entry.put('\n');
-    const LogPaths &p = paths();
-    if (!hostAppendBounded(p.adapterTrace, entry.data(), entry.size(), p.traceLimit, p.previousAdapterTrace)) {
+    if (!hostAppendBounded(paths().adapterTrace, entry.data(), entry.size())) {
         adapterEntryMissing = true;
         return;
     }
@@ -375,8 +371,7 @@ int DebugTrace(const char *format, ...)
     va_end(args);
     entry.put('\n');
     // 0 for a lost entry and, as the close of a written one gives, 0 otherwise.
-    const LogPaths &p = paths();
-    hostAppendBounded(p.daemonTrace, entry.data(), entry.size(), p.traceLimit, p.previousDaemonTrace);
+    hostAppendBounded(paths().daemonTrace, entry.data(), entry.size());
     return 0;
 }
 

@@ -54,22 +54,31 @@ bool hostAppend(const std::string &hostFile, const char *data, size_t len)
     return writeAndClose(fd, data, len);
 }
 
-bool hostAppendBounded(const std::string &hostFile, const char *data, size_t len, uint64_t limit,
-                       const std::string &previous)
+bool hostAppendBounded(HostBoundedFile &file, const char *data, size_t len)
 {
-    int fd = openForAppend(hostFile);
+    int fd = openForAppend(file.path);
     if (fd < 0)
         return false;
-    // The size of the open file itself, so the bound costs no second path look-up.
-    struct stat st;
-    if (limit != 0 && fstat(fd, &st) == 0 && passesLimit(st.st_size, len, limit) &&
-        rename(hostFile.c_str(), previous.c_str()) == 0) {
-        close(fd);
-        fd = openForAppend(hostFile);
-        if (fd < 0)
-            return false;
+    if (file.limit != 0 && (!file.measured || file.sizeBound + len > file.limit)) {
+        // The size of the open file itself, so measuring costs no path look-up.
+        struct stat st;
+        file.measured = fstat(fd, &st) == 0;
+        file.sizeBound = file.measured ? static_cast<uint64_t>(st.st_size) : 0;
+        if (file.measured && passesLimit(st.st_size, len, file.limit) &&
+            rename(file.path.c_str(), file.previous.c_str()) == 0) {
+            close(fd);
+            file.sizeBound = 0;
+            fd = openForAppend(file.path);
+            if (fd < 0)
+                return false;
+        }
     }
-    return writeAndClose(fd, data, len);
+    bool ok = writeAndClose(fd, data, len);
+    if (ok)
+        file.sizeBound += len;
+    else
+        file.measured = false;
+    return ok;
 }
 
 bool hostRotateIfFull(const std::string &hostFile, size_t incoming, uint64_t limit, const std::string &previous)

@@ -314,6 +314,18 @@ TEST_F(LogTest, FilesRotateBetweenEntriesPastTheirLimit)
             }
         }
     }
+
+    // A file already near its limit at start (an earlier run's) is measured
+    // before the first entry goes in.
+    const std::string earlier(1000, 'e');
+    tqtest::writeFile(trace, earlier);
+    std::remove((trace + ".1").c_str());
+    setenv("TQ_TRACE_LIMIT", "1K", 1);
+    resetLogPaths();
+    DebugTrace("%s", "first of this run");
+    EXPECT_EQ(readFile(trace + ".1"), earlier);
+    ASSERT_EQ(splitLines(stdTrace()).size(), 1u);
+    EXPECT_TRUE(matches(stdTrace(), std::string(kTime) + "first of this run\n"));
 }
 
 }  // namespace
