@@ -6,7 +6,7 @@ export BUILD
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure test demo bench fuzz test-sanitize test-windows clean
+.PHONY: all deps configure test demo bench fuzz test-sanitize test-windows package clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -19,6 +19,10 @@ configure: deps
 
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package of the build, in $(BUILD)/tqdaemon_<version>_<arch>.deb.
+package: all
+	cd $(BUILD) && cpack -G DEB
 
 demo: all
 	@scripts/demo

@@ -2,6 +2,8 @@
 // buffer and written with a single append (open, write, close), so a crash
 // loses at most the entry in hand and other programs can read the files while
 // the daemon runs. Paths are resolved once; the time text is cached per second.
+// Each file is bounded: past its size limit it becomes <name>.1 between two
+// entries and a new file starts.
 #include "daemon/log.h"
 
 #include "platform/hostfile.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,13 +26,46 @@ namespace {
 
 const char kLogHeader[] = "Quillon - tqdaemon Message Log\n";
 
+// Size limits: each trace and the message log, in bytes (0: none).
+constexpr uint64_t kDefaultTraceLimit = 256ull << 20;
+constexpr uint64_t kDefaultLogLimit = 16ull << 20;
+
 struct LogPaths {
     bool resolved = false;
     std::string directory;     // Windows form, ends with a backslash
     std::string messageLog;    // host paths
-    std::string daemonTrace;
-    std::string adapterTrace;
+    std::string previousLog;   // the rotated generation: <name>.1
+    HostBoundedFile daemonTrace;
+    HostBoundedFile adapterTrace;
+    uint64_t logLimit = kDefaultLogLimit;
 };
+
+// A size from the environment: decimal bytes with an optional K, M or G
+// (binary multiples); 0 is no limit. Unset or unreadable: the default.
+uint64_t limitFromEnvironment(const char *name, uint64_t fallback)
+{
+    const char *text = std::getenv(name);
+    if (text == nullptr || *text < '0' || *text > '9')
+        return fallback;
+    uint64_t value = 0;
+    const char *p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value > (UINT64_MAX - 9) / 10)
+            return fallback;
+        value = value * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    unsigned shift = 0;
+    switch (*p) {
+    case '\0': break;
+    case 'K': case 'k': shift = 10; ++p; break;
+    case 'M': case 'm': shift = 20; ++p; break;
+    case 'G': case 'g': shift = 30; ++p; break;
+    default: return fallback;
+    }
+    if (*p != '\0' || value > (UINT64_MAX >> shift))
+        return fallback;
+    return value << shift;
+}
 
 LogPaths &paths()
 {
@@ -39,8 +75,13 @@ LogPaths &paths()
         p.directory = drive != nullptr ? drive : "C:";
         p.directory += "\\usr\\ov\\log\\";
         p.messageLog = hostPath(p.directory + "tqdaemon.log");
-        p.daemonTrace = hostPath("\\tq_std.trc");
-        p.adapterTrace = hostPath("\\tq_n2o.trc");
+        p.previousLog = p.messageLog + ".1";
+        p.daemonTrace.path = hostPath("\\tq_std.trc");
+        p.adapterTrace.path = hostPath("\\tq_n2o.trc");
+        p.daemonTrace.previous = p.daemonTrace.path + ".1";
+        p.adapterTrace.previous = p.adapterTrace.path + ".1";
+        p.daemonTrace.limit = p.adapterTrace.limit = limitFromEnvironment("TQ_TRACE_LIMIT", kDefaultTraceLimit);
+        p.logLimit = limitFromEnvironment("TQ_LOG_LIMIT", kDefaultLogLimit);
         p.resolved = true;
     }
     return p;
@@ -270,7 +311,7 @@ void beginAdapterEntry(Entry &entry)
 void endAdapterEntry(Entry &entry)
 {
     entry.put('\n');
-    if (!hostAppend(paths().adapterTrace, entry.data(), entry.size())) {
+    if (!hostAppendBounded(paths().adapterTrace, entry.data(), entry.size())) {
         adapterEntryMissing = true;
         return;
     }
@@ -299,11 +340,8 @@ void resetLogPaths()
 
 void MessageLog(const char *text)
 {
-    const std::string &path = paths().messageLog;
-    if (!hostFileExists(path)) {
-        ensureParentDirs(path);
-        hostAppend(path, kLogHeader, sizeof kLogHeader - 1);
-    }
+    const LogPaths &p = paths();
+    const std::string &path = p.messageLog;
     std::time_t now = std::time(nullptr);
     // MM/DD/YY HH:MM:SS, local time; the log's format keeps two year digits.
     char stamp[40] = "00/00/00 00:00:00";
@@ -318,6 +356,14 @@ void MessageLog(const char *text)
     if (text != nullptr)
         entry += text;
     entry += '\n';
+
+    // A full log becomes the previous generation; the entry then starts a new
+    // file, which like any new log file begins with the header.
+    hostRotateIfFull(path, entry.size(), p.logLimit, p.previousLog);
+    if (!hostFileExists(path)) {
+        ensureParentDirs(path);
+        hostAppend(path, kLogHeader, sizeof kLogHeader - 1);
+    }
     hostAppend(path, entry.data(), entry.size());
 }
 
@@ -331,7 +377,7 @@ int DebugTrace(const char *format, ...)
     va_end(args);
     entry.put('\n');
     // 0 for a lost entry and, as the close of a written one gives, 0 otherwise.
-    hostAppend(paths().daemonTrace, entry.data(), entry.size());
+    hostAppendBounded(paths().daemonTrace, entry.data(), entry.size());
     return 0;
 }
 

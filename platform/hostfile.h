@@ -22,4 +22,29 @@ bool hostAppend(const std::string &hostFile, const char *data, size_t len);
 int64_t hostTell(FILE *stream);
 int hostSeek(FILE *stream, int64_t offset, int whence);
 
+// A file bounded to `limit` bytes (0: no limit). When it already holds bytes
+// and an append would take it past the limit, it is first renamed to
+// `previous` (replacing an older one) and the bytes start a new file, so each
+// append stays whole in one file.
+struct HostBoundedFile {
+    std::string path;
+    std::string previous;
+    uint64_t limit = 0;
+    // The file's size when last measured plus what was appended since: an
+    // upper bound while this process is its one writer (a removed or moved
+    // file only makes it smaller). The size is measured again only when this
+    // bound says the next append might not fit, so most appends cost no more
+    // than hostAppend.
+    uint64_t sizeBound = 0;
+    bool measured = false;
+};
+
+// hostAppend on a bounded file.
+bool hostAppendBounded(HostBoundedFile &file, const char *data, size_t len);
+
+// The same rotation on its own, for a writer that puts a header at the top of
+// each new file: renames the file to `previous` when it holds bytes and
+// `incoming` more would take it past `limit`. True when it renamed.
+bool hostRotateIfFull(const std::string &hostFile, size_t incoming, uint64_t limit, const std::string &previous);
+
 #endif

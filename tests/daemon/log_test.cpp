@@ -14,6 +14,7 @@
 
 namespace {
 
+using tqtest::fileExists;
 using tqtest::readFile;
 using tqtest::splitLines;
 
@@ -51,6 +52,8 @@ protected:
         else
             unsetenv("TQ_DRIVE");
         tqTraceDepth = 0;
+        unsetenv("TQ_TRACE_LIMIT");
+        unsetenv("TQ_LOG_LIMIT");
         // Clear a pending MISSING mark so later tests start clean.
         AdapterTrace("%s", "reset");
         resetLogPaths();
@@ -245,6 +248,84 @@ TEST_F(LogTest, NegativeDepthIsShownAndCorrectedAsZero)
     EXPECT_TRUE(matches(lines[2], std::string(kTime) + R"(      inner\(\d+\): enter)")) << lines[2];
     EXPECT_TRUE(matches(lines[3], std::string(kTime) + R"(      inner\(\d+\): exit)")) << lines[3];
     EXPECT_TRUE(matches(lines[4], std::string(kTime) + R"(   outer\(\d+\): exit)")) << lines[4];
+}
+
+// Each file is bounded by its limit: past it, the file becomes <name>.1 between
+// entries. The limits come from TQ_TRACE_LIMIT and TQ_LOG_LIMIT (bytes, K, M
+// or G; 0 none; an unreadable value keeps the default).
+TEST_F(LogTest, FilesRotateBetweenEntriesPastTheirLimit)
+{
+    struct Case {
+        const char *value;
+        size_t limit;   // 0: expect no rotation in the bytes written here
+    };
+    const Case cases[] = {{"700", 700}, {"1K", 1024}, {"1k", 1024}, {"0", 0},
+                          {"1M", 0},    {"12Q", 0},   {"-5", 0},    {"", 0}};
+    const std::string trace = root_.file("tq_std.trc");
+    const std::string adapter = root_.file("tq_n2o.trc");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        setenv("TQ_TRACE_LIMIT", c.value, 1);
+        setenv("TQ_LOG_LIMIT", c.value, 1);
+        resetLogPaths();
+        for (const std::string &file : {trace, adapter, logPath()}) {
+            std::remove(file.c_str());
+            std::remove((file + ".1").c_str());
+        }
+        const int count = 60;   // about 3 KiB in each file
+        for (int i = 0; i < count; ++i) {
+            DebugTrace("entry %d of the daemon trace", i);
+            AdapterTrace("entry %d of the adapter trace", i);
+            MessageLog(("entry " + std::to_string(i) + " of the message log").c_str());
+        }
+        for (const std::string &file : {trace, adapter, logPath()}) {
+            const bool isLog = file == logPath();
+            std::string current = readFile(file);
+            std::string previous = readFile(file + ".1");
+            EXPECT_EQ(fileExists(file + ".1"), c.limit != 0) << file;
+            if (c.limit == 0) {
+                EXPECT_EQ(splitLines(current).size(), count + (isLog ? 1u : 0u)) << file;
+                continue;
+            }
+            EXPECT_LE(current.size(), c.limit) << file;
+            EXPECT_LE(previous.size(), c.limit) << file;
+            // The rotated one was full: the next entry would not have fitted.
+            EXPECT_GT(previous.size() + 70, c.limit) << file;
+            // Entries stay whole and in order, ending with the last one.
+            std::vector<std::string> lines = splitLines(previous);
+            std::vector<std::string> more = splitLines(current);
+            if (isLog) {
+                ASSERT_FALSE(lines.empty());
+                ASSERT_FALSE(more.empty());
+                EXPECT_EQ(lines[0], "Quillon - tqdaemon Message Log");
+                EXPECT_EQ(more[0], "Quillon - tqdaemon Message Log");
+                lines.erase(lines.begin());
+                more.erase(more.begin());
+            }
+            lines.insert(lines.end(), more.begin(), more.end());
+            ASSERT_FALSE(lines.empty());
+            int first = count - static_cast<int>(lines.size());
+            for (size_t i = 0; i < lines.size(); ++i) {
+                std::string expected = "entry " + std::to_string(first + static_cast<int>(i)) + " of the ";
+                expected = lit(expected) + ".*";
+                EXPECT_TRUE(matches(lines[i], (isLog ? std::string(kStamp) + ": tqdaemon\\.exe: " : std::string(kTime)) +
+                                                  expected))
+                    << file << ": " << lines[i];
+            }
+        }
+    }
+
+    // A file already near its limit at start (an earlier run's) is measured
+    // before the first entry goes in.
+    const std::string earlier(1000, 'e');
+    tqtest::writeFile(trace, earlier);
+    std::remove((trace + ".1").c_str());
+    setenv("TQ_TRACE_LIMIT", "1K", 1);
+    resetLogPaths();
+    DebugTrace("%s", "first of this run");
+    EXPECT_EQ(readFile(trace + ".1"), earlier);
+    ASSERT_EQ(splitLines(stdTrace()).size(), 1u);
+    EXPECT_TRUE(matches(stdTrace(), std::string(kTime) + "first of this run\n"));
 }
 
 }  // namespace
