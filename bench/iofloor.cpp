@@ -14,7 +14,8 @@
 // daemon interleaves them. Prints key=value lines; time_us (wall) and cpu_us
 // (user + system) are the medians of the repeats, min_us and cpu_min_us the
 // least.
-#include <fcntl.h>
+#include "platform/hostfile.h"
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,27 +103,6 @@ bool readFile(const std::string &path, std::string &data)
         return false;
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
-}
-
-// The daemon's append: open (create, append), one write, close.
-bool append(const std::string &path, const char *data, size_t len)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return close(fd) == 0 && ok;
 }
 
 [[noreturn]] void usage(const char *why)
@@ -215,7 +195,7 @@ int main(int argc, char **argv)
         for (const auto &[k, e] : order) {
             const Source &s = sources[k];
             const Entry &entry = s.entries[e];
-            if (!append(s.outPath, s.data.data() + entry.offset, entry.length)) {
+            if (!hostAppend(s.outPath, s.data.data() + entry.offset, entry.length)) {
                 std::fprintf(stderr, "iofloor: cannot append to %s: %s\n", s.outPath.c_str(), std::strerror(errno));
                 return 1;
             }
