@@ -22,6 +22,13 @@ enum : int32_t {
     TQOT_ERR_ROOT_EXISTS = 20,        // root graph existed; label and icon updated
     TQOT_ERR_PLATFORM = -1,           // the platform reports an error
     TQOT_ERR_NO_CONNECTION = 29,      // tqotInit: OVwInit failed
+    // The adapter's own refusals, each with a text of its own.
+    TQOT_ERR_NO_MAP = 30,             // no map is open
+    TQOT_ERR_NAME_TOO_LONG = 31,      // a selection or arc name would pass 255 characters
+    TQOT_ERR_NAME_SEPARATOR = 32,     // a name holds ';', the separator of selection and arc names
+    TQOT_ERR_NO_ENDPOINT = 33,        // an arc endpoint does not resolve
+    TQOT_ERR_NO_CONTAINER = 34,       // the containing graph does not exist
+    TQOT_ERR_CREATE_FAILED = 35,      // the platform did not create the object
 };
 
 // Detail text passed with creations (accepted, not used by the adapter).
@@ -204,11 +211,19 @@ public:
     // Puts every member back to its start value (tests; the daemon never calls it).
     void resetForTests();
 
+    // Sets the pending error to one of the adapter's own codes, unless one is
+    // pending already (the first reason is the real one).
+    void refuse(int32_t code);
+    // A creation that made nothing: its reason is pending afterwards, the
+    // platform's own when no refusal of the adapter's was set.
+    OVwObjectId creationFailed();
+
 private:
     TopologyAdapter();
     TopologyAdapter(const TopologyAdapter &) = delete;
     TopologyAdapter &operator=(const TopologyAdapter &) = delete;
 
+    std::string platformFailure_;   // text of TQOT_ERR_CREATE_FAILED
     char nameBuffer_[256] = {};
     char arcNameBuffer_[256] = {};
     OVwFieldId isGraphField_ = 0;

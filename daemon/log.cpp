@@ -8,6 +8,7 @@
 #include "platform/hostpath.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -29,13 +30,29 @@ struct LogPaths {
     std::string messageLog;    // host paths
     std::string daemonTrace;
     std::string adapterTrace;
+    std::string refusedDrive;   // a TQ_DRIVE value that names no drive or absolute path
+    bool refusalLogged = false;
 };
+
+// A TQ_DRIVE value the log directory can stand on: a drive ("D:"), a path
+// rooted at the current drive, or an absolute host path. A relative value
+// would put the log under whatever directory the daemon was started in.
+bool usableDrive(const char *drive)
+{
+    if (drive[0] == '\0' || drive[0] == '/' || drive[0] == '\\')
+        return true;
+    return std::isalpha(static_cast<unsigned char>(drive[0])) && drive[1] == ':';
+}
 
 LogPaths &paths()
 {
     static LogPaths p;
     if (!p.resolved) {
         const char *drive = std::getenv("TQ_DRIVE");
+        if (drive != nullptr && !usableDrive(drive)) {
+            p.refusedDrive = drive;
+            drive = nullptr;
+        }
         p.directory = drive != nullptr ? drive : "C:";
         p.directory += "\\usr\\ov\\log\\";
         p.messageLog = hostPath(p.directory + "tqdaemon.log");
@@ -291,13 +308,27 @@ void resetLogPaths()
     paths() = LogPaths();
 }
 
+static void writeLogEntry(const std::string &path, const char *text);
+
 void MessageLog(const char *text)
 {
-    const std::string &path = paths().messageLog;
+    LogPaths &p = paths();
+    const std::string &path = p.messageLog;
     if (!hostFileExists(path)) {
         ensureParentDirs(path);
         hostAppend(path, kLogHeader, sizeof kLogHeader - 1);
     }
+    if (!p.refusedDrive.empty() && !p.refusalLogged) {
+        p.refusalLogged = true;
+        std::string note = "TQ_DRIVE '" + p.refusedDrive +
+                           "' is neither a drive nor an absolute path: refused, the log is on C:";
+        writeLogEntry(path, note.c_str());
+    }
+    writeLogEntry(path, text);
+}
+
+static void writeLogEntry(const std::string &path, const char *text)
+{
     std::time_t now = std::time(nullptr);
     // MM/DD/YY HH:MM:SS, local time; the log's format keeps two year digits.
     char stamp[40] = "00/00/00 00:00:00";

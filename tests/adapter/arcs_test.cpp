@@ -505,8 +505,10 @@ TEST_F(ArcOps, WithNoMapOpenEveryOperationFailsCleanly)
     ad->mapHandle = nullptr;
 
     EXPECT_EQ(arc7(kIP, "c", kIP, "d"), 0);
+    EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NO_MAP);
+    EXPECT_STREQ(ad->tqotGetErrorMsg(TQOT_ERR_NO_MAP), "no map is open");
     EXPECT_EQ(ad->arcName(7, num(kIP), "a", num(kIP), "b", 1), nullptr);
-    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "a", num(kIP), "b", 1, 2), 0);
+    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "a", num(kIP), "b", 1, 2), TQOT_ERR_NO_MAP);
     ArcList *list = ad->tqotGetArcsInGraph("IP", "net");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count, 0);

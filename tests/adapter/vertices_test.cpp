@@ -340,8 +340,9 @@ TEST_F(VertexOps, WithNoMapOpenEveryOperationFailsCleanly)
     ad->mapHandle = nullptr;
 
     EXPECT_EQ(create("v2"), 0);
+    EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NO_MAP);
     EXPECT_EQ(ad->createVertex(net, "IP;v3;default", nullptr, nullptr, 1, 3), 0);
-    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "v1", 2), 0);
+    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "v1", 2), TQOT_ERR_NO_MAP);
     VertexList *list = ad->tqotGetVerticesInGraph("IP", "net");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count, 0);

@@ -118,6 +118,8 @@ TEST_F(Spine, PortNotDefinedStopsStartUpWithTheTwoMessages)
         std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
         tqtest::RunResult r = runDaemon();
         EXPECT_EQ(r.exitCode, 1);
+        // Whoever started it sees why on the console too.
+        EXPECT_NE(r.err.find(std::string(kPortLine1) + "\n" + kPortLine2 + "\n"), std::string::npos) << r.err;
 
         std::vector<std::string> trace = splitLines(daemonTrace());
         ASSERT_EQ(trace.size(), 2u);
@@ -138,9 +140,13 @@ TEST_F(Spine, MissingStreamEndsWithCodeZeroAfterStartUp)
     tcpService();
     tqtest::RunResult r = runDaemon();
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The exit code stays 0, and the log says why nothing was read.
     EXPECT_EQ(logTexts(messageLog()),
-              (std::vector<std::string>{"Quillon - tqdaemon Message Log", "Starting tqdaemon.exe",
-                                        "Initialization complete.", "Ending tqdaemon.exe", kEqualsLine}));
+              (std::vector<std::string>{
+                  "Quillon - tqdaemon Message Log", "Starting tqdaemon.exe", "Initialization complete.",
+                  "Stream file " + root_.file("tqdaemon.file") + " could not be opened: not found",
+                  "Run summary: 0 frames read, 0 applied, 0 refused, 0 failed, 0 skipped, 0 map events handled",
+                  "Ending tqdaemon.exe", kEqualsLine}));
     std::vector<std::string> trace = splitLines(daemonTrace());
     // The ready line's own two line ends leave two empty lines after it.
     ASSERT_EQ(trace.size(), 4u);
@@ -227,8 +233,10 @@ TEST_F(Spine, UnreachableMapIsTracedAndTheLoopEndsAtOnce)
     // The event channel is down, so the loop ends before reading a message.
     EXPECT_EQ(countOf(trace, "msgType"), 0);
     EXPECT_EQ(logTexts(messageLog()),
-              (std::vector<std::string>{"Quillon - tqdaemon Message Log", "Starting tqdaemon.exe",
-                                        "Initialization complete.", "Ending tqdaemon.exe", kEqualsLine}));
+              (std::vector<std::string>{
+                  "Quillon - tqdaemon Message Log", "Starting tqdaemon.exe", "Initialization complete.",
+                  "Run summary: 0 frames read, 0 applied, 0 refused, 0 failed, 0 skipped, 0 map events handled",
+                  "Ending tqdaemon.exe", kEqualsLine}));
 }
 
 // ---- map events while the daemon runs -----------------------------------------------------
