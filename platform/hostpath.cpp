@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 
 std::string hostRoot()
@@ -52,6 +53,17 @@ std::string hostPath(const std::string &windowsPath)
     if (!p.empty() && p[0] == '\\')
         return collapse(joinUnderRoot(collapse(p)));
     return collapse(p);
+}
+
+std::string mapDatabasePath()
+{
+    const char *env = std::getenv("OVW_MAPDB");
+    if (env != nullptr && *env != '\0') {
+        if (std::strcmp(env, ":memory:") == 0)
+            return env;
+        return hostPath(env);
+    }
+    return hostPath("\\usr\\ov\\databases\\tqmap.db");
 }
 
 bool ensureParentDirs(const std::string &hostFile)

@@ -17,6 +17,11 @@ std::string hostRoot();
 // Backslashes become '/', and repeated separators collapse.
 std::string hostPath(const std::string &windowsPath);
 
+// The map database file, for the daemon's platform and the tools alike: the
+// value of OVW_MAPDB mapped as any other path (":memory:" as it is), else
+// <root>/usr/ov/databases/tqmap.db.
+std::string mapDatabasePath();
+
 // Creates the directories above a host path when missing. Returns false on failure.
 bool ensureParentDirs(const std::string &hostFile);
 
