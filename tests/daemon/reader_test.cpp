@@ -166,6 +166,25 @@ TEST_F(Reader, PayloadLongerThanAnnouncedIsSkipped)
     EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 1);
 }
 
+TEST_F(Reader, OnAPipeAFrameThatCannotBeSkippedGetsOneLine)
+{
+    // A pipe cannot tell how much is left: the oversized header looks
+    // skippable until the bytes run out.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::string bytes = le32(300) + std::string(100, 'x');
+    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fds[1]);
+    if (tqMessageStream != nullptr)
+        std::fclose(tqMessageStream);
+    tqMessageStream = ::fdopen(fds[0], "rb");
+    ASSERT_NE(tqMessageStream, nullptr);
+    EXPECT_EQ(readOne(), 0);
+    const std::string log = messageLog();
+    EXPECT_EQ(count(log, "Frame at byte 0"), 1) << log;
+    EXPECT_EQ(count(log, "Frame at byte 0 ends the stream: header length 300 runs past the end of the stream"), 1);
+}
+
 TEST_F(Reader, LengthsBeyondTheLimitOrTheFileEndTheStream)
 {
     struct Case {

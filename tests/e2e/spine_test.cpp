@@ -135,6 +135,45 @@ TEST_F(Spine, PortNotDefinedStopsStartUpWithTheTwoMessages)
     }
 }
 
+TEST_F(Spine, HelpAndVersionTouchNoFileAndOtherArgumentsAreUsageErrors)
+{
+    // With TQ_ROOT unset the daemon's files would be under / and the working directory.
+    struct Place {
+        std::string path;
+        bool existed;
+        std::string bytes;
+    };
+    std::vector<Place> places;
+    for (const char *path : {"/usr/ov/log/tqdaemon.log", "/tq_std.trc", "/tq_n2o.trc", "/usr/ov/databases/tqmap.db"})
+        places.push_back({path, tqtest::fileExists(path), tqtest::fileExists(path) ? readFile(path) : ""});
+    const std::string cwd = root_.file("cwd");
+    tqtest::writeFile(cwd + "/.keep", "");
+    auto bare = [&](const std::string &argument) {
+        return tqtest::run({"/usr/bin/env", "-u", "TQ_ROOT", "-u", "OVW_MAPDB", "-u", "TQ_DRIVE", "-C", cwd,
+                            tqtest::binPath("tqdaemon"), argument});
+    };
+    tqtest::RunResult help = bare("--help");
+    EXPECT_EQ(help.exitCode, 0) << help.err;
+    EXPECT_NE(help.out.find("TQ_ROOT"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+    tqtest::RunResult version = bare("--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("tqdaemon ", 0), 0u) << version.out;
+    for (const char *wrong : {"--bogus", "stream.file", "-x"}) {
+        tqtest::RunResult r = bare(wrong);
+        EXPECT_EQ(r.exitCode, 2) << wrong;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("usage: tqdaemon"), std::string::npos) << r.err;
+    }
+    for (const Place &p : places) {
+        EXPECT_EQ(tqtest::fileExists(p.path), p.existed) << p.path;
+        if (p.existed)
+            EXPECT_EQ(readFile(p.path), p.bytes) << p.path;
+    }
+    EXPECT_FALSE(tqtest::fileExists(cwd + "/usr"));
+    EXPECT_FALSE(tqtest::fileExists(cwd + "/tq_std.trc"));
+}
+
 TEST_F(Spine, MissingStreamEndsWithCodeZeroAfterStartUp)
 {
     tcpService();

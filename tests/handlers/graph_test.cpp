@@ -371,6 +371,14 @@ TEST_F(GraphMsgTest, UnknownFlagOnAFirstMessageOnlyReplacesThePendingFields)
     EXPECT_EQ(pendingGraphFields().length, static_cast<int>(Bytes().str(kProto).str("G").vec().size()));
 }
 
+TEST_F(GraphMsgTest, UnknownFlagOnAFirstMessageKeepsTheRecordsCollected)
+{
+    sendContentId(contentIdMessage(kProto, "G", listPart({graphEntry(kProto, "m1")}), 3));
+    sendContentId(contentIdMessage(kProto, "G", {}, 7));
+    sendGraph(graphMessage(GraphFields{}, {}, 0));
+    EXPECT_EQ(recordTexts(contentIdLists().graphs), std::vector<std::string>{std::string(kProto) + "|m1"});
+}
+
 TEST_F(GraphMsgTest, NewFirstMessageStartsAFreshList)
 {
     const OVwObjectId g = rootGraph("G");
