@@ -456,4 +456,39 @@ TEST_F(GraphMessagesE2E, AnOperatorsDeletionInTheTurnOfTheGraphMessageKeepsTheGr
         << "the content list must take G off P";
 }
 
+// ---- the worked topology of the stream format's documentation --------------------------
+
+TEST_F(GraphMessagesE2E, TheDocumentedWorkedTopologyRunsAsDescribed)
+{
+    const std::string doc = tqtest::readFile(tqtest::sourcePath("docs/stream-format.md"));
+    const size_t marker = doc.find("<!-- worked topology");
+    ASSERT_NE(marker, std::string::npos);
+    const size_t start = doc.find("```json\n", marker);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = doc.find("```", start + 8);
+    ASSERT_NE(end, std::string::npos);
+    std::vector<json> lines;
+    for (const std::string &line : tqtest::splitLines(doc.substr(start + 8, end - start - 8)))
+        lines.push_back(json::parse(line));
+    root_.writeOidToSym(tqtest::readFile(tqtest::sourcePath("examples/oid_to_sym")));
+    ASSERT_TRUE(run(lines));
+
+    const std::string log = messageLog();
+    EXPECT_EQ(log.find(" refused: "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" failed: "), std::string::npos) << log;
+    const std::string frames = std::to_string(lines.size());
+    EXPECT_NE(log.find("Run summary: " + frames + " frames read, " + frames + " applied, 0 refused, 0 failed"),
+              std::string::npos)
+        << log;
+    MapFile map(dbPath());
+    EXPECT_EQ(map.number("SELECT count(*) FROM symbols WHERE variety = 2"), 3);
+    EXPECT_EQ(map.number("SELECT count(*) FROM symbols WHERE symbol_type IS NULL"), 0);
+    const int sw = map.object("OTHER_PROTOCOL;A/sw1;default");
+    EXPECT_EQ(map.number("SELECT status FROM symbols WHERE object = ?", {std::to_string(sw)}), OVwStatusCritical);
+    const int device = map.object("OTHER_PROTOCOL;sw1;default");
+    EXPECT_EQ(map.field(device, "State"), "port 3 down");
+    EXPECT_EQ(map.field(device, "Management URL"), "https://192.0.2.10/");
+    EXPECT_EQ(map.field(device, "URLFlag"), "1");
+}
+
 }  // namespace
