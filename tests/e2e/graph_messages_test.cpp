@@ -491,4 +491,41 @@ TEST_F(GraphMessagesE2E, TheDocumentedWorkedTopologyRunsAsDescribed)
     EXPECT_EQ(map.field(device, "URLFlag"), "1");
 }
 
+// ---- the message log names every refused or failed message ------------------------------
+
+TEST_F(GraphMessagesE2E, EveryRefusedOrFailedMessageIsNamedWithItsFrame)
+{
+    json badStatus = vertexIn("G", "w");
+    badStatus["status"] = "9";
+    const json unknownId = {{"type", "vertex_status"}, {"unique_id", "nobody"}, {"name", "x"}, {"status", "1"},
+                            {"state", nullptr}};
+    const json oddStatus = {{"type", "vertex_status"}, {"unique_id", "uid-s"}, {"name", "s"}, {"status", "7"},
+                            {"state", nullptr}};
+    // G was made under protocol SAN: a label change looks for graphs under another protocol.
+    const json label = {{"type", "change_label"}, {"unique_id", "uid-G"}, {"label", "new"}};
+    const json unknownSubType = {{"type", "api"}, {"subtype", 12}, {"data", ""}};
+    const json truncatedVertex = {{"type", "raw"}, {"header", "033500"}, {"payload", "0102ff"}};
+    const json oversizedHeader = {{"type", "raw"}, {"header", "7f" + std::string(598, '0')}};
+    ASSERT_TRUE(run({rootGraph("G"), vertexIn("missing", "v"), badStatus, unknownId, vertexIn("G", "s"), oddStatus,
+                     label, unknownSubType, arcIn("G", "5", "NULL:1", "a", "NULL:1", "b", "1"), truncatedVertex,
+                     oversizedHeader}));
+    const std::string log = messageLog();
+    for (const char *line : {
+             "Frame 2: vertex message (name 'v') refused: the containing graph does not exist\n",
+             "Frame 3: vertex message (name 'w') refused: unknown vstatus '9'\n",
+             "Frame 4: vertex status message (unique id 'nobody') refused: no object has this unique id\n",
+             "Frame 6: vertex status message (unique id 'uid-s') refused: unknown status '7'; status 3 kept\n",
+             "Frame 7: change label message (unique id 'uid-G') failed: the label of 'G' was not changed\n",
+             "Frame 8: API message refused: unknown sub-type 12\n",
+             "Frame 9: arc message (arc id 1 between 'a' and 'b') refused: name binding 5 does not match endpoint "
+             "kinds (vertex, vertex)\n",
+             "Frame 10: vertex message refused: malformed field\n",
+             "Run summary: 11 frames read, 2 applied, 7 refused, 1 failed, 1 skipped, 0 map events handled\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+    // The existing lines stay as they were, the new ones are added.
+    EXPECT_NE(log.find("Vertex message dropped: unknown vstatus '9'\n"), std::string::npos);
+    EXPECT_NE(log.find("Unknown tqotStatusType = 3!\n"), std::string::npos);
+}
+
 }  // namespace
