@@ -6,8 +6,8 @@
 #include "adapter/tqot.h"
 #include "daemon/log.h"
 #include "daemon/outcome.h"
-#include "handlers/endpoint_text.h"
 #include "handlers/common.h"
+#include "handlers/endpoint_text.h"
 #include "intake/codec.h"
 #include "platform/ovw.h"
 
@@ -107,7 +107,7 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
         char *text = data + size + 4;
         if (fieldLength < 1 || fieldLength > left - 4 || text[fieldLength - 1] != '\0') {
             refuseTraced("%s: field %d is malformed (length %d, %ld bytes left), message dropped\n", handler,
-                           i + 1, fieldLength, left - 4);
+                         i + 1, fieldLength, left - 4);
             return false;
         }
         if (tqDebug) {
@@ -140,24 +140,24 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
     }
     if (!fitsText(protocol, kGraphProtocolMax)) {
         refuseTraced("%s: graph protocol of %zu characters is longer than %d, message dropped\n", handler,
-                       std::strlen(protocol), kGraphProtocolMax);
+                     std::strlen(protocol), kGraphProtocolMax);
         return false;
     }
     if (!fitsText(name, kGraphNameMax)) {
         refuseTraced("%s: graph name of %zu characters is longer than %d, message dropped\n", handler,
-                       std::strlen(name), kGraphNameMax);
+                     std::strlen(name), kGraphNameMax);
         return false;
     }
     if (size > kPendingFieldsSize) {
         refuseTraced("%s: leading fields of %ld bytes do not fit the %d-byte pending area, message dropped\n",
-                       handler, size, static_cast<int>(kPendingFieldsSize));
+                     handler, size, static_cast<int>(kPendingFieldsSize));
         return false;
     }
     // the list part and the ending flag that follows it
     const long afterLength = total - size - 4;
     if (msg.listLength < 0 || msg.listLength > afterLength - 1) {
         refuseTraced("%s: list length %d runs past the message (%ld bytes left with the flag), message dropped\n",
-                       handler, msg.listLength, afterLength);
+                     handler, msg.listLength, afterLength);
         return false;
     }
     msg.fieldsLength = static_cast<int>(size);
@@ -372,14 +372,14 @@ bool BuildCTIDLinkedList(char *data, int length)
             return false;
         if (protocol == nullptr || name == nullptr) {
             refuseTraced("BuildCTIDLinkedList: %s entry with an absent %s, list refused\n", keyword,
-                           protocol == nullptr ? "protocol" : "name");
+                         protocol == nullptr ? "protocol" : "name");
             return false;
         }
         if (!fitsText(protocol, kRecordProtocolMax) || !fitsText(name, kRecordNameMax)) {
             refuseTraced("BuildCTIDLinkedList: %s entry (protocol of %zu, name of %zu characters) does not "
-                           "fit its record (at most %d and %d), list refused\n",
-                           keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax),
-                           static_cast<int>(kRecordNameMax));
+                         "fit its record (at most %d and %d), list refused\n",
+                         keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax),
+                         static_cast<int>(kRecordNameMax));
             return false;
         }
         if (!chain->append(protocol, name)) {
@@ -426,7 +426,7 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
         return malformed();
     if (!fitsText(gprotocol, kGraphProtocolMax)) {
         refuseTraced("mkCreateGraphInGraph: gprotocol is absent or longer than %d characters, graph not created\n",
-                       static_cast<int>(kGraphProtocolMax));
+                     static_cast<int>(kGraphProtocolMax));
         return false;
     }
     *graph = GraphRef{};
@@ -441,7 +441,7 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
         return malformed();
     if (!fitsText(objName, kGraphNameMax)) {
         refuseTraced("mkCreateGraphInGraph: graph name is absent or longer than %d characters, graph not created\n",
-                       static_cast<int>(kGraphNameMax));
+                     static_cast<int>(kGraphNameMax));
         return false;
     }
     std::memcpy(graph->graph_name, objName, std::strlen(objName) + 1);
