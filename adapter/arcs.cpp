@@ -418,8 +418,7 @@ int32_t TopologyAdapter::tqotChangeArcStatus(int32_t binding, tqotEndpointProtoc
         pendingError = 0;
         return code;
     }
-    setStatusOnObject("tqotChangeArcStatus", sel, statusNumber);
-    return 0;
+    return setStatusOnObject("tqotChangeArcStatus", sel, statusNumber);
 }
 
 ArcList *TopologyAdapter::tqotGetArcsInGraph(const char *graphProtocol, const char *graphName)

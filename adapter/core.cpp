@@ -209,6 +209,8 @@ const char *TopologyAdapter::tqotGetErrorMsg(int32_t code)
         return "the containing graph does not exist";
     case TQOT_ERR_CREATE_FAILED:
         return platformFailure_.c_str();
+    case TQOT_ERR_NO_OBJECT:
+        return "no object has that name";
     default:
         return code != 0 ? "tqot2ov error" : "tqot2ov no error";
     }

@@ -29,6 +29,7 @@ enum : int32_t {
     TQOT_ERR_NO_ENDPOINT = 33,        // an arc endpoint does not resolve
     TQOT_ERR_NO_CONTAINER = 34,       // the containing graph does not exist
     TQOT_ERR_CREATE_FAILED = 35,      // the platform did not create the object
+    TQOT_ERR_NO_OBJECT = 36,          // no object has the name a change was aimed at
 };
 
 // Detail text passed with creations (accepted, not used by the adapter).
@@ -205,8 +206,10 @@ public:
                                              const char *graphName, int32_t kind);
 
     // Sets the map status of a status number on every symbol of the object
-    // with that selection name. Traces under the caller's operation.
-    void setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber);
+    // with that selection name. Traces under the caller's operation. 0, or
+    // TQOT_ERR_NO_OBJECT when no object has the name, TQOT_ERR_PLATFORM when
+    // a symbol's status could not be set.
+    int32_t setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber);
 
     // Puts every member back to its start value (tests; the daemon never calls it).
     void resetForTests();

@@ -182,8 +182,7 @@ int32_t TopologyAdapter::tqotChangeVertexStatus(int32_t vertexProtocol, const ch
         pendingError = 0;
         return code != 0 ? code : TQOT_ERR_NAME_TOO_LONG;
     }
-    setStatusOnObject("tqotChangeVertexStatus", sel, statusNumber);
-    return 0;
+    return setStatusOnObject("tqotChangeVertexStatus", sel, statusNumber);
 }
 
 VertexList *TopologyAdapter::tqotGetVerticesInGraph(const char *graphProtocol, const char *graphName)

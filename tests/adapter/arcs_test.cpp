@@ -297,8 +297,9 @@ TEST_F(ArcOps, ArcFromAToZAndStatusOfZToAReachOneObject)
     EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "p", num(kIP), "q", 1, 2), 0);
     EXPECT_EQ(connections(same)[0].status, kMapStatus2);
 
-    // A different index names a different arc: nothing changes.
-    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "p", num(kIP), "q", 2, 1), 0);
+    // A different index names a different arc: nothing changes, and the caller learns it.
+    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "p", num(kIP), "q", 2, 1), TQOT_ERR_NO_OBJECT);
+    EXPECT_STREQ(ad->tqotGetErrorMsg(TQOT_ERR_NO_OBJECT), "no object has that name");
     EXPECT_EQ(connections(same)[0].status, kMapStatus2);
 }
 

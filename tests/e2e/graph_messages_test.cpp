@@ -506,9 +506,11 @@ TEST_F(GraphMessagesE2E, EveryRefusedOrFailedMessageIsNamedWithItsFrame)
     const json unknownSubType = {{"type", "api"}, {"subtype", 12}, {"data", ""}};
     const json truncatedVertex = {{"type", "raw"}, {"header", "033500"}, {"payload", "0102ff"}};
     const json oversizedHeader = {{"type", "raw"}, {"header", "7f" + std::string(598, '0')}};
+    const json wrongName = {{"type", "vertex_status"}, {"unique_id", "uid-s"}, {"name", "not-s"}, {"status", "2"},
+                            {"state", nullptr}};
     ASSERT_TRUE(run({rootGraph("G"), vertexIn("missing", "v"), badStatus, unknownId, vertexIn("G", "s"), oddStatus,
                      label, unknownSubType, arcIn("G", "5", "NULL:1", "a", "NULL:1", "b", "1"), truncatedVertex,
-                     oversizedHeader}));
+                     oversizedHeader, wrongName}));
     const std::string log = messageLog();
     for (const char *line : {
              "Frame 2: vertex message (name 'v') refused: the containing graph does not exist\n",
@@ -520,7 +522,8 @@ TEST_F(GraphMessagesE2E, EveryRefusedOrFailedMessageIsNamedWithItsFrame)
              "Frame 9: arc message (arc id 1 between 'a' and 'b') refused: name binding 5 does not match endpoint "
              "kinds (vertex, vertex)\n",
              "Frame 10: vertex message refused: malformed field\n",
-             "Run summary: 11 frames read, 2 applied, 7 refused, 1 failed, 1 skipped, 0 map events handled\n"}) {
+             "Frame 12: vertex status message (unique id 'uid-s') failed: no object has that name\n",
+             "Run summary: 12 frames read, 2 applied, 7 refused, 2 failed, 1 skipped, 0 map events handled\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     }
     // The existing lines stay as they were, the new ones are added.
