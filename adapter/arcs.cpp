@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 namespace {
@@ -145,12 +146,22 @@ char *TopologyAdapter::arcName(int32_t binding, tqotEndpointProtocol aProtocol, 
     }
     if (mapHandle == nullptr) {
         TQ_TRACE_MSG("no map open");
+        refuse(TQOT_ERR_NO_MAP);
         return nullptr;
     }
     const char *aP = aProto;
     const char *zP = zProto;
     const char *aN = orNullText(aName);
     const char *zN = orNullText(zName);
+    // A part holding ';' would make the name of another arc, or one that no
+    // longer reads back as an arc name.
+    for (const char *part : {aP, aN, zP, zN}) {
+        if (std::strchr(part, ';') != nullptr) {
+            TQ_TRACE_MSG("Name contains ';'.");
+            refuse(TQOT_ERR_NAME_SEPARATOR);
+            return nullptr;
+        }
+    }
     if (orderedArcNames) {
         // The same two endpoints name the same arc in either order.
         int byProtocol = compareBytes(aP, zP);
@@ -166,6 +177,7 @@ char *TopologyAdapter::arcName(int32_t binding, tqotEndpointProtocol aProtocol, 
     if (length < 0 || static_cast<size_t>(length) >= kArcNameArea) {
         arcNameBuffer_[0] = '\0';
         TQ_TRACE_MSG("Name too long.");
+        refuse(TQOT_ERR_NAME_TOO_LONG);
         return nullptr;
     }
     return arcNameBuffer_;
@@ -255,6 +267,7 @@ void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap
     if (a == 0 && aSel != nullptr) {
         if (binding == 6 && z == 0) {
             TQ_TRACE_MSG("missing endpoint");
+            refuse(TQOT_ERR_NO_ENDPOINT);
             return;
         }
         if (aIsNumber(binding)) {
@@ -268,6 +281,7 @@ void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap
     if (z == 0 && zSel != nullptr) {
         if (binding == 5 && a == 0) {
             TQ_TRACE_MSG("missing endpoint");
+            refuse(TQOT_ERR_NO_ENDPOINT);
             return;
         }
         if (zIsNumber(binding)) {
@@ -280,6 +294,7 @@ void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap
     }
     if (a == 0 || z == 0) {
         TQ_TRACE_MSG("missing endpoint");
+        refuse(TQOT_ERR_NO_ENDPOINT);
         return;
     }
     *aSymbol = symbolOnSubmap(mapHandle, a, graphSubmap);
@@ -294,8 +309,11 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
                                                   int32_t statusNumber)
 {
     TQ_TRACE_SCOPE("tqotCreateArcInGraph");
+    // What is pending afterwards tells about this creation alone.
+    pendingError = 0;
     if (mapHandle == nullptr) {
         TQ_TRACE_MSG("no map open");
+        refuse(TQOT_ERR_NO_MAP);
         return 0;
     }
     char graphSel[kNameArea];
@@ -308,7 +326,9 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
     OVwObjectInfo *info = graph != 0 ? OVwGetObjectInfo(mapHandle, graph) : nullptr;
     if (info == nullptr) {
         TQ_OV_ERROR();
-        return 0;
+        if (graph == 0)
+            refuse(TQOT_ERR_NO_CONTAINER);
+        return creationFailed();
     }
     OVwSubmapId graphSubmap = info->child_submap_id;
     OVwFreeObjectInfo(info);
@@ -318,7 +338,8 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
     endpointSymbols(graph, graphSubmap, binding, aProtocol, aName, zProtocol, zName, &aSymbol, &zSymbol);
     if (aSymbol == 0 || zSymbol == 0) {
         TQ_OV_ERROR();
-        return 0;
+        refuse(TQOT_ERR_NO_ENDPOINT);
+        return creationFailed();
     }
 
     const char *built = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
@@ -334,7 +355,7 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
         arc = OVwDbCreateObjectBySelectionName(arcSel);
         if (arc == 0) {
             TQ_OV_ERROR();
-            return 0;
+            return creationFailed();
         }
     } else if (singleSymbolPerContainer == 1) {
         // Already drawn in this graph, directly or inside the exploded view
@@ -391,10 +412,13 @@ int32_t TopologyAdapter::tqotChangeArcStatus(int32_t binding, tqotEndpointProtoc
 {
     TQ_TRACE_SCOPE("tqotChangeArcStatus");
     const char *sel = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
-    if (sel == nullptr)
-        return 0;
-    setStatusOnObject("tqotChangeArcStatus", sel, statusNumber);
-    return 0;
+    if (sel == nullptr) {
+        // The refusal's own code: no status is set on an object of another name.
+        const int32_t code = pendingError;
+        pendingError = 0;
+        return code;
+    }
+    return setStatusOnObject("tqotChangeArcStatus", sel, statusNumber);
 }
 
 ArcList *TopologyAdapter::tqotGetArcsInGraph(const char *graphProtocol, const char *graphName)

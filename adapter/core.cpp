@@ -4,6 +4,7 @@
 #include "adapter/tqot.h"
 
 #include "daemon/log.h"
+#include "daemon/runstats.h"
 #include "intake/endpoint.h"
 
 namespace {
@@ -118,10 +119,12 @@ void TopologyAdapter::mainLoop()
             break;
         }
         while (OVwPending() != 0) {
-            if (OVwProcessEvent() < 0) {
+            const int delivered = OVwProcessEvent();
+            if (delivered < 0) {
                 TQ_OV_ERROR();
                 break;
             }
+            ++runStats().eventsHandled;
         }
         if (done)
             break;
@@ -193,7 +196,44 @@ int32_t TopologyAdapter::tqotGetError()
 const char *TopologyAdapter::tqotGetErrorMsg(int32_t code)
 {
     TQ_TRACE_SCOPE("tqotGetErrorMsg");
-    return code != 0 ? "tqot2ov error" : "tqot2ov no error";
+    switch (code) {
+    case TQOT_ERR_NO_MAP:
+        return "no map is open";
+    case TQOT_ERR_NAME_TOO_LONG:
+        return "selection or arc name longer than 255 characters";
+    case TQOT_ERR_NAME_SEPARATOR:
+        return "a name contains ';'";
+    case TQOT_ERR_NO_ENDPOINT:
+        return "an arc endpoint does not resolve";
+    case TQOT_ERR_NO_CONTAINER:
+        return "the containing graph does not exist";
+    case TQOT_ERR_CREATE_FAILED:
+        return platformFailure_.c_str();
+    case TQOT_ERR_NO_OBJECT:
+        return "no object has that name";
+    default:
+        return code != 0 ? "tqot2ov error" : "tqot2ov no error";
+    }
+}
+
+void TopologyAdapter::refuse(int32_t code)
+{
+    if (pendingError == 0)
+        pendingError = code;
+}
+
+OVwObjectId TopologyAdapter::creationFailed()
+{
+    if (pendingError == 0) {
+        const int platformCode = OVwError();
+        platformFailure_ = "the map platform created nothing";
+        if (platformCode != 0) {
+            platformFailure_ += ": ";
+            platformFailure_ += OVwErrorMsg(platformCode);
+        }
+        pendingError = TQOT_ERR_CREATE_FAILED;
+    }
+    return 0;
 }
 
 void TopologyAdapter::endSessionCB(void * /*userData*/, int /*event*/, OVwMapInfo * /*map*/, void * /*eventData*/)
@@ -316,6 +356,7 @@ void TopologyAdapter::resetForTests()
         OVwFreeMapInfo(mapHandle);
     mapHandle = nullptr;
     pendingError = 0;
+    platformFailure_.clear();
     singleSymbolPerContainer = 1;
     orderedArcNames = 1;
     serverData = nullptr;

@@ -82,13 +82,17 @@ OVwObjectId TopologyAdapter::tqotCreateRootGraph(const char *protocolName, const
                                                  const char *iconKey, const char *label, octetString *)
 {
     TQ_TRACE_SCOPE("tqotCreateRootGraph");
+    // What is pending afterwards tells about this creation alone.
+    pendingError = 0;
     NameBuffer selection;
     if (name(protocolName, graphName, selection) == nullptr)
-        return 0;
+        return creationFailed();
     OVwObjectId result =
         createGraph(selection, mapHandle->root_submap_id, layoutNumber, background, iconKey, label, 1, nullptr);
     if (pendingError == TQOT_ERR_GRAPH_HAS_SYMBOL)
         pendingError = TQOT_ERR_ROOT_EXISTS;
+    if (result == 0)
+        return creationFailed();
     return result;
 }
 
@@ -98,33 +102,42 @@ OVwObjectId TopologyAdapter::tqotCreateGraphInGraph(const char *parentProtocol, 
                                                     const char *iconKey, const char *label, octetString *)
 {
     TQ_TRACE_SCOPE("tqotCreateGraphInGraph");
+    // What is pending afterwards tells about this creation alone.
+    pendingError = 0;
     NameBuffer parentSelection;
     NameBuffer selection;
     if (name(parentProtocol, parentName, parentSelection) == nullptr ||
         name(protocolName, graphName, selection) == nullptr)
-        return 0;
+        return creationFailed();
     OVwObjectId parent = OVwDbSelectionNameToObjectId(parentSelection);
     ObjectInfoPtr parentInfo(OVwGetObjectInfo(mapHandle, parent));
     if (!parentInfo) {
         TQ_OV_ERROR();
-        return 0;
+        if (parent == 0)
+            refuse(TQOT_ERR_NO_CONTAINER);
+        return creationFailed();
     }
     OVwSubmapId container = parentInfo->child_submap_id;
     parentInfo.reset();
+    // Whether the graph is shown on the parent's submap before this call: a
+    // symbol drawn now gets its own index entry even when an older entry is
+    // still there (its symbol deleted by an operator, the event not yet
+    // handled), so that handling the event leaves the new one in place.
+    bool shownBefore = false;
+    if (OVwObjectId existing = OVwDbSelectionNameToObjectId(selection)) {
+        SymbolListPtr symbols(OVwGetSymbolsByObject(mapHandle, existing));
+        for (int32_t i = 0; symbols && i < symbols->count && !shownBefore; ++i)
+            shownBefore = symbols->symbols[i].submap_id == container;
+    }
     OVwObjectId result =
         createGraph(selection, container, layoutNumber, background, iconKey, label, 0, nullptr);
     if (result == 0)
-        return 0;
+        return creationFailed();
     // With one symbol per container, a graph already shown on the parent's
     // submap keeps its single index entry.
-    if (singleSymbolPerContainer == 1) {
-        auto range = memberIndex.equal_range(MemberKey(parent, TQOT_KIND_GRAPH));
-        for (auto it = range.first; it != range.second; ++it) {
-            if (it->second == result) {
-                TQ_TRACE_MSG("Graph already in the member index.");
-                return result;
-            }
-        }
+    if (singleSymbolPerContainer == 1 && shownBefore) {
+        TQ_TRACE_MSG("Graph already in the member index.");
+        return result;
     }
     memberIndex.emplace(MemberKey(parent, TQOT_KIND_GRAPH), result);
     return result;
@@ -137,6 +150,7 @@ OVwObjectId TopologyAdapter::createGraph(const char *selectionName, OVwSubmapId 
     TQ_TRACE_SCOPE("createGraph");
     if (mapHandle == nullptr) {
         TQ_TRACE_MSG("No map open.");
+        refuse(TQOT_ERR_NO_MAP);
         return 0;
     }
     if (selectionName == nullptr) {

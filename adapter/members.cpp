@@ -61,23 +61,27 @@ std::vector<char *> TopologyAdapter::memberSelectionNames(const char *operation,
     }
 }
 
-void TopologyAdapter::setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber)
+int32_t TopologyAdapter::setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber)
 {
     const OVwObjectId object = OVwDbSelectionNameToObjectId(selectionName);
     if (object == 0) {
         AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
-        return;
+        return TQOT_ERR_NO_OBJECT;
     }
     OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, object);
     if (symbols == nullptr) {
         AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
-        return;
+        return TQOT_ERR_PLATFORM;
     }
     // Every symbol of the object, on whatever submap, gets the status.
     const int mapStatus = status(statusNumber);
+    int32_t result = 0;
     for (int32_t i = 0; i < symbols->count; ++i) {
-        if (OVwSetStatusOnSymbol(mapHandle, symbols->symbols[i].symbol_id, mapStatus) != 0)
+        if (OVwSetStatusOnSymbol(mapHandle, symbols->symbols[i].symbol_id, mapStatus) != 0) {
             AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
+            result = TQOT_ERR_PLATFORM;
+        }
     }
     OVwFreeSymbolList(symbols);
+    return result;
 }

@@ -204,6 +204,7 @@ char *TopologyAdapter::name(const char *protocolName, const char *objectName, ch
     TQ_TRACE_SCOPE("name");
     if (mapHandle == nullptr) {
         TQ_TRACE_MSG("No map open.");
+        refuse(TQOT_ERR_NO_MAP);
         return nullptr;
     }
     if (buffer == nullptr)
@@ -212,10 +213,18 @@ char *TopologyAdapter::name(const char *protocolName, const char *objectName, ch
     const char *first = protocolName != nullptr ? protocolName : "(null)";
     const char *second = objectName != nullptr ? objectName : "(null)";
     const char *mapName = mapHandle->map_name != nullptr ? mapHandle->map_name : "(null)";
+    // ';' separates the parts: a part holding one would make the name of
+    // another object (or read back as other parts).
+    if (std::strchr(first, ';') != nullptr || std::strchr(second, ';') != nullptr) {
+        TQ_TRACE_MSG("Name contains ';'.");
+        refuse(TQOT_ERR_NAME_SEPARATOR);
+        return nullptr;
+    }
     // A name that does not fit is refused whole: a cut name would name
     // another object.
     if (std::strlen(first) + std::strlen(second) + std::strlen(mapName) + 2 >= size) {
         TQ_TRACE_MSG("Name too long.");
+        refuse(TQOT_ERR_NAME_TOO_LONG);
         return nullptr;
     }
     std::snprintf(buffer, size, "%s%c%s%c%s", first, ';', second, ';', mapName);

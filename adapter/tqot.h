@@ -22,6 +22,14 @@ enum : int32_t {
     TQOT_ERR_ROOT_EXISTS = 20,        // root graph existed; label and icon updated
     TQOT_ERR_PLATFORM = -1,           // the platform reports an error
     TQOT_ERR_NO_CONNECTION = 29,      // tqotInit: OVwInit failed
+    // The adapter's own refusals, each with a text of its own.
+    TQOT_ERR_NO_MAP = 30,             // no map is open
+    TQOT_ERR_NAME_TOO_LONG = 31,      // a selection or arc name would pass 255 characters
+    TQOT_ERR_NAME_SEPARATOR = 32,     // a name holds ';', the separator of selection and arc names
+    TQOT_ERR_NO_ENDPOINT = 33,        // an arc endpoint does not resolve
+    TQOT_ERR_NO_CONTAINER = 34,       // the containing graph does not exist
+    TQOT_ERR_CREATE_FAILED = 35,      // the platform did not create the object
+    TQOT_ERR_NO_OBJECT = 36,          // no object has the name a change was aimed at
 };
 
 // Detail text passed with creations (accepted, not used by the adapter).
@@ -198,17 +206,27 @@ public:
                                              const char *graphName, int32_t kind);
 
     // Sets the map status of a status number on every symbol of the object
-    // with that selection name. Traces under the caller's operation.
-    void setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber);
+    // with that selection name. Traces under the caller's operation. 0, or
+    // TQOT_ERR_NO_OBJECT when no object has the name, TQOT_ERR_PLATFORM when
+    // a symbol's status could not be set.
+    int32_t setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber);
 
     // Puts every member back to its start value (tests; the daemon never calls it).
     void resetForTests();
+
+    // Sets the pending error to one of the adapter's own codes, unless one is
+    // pending already (the first reason is the real one).
+    void refuse(int32_t code);
+    // A creation that made nothing: its reason is pending afterwards, the
+    // platform's own when no refusal of the adapter's was set.
+    OVwObjectId creationFailed();
 
 private:
     TopologyAdapter();
     TopologyAdapter(const TopologyAdapter &) = delete;
     TopologyAdapter &operator=(const TopologyAdapter &) = delete;
 
+    std::string platformFailure_;   // text of TQOT_ERR_CREATE_FAILED
     char nameBuffer_[256] = {};
     char arcNameBuffer_[256] = {};
     OVwFieldId isGraphField_ = 0;

@@ -28,15 +28,18 @@ OVwObjectId TopologyAdapter::tqotCreateVertexInBox(const char *graphProtocol, co
                                                    octetString * /*details*/, int32_t statusNumber)
 {
     TQ_TRACE_SCOPE("tqotCreateVertexInBox");
+    // What is pending afterwards tells about this creation alone.
+    pendingError = 0;
     char vertexSel[256];
     char graphSel[256];
     const char *v = name(protocol(vertexProtocol), vertexName, vertexSel);
     const char *g = name(graphProtocol, graphName, graphSel);
     if (v == nullptr || g == nullptr) {
         TQ_TRACE_MSG("no selection name");
-        return 0;
+        return creationFailed();
     }
-    return createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+    OVwObjectId object = createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+    return object != 0 ? object : creationFailed();
 }
 
 OVwObjectId TopologyAdapter::tqotCreateVertexInGraph(const char *graphProtocol, const char *graphName,
@@ -45,15 +48,18 @@ OVwObjectId TopologyAdapter::tqotCreateVertexInGraph(const char *graphProtocol, 
                                                      octetString * /*details*/, int32_t statusNumber)
 {
     TQ_TRACE_SCOPE("tqotCreateVertexInGraph");
+    // What is pending afterwards tells about this creation alone.
+    pendingError = 0;
     char vertexSel[256];
     char graphSel[256];
     const char *v = name(protocol(vertexProtocol), vertexName, vertexSel);
     const char *g = name(graphProtocol, graphName, graphSel);
     if (v == nullptr || g == nullptr) {
         TQ_TRACE_MSG("no selection name");
-        return 0;
+        return creationFailed();
     }
-    return createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+    OVwObjectId object = createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+    return object != 0 ? object : creationFailed();
 }
 
 OVwObjectId TopologyAdapter::createVertex(const char *containerSelectionName, const char *vertexSelectionName,
@@ -68,6 +74,7 @@ OVwObjectId TopologyAdapter::createVertex(const char *containerSelectionName, co
     OVwObjectId container = OVwDbSelectionNameToObjectId(containerSelectionName);
     if (container == 0) {
         TQ_OV_ERROR();
+        refuse(TQOT_ERR_NO_CONTAINER);
         return 0;
     }
     return createVertex(container, vertexSelectionName, iconKey, label, statusNumber, statusSource);
@@ -80,6 +87,7 @@ OVwObjectId TopologyAdapter::createVertex(OVwObjectId container, const char *ver
     TQ_TRACE_SCOPE("createVertex");
     if (mapHandle == nullptr) {
         TQ_TRACE_MSG("no map open");
+        refuse(TQOT_ERR_NO_MAP);
         return 0;
     }
     if (vertexSelectionName == nullptr) {
@@ -163,16 +171,18 @@ int32_t TopologyAdapter::tqotChangeVertexStatus(int32_t vertexProtocol, const ch
     TQ_TRACE_SCOPE("tqotChangeVertexStatus");
     if (mapHandle == nullptr) {
         TQ_TRACE_MSG("no map open");
-        return 0;
+        return TQOT_ERR_NO_MAP;
     }
     char vertexSel[256];
     const char *sel = name(protocol(vertexProtocol), vertexName, vertexSel);
     if (sel == nullptr) {
         TQ_TRACE_MSG("no selection name");
-        return 0;
+        // The refusal's own code: no status is set on an object of another name.
+        const int32_t code = pendingError;
+        pendingError = 0;
+        return code != 0 ? code : TQOT_ERR_NAME_TOO_LONG;
     }
-    setStatusOnObject("tqotChangeVertexStatus", sel, statusNumber);
-    return 0;
+    return setStatusOnObject("tqotChangeVertexStatus", sel, statusNumber);
 }
 
 VertexList *TopologyAdapter::tqotGetVerticesInGraph(const char *graphProtocol, const char *graphName)

@@ -2,6 +2,7 @@
 #include "daemon/lifecycle.h"
 
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "platform/sockets.h"
 
 #include <cstdlib>
@@ -28,6 +29,7 @@ void setExitHook(TqExitHook hook)
 
 void endDaemon(int exitCode)
 {
+    logRunSummary();
     MessageLog("Ending tqdaemon.exe");
     MessageLog("=====================================================================");
     std::fflush(stderr);

@@ -10,6 +10,7 @@
 #include "platform/hostpath.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +39,8 @@ struct LogPaths {
     HostBoundedFile daemonTrace;
     HostBoundedFile adapterTrace;
     uint64_t logLimit = kDefaultLogLimit;
+    std::string refusedDrive;   // a TQ_DRIVE value that names no drive or absolute path
+    bool refusalLogged = false;
 };
 
 // A size from the environment: decimal bytes with an optional K, M or G
@@ -67,11 +70,25 @@ uint64_t limitFromEnvironment(const char *name, uint64_t fallback)
     return value << shift;
 }
 
+// A TQ_DRIVE value the log directory can stand on: a drive ("D:"), a path
+// rooted at the current drive, or an absolute host path. A relative value
+// would put the log under whatever directory the daemon was started in.
+bool usableDrive(const char *drive)
+{
+    if (drive[0] == '\0' || drive[0] == '/' || drive[0] == '\\')
+        return true;
+    return std::isalpha(static_cast<unsigned char>(drive[0])) && drive[1] == ':';
+}
+
 LogPaths &paths()
 {
     static LogPaths p;
     if (!p.resolved) {
         const char *drive = std::getenv("TQ_DRIVE");
+        if (drive != nullptr && !usableDrive(drive)) {
+            p.refusedDrive = drive;
+            drive = nullptr;
+        }
         p.directory = drive != nullptr ? drive : "C:";
         p.directory += "\\usr\\ov\\log\\";
         p.messageLog = hostPath(p.directory + "tqdaemon.log");
@@ -338,9 +355,12 @@ void resetLogPaths()
     paths() = LogPaths();
 }
 
-void MessageLog(const char *text)
+namespace {
+
+// One message-log entry: stamped, after a rotation when the log is full; a
+// new log file begins with the header.
+void writeLogEntry(LogPaths &p, const char *text)
 {
-    const LogPaths &p = paths();
     const std::string &path = p.messageLog;
     std::time_t now = std::time(nullptr);
     // MM/DD/YY HH:MM:SS, local time; the log's format keeps two year digits.
@@ -365,6 +385,20 @@ void MessageLog(const char *text)
         hostAppend(path, kLogHeader, sizeof kLogHeader - 1);
     }
     hostAppend(path, entry.data(), entry.size());
+}
+
+}  // namespace
+
+void MessageLog(const char *text)
+{
+    LogPaths &p = paths();
+    if (!p.refusedDrive.empty() && !p.refusalLogged) {
+        p.refusalLogged = true;
+        std::string note = "TQ_DRIVE '" + p.refusedDrive +
+                           "' is neither a drive nor an absolute path: refused, the log is on C:";
+        writeLogEntry(p, note.c_str());
+    }
+    writeLogEntry(p, text);
 }
 
 int DebugTrace(const char *format, ...)

@@ -4,13 +4,18 @@
 
 #include "adapter/tqot.h"
 #include "daemon/log.h"
+#include "daemon/runstats.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
 #include "platform/getportno.h"
 #include "platform/hostpath.h"
 #include "platform/sockets.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
 
 namespace {
 
@@ -65,6 +70,7 @@ int initialise(char *errorText)
 
 int tqdaemonMain()
 {
+    runStats().started = std::time(nullptr);
     MessageLog("Starting tqdaemon.exe");
 
     int port = GetPortNo(kServiceName);
@@ -73,6 +79,10 @@ int tqdaemonMain()
         DebugTrace("Only TCP protocol is allowed for this service, please change it and try to start this service.");
         MessageLog("Port no for Orrery Daemon has not been defined properly in the services file in your system.");
         MessageLog("Only TCP protocol is allowed for this service, please change it and try to start this service.");
+        // Whoever started the process sees why it stopped.
+        std::fputs("Port no for Orrery Daemon has not been defined properly in the services file in your system.\n"
+                   "Only TCP protocol is allowed for this service, please change it and try to start this service.\n",
+                   stderr);
         // Start-up did not happen: report it to whoever started the process.
         return 1;
     }
@@ -92,10 +102,19 @@ int tqdaemonMain()
     } else {
         MessageLog("Initialization failure");
         MessageLog(errorText);
+        std::fputs("Initialization failure\n", stderr);
         endDaemon(1);
     }
 
-    tqMessageStream = std::fopen(hostPath("\\tqdaemon.file").c_str(), "rb");
+    const std::string streamPath = hostPath("\\tqdaemon.file");
+    tqMessageStream = std::fopen(streamPath.c_str(), "rb");
+    if (tqMessageStream == nullptr) {
+        // The run still ends as a finished stream does; the log says why nothing was read.
+        const int error = errno;
+        std::string line = "Stream file " + streamPath + " could not be opened: ";
+        line += error == ENOENT ? "not found" : std::strerror(error);
+        MessageLog(line.c_str());
+    }
 
     TopologyAdapter::instance()->registerServerCallback(&endpoint, dyn_recvMsg);
     TopologyAdapter::instance()->mainLoop();

@@ -5,6 +5,7 @@
 
 #include "adapter/tqot.h"
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "handlers/common.h"
 #include "handlers/endpoint_text.h"
 #include "intake/codec.h"
@@ -43,6 +44,7 @@ const AppearanceChange kLabelChange = {"label", &TopologyAdapter::tqotChangeVert
 
 void reportFailure(const AppearanceChange &change, const char *objectName)
 {
+    failMessage("the %s of '%.200s' was not changed", change.valueName, objectName);
     if (!tqDebug)
         return;
     if (change.failuresOnConsole)
@@ -110,21 +112,23 @@ void processAppearanceMsg(const AppearanceChange &change, const char *handlerNam
     if (!reader.ok()) {
         if (tqDebug)
             DebugTrace("%s: malformed field, message dropped\n", handlerName);
-        return;
+        return refuseMessage("malformed field");
     }
     if (tqDebug)
         DebugTrace("uniqueId = %s\n", shownText(uniqueId));
+    if (uniqueId != nullptr)
+        messageIdentity("unique id '%.200s'", uniqueId);
     const char *value = reader.str();
     if (!reader.ok()) {
         if (tqDebug)
             DebugTrace("%s: malformed field, message dropped\n", handlerName);
-        return;
+        return refuseMessage("malformed field");
     }
     if (tqDebug)
         DebugTrace("%s = %s\n", change.valueName, shownText(value));
 
     if (uniqueId == nullptr || value == nullptr)
-        return;
+        return refuseMessage("the %s is absent", uniqueId == nullptr ? "unique id" : change.valueName);
 
     StringFieldQuery query("UniqueName", uniqueId);
     if (tqDebug) {
@@ -149,7 +153,7 @@ void processGraphUpdateMsg(char *data, int length)
         if (!reader.ok()) {
             if (tqDebug)
                 DebugTrace("processGraphUpdateMsg: malformed field, message dropped\n");
-            return;
+            return refuseMessage("malformed field");
         }
         if (tqDebug)
             DebugTrace("graphToUpdate.%s = %s\n", fieldNames[i], shownText(fields[i]));
@@ -163,6 +167,8 @@ void processGraphUpdateMsg(char *data, int length)
         DebugTrace("%s\n%s\n%s\n%s\n", shownText(protocol), shownText(name), shownText(icon), shownText(label));
     }
 
+    if (name != nullptr)
+        messageIdentity("name '%.200s'", name);
     TopologyAdapter *adapter = TopologyAdapter::instance();
     const int32_t iconRc = adapter->tqotChangeRootGraphIcon(protocol, name, icon);
     if (tqDebug) {
@@ -182,6 +188,9 @@ void processGraphUpdateMsg(char *data, int length)
             DebugTrace("An error occured in updating label for %s with error code %s\n", shownText(name),
                        adapter->tqotGetErrorMsg(labelRc));
     }
+    if (iconRc != 0 || labelRc != 0)
+        failMessage("the %s of the root graph was not changed (code %d)", iconRc != 0 ? "icon" : "label",
+                    iconRc != 0 ? iconRc : labelRc);
 }
 
 void processChangeIconMsg(char *data, int length)

@@ -4,6 +4,7 @@
 
 #include "adapter/tqot.h"
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "handlers/common.h"
 #include "handlers/endpoint_text.h"
 #include "intake/codec.h"
@@ -31,8 +32,7 @@ struct ArcEndpoint {
 
 void malformed()
 {
-    if (tqDebug)
-        DebugTrace("processArcMsg: malformed field, message dropped\n");
+    malformedMessage("processArcMsg: malformed field, message dropped\n");
 }
 
 // Splits and classifies an endpoint text. The a endpoint and the z endpoint
@@ -155,6 +155,8 @@ void processArcMsg(char *data, int length)
     if (tqDebug)
         DebugTrace("arcId = %s\n", arcIdText);
     const int32_t arcIndex = leadingInt(arcIdText);
+    messageIdentity("arc id %d between '%.80s' and '%.80s'", arcIndex, shownText(aEndpointName),
+                    shownText(zEndpointName));
 
     const char *icon = reader.str();
     const char *label = reader.str();
@@ -206,6 +208,12 @@ void processArcMsg(char *data, int length)
         DebugTrace("\t***arc created\n");
 
     const int32_t error = adapter->tqotGetError();
+    // Object 0 is no object: a failed creation writes no field.
+    if (objId == 0) {
+        if (tqDebug)
+            DebugTrace("Cannot create arc (label:'%s'): %s!\n", shownText(label), adapter->tqotGetErrorMsg(error));
+        return reportAdapterFailure(error);
+    }
     if (tqDebug) {
         if (error != 0)
             DebugTrace("Cannot create arc (label:'%s'): %s!\n", shownText(label), adapter->tqotGetErrorMsg(error));
@@ -213,10 +221,13 @@ void processArcMsg(char *data, int length)
             DebugTrace("Created arc (label:'%s', objId:%d)\n", shownText(label), objId);
     }
 
-    // Written whatever the outcome: on a failed creation the writes fail on
-    // their own and report it.
     if (OVwDbSetFieldIntegerValue(objId, OVwDbFieldNameToFieldId("SanArcIndex"), arcIndex) != 0)
         setFieldFailed("SanArcIndex");
-    if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("MoidString"), moidString) != 0)
+    // An absent MoidString keeps the one stored: status messages find the arc by it.
+    if (moidString == nullptr) {
+        if (tqDebug)
+            DebugTrace("MoidString is absent, write skipped\n");
+    } else if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("MoidString"), moidString) != 0) {
         setFieldFailed("MoidString");
+    }
 }

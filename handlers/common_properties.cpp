@@ -3,6 +3,7 @@
 #include "handlers/handlers.h"
 
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "handlers/common.h"
 #include "intake/codec.h"
 #include "platform/ovw.h"
@@ -174,7 +175,7 @@ void applyCommonProperties(const CommonProperties &msg)
     if (const char *missing = missingRequiredField(msg)) {
         if (tqDebug)
             DebugTrace("processCommonPropertiesMsg: %s is absent, message dropped\n", missing);
-        return;
+        return refuseMessage("%s is absent", missing);
     }
 
     StringFieldQuery query("UniqueName", msg.CommonObjName);
@@ -195,7 +196,7 @@ void processCommonPropertiesMsg(char *data, int length)
     if (!decodeCommonProperties(data, length, msg)) {
         if (tqDebug)
             DebugTrace("processCommonPropertiesMsg: malformed field, message dropped\n");
-        return;
+        return refuseMessage("malformed field");
     }
 
     if (tqDebug) {
@@ -207,5 +208,7 @@ void processCommonPropertiesMsg(char *data, int length)
             std::printf("%s\n", shown(text));
     }
 
+    if (msg.CommonObjName != nullptr)
+        messageIdentity("unique id '%.200s'", msg.CommonObjName);
     applyCommonProperties(msg);
 }

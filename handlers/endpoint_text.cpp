@@ -1,5 +1,8 @@
 #include "handlers/endpoint_text.h"
 
+#include "adapter/tqot.h"
+#include "daemon/outcome.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -133,4 +136,23 @@ void dropMessage(const char *format, ...)
     if (tqDebug)
         DebugTrace("%s\n", line);
     MessageLog(line);
+    // The reason is what follows "... dropped: " or "... refused: ".
+    const char *reason = std::strstr(line, ": ");
+    refuseMessage("%s", reason != nullptr ? reason + 2 : line);
+}
+
+void malformedMessage(const char *traceLine)
+{
+    if (tqDebug)
+        DebugTrace("%s", traceLine);
+    refuseMessage("malformed field");
+}
+
+void reportAdapterFailure(int32_t code)
+{
+    const char *text = TopologyAdapter::instance()->tqotGetErrorMsg(code);
+    if (code >= TQOT_ERR_NO_MAP && code <= TQOT_ERR_NO_CONTAINER)
+        refuseMessage("%s", text);
+    else
+        failMessage("%s", text);
 }

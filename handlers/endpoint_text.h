@@ -47,7 +47,17 @@ int32_t bindingForKinds(bool aIsGraph, bool zIsGraph);
 const char *endpointKindName(bool isGraph);
 
 // A message the daemon will not apply: the finished line goes to the daemon
-// trace (debug flag on) and always to the message log.
+// trace (debug flag on) and always to the message log, followed by the
+// refusal line that names the frame and the message.
 void dropMessage(const char *format, ...) TQ_PRINTF(1, 2);
+
+// A message dropped with a trace line only (malformed fields): the refusal
+// line of the message log names it.
+void malformedMessage(const char *traceLine);
+
+// An adapter call that failed with this code: the adapter's own refusals
+// (no map, bad names, missing graph or endpoint) refuse the message, any
+// other code fails it; the line gives the code's text.
+void reportAdapterFailure(int32_t code);
 
 #endif

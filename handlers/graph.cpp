@@ -5,10 +5,13 @@
 
 #include "adapter/tqot.h"
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "handlers/common.h"
+#include "handlers/endpoint_text.h"
 #include "intake/codec.h"
 #include "platform/ovw.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -24,6 +27,28 @@ PendingGraphFields g_pending{};
 // last one (or the next graph or content-ID message) and nothing reconciles
 // on a partial list.
 bool g_discarding = false;
+// Set while a split list is being received: from its first message (ending
+// flag 3) to its last part. A part that comes while none is open belongs to
+// a list that was abandoned for another, and is dropped.
+bool g_listOpen = false;
+
+// A part of a message dropped: the line goes to the daemon trace (debug flag
+// on) and names the message's refusal in the message log.
+void refuseTraced(const char *format, ...) TQ_PRINTF(1, 2);
+void refuseTraced(const char *format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (tqDebug)
+        DebugTrace("%s", line);
+    size_t length = std::strlen(line);
+    while (length > 0 && line[length - 1] == '\n')
+        line[--length] = '\0';
+    refuseMessage("%s", line);
+}
 
 const char *shown(const char *text)
 {
@@ -42,6 +67,7 @@ void abandonSplitList()
 {
     g_lists.clear();
     g_discarding = true;
+    g_listOpen = false;
 }
 
 // ---- first messages: the leading fields, the list length and the flag ------------
@@ -74,16 +100,14 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
     for (int i = 0; i < fieldCount; ++i) {
         const long left = total - size;
         if (left < 4) {
-            if (tqDebug)
-                DebugTrace("%s: field %d is cut off by the end of the message, message dropped\n", handler, i + 1);
+            refuseTraced("%s: field %d is cut off by the end of the message, message dropped\n", handler, i + 1);
             return false;
         }
         const int32_t fieldLength = payloadInt(data + size);
         char *text = data + size + 4;
         if (fieldLength < 1 || fieldLength > left - 4 || text[fieldLength - 1] != '\0') {
-            if (tqDebug)
-                DebugTrace("%s: field %d is malformed (length %d, %ld bytes left), message dropped\n", handler,
-                           i + 1, fieldLength, left - 4);
+            refuseTraced("%s: field %d is malformed (length %d, %ld bytes left), message dropped\n", handler,
+                         i + 1, fieldLength, left - 4);
             return false;
         }
         if (tqDebug) {
@@ -99,10 +123,11 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
             msg.identity[1] = absent ? nullptr : text;
         size += fieldLength + 4;
     }
+    if (msg.identity[1] != nullptr)
+        messageIdentity("name '%.200s'", msg.identity[1]);
 
     if (total - size < 4) {
-        if (tqDebug)
-            DebugTrace("%s: list length is cut off by the end of the message, message dropped\n", handler);
+        refuseTraced("%s: list length is cut off by the end of the message, message dropped\n", handler);
         return false;
     }
     msg.listLength = payloadInt(data + size);
@@ -110,34 +135,29 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
     const char *protocol = msg.identity[0];
     const char *name = msg.identity[1];
     if (protocol == nullptr || name == nullptr) {
-        if (tqDebug)
-            DebugTrace("%s: graph %s is absent, message dropped\n", handler, protocol == nullptr ? "protocol" : "name");
+        refuseTraced("%s: graph %s is absent, message dropped\n", handler, protocol == nullptr ? "protocol" : "name");
         return false;
     }
     if (!fitsText(protocol, kGraphProtocolMax)) {
-        if (tqDebug)
-            DebugTrace("%s: graph protocol of %zu characters is longer than %d, message dropped\n", handler,
-                       std::strlen(protocol), kGraphProtocolMax);
+        refuseTraced("%s: graph protocol of %zu characters is longer than %d, message dropped\n", handler,
+                     std::strlen(protocol), kGraphProtocolMax);
         return false;
     }
     if (!fitsText(name, kGraphNameMax)) {
-        if (tqDebug)
-            DebugTrace("%s: graph name of %zu characters is longer than %d, message dropped\n", handler,
-                       std::strlen(name), kGraphNameMax);
+        refuseTraced("%s: graph name of %zu characters is longer than %d, message dropped\n", handler,
+                     std::strlen(name), kGraphNameMax);
         return false;
     }
     if (size > kPendingFieldsSize) {
-        if (tqDebug)
-            DebugTrace("%s: leading fields of %ld bytes do not fit the %d-byte pending area, message dropped\n",
-                       handler, size, static_cast<int>(kPendingFieldsSize));
+        refuseTraced("%s: leading fields of %ld bytes do not fit the %d-byte pending area, message dropped\n",
+                     handler, size, static_cast<int>(kPendingFieldsSize));
         return false;
     }
     // the list part and the ending flag that follows it
     const long afterLength = total - size - 4;
     if (msg.listLength < 0 || msg.listLength > afterLength - 1) {
-        if (tqDebug)
-            DebugTrace("%s: list length %d runs past the message (%ld bytes left with the flag), message dropped\n",
-                       handler, msg.listLength, afterLength);
+        refuseTraced("%s: list length %d runs past the message (%ld bytes left with the flag), message dropped\n",
+                     handler, msg.listLength, afterLength);
         return false;
     }
     msg.fieldsLength = static_cast<int>(size);
@@ -153,8 +173,21 @@ void startNewList(const char *handler)
     const int leftover = g_lists.graphs.size() + g_lists.vertices.size() + g_lists.boxes.size();
     if (leftover > 0 && tqDebug)
         DebugTrace("%s: discarding %d records of an unfinished content list\n", handler, leftover);
+    if (g_listOpen && tqDebug)
+        DebugTrace("%s: the split content list in progress is abandoned; its remaining parts will be dropped\n",
+                   handler);
     g_lists.clear();
     g_discarding = false;
+    g_listOpen = false;
+}
+
+// A continuation part while no split list is open: dropped.
+bool noListOpen(const char *handler)
+{
+    if (g_listOpen)
+        return false;
+    refuseTraced("%s: no split content list is open, part dropped\n", handler);
+    return true;
 }
 
 void commitPending(const char *fields, int size)
@@ -169,8 +202,7 @@ bool buildFirstList(const FirstMessage &msg, const char *handler)
 {
     if (BuildCTIDLinkedList(msg.listPart, msg.listLength + 1))
         return true;
-    if (tqDebug)
-        DebugTrace("%s: content list refused, message dropped\n", handler);
+    refuseTraced("%s: content list refused, message dropped\n", handler);
     abandonSplitList();
     return false;
 }
@@ -182,13 +214,11 @@ bool graphRefFromPending(GraphRef &graph, const char *handler)
     const char *protocol = reader.str();
     const char *name = reader.ok() ? reader.str() : nullptr;
     if (!reader.ok()) {
-        if (tqDebug)
-            DebugTrace("%s: no graph identity is pending, list dropped\n", handler);
+        refuseTraced("%s: no graph identity is pending, list dropped\n", handler);
         return false;
     }
     if (!fitsText(protocol, kGraphProtocolMax) || !fitsText(name, kGraphNameMax)) {
-        if (tqDebug)
-            DebugTrace("%s: pending graph protocol or name is absent or too long, list dropped\n", handler);
+        refuseTraced("%s: pending graph protocol or name is absent or too long, list dropped\n", handler);
         return false;
     }
     graph = GraphRef{};
@@ -218,8 +248,7 @@ int layoutNumber(const char *text)
 int continuationFlag(const char *data, int length, const char *handler)
 {
     if (data == nullptr || length < 1) {
-        if (tqDebug)
-            DebugTrace("%s: no ending flag, message dropped\n", handler);
+        refuseTraced("%s: no ending flag, message dropped\n", handler);
         abandonSplitList();
         return -1;
     }
@@ -232,8 +261,7 @@ bool skippingRefusedList(int flag, const char *handler)
 {
     if (!g_discarding)
         return false;
-    if (tqDebug)
-        DebugTrace("%s: an earlier part of this content list was refused, part dropped\n", handler);
+    refuseTraced("%s: an earlier part of this content list was refused, part dropped\n", handler);
     if (flag == 1)
         g_discarding = false;
     return true;
@@ -289,6 +317,7 @@ void resetGraphStateForTests()
     g_lists.clear();
     g_pending.length = 0;
     g_discarding = false;
+    g_listOpen = false;
 }
 
 // ---- BuildCTIDLinkedList -----------------------------------------------------------
@@ -308,8 +337,7 @@ bool BuildCTIDLinkedList(char *data, int length)
     auto next = [&](char *&text) {
         const int used = extractNextStr(cursor, end, text);
         if (used < 0) {
-            if (tqDebug)
-                DebugTrace("BuildCTIDLinkedList: malformed entry at byte %d, list refused\n", processed);
+            refuseTraced("BuildCTIDLinkedList: malformed entry at byte %d, list refused\n", processed);
             return false;
         }
         processed += used;
@@ -325,8 +353,7 @@ bool BuildCTIDLinkedList(char *data, int length)
         if (!next(keyword))
             return false;
         if (keyword == nullptr) {
-            if (tqDebug)
-                DebugTrace("BuildCTIDLinkedList: absent keyword, list refused\n");
+            refuseTraced("BuildCTIDLinkedList: absent keyword, list refused\n");
             return false;
         }
         ContentIdChain *chain = nullptr;
@@ -344,22 +371,19 @@ bool BuildCTIDLinkedList(char *data, int length)
         if (!next(protocol) || !next(name))
             return false;
         if (protocol == nullptr || name == nullptr) {
-            if (tqDebug)
-                DebugTrace("BuildCTIDLinkedList: %s entry with an absent %s, list refused\n", keyword,
-                           protocol == nullptr ? "protocol" : "name");
+            refuseTraced("BuildCTIDLinkedList: %s entry with an absent %s, list refused\n", keyword,
+                         protocol == nullptr ? "protocol" : "name");
             return false;
         }
         if (!fitsText(protocol, kRecordProtocolMax) || !fitsText(name, kRecordNameMax)) {
-            if (tqDebug)
-                DebugTrace("BuildCTIDLinkedList: %s entry (protocol of %zu, name of %zu characters) does not "
-                           "fit its record (at most %d and %d), list refused\n",
-                           keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax),
-                           static_cast<int>(kRecordNameMax));
+            refuseTraced("BuildCTIDLinkedList: %s entry (protocol of %zu, name of %zu characters) does not "
+                         "fit its record (at most %d and %d), list refused\n",
+                         keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax),
+                         static_cast<int>(kRecordNameMax));
             return false;
         }
         if (!chain->append(protocol, name)) {
-            if (tqDebug)
-                DebugTrace("BuildCTIDLinkedList: out of memory, list refused\n");
+            refuseTraced("BuildCTIDLinkedList: out of memory, list refused\n");
             return false;
         }
     }
@@ -379,8 +403,7 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
         return reader.ok();
     };
     auto malformed = []() {
-        if (tqDebug)
-            DebugTrace("mkCreateGraphInGraph: graph fields are malformed, graph not created\n");
+        refuseTraced("mkCreateGraphInGraph: graph fields are malformed, graph not created\n");
         return false;
     };
 
@@ -402,9 +425,8 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     if (!next(gprotocol))
         return malformed();
     if (!fitsText(gprotocol, kGraphProtocolMax)) {
-        if (tqDebug)
-            DebugTrace("mkCreateGraphInGraph: gprotocol is absent or longer than %d characters, graph not created\n",
-                       static_cast<int>(kGraphProtocolMax));
+        refuseTraced("mkCreateGraphInGraph: gprotocol is absent or longer than %d characters, graph not created\n",
+                     static_cast<int>(kGraphProtocolMax));
         return false;
     }
     *graph = GraphRef{};
@@ -418,9 +440,8 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     if (!next(objName))
         return malformed();
     if (!fitsText(objName, kGraphNameMax)) {
-        if (tqDebug)
-            DebugTrace("mkCreateGraphInGraph: graph name is absent or longer than %d characters, graph not created\n",
-                       static_cast<int>(kGraphNameMax));
+        refuseTraced("mkCreateGraphInGraph: graph name is absent or longer than %d characters, graph not created\n",
+                     static_cast<int>(kGraphNameMax));
         return false;
     }
     std::memcpy(graph->graph_name, objName, std::strlen(objName) + 1);
@@ -478,16 +499,19 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
                                                 icon, label, detailsArg);
     } else {
         objId = adapter->tqotCreateRootGraph(gprotocol, objName, layout, background, icon, label, detailsArg);
-        if (adapter->tqotGetError() == TQOT_ERR_ROOT_EXISTS) {
-            adapter->tqotChangeRootGraphIcon(gprotocol, objName, icon);
-            adapter->tqotChangeRootGraphLabel(gprotocol, objName, label);
-        }
+    }
+    int32_t error = adapter->tqotGetError();
+    if (parentProtocol == nullptr && error == TQOT_ERR_ROOT_EXISTS) {
+        adapter->tqotChangeRootGraphIcon(gprotocol, objName, icon);
+        adapter->tqotChangeRootGraphLabel(gprotocol, objName, label);
+        error = adapter->tqotGetError();
     }
 
-    const int32_t error = adapter->tqotGetError();
+    // Object 0 is no object: a failed creation writes no field.
     if (error != 0 || objId == 0) {
         if (tqDebug)
             DebugTrace("Cannot create graph (obj name:'%s'): %s!\n", objName, adapter->tqotGetErrorMsg(error));
+        reportAdapterFailure(error);
         return true;
     }
     if (tqDebug) {
@@ -534,8 +558,6 @@ void processGraphMsg(char *data, int length)
         abandonSplitList();
         return;
     }
-    startNewList("processGraphMsg");
-
     if (tqDebug)
         DebugTrace("processGraphMsg memcpy objectinfo: %d\n", msg.fieldsLength);
     // The fields replace the pending ones only once the message is accepted whole.
@@ -547,7 +569,10 @@ void processGraphMsg(char *data, int length)
         DebugTrace("processGraphMsg cid list length: %d\n", msg.listLength);
     }
 
+    // Only a first message with a known ending flag starts a new list; any
+    // other leaves the records collected so far as they are.
     if (msg.flag == 1) {
+        startNewList("processGraphMsg");
         const bool listRead = msg.listLength > 0;
         if (listRead && !buildFirstList(msg, "processGraphMsg"))
             return;
@@ -561,9 +586,11 @@ void processGraphMsg(char *data, int length)
     } else if (msg.flag == 3) {
         if (tqDebug)
             DebugTrace("processGraphMsg calling BuildCTIDLinkedList\n");
+        startNewList("processGraphMsg");
         if (!buildFirstList(msg, "processGraphMsg"))
             return;
         commitPending(staged.bytes, staged.length);
+        g_listOpen = true;
     } else {
         commitPending(staged.bytes, staged.length);
     }
@@ -575,10 +602,12 @@ void processContinueGraphMsg(char *data, int length)
     if (flag < 0 || skippingRefusedList(flag, "processContinueGraphMsg"))
         return;
 
+    if ((flag == 1 || flag == 3) && noListOpen("processContinueGraphMsg"))
+        return;
     if (flag == 1) {
+        g_listOpen = false;
         if (!BuildCTIDLinkedList(data, length)) {
-            if (tqDebug)
-                DebugTrace("processContinueGraphMsg: content list refused, message dropped\n");
+            refuseTraced("processContinueGraphMsg: content list refused, message dropped\n");
             g_lists.clear();
             return;
         }
@@ -588,12 +617,11 @@ void processContinueGraphMsg(char *data, int length)
         g_lists.clear();
     } else if (flag == 3) {
         if (!BuildCTIDLinkedList(data, length)) {
-            if (tqDebug)
-                DebugTrace("processContinueGraphMsg: content list refused, message dropped\n");
+            refuseTraced("processContinueGraphMsg: content list refused, message dropped\n");
             abandonSplitList();
         }
-    } else if (tqDebug) {
-        DebugTrace("Unknown msg ending flag.\n");
+    } else {
+        refuseTraced("Unknown msg ending flag.\n");
     }
 }
 
@@ -606,8 +634,6 @@ void processContentIDMsg(char *data, int length)
         abandonSplitList();
         return;
     }
-    startNewList("processContentIDMsg");
-
     if (tqDebug)
         DebugTrace("processContentIDMsg memcpy objectinfo: %d\n", msg.fieldsLength);
     PendingGraphFields staged;
@@ -618,7 +644,10 @@ void processContentIDMsg(char *data, int length)
         DebugTrace("processContentIDMsg cid list length: %d\n", msg.listLength);
     }
 
+    // Only a first message with a known ending flag starts a new list; any
+    // other leaves the records collected so far as they are.
     if (msg.flag == 1) {
+        startNewList("processContentIDMsg");
         if (msg.listLength > 0 && !buildFirstList(msg, "processContentIDMsg"))
             return;
         commitPending(staged.bytes, staged.length);
@@ -629,9 +658,11 @@ void processContentIDMsg(char *data, int length)
     } else if (msg.flag == 3) {
         if (tqDebug)
             DebugTrace("processContentIDMsg calling BuildCTIDLinkedList\n");
+        startNewList("processContentIDMsg");
         if (!buildFirstList(msg, "processContentIDMsg"))
             return;
         commitPending(staged.bytes, staged.length);
+        g_listOpen = true;
     } else {
         commitPending(staged.bytes, staged.length);
     }
@@ -646,11 +677,14 @@ void processContinueContentIDListMsg(char *data, int length)
         return;
 
     if (flag == 1 || flag == 3) {
+        if (noListOpen("processContinueContentIDListMsg"))
+            return;
+        if (flag == 1)
+            g_listOpen = false;
         if (tqDebug)
             DebugTrace("processContinueContentIDListMsg calling BuildCTIDLinkedList\n");
         if (!BuildCTIDLinkedList(data, length)) {
-            if (tqDebug)
-                DebugTrace("processContinueContentIDListMsg: content list refused, message dropped\n");
+            refuseTraced("processContinueContentIDListMsg: content list refused, message dropped\n");
             if (flag == 1)
                 g_lists.clear();
             else
@@ -663,7 +697,7 @@ void processContinueContentIDListMsg(char *data, int length)
                 reconcileGraphContents(graph);
             g_lists.clear();
         }
-    } else if (tqDebug) {
-        DebugTrace("Unknown msg ending flag.\n");
+    } else {
+        refuseTraced("Unknown msg ending flag.\n");
     }
 }

@@ -5,6 +5,7 @@
 
 #include "adapter/tqot.h"
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "handlers/common.h"
 #include "handlers/endpoint_text.h"
 #include "intake/codec.h"
@@ -31,6 +32,13 @@ void reportUnknownStatus(int32_t status)
     MessageLog(line);
 }
 
+// The status text names no status: the message goes on with the status it
+// had, and the refusal of the text is named.
+void refuseStatusText(const char *text, int32_t kept)
+{
+    refuseMessage("unknown status '%.60s'; status %d kept", text, kept);
+}
+
 // The status number of a status text; an unknown text keeps `current`
 // after the unknown-status lines.
 int32_t translatedStatus(const char *text, int32_t current)
@@ -39,6 +47,7 @@ int32_t translatedStatus(const char *text, int32_t current)
     if (translated >= 0)
         return translated;
     reportUnknownStatus(current);
+    refuseStatusText(text, current);
     return current;
 }
 
@@ -52,6 +61,7 @@ void reportArcStatusError(int32_t code)
     char line[256];
     std::snprintf(line, sizeof line, "An error occured changing the arc status, errorMsg = %s", text);
     MessageLog(line);
+    reportAdapterFailure(code);
 }
 
 // One endpoint of the arc status message: the first part equal to the graph
@@ -95,14 +105,12 @@ bool parseStatusEndpoint(const char *text, bool isA, StatusEndpoint &endpoint)
 
 void malformedArcStatus()
 {
-    if (tqDebug)
-        DebugTrace("processArcStatusMsg: malformed field, message dropped\n");
+    malformedMessage("processArcStatusMsg: malformed field, message dropped\n");
 }
 
 void malformedVertexStatus()
 {
-    if (tqDebug)
-        DebugTrace("processVertexStatusMsg: malformed field, message dropped\n");
+    malformedMessage("processVertexStatusMsg: malformed field, message dropped\n");
 }
 
 }  // namespace
@@ -121,6 +129,7 @@ void applyVertexStatus(int32_t vertexProtocol, const char *vertexName, int32_t s
         if (tqDebug)
             std::fprintf(stderr, "%s\n", text);
         MessageLog(text);
+        reportAdapterFailure(rc);
     }
 }
 
@@ -172,6 +181,8 @@ void processVertexStatusMsg(char *data, int length)
         DebugTrace("uniqueIdStr = %s\n", shownText(uniqueIdStr));
         DebugTrace("vname = %s\n", shownText(vname));
     }
+    if (uniqueIdStr != nullptr)
+        messageIdentity("unique id '%.200s'", uniqueIdStr);
 
     const char *statusText = reader.str();
     if (!reader.ok())
@@ -192,7 +203,7 @@ void processVertexStatusMsg(char *data, int length)
     if (uniqueIdStr == nullptr) {
         if (tqDebug)
             DebugTrace("processVertexStatusMsg: uniqueIdStr is absent, nothing to change\n");
-        return;
+        return refuseMessage("the unique id is absent");
     }
 
     StringFieldQuery query("UniqueName", uniqueIdStr);
@@ -207,7 +218,7 @@ void processVertexStatusMsg(char *data, int length)
         return dropMessage("Vertex status message dropped: the UniqueName lookup for '%.100s' failed: %s",
                            uniqueIdStr, ovReason());
     if (query.count() == 0)
-        return;
+        return refuseMessage("no object has this unique id");
 
     const OVwObjectId objectId = query.at(0);
     const OVwBoolean isVertex = OVwDbGetFieldBooleanValue(objectId, fieldId1);
@@ -227,7 +238,7 @@ void processVertexStatusMsg(char *data, int length)
     } else if (isGraph != 1) {
         std::fprintf(stderr, "Failed to change the status : the object is not a graph or a vertex.\n");
         MessageLog("Failed to change the status : the object is not a graph or a vertex.");
-        return;
+        return failMessage("the object is not a graph or a vertex");
     }
 
     // The common-properties objects carry the identifier without its first
@@ -289,6 +300,8 @@ void processArcStatusMsg(char *data, int length)
     int32_t arcIndex = leadingInt(indexText);
     if (tqDebug)
         DebugTrace("arcIndexId = %d\n", arcIndex);
+    messageIdentity("arc id %d between '%.80s' and '%.80s'", arcIndex, shownText(aEndpointName),
+                    shownText(zEndpointName));
 
     const char *statusText = reader.str();
     if (!reader.ok())
@@ -313,7 +326,7 @@ void processArcStatusMsg(char *data, int length)
     if (moidString == nullptr) {
         if (tqDebug)
             DebugTrace("processArcStatusMsg: MoidString is absent, nothing to change\n");
-        return;
+        return refuseMessage("the MoidString is absent");
     }
 
     StringFieldQuery query("MoidString", moidString);
@@ -323,7 +336,7 @@ void processArcStatusMsg(char *data, int length)
         DebugTrace("field Value for MoidString is %s\n", moidString);
     }
     if (query.count() == 0)
-        return;
+        return refuseMessage("no arc has the MoidString '%.100s'", moidString);
 
     // The index stored on the arc wins over the caller's.
     if (OVwFieldValue *stored = OVwDbGetFieldValue(query.at(0), indexField)) {

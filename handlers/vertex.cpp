@@ -4,6 +4,7 @@
 
 #include "adapter/tqot.h"
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "handlers/common.h"
 #include "handlers/endpoint_text.h"
 #include "intake/codec.h"
@@ -46,8 +47,18 @@ void setConsoleField(OVwObjectId object, const char *fieldName, const char *valu
 
 void malformed()
 {
-    if (tqDebug)
-        DebugTrace("processVertexMsg: malformed field, message dropped\n");
+    malformedMessage("processVertexMsg: malformed field, message dropped\n");
+}
+
+// An absent identifier keeps the one stored: the write is skipped.
+void setIdentifierField(OVwObjectId object, const char *fieldName, const char *value)
+{
+    if (value == nullptr) {
+        if (tqDebug)
+            DebugTrace("%s is absent, write skipped\n", fieldName);
+        return;
+    }
+    setConsoleField(object, fieldName, value);
 }
 
 }  // namespace
@@ -90,6 +101,9 @@ void processVertexMsg(char *data, int length)
         return malformed();
     if (tqDebug)
         DebugTrace("vname = %s\n", shownText(vname));
+    if (vname == nullptr)
+        return dropMessage("Vertex message dropped: vname is absent");
+    messageIdentity("name '%.200s'", vname);
 
     const char *statusText = reader.str();
     if (!reader.ok())
@@ -139,13 +153,18 @@ void processVertexMsg(char *data, int length)
         const OVwObjectId objId = adapter->tqotCreateVertexInBox(graphProtocol, parentName, vertexProtocol, vname,
                                                                  vicon, vlabel, vDetails.get(), vstatus);
         traceObjectName(vname);
-        // These writes come before the error check: on a failed creation they
-        // fail on their own and report it.
+        const int32_t error = adapter->tqotGetError();
+        // Object 0 is no object: a failed creation writes no field.
+        if (objId == 0) {
+            if (tqDebug)
+                DebugTrace("Cannot create VertexInBox(obj name='%s'): %s!\n", shownText(vname),
+                           adapter->tqotGetErrorMsg(error));
+            return reportAdapterFailure(error);
+        }
         setTracedField(objId, "MoidString", vname);
         if (tqDebug)
             DebugTrace("uniqueIdStr = %s\n", shownText(uniqueIdStr));
-        setConsoleField(objId, "UniqueName", uniqueIdStr);
-        const int32_t error = adapter->tqotGetError();
+        setIdentifierField(objId, "UniqueName", uniqueIdStr);
         if (tqDebug) {
             if (error != 0)
                 DebugTrace("Cannot create VertexInBox(obj name='%s'): %s!\n", shownText(vname),
@@ -157,11 +176,11 @@ void processVertexMsg(char *data, int length)
         const OVwObjectId objId = adapter->tqotCreateVertexInGraph(graphProtocol, parentName, vertexProtocol,
                                                                    vname, vicon, vlabel, vDetails.get(), vstatus);
         const int32_t error = adapter->tqotGetError();
-        if (error != 0) {
+        if (error != 0 || objId == 0) {
             if (tqDebug)
                 DebugTrace("Cannot create VertexInGraph (obj name='%s'): %s!\n", shownText(vname),
                            adapter->tqotGetErrorMsg(error));
-            return;
+            return reportAdapterFailure(error);
         }
         if (tqDebug)
             DebugTrace("Created VertexInGraph (obj name='%s'), objId:%d\n", shownText(vname), objId);
@@ -169,7 +188,9 @@ void processVertexMsg(char *data, int length)
         setTracedField(objId, "MoidString", vname);
         if (tqDebug)
             DebugTrace("uniqueIdStr = %s\n", shownText(uniqueIdStr));
-        setConsoleField(objId, "UniqueName", uniqueIdStr);
+        setIdentifierField(objId, "UniqueName", uniqueIdStr);
         setConsoleField(objId, "TQObjectName", vname);
+    } else {
+        refuseMessage("identifier %d is neither 1 (in a box) nor 2 (in a graph)", identifier);
     }
 }

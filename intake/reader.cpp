@@ -13,6 +13,7 @@
 
 #include "daemon/lifecycle.h"
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "daemon/runstats.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -47,6 +49,10 @@ struct Cursor {
     long long consumed = 0;
 };
 Cursor cursor;
+
+// Why the frame in hand is being skipped; written once the frame has been
+// read past whole, so a frame that ends the stream gets that line alone.
+std::string skipReason;
 
 long long streamPosition(FILE *stream)
 {
@@ -107,6 +113,7 @@ void logFrame(long long position, const char *what)
 [[noreturn]] void failStream(FILE *stream)
 {
     cursor = Cursor{};
+    skipReason.clear();
     streamFailureExit(stream);
 }
 
@@ -122,7 +129,9 @@ void logFrame(long long position, const char *what)
 // anything else ends the stream.
 void requireSkippable(FILE *stream, long long position, const char *field, int32_t length)
 {
-    if (length < 0 || length > kFrameLimit)
+    if (length < 0)
+        endStream(stream, position, field, length, "is negative");
+    if (length > kFrameLimit)
         endStream(stream, position, field, length, "is beyond the 64 MiB limit");
     long long left = bytesRemaining(stream);
     if (left >= 0 && length > left)
@@ -133,6 +142,16 @@ void skipOrEnd(FILE *stream, long long position, const char *field, int32_t leng
 {
     if (!skipBytes(stream, length))
         endStream(stream, position, field, length, "runs past the end of the stream");
+}
+
+// The skipped frame has been read past whole: its line, and the count.
+void noteSkippedFrame(long long position)
+{
+    if (skipReason.empty())
+        return;
+    logFrame(position, skipReason.c_str());
+    skipReason.clear();
+    ++runStats().skipped;
 }
 
 void acknowledge(SocketEndpoint *endpoint)
@@ -159,14 +178,21 @@ void dispatchPayload(char *payload, int32_t length)
         dispatchApiMsg(payload + 1, length - 1);
         break;
     case kGraphContinuation:
+        beginMessage("graph continuation");
         processContinueGraphMsg(payload + 1, length - 1);
+        endMessage();
         break;
     case kContentIdContinuation:
+        beginMessage("content list continuation");
         processContinueContentIDListMsg(payload + 1, length - 1);
+        endMessage();
         break;
     default:
         if (tqDebug)
             DebugTrace("Message Type is not API Msg\n");
+        beginMessage(nullptr);
+        refuseMessage("unknown payload kind %d", static_cast<int>(static_cast<signed char>(payload[0])));
+        endMessage();
         break;
     }
 }
@@ -178,7 +204,9 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
     int32_t payloadLength = 0;
     if (!readLength(stream, payloadLength) || payloadLength == 0)
         failStream(stream);
-    if (payloadLength < 0 || payloadLength > kFrameLimit)
+    if (payloadLength < 0)
+        endStream(stream, frameStart, "payload length", payloadLength, "is negative");
+    if (payloadLength > kFrameLimit)
         endStream(stream, frameStart, "payload length", payloadLength, "is beyond the 64 MiB limit");
 
     if (!skipFrame && payloadLength > bufferSize) {
@@ -186,7 +214,7 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
         char what[160];
         std::snprintf(what, sizeof what, "skipped: payload length %d is above the announced size %d",
                       payloadLength, bufferSize);
-        logFrame(frameStart, what);
+        skipReason = what;
         skipFrame = true;
     } else if (skipFrame) {
         requireSkippable(stream, frameStart, "payload length", payloadLength);
@@ -199,7 +227,7 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
         if (!payload) {
             char what[160];
             std::snprintf(what, sizeof what, "skipped: no memory for a payload of %d bytes", payloadLength);
-            logFrame(frameStart, what);
+            skipReason = what;
             skipFrame = true;
         }
     }
@@ -235,7 +263,7 @@ void dyn_recvMsg(int32_t /*unused*/, void *serverData)
         requireSkippable(stream, frameStart, "header length", headerLength);
         char what[160];
         std::snprintf(what, sizeof what, "skipped: header length %d is above %d", headerLength, kHeaderCapacity);
-        logFrame(frameStart, what);
+        skipReason = what;
         skipFrame = true;
         // Keep the part that fits (the type and the size text), drop the rest.
         if (!readExact(stream, headerBuffer, kHeaderCapacity))
@@ -264,6 +292,7 @@ void dyn_recvMsg(int32_t /*unused*/, void *serverData)
         if (tqDebug)
             DebugTrace("dyn_recvMsg received %d: msgLength: %d\n", 1, headerLength);
         readApiPayload(stream, frameStart, bufferSize, skipFrame);
+        noteSkippedFrame(frameStart);
         if (tqDebug)
             DebugTrace("\t\tRETURN\n");
         // Second acknowledgement: the message has been processed.
@@ -271,6 +300,7 @@ void dyn_recvMsg(int32_t /*unused*/, void *serverData)
         return;
     }
 
+    noteSkippedFrame(frameStart);
     if (messageType == kAcknowledgeOnly) {
         acknowledge(endpoint);
         return;
@@ -279,6 +309,11 @@ void dyn_recvMsg(int32_t /*unused*/, void *serverData)
     if (tqDebug) {
         DebugTrace("Unknown MesgType!\n");
         DebugTrace("\t\tRETURN\n");
+    }
+    if (!skipFrame) {
+        beginMessage(nullptr);
+        refuseMessage("unknown frame type %d", messageType);
+        endMessage();
     }
     acknowledge(endpoint);
 }

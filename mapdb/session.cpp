@@ -539,13 +539,7 @@ static void commitAtExit()
 
 std::string databasePath()
 {
-    const char *env = std::getenv("OVW_MAPDB");
-    if (env != nullptr && *env != '\0') {
-        if (std::strcmp(env, ":memory:") == 0)
-            return env;
-        return hostPath(env);
-    }
-    return hostPath("\\usr\\ov\\databases\\tqmap.db");
+    return mapDatabasePath();
 }
 
 }  // namespace mapdb

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 std::string hostRoot()
 {
@@ -54,4 +55,15 @@ std::string hostPath(const std::string &windowsPath)
     if (!p.empty() && (p[0] == '\\' || p[0] == '/'))
         return collapse(joinUnderRoot(collapse(p)));
     return collapse(p);
+}
+
+std::string mapDatabasePath()
+{
+    const char *env = std::getenv("OVW_MAPDB");
+    if (env != nullptr && *env != '\0') {
+        if (std::strcmp(env, ":memory:") == 0)
+            return env;
+        return hostPath(env);
+    }
+    return hostPath("\\usr\\ov\\databases\\tqmap.db");
 }

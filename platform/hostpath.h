@@ -26,6 +26,11 @@ std::string hostPath(const std::string &windowsPath);
 // %SystemRoot%\System32\drivers\etc\services on Windows.
 std::string servicesFile();
 
+// The map database file, for the daemon's platform and the tools alike: the
+// value of OVW_MAPDB mapped as any other path (":memory:" as it is), else
+// <root>/usr/ov/databases/tqmap.db.
+std::string mapDatabasePath();
+
 // Creates the directories above a host path when missing. Returns false on failure.
 bool ensureParentDirs(const std::string &hostFile);
 

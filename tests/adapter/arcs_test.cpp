@@ -188,6 +188,55 @@ TEST_F(ArcOps, ArcOfExactly255CharactersIsCreatedAnd256Refused)
     EXPECT_EQ(indexCount(net, TQOT_KIND_ARC), 1u);
 }
 
+TEST_F(ArcOps, RefusalsLeaveTheirOwnPendingError)
+{
+    ASSERT_NE(vertex("x"), 0);
+    const std::string a(119, 'a');
+    const std::string z120(120, 'z');
+    ASSERT_NE(vertex(a.c_str()), 0);
+    ASSERT_NE(vertex(z120.c_str()), 0);
+    struct Case {
+        const char *what;
+        std::function<OVwObjectId()> create;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {"arc name over 255 characters", [&] { return arc7(kIP, a.c_str(), kIP, z120.c_str()); },
+         TQOT_ERR_NAME_TOO_LONG},
+        {"';' in an endpoint name", [&] { return arc7(kIP, "x", kIP, "y;1"); }, TQOT_ERR_NAME_SEPARATOR},
+        {"';' in the graph name",
+         [&] { return ad->tqotCreateArcInGraph("IP", "n;et", 7, num(kIP), "x", num(kIP), "y", 1, nullptr, nullptr,
+                                               nullptr, 1); },
+         TQOT_ERR_NAME_SEPARATOR},
+        {"';' in a graph endpoint's protocol",
+         [&] { return ad->tqotCreateArcInGraph("IP", "net", 5, txt("I;P"), "x", num(kIP), "y", 1, nullptr, nullptr,
+                                               nullptr, 1); },
+         TQOT_ERR_NAME_SEPARATOR},
+        {"unresolved endpoint",
+         [&] { return ad->tqotCreateArcInGraph("IP", "net", 4, txt("IP"), "x", txt("IP"), "nobody", 1, nullptr,
+                                               nullptr, nullptr, 1); },
+         TQOT_ERR_NO_ENDPOINT},
+        {"missing graph",
+         [&] { return ad->tqotCreateArcInGraph("IP", "nowhere", 7, num(kIP), "x", num(kIP), "y", 1, nullptr,
+                                               nullptr, nullptr, 1); },
+         TQOT_ERR_NO_CONTAINER},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.create(), 0);
+        const int32_t code = ad->tqotGetError();
+        EXPECT_EQ(code, c.code);
+        EXPECT_STRNE(ad->tqotGetErrorMsg(code), "tqot2ov error");
+    }
+    // Nothing was made under a name holding ';', and no arc took another's name.
+    EXPECT_EQ(objectId(sel("IP", "y;1")), 0);
+    EXPECT_EQ(indexCount(net, TQOT_KIND_ARC), 0u);
+    // Status changes and deletions refuse such names too, touching nothing.
+    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "x", num(kIP), "y;1", 1, 2), TQOT_ERR_NAME_SEPARATOR);
+    EXPECT_EQ(ad->tqotDeleteArcFromGraph("IP", "net", 7, num(kIP), "x", num(kIP), "y;1", 1), -1);
+    EXPECT_TRUE(traceHas(adapterTrace(), "arcName", "Name contains ';'."));
+}
+
 TEST_F(ArcOps, UnarcNameNeverReadsPastAShortOrForeignName)
 {
     for (const char *text : {"", "IP", "IP;a;IP", "a;b;c;d", "IP;a;IP;b;", "IP;a;IP;b;x;default",
@@ -248,8 +297,9 @@ TEST_F(ArcOps, ArcFromAToZAndStatusOfZToAReachOneObject)
     EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "p", num(kIP), "q", 1, 2), 0);
     EXPECT_EQ(connections(same)[0].status, kMapStatus2);
 
-    // A different index names a different arc: nothing changes.
-    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "p", num(kIP), "q", 2, 1), 0);
+    // A different index names a different arc: nothing changes, and the caller learns it.
+    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "p", num(kIP), "q", 2, 1), TQOT_ERR_NO_OBJECT);
+    EXPECT_STREQ(ad->tqotGetErrorMsg(TQOT_ERR_NO_OBJECT), "no object has that name");
     EXPECT_EQ(connections(same)[0].status, kMapStatus2);
 }
 
@@ -505,8 +555,10 @@ TEST_F(ArcOps, WithNoMapOpenEveryOperationFailsCleanly)
     ad->mapHandle = nullptr;
 
     EXPECT_EQ(arc7(kIP, "c", kIP, "d"), 0);
+    EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NO_MAP);
+    EXPECT_STREQ(ad->tqotGetErrorMsg(TQOT_ERR_NO_MAP), "no map is open");
     EXPECT_EQ(ad->arcName(7, num(kIP), "a", num(kIP), "b", 1), nullptr);
-    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "a", num(kIP), "b", 1, 2), 0);
+    EXPECT_EQ(ad->tqotChangeArcStatus(7, num(kIP), "a", num(kIP), "b", 1, 2), TQOT_ERR_NO_MAP);
     ArcList *list = ad->tqotGetArcsInGraph("IP", "net");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count, 0);

@@ -59,6 +59,24 @@ TEST_F(NamingTest, NameThatDoesNotFitIsRefusedNotCut)
     EXPECT_EQ(traceCount("Name too long."), 2);
 }
 
+TEST_F(NamingTest, NamePartHoldingTheSeparatorIsRefused)
+{
+    // "x;OTHER_PROTOCOL;y;1" would be the selection name of the arc x-y.
+    char buf[256];
+    for (const auto &parts : {std::pair<const char *, const char *>{"OTHER_PROTOCOL", "x;OTHER_PROTOCOL;y;1"},
+                              {"A;B", "C"}, {"A", "B;C"}, {";", "x"}}) {
+        SCOPED_TRACE(std::string(parts.first) + " / " + parts.second);
+        ad->pendingError = 0;
+        EXPECT_EQ(ad->name(parts.first, parts.second, buf), nullptr);
+        EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NAME_SEPARATOR);
+    }
+    EXPECT_NE(adapterTrace().find("Name contains ';'."), std::string::npos);
+    // Look-ups through the adapter refuse them too: nothing is changed or deleted under another name.
+    EXPECT_EQ(ad->tqotChangeVertexStatus(1, "x;OTHER_PROTOCOL;y;1", 2), TQOT_ERR_NAME_SEPARATOR);
+    EXPECT_EQ(ad->tqotDeleteGraph("A;B", "C"), -1);
+    EXPECT_EQ(ad->tqotChangeRootGraphLabel("A", "B;C", "l"), 2);
+}
+
 TEST_F(NamingTest, NameWithoutOpenMapIsRefused)
 {
     OVwMapInfo *saved = ad->mapHandle;

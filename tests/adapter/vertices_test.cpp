@@ -196,7 +196,7 @@ TEST_F(VertexOps, StatusChangeReachesEverySymbolAndGoesOnAfterAFailure)
         EXPECT_EQ(s.status, kMapStatus2);
 
     mapdb::failNext("OVwSetStatusOnSymbol", OVw_NO_SUCH_SYMBOL);
-    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "v1", 4), 0);
+    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "v1", 4), TQOT_ERR_PLATFORM);
     std::vector<SymbolView> syms = symbolsOf(v);
     ASSERT_EQ(syms.size(), 2u);
     EXPECT_EQ(syms[0].status, kMapStatus2);
@@ -209,8 +209,8 @@ TEST_F(VertexOps, StatusOfAnUnknownVertexChangesNothing)
     OVwObjectId v = create("v1");
     mapdb::journalClear();
     mapdb::journalEnable(true);
-    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "ghost", 2), 0);
-    EXPECT_EQ(ad->tqotChangeVertexStatus(kEthernet, "v1", 2), 0);   // same name, other protocol
+    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "ghost", 2), TQOT_ERR_NO_OBJECT);
+    EXPECT_EQ(ad->tqotChangeVertexStatus(kEthernet, "v1", 2), TQOT_ERR_NO_OBJECT);   // same name, other protocol
     mapdb::journalEnable(false);
     for (const std::string &call : mapdb::journal())
         EXPECT_EQ(call.find("OVwSetStatusOnSymbol"), std::string::npos) << call;
@@ -340,8 +340,9 @@ TEST_F(VertexOps, WithNoMapOpenEveryOperationFailsCleanly)
     ad->mapHandle = nullptr;
 
     EXPECT_EQ(create("v2"), 0);
+    EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NO_MAP);
     EXPECT_EQ(ad->createVertex(net, "IP;v3;default", nullptr, nullptr, 1, 3), 0);
-    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "v1", 2), 0);
+    EXPECT_EQ(ad->tqotChangeVertexStatus(kIP, "v1", 2), TQOT_ERR_NO_MAP);
     VertexList *list = ad->tqotGetVerticesInGraph("IP", "net");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count, 0);

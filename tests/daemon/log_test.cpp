@@ -117,6 +117,26 @@ TEST_F(LogTest, LogDirectoryFollowsTqDrive)
     EXPECT_NE(moved.find("moved"), std::string::npos);
 }
 
+TEST_F(LogTest, RelativeTqDriveIsRefusedWithALogLine)
+{
+    // A relative value would put the log under the working directory.
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(root_.path().c_str()), 0);
+    setenv("TQ_DRIVE", "rel", 1);
+    resetLogPaths();
+    MessageLog("first");
+    MessageLog("second");
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_FALSE(tqtest::fileExists(root_.file("rel/usr/ov/log/tqdaemon.log")));
+    std::vector<std::string> lines = splitLines(readFile(logPath()));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[1].find("TQ_DRIVE 'rel' is neither a drive nor an absolute path: refused, the log is on C:"),
+              std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[2].find("first"), std::string::npos);
+}
+
 TEST_F(LogTest, DaemonTraceEntryFormat)
 {
     EXPECT_EQ(DebugTrace("Port: %d", 8010), 0);

@@ -1,5 +1,7 @@
 // Graph and content-ID messages end to end: JSON lines, tqstream encode, the
 // daemon on the stream, then the map database file read back with SQLite.
+#include "e2e/inprocess.h"
+#include "mapdb/testhooks.h"
 #include "platform/ovw.h"
 #include "support/testsupport.h"
 
@@ -164,10 +166,11 @@ protected:
 
     std::string dbPath() const { return root_.file("usr/ov/databases/tqmap.db"); }
     std::string trace() const { return tqtest::readFile(root_.file("tq_std.trc")); }
+    std::string messageLog() const { return tqtest::readFile(root_.file("usr/ov/log/tqdaemon.log")); }
 
     // Encodes the lines into the daemon's stream file and runs the daemon to
     // the end of the stream; false (with the failure recorded) when a step fails.
-    bool run(const std::vector<json> &lines)
+    bool encode(const std::vector<json> &lines)
     {
         std::string text;
         for (const json &line : lines)
@@ -176,7 +179,12 @@ protected:
         tqtest::RunResult enc = tqtest::run(
             {tqtest::binPath("tqstream"), "encode", "-i", root_.file("in.jsonl"), "-o", root_.file("tqdaemon.file")});
         EXPECT_EQ(enc.exitCode, 0) << enc.err;
-        if (enc.exitCode != 0)
+        return enc.exitCode == 0;
+    }
+
+    bool run(const std::vector<json> &lines)
+    {
+        if (!encode(lines))
             return false;
         tqtest::RunResult daemon = tqtest::run({tqtest::binPath("tqdaemon")}, {{"TQ_ROOT", root_.path()}});
         EXPECT_EQ(daemon.exitCode, 0) << daemon.err;
@@ -335,6 +343,192 @@ TEST_F(GraphMessagesE2E, OversizedTextsAreRefusedAndChangeNothing)
     EXPECT_NE(text.find("do not fit the 2000-byte pending area"), std::string::npos);
     EXPECT_NE(text.find("processContentIDMsg: content list refused, message dropped"), std::string::npos);
     EXPECT_NE(text.find("processContentIDMsg: graph name of 500 characters is longer than 499"), std::string::npos);
+}
+
+// ---- names that hold ';', absent identifiers, abandoned split lists ----------------------
+
+TEST_F(GraphMessagesE2E, NamesHoldingTheSeparatorAreRefusedAndTakeNoOtherObjectsName)
+{
+    json moidless = arcIn("G", "7", "NULL:1", "x", "NULL:1", "y", "1");
+    moidless["moid"] = nullptr;
+    ASSERT_TRUE(run({rootGraph("G"), vertexIn("G", "x"), vertexIn("G", "y"),
+                     // its selection name would be the one of the arc x-y with index 1
+                     vertexIn("G", "x;OTHER_PROTOCOL;y;1"), arcIn("G", "7", "NULL:1", "x", "NULL:1", "y", "1"),
+                     // (A;B, C) and (A, B;C) would both be "A;B;C;default"
+                     graphLine("C", nullptr, "m", nullptr, "C", "u", json::array(), 1, "A;B"),
+                     graphLine("B;C", nullptr, "m", nullptr, "B;C", "u", json::array(), 1, "A")}));
+    MapFile map(dbPath());
+    const int arc = map.object("OTHER_PROTOCOL;x;OTHER_PROTOCOL;y;1;default");
+    ASSERT_GT(arc, 0);
+    EXPECT_EQ(map.connections(arc), 1) << "the arc is drawn, not found as a vertex";
+    EXPECT_EQ(map.field(arc, "MoidString"), "arc-1");
+    EXPECT_EQ(map.field(arc, "UniqueName"), std::nullopt);
+    EXPECT_EQ(map.object("A;B;C;default"), -1);
+    EXPECT_EQ(map.count("objects"), 4);   // G, x, y and the arc
+
+    const std::string log = messageLog();
+    EXPECT_NE(log.find("Frame 4: vertex message (name 'x;OTHER_PROTOCOL;y;1') refused: a name contains ';'\n"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("Frame 6: graph message (name 'C') refused: a name contains ';'\n"), std::string::npos);
+    EXPECT_NE(log.find("Frame 7: graph message (name 'B;C') refused: a name contains ';'\n"), std::string::npos);
+    EXPECT_NE(log.find("Run summary: 7 frames read, 4 applied, 3 refused, 0 failed, 0 skipped"), std::string::npos);
+    EXPECT_LT(log.find("Run summary:"), log.find("Ending tqdaemon.exe"));
+    const std::string text = trace();
+    EXPECT_NE(text.find("Cannot create graph (obj name:'C'): a name contains ';'!"), std::string::npos);
+    EXPECT_EQ(text.find("no error"), std::string::npos);
+    EXPECT_EQ(text.find("objId:0"), std::string::npos);
+    EXPECT_NE(tqtest::readFile(root_.file("tq_n2o.trc")).find("Name contains ';'."), std::string::npos);
+}
+
+TEST_F(GraphMessagesE2E, AbsentIdentifiersKeepTheStoredOnes)
+{
+    json arcAgain = arcIn("G", "7", "NULL:1", "x", "NULL:1", "y", "1");
+    arcAgain["moid"] = nullptr;
+    json xAgain = vertexIn("G", "x");
+    xAgain["unique_id"] = nullptr;
+    json nameless = vertexIn("G", "z");
+    nameless["name"] = nullptr;
+    const json arcStatus = {{"type", "arc_status"}, {"binding", "7"},     {"a_endpoint", "NULL:1"}, {"a_name", "x"},
+                            {"z_endpoint", "NULL:1"}, {"z_name", "y"},   {"arc_index", "1"},       {"status", "1"},
+                            {"moid", "arc-1"}};
+    const json vertexStatus = {{"type", "vertex_status"}, {"unique_id", "uid-x"}, {"name", "x"}, {"status", "2"},
+                               {"state", "degraded"}};
+    ASSERT_TRUE(run({rootGraph("G"), vertexIn("G", "x"), vertexIn("G", "y"),
+                     arcIn("G", "7", "NULL:1", "x", "NULL:1", "y", "1"), arcAgain, xAgain, nameless, arcStatus,
+                     vertexStatus}));
+    MapFile map(dbPath());
+    const int arc = map.object("OTHER_PROTOCOL;x;OTHER_PROTOCOL;y;1;default");
+    const int x = map.object("OTHER_PROTOCOL;x;default");
+    EXPECT_EQ(map.field(arc, "MoidString"), "arc-1");
+    EXPECT_EQ(map.field(x, "UniqueName"), "uid-x");
+    // The status messages still find both by their identifiers.
+    EXPECT_EQ(map.number("SELECT status FROM symbols WHERE object = ? AND variety = 2", {std::to_string(arc)}),
+              OVwStatusCritical);
+    EXPECT_EQ(map.number("SELECT status FROM symbols WHERE object = ?", {std::to_string(x)}), OVwStatusMajor);
+    EXPECT_EQ(map.object("OTHER_PROTOCOL;(null);default"), -1);
+    EXPECT_NE(messageLog().find("Frame 7: vertex message refused: vname is absent\n"), std::string::npos)
+        << messageLog();
+}
+
+TEST_F(GraphMessagesE2E, TheRestOfAnAbandonedSplitListLandsOnNoOtherGraph)
+{
+    ASSERT_TRUE(run({rootGraph("R"), graphIn("R", "r1"), graphIn("R", "r2"), rootGraph("R2"), graphIn("R2", "s1"),
+                     graphIn("R2", "s2"),
+                     contentIds("R", json::array({entry("graph", "SAN", "r1")}), 3),               // frame 7
+                     contentIds("R2", json::array({entry("graph", "SAN", "s1"), entry("graph", "SAN", "s2")}), 1),
+                     part("content_continue", json::array({entry("graph", "SAN", "r2")}), 1)}));  // frame 9
+    MapFile map(dbPath());
+    const int r = map.object("SAN;R;default");
+    const int r2 = map.object("SAN;R2;default");
+    EXPECT_TRUE(map.shownIn(map.object("SAN;s1;default"), r2));
+    EXPECT_TRUE(map.shownIn(map.object("SAN;s2;default"), r2));
+    EXPECT_TRUE(map.shownIn(map.object("SAN;r1;default"), r));
+    EXPECT_TRUE(map.shownIn(map.object("SAN;r2;default"), r));
+    EXPECT_NE(messageLog().find("Frame 9: content list continuation message refused: processContinueContentIDListMsg: "
+                                "no split content list is open, part dropped\n"),
+              std::string::npos)
+        << messageLog();
+    EXPECT_NE(trace().find("the split content list in progress is abandoned"), std::string::npos);
+}
+
+TEST_F(GraphMessagesE2E, AnOperatorsDeletionInTheTurnOfTheGraphMessageKeepsTheGraphIndexed)
+{
+    // P holds G; an operator deletes G's symbol just before the message that
+    // shows G in P again is read; an empty content list for P follows.
+    ASSERT_TRUE(encode({rootGraph("P"), graphIn("P", "G"), graphIn("P", "G"), contentIds("P", json::array(), 1)}));
+    int turn = 0;
+    const int code = tqcheck::runDaemonInProcess(dbPath(), [&turn] {
+        if (++turn != 3)
+            return;
+        TopologyAdapter *ad = TopologyAdapter::instance();
+        const OVwObjectId g = OVwDbSelectionNameToObjectId("SAN;G;default");
+        OVwSymbolList *symbols = OVwGetSymbolsByObject(ad->mapHandle, g);
+        ASSERT_NE(symbols, nullptr);
+        ASSERT_EQ(symbols->count, 1);
+        const int symbol = static_cast<int>(symbols->symbols[0].symbol_id);
+        OVwFreeSymbolList(symbols);
+        ASSERT_EQ(mapdb::postEvent(OVwEventDeleteSymbols, {symbol}), 0);
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_GE(turn, 4);
+    MapFile map(dbPath());
+    EXPECT_FALSE(map.shownIn(map.object("SAN;G;default"), map.object("SAN;P;default")))
+        << "the content list must take G off P";
+}
+
+// ---- the worked topology of the stream format's documentation --------------------------
+
+TEST_F(GraphMessagesE2E, TheDocumentedWorkedTopologyRunsAsDescribed)
+{
+    const std::string doc = tqtest::readFile(tqtest::sourcePath("docs/stream-format.md"));
+    const size_t marker = doc.find("<!-- worked topology");
+    ASSERT_NE(marker, std::string::npos);
+    const size_t start = doc.find("```json\n", marker);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = doc.find("```", start + 8);
+    ASSERT_NE(end, std::string::npos);
+    std::vector<json> lines;
+    for (const std::string &line : tqtest::splitLines(doc.substr(start + 8, end - start - 8)))
+        lines.push_back(json::parse(line));
+    root_.writeOidToSym(tqtest::readFile(tqtest::sourcePath("examples/oid_to_sym")));
+    ASSERT_TRUE(run(lines));
+
+    const std::string log = messageLog();
+    EXPECT_EQ(log.find(" refused: "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" failed: "), std::string::npos) << log;
+    const std::string frames = std::to_string(lines.size());
+    EXPECT_NE(log.find("Run summary: " + frames + " frames read, " + frames + " applied, 0 refused, 0 failed"),
+              std::string::npos)
+        << log;
+    MapFile map(dbPath());
+    EXPECT_EQ(map.number("SELECT count(*) FROM symbols WHERE variety = 2"), 3);
+    EXPECT_EQ(map.number("SELECT count(*) FROM symbols WHERE symbol_type IS NULL"), 0);
+    const int sw = map.object("OTHER_PROTOCOL;A/sw1;default");
+    EXPECT_EQ(map.number("SELECT status FROM symbols WHERE object = ?", {std::to_string(sw)}), OVwStatusCritical);
+    const int device = map.object("OTHER_PROTOCOL;sw1;default");
+    EXPECT_EQ(map.field(device, "State"), "port 3 down");
+    EXPECT_EQ(map.field(device, "Management URL"), "https://192.0.2.10/");
+    EXPECT_EQ(map.field(device, "URLFlag"), "1");
+}
+
+// ---- the message log names every refused or failed message ------------------------------
+
+TEST_F(GraphMessagesE2E, EveryRefusedOrFailedMessageIsNamedWithItsFrame)
+{
+    json badStatus = vertexIn("G", "w");
+    badStatus["status"] = "9";
+    const json unknownId = {{"type", "vertex_status"}, {"unique_id", "nobody"}, {"name", "x"}, {"status", "1"},
+                            {"state", nullptr}};
+    const json oddStatus = {{"type", "vertex_status"}, {"unique_id", "uid-s"}, {"name", "s"}, {"status", "7"},
+                            {"state", nullptr}};
+    // G was made under protocol SAN: a label change looks for graphs under another protocol.
+    const json label = {{"type", "change_label"}, {"unique_id", "uid-G"}, {"label", "new"}};
+    const json unknownSubType = {{"type", "api"}, {"subtype", 12}, {"data", ""}};
+    const json truncatedVertex = {{"type", "raw"}, {"header", "033500"}, {"payload", "0102ff"}};
+    const json oversizedHeader = {{"type", "raw"}, {"header", "7f" + std::string(598, '0')}};
+    const json wrongName = {{"type", "vertex_status"}, {"unique_id", "uid-s"}, {"name", "not-s"}, {"status", "2"},
+                            {"state", nullptr}};
+    ASSERT_TRUE(run({rootGraph("G"), vertexIn("missing", "v"), badStatus, unknownId, vertexIn("G", "s"), oddStatus,
+                     label, unknownSubType, arcIn("G", "5", "NULL:1", "a", "NULL:1", "b", "1"), truncatedVertex,
+                     oversizedHeader, wrongName}));
+    const std::string log = messageLog();
+    for (const char *line : {
+             "Frame 2: vertex message (name 'v') refused: the containing graph does not exist\n",
+             "Frame 3: vertex message (name 'w') refused: unknown vstatus '9'\n",
+             "Frame 4: vertex status message (unique id 'nobody') refused: no object has this unique id\n",
+             "Frame 6: vertex status message (unique id 'uid-s') refused: unknown status '7'; status 3 kept\n",
+             "Frame 7: change label message (unique id 'uid-G') failed: the label of 'G' was not changed\n",
+             "Frame 8: API message refused: unknown sub-type 12\n",
+             "Frame 9: arc message (arc id 1 between 'a' and 'b') refused: name binding 5 does not match endpoint "
+             "kinds (vertex, vertex)\n",
+             "Frame 10: vertex message refused: malformed field\n",
+             "Frame 12: vertex status message (unique id 'uid-s') failed: no object has that name\n",
+             "Run summary: 12 frames read, 2 applied, 7 refused, 2 failed, 1 skipped, 0 map events handled\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+    // The existing lines stay as they were, the new ones are added.
+    EXPECT_NE(log.find("Vertex message dropped: unknown vstatus '9'\n"), std::string::npos);
+    EXPECT_NE(log.find("Unknown tqotStatusType = 3!\n"), std::string::npos);
 }
 
 }  // namespace

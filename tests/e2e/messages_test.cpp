@@ -234,7 +234,7 @@ TEST_F(MessagesE2E, VerticesInGraphAndBoxCarryTheirNames)
     EXPECT_EQ(db.objectId(sel("OTHER_PROTOCOL", "h9")), 0);
     EXPECT_TRUE(db.objectsWithText("UniqueName", "Uh9").empty());
     const std::string trace = daemonTrace();
-    EXPECT_TRUE(has(trace, "Cannot create VertexInGraph (obj name='h9'): tqot2ov error!\n"));
+    EXPECT_TRUE(has(trace, "Cannot create VertexInGraph (obj name='h9'): the containing graph does not exist!\n"));
     EXPECT_FALSE(has(trace, "uniqueIdStr = Uh9"));
 }
 

@@ -118,6 +118,8 @@ TEST_F(Spine, PortNotDefinedStopsStartUpWithTheTwoMessages)
         std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
         tqtest::RunResult r = runDaemon();
         EXPECT_EQ(r.exitCode, 1);
+        // Whoever started it sees why on the console too.
+        EXPECT_NE(r.err.find(std::string(kPortLine1) + "\n" + kPortLine2 + "\n"), std::string::npos) << r.err;
 
         std::vector<std::string> trace = splitLines(daemonTrace());
         ASSERT_EQ(trace.size(), 2u);
@@ -133,14 +135,58 @@ TEST_F(Spine, PortNotDefinedStopsStartUpWithTheTwoMessages)
     }
 }
 
+TEST_F(Spine, HelpAndVersionTouchNoFileAndOtherArgumentsAreUsageErrors)
+{
+    // With TQ_ROOT unset the daemon's files would be under / and the working directory.
+    struct Place {
+        std::string path;
+        bool existed;
+        std::string bytes;
+    };
+    std::vector<Place> places;
+    for (const char *path : {"/usr/ov/log/tqdaemon.log", "/tq_std.trc", "/tq_n2o.trc", "/usr/ov/databases/tqmap.db"})
+        places.push_back({path, tqtest::fileExists(path), tqtest::fileExists(path) ? readFile(path) : ""});
+    const std::string cwd = root_.file("cwd");
+    tqtest::writeFile(cwd + "/.keep", "");
+    auto bare = [&](const std::string &argument) {
+        return tqtest::run({"/usr/bin/env", "-u", "TQ_ROOT", "-u", "OVW_MAPDB", "-u", "TQ_DRIVE", "-C", cwd,
+                            tqtest::binPath("tqdaemon"), argument});
+    };
+    tqtest::RunResult help = bare("--help");
+    EXPECT_EQ(help.exitCode, 0) << help.err;
+    EXPECT_NE(help.out.find("TQ_ROOT"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+    tqtest::RunResult version = bare("--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("tqdaemon ", 0), 0u) << version.out;
+    for (const char *wrong : {"--bogus", "stream.file", "-x"}) {
+        tqtest::RunResult r = bare(wrong);
+        EXPECT_EQ(r.exitCode, 2) << wrong;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("usage: tqdaemon"), std::string::npos) << r.err;
+    }
+    for (const Place &p : places) {
+        EXPECT_EQ(tqtest::fileExists(p.path), p.existed) << p.path;
+        if (p.existed) {
+            EXPECT_EQ(readFile(p.path), p.bytes) << p.path;
+        }
+    }
+    EXPECT_FALSE(tqtest::fileExists(cwd + "/usr"));
+    EXPECT_FALSE(tqtest::fileExists(cwd + "/tq_std.trc"));
+}
+
 TEST_F(Spine, MissingStreamEndsWithCodeZeroAfterStartUp)
 {
     tcpService();
     tqtest::RunResult r = runDaemon();
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The exit code stays 0, and the log says why nothing was read.
     EXPECT_EQ(logTexts(messageLog()),
-              (std::vector<std::string>{"Quillon - tqdaemon Message Log", "Starting tqdaemon.exe",
-                                        "Initialization complete.", "Ending tqdaemon.exe", kEqualsLine}));
+              (std::vector<std::string>{
+                  "Quillon - tqdaemon Message Log", "Starting tqdaemon.exe", "Initialization complete.",
+                  "Stream file " + root_.file("tqdaemon.file") + " could not be opened: not found",
+                  "Run summary: 0 frames read, 0 applied, 0 refused, 0 failed, 0 skipped, 0 map events handled",
+                  "Ending tqdaemon.exe", kEqualsLine}));
     std::vector<std::string> trace = splitLines(daemonTrace());
     // The ready line's own two line ends leave two empty lines after it.
     ASSERT_EQ(trace.size(), 4u);
@@ -227,8 +273,10 @@ TEST_F(Spine, UnreachableMapIsTracedAndTheLoopEndsAtOnce)
     // The event channel is down, so the loop ends before reading a message.
     EXPECT_EQ(countOf(trace, "msgType"), 0);
     EXPECT_EQ(logTexts(messageLog()),
-              (std::vector<std::string>{"Quillon - tqdaemon Message Log", "Starting tqdaemon.exe",
-                                        "Initialization complete.", "Ending tqdaemon.exe", kEqualsLine}));
+              (std::vector<std::string>{
+                  "Quillon - tqdaemon Message Log", "Starting tqdaemon.exe", "Initialization complete.",
+                  "Run summary: 0 frames read, 0 applied, 0 refused, 0 failed, 0 skipped, 0 map events handled",
+                  "Ending tqdaemon.exe", kEqualsLine}));
 }
 
 // ---- map events while the daemon runs -----------------------------------------------------

@@ -334,7 +334,7 @@ TEST_F(GraphMsgTest, SplitContentListReconcilesOnlyAtTheLastPart)
     EXPECT_TRUE(contentIdLists().empty());
 }
 
-TEST_F(GraphMsgTest, ContinuationWithoutFirstMessageWorksOnThePendingGraph)
+TEST_F(GraphMsgTest, ContinuationWithoutAnOpenListIsDropped)
 {
     const OVwObjectId g = rootGraph("G");
     const OVwObjectId m1 = graphIn("G", "m1");
@@ -343,13 +343,14 @@ TEST_F(GraphMsgTest, ContinuationWithoutFirstMessageWorksOnThePendingGraph)
     // nothing pending at all: no graph to work on
     sendContentPart(continuation(listPart({graphEntry(kProto, "m1")}), 1));
     EXPECT_TRUE(shownIn(m2, g));
-    EXPECT_TRUE(contains(daemonTrace(), "processContinueContentIDListMsg: no graph identity is pending"));
+    EXPECT_TRUE(contains(daemonTrace(), "processContinueContentIDListMsg: no split content list is open, part dropped"));
 
+    // A complete list leaves no list open: a later part is not applied to its graph.
     sendContentId(contentIdMessage(kProto, "G", listPart({graphEntry(kProto, "m1"), graphEntry(kProto, "m2")}), 1));
     EXPECT_TRUE(shownIn(m2, g));
     sendContentPart(continuation(listPart({graphEntry(kProto, "m1")}), 1));
     EXPECT_TRUE(shownIn(m1, g));
-    EXPECT_FALSE(shownIn(m2, g));
+    EXPECT_TRUE(shownIn(m2, g));
 }
 
 TEST_F(GraphMsgTest, UnknownFlagOnAContinuationLeavesTheListAsItIs)
@@ -368,6 +369,14 @@ TEST_F(GraphMsgTest, UnknownFlagOnAFirstMessageOnlyReplacesThePendingFields)
     sendContentId(contentIdMessage(kProto, "G", {}, 7));
     EXPECT_TRUE(shownIn(m1, g));
     EXPECT_EQ(pendingGraphFields().length, static_cast<int>(Bytes().str(kProto).str("G").vec().size()));
+}
+
+TEST_F(GraphMsgTest, UnknownFlagOnAFirstMessageKeepsTheRecordsCollected)
+{
+    sendContentId(contentIdMessage(kProto, "G", listPart({graphEntry(kProto, "m1")}), 3));
+    sendContentId(contentIdMessage(kProto, "G", {}, 7));
+    sendGraph(graphMessage(GraphFields{}, {}, 0));
+    EXPECT_EQ(recordTexts(contentIdLists().graphs), std::vector<std::string>{std::string(kProto) + "|m1"});
 }
 
 TEST_F(GraphMsgTest, NewFirstMessageStartsAFreshList)

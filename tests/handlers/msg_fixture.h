@@ -8,6 +8,7 @@
 #include "adapter/naming.h"
 #include "adapter/tqot.h"
 #include "daemon/log.h"
+#include "daemon/outcome.h"
 #include "handlers/handlers.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
@@ -91,6 +92,8 @@ protected:
         resetNamingTables();
         tqTraceDepth = 0;
         tqDebug = 1;
+        // Each test is one message as far as the message log's refusal lines go.
+        beginMessage(nullptr);
         ASSERT_EQ(ad->tqotInit(0, orderedArcNames_, 1), 0);
         ASSERT_NE(ad->mapHandle, nullptr);
         (void)ad->tqotGetError();
@@ -98,6 +101,7 @@ protected:
 
     void TearDown() override
     {
+        endMessage();
         mapdb::clearFaults();
         mapdb::journalEnable(false);
         tqDebug = 1;

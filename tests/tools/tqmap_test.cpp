@@ -437,6 +437,10 @@ TEST_F(TqmapTest, PostDeleteSymbolsRemovesTheSymbolItsConnectionsAndQueuesTheEve
     long long eventsBefore = queryInt(db_, "SELECT COUNT(*) FROM events WHERE code = 14");
     RunResult r = tqmap({"post", "delete-symbols", std::to_string(sw1Symbol_)});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    // It answers with what it posted: the object each symbol stood for.
+    EXPECT_NE(r.out.find("  symbol " + std::to_string(sw1Symbol_) + ": OTHER_PROTOCOL;sw1;default\n"),
+              std::string::npos)
+        << r.out;
 
     EXPECT_EQ(queryInt(db_, "SELECT COUNT(*) FROM symbols WHERE id = " + std::to_string(sw1Symbol_)), 0);
     // The connection that ended at it went with it; the other one stays.
@@ -449,6 +453,27 @@ TEST_F(TqmapTest, PostDeleteSymbolsRemovesTheSymbolItsConnectionsAndQueuesTheEve
     RunResult tree = tqmap({"tree"});
     EXPECT_EQ(tree.out.find("vertex \"sw1\""), std::string::npos) << tree.out;
     EXPECT_NE(tree.out.find("OTHER_PROTOCOL;sw1;"), std::string::npos) << "listed among objects without a symbol";
+}
+
+TEST_F(TqmapTest, TreeGivesTheObjectIdsThatDeleteObjectsTakes)
+{
+    RunResult tree = tqmap({"tree"});
+    const std::string sw1 = lineWith(tree.out, "vertex \"sw1\"");
+    EXPECT_NE(sw1.find("object " + std::to_string(sw1_) + " "), std::string::npos) << sw1;
+    EXPECT_NE(lineWith(tree.out, "label \"link1\"").find("object " + std::to_string(link_) + " "), std::string::npos);
+
+    RunResult r = tqmap({"post", "delete-objects", std::to_string(sw1_)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  object " + std::to_string(sw1_) + ": OTHER_PROTOCOL;sw1;default\n"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(TqmapTest, ADriveInOvwMapdbMapsAsTheDaemonMapsIt)
+{
+    // The daemon writes C:\maps\test.db under TQ_ROOT; tqmap reads the same file.
+    RunResult r = tqtest::run({tqtest::binPath("tqmap"), "tree"}, {{"OVW_MAPDB", "C:\\maps\\test.db"}});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("graph \"Fab\""), std::string::npos);
 }
 
 TEST_F(TqmapTest, PostEventsWithoutIdsQueueOneEventEach)

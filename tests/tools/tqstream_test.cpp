@@ -329,6 +329,17 @@ TEST(TqstreamCli, UsageAndInputErrorsExitWithTwo)
     EXPECT_EQ(tqstream({"--help"}).exitCode, 0);
 }
 
+TEST(TqstreamCli, TheFileMayBeGivenWithoutMinusI)
+{
+    tqtest::TempRoot root;
+    tqtest::writeFile(root.file("in.jsonl"), "{\"type\":\"ack\"}\n");
+    const RunResult enc = tqstream({"encode", root.file("in.jsonl"), "-o", root.file("s.file")});
+    ASSERT_EQ(enc.exitCode, 0) << enc.err;
+    const RunResult dec = tqstream({"decode", root.file("s.file")});
+    EXPECT_EQ(dec.exitCode, 0) << dec.err;
+    EXPECT_EQ(dec.out, "{\"type\":\"ack\"}\n");
+}
+
 TEST(TqstreamCli, EmptyInputGivesEmptyOutput)
 {
     const RunResult enc = tqstream({"encode"}, "");

@@ -102,10 +102,8 @@ std::optional<int64_t> parseBoolean(std::string text)
 
 std::string defaultDatabasePath()
 {
-    const char *env = std::getenv("OVW_MAPDB");
-    if (env != nullptr && *env != '\0')
-        return env;
-    return hostPath("\\usr\\ov\\databases\\tqmap.db");
+    // The daemon's own mapping, so both look at the same file.
+    return mapDatabasePath();
 }
 
 MapDatabase::~MapDatabase()

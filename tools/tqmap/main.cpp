@@ -155,12 +155,31 @@ int cmdPost(const std::string &path, const std::string &event, const std::vector
     }
     // Posting must never create a database (a daemon that is not there would
     // never see the event): check that it exists and is a map database first.
+    // What the ids stand for, read before posting: a symbol deletion takes
+    // the symbols away as it is posted.
     std::string error;
+    std::vector<std::string> named;
     {
         MapDatabase check;
-        if (!check.open(path, error)) {
+        MapModel model;
+        if (!check.open(path, error) || (!ids.empty() && !check.load(model, error))) {
             complain(error);
             return kExitUsage;
+        }
+        const bool symbols = ev.code == OVwEventDeleteSymbols;
+        for (int id : ids) {
+            int object = id;
+            if (symbols) {
+                const Symbol *s = model.symbol(id);
+                object = s != nullptr ? s->object : 0;
+            }
+            const Object *o = model.object(object);
+            std::string line = (symbols ? "  symbol " : "  object ") + std::to_string(id) + ": ";
+            if (symbols && object == 0)
+                line += "(no such symbol)";
+            else
+                line += o != nullptr ? o->selectionName : "(no such object)";
+            named.push_back(line);
         }
     }
     if (mapdb::postEventToFile(path, ev.code, ids, error) != 0) {
@@ -171,6 +190,8 @@ int cmdPost(const std::string &path, const std::string &event, const std::vector
     for (size_t i = 0; i < ids.size(); ++i)
         std::printf("%s%d", i == 0 ? " for " : " ", ids[i]);
     std::printf(" to %s\n", path.c_str());
+    for (const std::string &line : named)
+        std::printf("%s\n", line.c_str());
     return kExitOk;
 }
 

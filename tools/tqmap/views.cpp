@@ -319,8 +319,8 @@ private:
             }
             bool graph = m_.isGraphObject(s.object);
             out_ << inner << "#" << s.id << (graph ? " graph " : " vertex ") << quoted(displayName(m_, s))
-                 << "  " << statusName(s.status) << "  " << typeText(s) << "  (" << selectionOf(m_, s.object)
-                 << ")\n";
+                 << "  " << statusName(s.status) << "  " << typeText(s) << "  object " << s.object << "  ("
+                 << selectionOf(m_, s.object) << ")\n";
             if (opt_.fields)
                 if (const Object *o = m_.object(s.object))
                     fields(*o, indent + 6);
@@ -346,8 +346,8 @@ private:
                  << (z != nullptr ? quoted(displayName(m_, *z)) : "#" + std::to_string(c.connZ) + " (missing)");
             if (c.label && !c.label->empty())
                 out_ << "  label " << quoted(*c.label);
-            out_ << "  " << statusName(c.status) << "  " << typeText(c) << "  (" << selectionOf(m_, c.object)
-                 << ")\n";
+            out_ << "  " << statusName(c.status) << "  " << typeText(c) << "  object " << c.object << "  ("
+                 << selectionOf(m_, c.object) << ")\n";
             if (opt_.fields)
                 if (const Object *o = m_.object(c.object))
                     fields(*o, indent + 8);

@@ -1,8 +1,8 @@
 // tqstream: writes message stream files from JSON Lines and prints any stream
 // file as JSON Lines.
 //
-//   tqstream encode [-i in.jsonl] [-o out.file]
-//   tqstream decode [-i file] [-o out.jsonl]
+//   tqstream encode [[-i] in.jsonl] [-o out.file]
+//   tqstream decode [[-i] file] [-o out.jsonl]
 //
 // Exit status: 0 success; 1 a malformed input line (encode) or frame
 // (decode); 2 usage or I/O errors.
@@ -147,10 +147,10 @@ int main(int argc, char **argv)
 
     std::string encIn, encOut, decIn, decOut;
     CLI::App *enc = app.add_subcommand("encode", "JSON Lines (one message per line) to a stream file");
-    enc->add_option("-i,--input", encIn, "JSON Lines input (default: standard input)");
+    enc->add_option("input,-i,--input", encIn, "JSON Lines input (default: standard input)");
     enc->add_option("-o,--output", encOut, "stream file to write (default: standard output)");
     CLI::App *dec = app.add_subcommand("decode", "a stream file to JSON Lines, one line per frame");
-    dec->add_option("-i,--input", decIn, "stream file to read (default: standard input)");
+    dec->add_option("input,-i,--input", decIn, "stream file to read (default: standard input)");
     dec->add_option("-o,--output", decOut, "JSON Lines output (default: standard output)");
 
     try {
