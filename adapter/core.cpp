@@ -4,6 +4,7 @@
 #include "adapter/tqot.h"
 
 #include "daemon/log.h"
+#include "daemon/turns.h"
 #include "intake/endpoint.h"
 
 namespace {
@@ -117,7 +118,17 @@ void TopologyAdapter::mainLoop()
             TQ_OV_ERROR();
             break;
         }
-        while (OVwPending() != 0) {
+        // Each OVwPending stores the turn before it (a frame or an event); a
+        // turn rolled back for a reason that may pass is made again until
+        // it is stored.
+        for (;;) {
+            const int pending = OVwPending();
+            if (pending == 0 && turnFailed())
+                continue;
+            turnStored();
+            if (pending == 0)
+                break;
+            noteTurn(TurnKind::Event);
             if (OVwProcessEvent() < 0) {
                 TQ_OV_ERROR();
                 break;
@@ -125,9 +136,12 @@ void TopologyAdapter::mainLoop()
         }
         if (done)
             break;
+        stopIfRequested();
+        noteTurn(TurnKind::Frame);
         if (serverCallback != nullptr)
             serverCallback(0, serverData);
     }
+    commitTurns();
     tqotDone();
 }
 
