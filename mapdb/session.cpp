@@ -508,6 +508,8 @@ private:
     std::string &err_;
 };
 
+static bool seedFields(Db &db);
+
 // Version 0 to 1. Version 0 is every map made before the schema had a
 // version: the minimal schema (no is_list of fields, no positions of
 // symbols) and the maps of earlier builds (no located flags, other indexes
@@ -548,7 +550,8 @@ static bool migrateFrom0(Db &db, SchemaRunner &run)
         if (!run(sql))
             return false;
     }
-    return true;
+    // A registry made by hand may lack fields the daemon relies on.
+    return seedFields(db);
 }
 
 // Migration steps: kSteps[v] brings version v to v + 1. A new version adds
@@ -560,6 +563,20 @@ static int schemaVersion(Db &db)
 {
     Stmt q(db, "PRAGMA user_version");
     return q.step() == SQLITE_ROW ? q.i32(0) : -1;
+}
+
+// Adds the fields of the registry that the map lacks.
+static bool seedFields(Db &db)
+{
+    for (const SeedField &f : kSeedFields) {
+        Stmt q(db, "INSERT OR IGNORE INTO fields(name, type, flags, is_list, located)"
+                   " VALUES(?1, ?2, ?3, ?4, ?5)");
+        q.bind(1, f.name).bind(2, f.type).bind(3, f.flags).bind(4, f.isList);
+        q.bind(5, (f.flags & OVwFieldLocate) != 0 ? 1 : 0);
+        if (!q.run())
+            return false;
+    }
+    return true;
 }
 
 // Seeds the map row, its root submap and the field registry when the map
@@ -575,16 +592,8 @@ static bool seedMap(Db &db, SchemaRunner &run, std::string &err)
         return true;
     bool ok = run("INSERT INTO submaps(parent_object, type, name, layout, background)"
                   " VALUES(0, 1, 'Root', 0, NULL)") &&
-              run("INSERT INTO map(name, root_submap, is_open) VALUES('default', last_insert_rowid(), 1)");
-    for (const SeedField &f : kSeedFields) {
-        if (!ok)
-            break;
-        Stmt q(db, "INSERT OR IGNORE INTO fields(name, type, flags, is_list, located)"
-                   " VALUES(?1, ?2, ?3, ?4, ?5)");
-        q.bind(1, f.name).bind(2, f.type).bind(3, f.flags).bind(4, f.isList);
-        q.bind(5, (f.flags & OVwFieldLocate) != 0 ? 1 : 0);
-        ok = q.run();
-    }
+              run("INSERT INTO map(name, root_submap, is_open) VALUES('default', last_insert_rowid(), 1)") &&
+              seedFields(db);
     if (!ok && err.empty())
         err = db.lastError();
     return ok;
