@@ -193,6 +193,13 @@ void TopologyAdapter::synchWithMap()
     OVwEndMapSync(mapHandle);
 }
 
+void TopologyAdapter::resynchAfterRollback()
+{
+    isGraphField_ = 0;
+    isVertexField_ = 0;
+    synchWithMap();
+}
+
 int32_t TopologyAdapter::tqotGetError()
 {
     TQ_TRACE_SCOPE("tqotGetError");

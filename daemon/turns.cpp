@@ -1,6 +1,7 @@
 // Failed commits retried, waits logged, and the stop on a signal.
 #include "daemon/turns.h"
 
+#include "adapter/tqot.h"
 #include "daemon/lifecycle.h"
 #include "daemon/log.h"
 #include "daemon/runstats.h"
@@ -124,8 +125,10 @@ bool turnFailed()
         logTurn(what);
         g_retry.nextNoteMs += kNoteEveryMs;
     }
-    // A frame is made again from the copy the reader kept; an event stays in
-    // the platform's queue and comes again with the next OVwPending.
+    // What the adapter remembers of the map comes from it again, as after a
+    // restart. A frame is made again from the copy the reader kept; an event
+    // stays in the platform's queue and comes again with the next OVwPending.
+    TopologyAdapter::instance()->resynchAfterRollback();
     if (g_turn == TurnKind::Frame && g_frameRedo != nullptr)
         g_frameRedo();
     return true;

@@ -15,7 +15,6 @@
 #include "daemon/log.h"
 #include "daemon/runstats.h"
 #include "daemon/turns.h"
-#include "adapter/tqot.h"
 #include "handlers/content.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
@@ -192,8 +191,6 @@ void redoKeptFrame()
     if (!kept.payload)
         return;
     restoreContentState();
-    // The adapter's index of members, as after a restart: from the map.
-    TopologyAdapter::instance()->synchWithMap();
     std::unique_ptr<char[]> copy(new (std::nothrow) char[static_cast<size_t>(kept.length)]);
     if (!copy)
         return;
