@@ -511,6 +511,22 @@ TEST_F(StorageE2E, SigtermEndsTheRunAfterAWholeMessage)
             EXPECT_TRUE(map.dump() == tqcheck::MapFile(db("reference.db")).dump());
         }
     }
+    // While a commit that keeps failing is waited for: nothing of that
+    // message is written.
+    clearOutputs();
+    streamAsFile();
+    Daemon d;
+    spawn(d, db("stuck.db"), {{"OVW_FAULTS", "VfsWrite:stretch=30+1000000:13"}});
+    ASSERT_TRUE(logShows(": map changes not stored: the map database's disk is full")) << messageLog();
+    ::kill(d.pid, SIGTERM);
+    EXPECT_EQ(d.wait(), 0) << console();
+    const std::string log = messageLog();
+    EXPECT_NE(log.find(": map changes not stored: the map database's disk is full; stopping"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Stopped by signal 15 after frame "), std::string::npos) << log;
+    tqcheck::MapFile map(db("stuck.db"));
+    EXPECT_EQ(map.integrity(), "ok");
+    EXPECT_TRUE(prefixes.count(map.dump()) == 1) << "not the map of a whole number of messages";
 }
 
 }  // namespace
