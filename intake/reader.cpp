@@ -185,12 +185,15 @@ struct KeptFrame {
     int32_t length = 0;
 };
 KeptFrame kept;
+// The run counters before the frame: a frame made again counts once.
+RunStats statsBefore;
 
 void redoKeptFrame()
 {
     if (!kept.payload)
         return;
     restoreContentState();
+    runStats() = statsBefore;
     std::unique_ptr<char[]> copy(new (std::nothrow) char[static_cast<size_t>(kept.length)]);
     if (!copy)
         return;
@@ -205,6 +208,7 @@ void keepFrame(const char *payload, int32_t length)
     if (kept.payload)
         std::memcpy(kept.payload.get(), payload, static_cast<size_t>(length));
     saveContentState();
+    statsBefore = runStats();
     setFrameRedo(&redoKeptFrame);
 }
 

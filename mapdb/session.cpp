@@ -790,7 +790,11 @@ bool submapExists(Db &db, OVwSubmapId id)
 // database and cuts it to nothing (when no reader holds it), closes.
 static bool closeSession(Session *s)
 {
-    bool committed = s->db.commit();
+    // A turn in which a statement failed for a reason that may pass is never
+    // committed in part.
+    bool committed = s->db.turnFault() == 0 && s->db.commit();
+    if (!committed)
+        s->db.rollback();
     if (committed && s->db.handle() != nullptr) {
         // A reader that keeps its snapshot is waited for a little, not more.
         sqlite3_busy_timeout(s->db.handle(), 1000);
