@@ -51,7 +51,7 @@ constexpr int kBusyStepCapMs = 250;
 
 // Waits for another connection's write lock with a growing pause, as long as
 // it takes; gives up only when the process is asked to stop. The wait
-// reporter, when set, hears of it once a second.
+// handler (OVwSetWaitHandler), when set, hears of it after every pause.
 int busyWait(void *arg, int count)
 {
     auto *db = static_cast<Db *>(arg);
