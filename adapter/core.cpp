@@ -5,6 +5,7 @@
 
 #include "daemon/log.h"
 #include "daemon/runstats.h"
+#include "daemon/turns.h"
 #include "intake/endpoint.h"
 
 namespace {
@@ -118,9 +119,18 @@ void TopologyAdapter::mainLoop()
             TQ_OV_ERROR();
             break;
         }
-        while (OVwPending() != 0) {
-            const int delivered = OVwProcessEvent();
-            if (delivered < 0) {
+        // Each OVwPending stores the turn before it (a frame or an event); a
+        // turn rolled back for a reason that may pass is made again until
+        // it is stored.
+        for (;;) {
+            const int pending = OVwPending();
+            if (pending == 0 && turnFailed())
+                continue;
+            turnStored();
+            if (pending == 0)
+                break;
+            noteTurn(TurnKind::Event);
+            if (OVwProcessEvent() < 0) {
                 TQ_OV_ERROR();
                 break;
             }
@@ -128,9 +138,12 @@ void TopologyAdapter::mainLoop()
         }
         if (done)
             break;
+        stopIfRequested();
+        noteTurn(TurnKind::Frame);
         if (serverCallback != nullptr)
             serverCallback(0, serverData);
     }
+    commitTurns();
     tqotDone();
 }
 
@@ -180,6 +193,13 @@ void TopologyAdapter::synchWithMap()
     if (submaps != nullptr)
         OVwFreeSubmapList(submaps);
     OVwEndMapSync(mapHandle);
+}
+
+void TopologyAdapter::resynchAfterRollback()
+{
+    isGraphField_ = 0;
+    isVertexField_ = 0;
+    synchWithMap();
 }
 
 int32_t TopologyAdapter::tqotGetError()

@@ -91,6 +91,9 @@ public:
     void mainLoop();
     void endConnection();
     void synchWithMap();
+    // After a turn's changes were rolled back: what the adapter remembers of
+    // the map (member index, field ids) is taken from the map again.
+    void resynchAfterRollback();
     int32_t tqotGetError();
     const char *tqotGetErrorMsg(int32_t code);
 

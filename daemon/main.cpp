@@ -33,9 +33,13 @@ const char kUsage[] =
     "              its limit a file becomes <name>.1 and a new one starts\n"
     "\n"
     "Exit codes:\n"
-    "  0  the stream ended\n"
+    "  0  the stream ended, or SIGTERM or SIGINT ended the run after a whole message\n"
     "  1  start-up or initialisation failed, or the map platform ended the session\n"
-    "  2  usage error\n";
+    "  2  usage error\n"
+    "  3  the map database cannot be used (read-only file or folder, not SQLite, not a\n"
+    "     map, a map of a form this version cannot use, OVW_MAPDB in a missing folder);\n"
+    "     nothing was written to it\n"
+    "  4  another daemon has the map database open\n";
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "adapter/tqot.h"
 #include "daemon/log.h"
 #include "daemon/runstats.h"
+#include "daemon/turns.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
 #include "platform/getportno.h"
@@ -24,11 +25,33 @@ constexpr int kDefaultPort = 8010;
 constexpr int32_t kStreamSocket = 1;
 constexpr int32_t kSynchronousCreation = 10;
 constexpr size_t kErrorTextSize = 256;
+// Exit codes of a refused map database.
+constexpr int kExitDatabaseUnusable = 3;
+constexpr int kExitDatabaseInUse = 4;
+
+// The exit code for a map database the platform refused at connection, or
+// 0 when the failure was of another kind.
+int refusalExitCode(int platformError)
+{
+    switch (platformError) {
+    case OVw_READ_ONLY_DATABASE:
+    case OVw_NOT_A_DATABASE:
+    case OVw_NOT_A_MAP:
+    case OVw_SCHEMA_UNUSABLE:
+    case OVw_NO_DATABASE_FOLDER:
+        return kExitDatabaseUnusable;
+    case OVw_MAP_IN_USE:
+        return kExitDatabaseInUse;
+    default:
+        return 0;
+    }
+}
 
 // Connects to the map platform. Returns 1 on success, 0 with the error text
-// filled on failure.
-int initialise(char *errorText)
+// and the exit code filled on failure.
+int initialise(char *errorText, int &exitCode)
 {
+    exitCode = 1;
     TqWsaData wsaData{};
     int rc = tqWSAStartup(0x0002, &wsaData);
     if (rc != 0) {
@@ -41,6 +64,19 @@ int initialise(char *errorText)
     tqAdapter = TopologyAdapter::instance();
 
     int32_t code = tqAdapter->tqotInit(0, 1, 1);
+    if (code != 0 && *OVwErrorDetail() != '\0') {
+        // A map database that cannot be used is refused before anything is
+        // written to it; trying again would not change that.
+        const int platformError = OVwError();
+        std::snprintf(errorText, kErrorTextSize, "Map database refused: %s (%s)\n", OVwErrorDetail(),
+                      OVwErrorMsg(platformError));
+        std::fputs(errorText, stderr);
+        MessageLog(errorText);
+        const int refused = refusalExitCode(platformError);
+        if (refused != 0)
+            exitCode = refused;
+        return 0;
+    }
     if (code != 0) {
         if (tqDebug)
             DebugTrace("%s\n", tqAdapter->tqotGetErrorMsg(code));
@@ -71,6 +107,7 @@ int initialise(char *errorText)
 int tqdaemonMain()
 {
     runStats().started = std::time(nullptr);
+    installTurnKeeping();
     MessageLog("Starting tqdaemon.exe");
 
     int port = GetPortNo(kServiceName);
@@ -97,13 +134,14 @@ int tqdaemonMain()
     endpoint.open();
 
     char errorText[kErrorTextSize] = {};
-    if (initialise(errorText)) {
+    int exitCode = 1;
+    if (initialise(errorText, exitCode)) {
         MessageLog("Initialization complete.");
     } else {
         MessageLog("Initialization failure");
         MessageLog(errorText);
         std::fputs("Initialization failure\n", stderr);
-        endDaemon(1);
+        endDaemon(exitCode);
     }
 
     const std::string streamPath = hostPath("\\tqdaemon.file");

@@ -11,6 +11,7 @@ StringFieldQuery::StringFieldQuery(const char *keyField, const char *key)
     binding_.field_id = OVwDbFieldNameToFieldId(keyField);
     binding_.field_val = &value_;
     list_ = OVwDbListObjectsByFieldValue(&binding_);
+    error_ = OVwError();
 }
 
 StringFieldQuery::~StringFieldQuery()

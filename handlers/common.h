@@ -20,11 +20,15 @@ public:
     const OVwObjectIdList *list() const { return list_; }
     int count() const { return list_ ? list_->count : 0; }
     OVwObjectId at(int i) const { return list_->object_ids[i]; }
+    // Why the lookup failed, as the platform said right after it (later
+    // calls set the platform error anew).
+    const char *reason() const { return OVwErrorMsg(error_); }
 
 private:
     OVwFieldValue value_{};
     OVwFieldBinding binding_{};
     OVwObjectIdList *list_ = nullptr;
+    int error_ = 0;
 };
 
 // Text of the platform's current error, for failure lines.

@@ -90,4 +90,10 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph);
 // (tests; the daemon never calls it).
 void resetGraphStateForTests();
 
+// Saves the state kept between graph and content-ID messages before a
+// message is dispatched, and puts it back when that message's map changes
+// were rolled back and the message is made again.
+void saveContentState();
+void restoreContentState();
+
 #endif

@@ -15,6 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -318,6 +321,51 @@ void resetGraphStateForTests()
     g_pending.length = 0;
     g_discarding = false;
     g_listOpen = false;
+}
+
+namespace {
+
+// The state as it was before the message in hand. The record lists are
+// copied only while a split list is being collected.
+struct SavedContentState {
+    std::vector<std::pair<std::string, std::string>> records[3];
+    PendingGraphFields pending{};
+    bool discarding = false;
+    bool listOpen = false;
+};
+SavedContentState g_saved;
+
+ContentIdChain *chainOf(int i)
+{
+    return i == 0 ? &g_lists.graphs : i == 1 ? &g_lists.vertices : &g_lists.boxes;
+}
+
+}  // namespace
+
+void saveContentState()
+{
+    for (int i = 0; i < 3; ++i) {
+        g_saved.records[i].clear();
+        for (const ContentIdList *r = chainOf(i)->head(); r != nullptr; r = r->next)
+            g_saved.records[i].emplace_back(r->protocol, r->name);
+    }
+    g_saved.pending.length = g_pending.length;
+    std::memcpy(g_saved.pending.bytes, g_pending.bytes, static_cast<size_t>(g_pending.length));
+    g_saved.discarding = g_discarding;
+    g_saved.listOpen = g_listOpen;
+}
+
+void restoreContentState()
+{
+    g_lists.clear();
+    for (int i = 0; i < 3; ++i) {
+        for (const auto &r : g_saved.records[i])
+            chainOf(i)->append(r.first.c_str(), r.second.c_str());
+    }
+    g_pending.length = g_saved.pending.length;
+    std::memcpy(g_pending.bytes, g_saved.pending.bytes, static_cast<size_t>(g_saved.pending.length));
+    g_discarding = g_saved.discarding;
+    g_listOpen = g_saved.listOpen;
 }
 
 // ---- BuildCTIDLinkedList -----------------------------------------------------------

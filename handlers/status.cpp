@@ -216,7 +216,7 @@ void processVertexStatusMsg(char *data, int length)
 
     if (query.list() == nullptr)
         return dropMessage("Vertex status message dropped: the UniqueName lookup for '%.100s' failed: %s",
-                           uniqueIdStr, ovReason());
+                           uniqueIdStr, query.reason());
     if (query.count() == 0)
         return refuseMessage("no object has this unique id");
 

@@ -15,6 +15,8 @@
 #include "daemon/log.h"
 #include "daemon/outcome.h"
 #include "daemon/runstats.h"
+#include "daemon/turns.h"
+#include "handlers/content.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
 #include "intake/endpoint.h"
@@ -23,6 +25,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -109,11 +112,15 @@ void logFrame(long long position, const char *what)
 }
 
 // Ends the daemon as a failed read does; the position count starts again
-// for whatever stream comes next.
+// for whatever stream comes next. What the last frame changed is stored
+// first (made again while it cannot be); a read cut short by SIGTERM or
+// SIGINT ends it the same way, with its own line.
 [[noreturn]] void failStream(FILE *stream)
 {
     cursor = Cursor{};
     skipReason.clear();
+    commitTurns();
+    stopIfRequested();
     streamFailureExit(stream);
 }
 
@@ -197,6 +204,41 @@ void dispatchPayload(char *payload, int32_t length)
     }
 }
 
+// The payload of the frame in hand, kept until the next frame so that its map
+// changes can be made again after a rollback, with the handlers' state from
+// before it.
+struct KeptFrame {
+    std::unique_ptr<char[]> payload;
+    int32_t length = 0;
+};
+KeptFrame kept;
+// The run counters before the frame: a frame made again counts once.
+RunStats statsBefore;
+
+void redoKeptFrame()
+{
+    if (!kept.payload)
+        return;
+    restoreContentState();
+    runStats() = statsBefore;
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[static_cast<size_t>(kept.length)]);
+    if (!copy)
+        return;
+    std::memcpy(copy.get(), kept.payload.get(), static_cast<size_t>(kept.length));
+    dispatchPayload(copy.get(), kept.length);
+}
+
+void keepFrame(const char *payload, int32_t length)
+{
+    kept.payload.reset(new (std::nothrow) char[static_cast<size_t>(length)]);
+    kept.length = kept.payload ? length : 0;
+    if (kept.payload)
+        std::memcpy(kept.payload.get(), payload, static_cast<size_t>(length));
+    saveContentState();
+    statsBefore = runStats();
+    setFrameRedo(&redoKeptFrame);
+}
+
 // Reads the API message's payload after its header: dispatches it, or drops
 // it when the frame is to be skipped.
 void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool skipFrame)
@@ -238,6 +280,7 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
     }
     if (!readExact(stream, payload.get(), static_cast<size_t>(payloadLength)))
         failStream(stream);
+    keepFrame(payload.get(), payloadLength);
     dispatchPayload(payload.get(), payloadLength);
 }
 
@@ -252,6 +295,9 @@ void dyn_recvMsg(int32_t /*unused*/, void *serverData)
     if (cursor.stream != stream)
         cursor = Cursor{stream, 0};
 
+    // A frame not dispatched has nothing to make again.
+    kept.payload.reset();
+    kept.length = 0;
     long long frameStart = streamPosition(stream);
     int32_t headerLength = 0;
     if (!readLength(stream, headerLength) || headerLength == 0)

@@ -309,15 +309,28 @@ extern "C" int OVwPending(void)
         Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
         rc = q.step();
     }
-    // The end of a loop turn: what the turn wrote lands now.
-    if (!s->db.commit())
-        return fail(OVw_STORAGE_FAILURE, 0);
+    // The end of a loop turn: what the turn wrote lands now, unless a
+    // statement of the turn failed for a reason that may pass (full disk,
+    // I/O error, another writer's lock): then none of it does, so that a
+    // message is never stored in part, and the caller makes the turn again.
+    int fault = s->db.takeTurnFault();
+    if (fault == 0 && !s->db.commit())
+        fault = s->db.takeTurnFault();
+    if (fault != 0 || s->db.inTransaction()) {
+        s->db.rollback();
+        s->db.takeTurnFault();
+        // The map row may have changed in the turn (map open or closed).
+        loadMap(*s);
+        return fail(fault != 0 ? fault : OVw_STORAGE_FAILURE, 0);
+    }
     if (!writing) {
         Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
         rc = q.step();
     }
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        s->db.takeTurnFault();
         return fail(OVw_STORAGE_FAILURE, 0);
+    }
     setError(OVw_SUCCESS);
     return rc == SQLITE_ROW ? 1 : 0;
 }

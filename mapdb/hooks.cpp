@@ -14,13 +14,14 @@ bool g_journalOn = false;
 
 namespace {
 
-enum class FaultMode { Next, Always, Nth };
+enum class FaultMode { Next, Always, Nth, Stretch };
 
 struct Fault {
     std::string op;
     FaultMode mode;
-    int remaining;  // Nth: calls left until it fires
+    int remaining;  // Nth: calls left until it fires; Stretch: calls let through first
     int code;
+    int count = 0;  // Stretch: calls that fail after those
 };
 
 std::vector<Fault> &faults()
@@ -69,12 +70,14 @@ void journalAdd(const char *op, std::string args)
     journalLines().push_back(std::move(line));
 }
 
-bool faultFires(const char *op)
+namespace {
+
+// True when an armed fault fires for this call of the operation, with its code.
+bool matchFault(const char *op, int &code)
 {
     auto &list = faults();
     if (list.empty())
         return false;
-    int code = 0;
     bool fires = false;
     for (size_t i = 0; i < list.size();) {
         Fault &f = list[i];
@@ -85,24 +88,45 @@ bool faultFires(const char *op)
         // Every armed n-th fault counts the call; a next-call fault is used
         // up only by a call that no other fault already fails.
         bool now = true;
-        if (f.mode == FaultMode::Nth)
+        bool usedUp = f.mode != FaultMode::Always;
+        if (f.mode == FaultMode::Nth) {
             now = --f.remaining == 0;
-        else if (f.mode == FaultMode::Next)
+        } else if (f.mode == FaultMode::Next) {
             now = !fires;
+        } else if (f.mode == FaultMode::Stretch) {
+            if (f.remaining > 0) {
+                --f.remaining;
+                now = false;
+                usedUp = false;
+            } else {
+                usedUp = --f.count <= 0;
+            }
+        }
         if (now && !fires) {
             fires = true;
             code = f.code;
         }
-        if (now && f.mode != FaultMode::Always)
+        if ((now || f.mode == FaultMode::Stretch) && usedUp)
             list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
         else
             ++i;
     }
     updateActive();
-    if (fires)
-        setError(code);
     return fires;
 }
+
+}  // namespace
+
+bool faultFires(const char *op)
+{
+    int code = 0;
+    if (!matchFault(op, code))
+        return false;
+    setError(code);
+    return true;
+}
+
+bool vfsFaultFires(const char *op, int &code) { return matchFault(op, code); }
 
 void failNext(const std::string &operation, int code) { addFault(operation, FaultMode::Next, 1, code); }
 
@@ -113,6 +137,14 @@ void failNth(const std::string &operation, int n, int code)
     if (n < 1)
         return;
     addFault(operation, FaultMode::Nth, n, code);
+}
+
+void failStretch(const std::string &operation, int after, int count, int code)
+{
+    if (after < 0 || count < 1)
+        return;
+    faults().push_back(Fault{operation, FaultMode::Stretch, after, code, count});
+    updateActive();
 }
 
 void clearFaults()
@@ -176,12 +208,25 @@ bool parseFault(const std::string &entry, Fault &out, std::string &error)
         return true;
     }
     long n = 0;
+    if (mode.compare(0, 8, "stretch=") == 0) {
+        // stretch=A+C: A calls go through, then C calls fail.
+        const std::string range = mode.substr(8);
+        const size_t plus = range.find('+');
+        long count = 0;
+        if (plus != std::string::npos && number(range.substr(0, plus), n) && n >= 0 &&
+            number(range.substr(plus + 1), count) && count >= 1) {
+            out.mode = FaultMode::Stretch;
+            out.remaining = static_cast<int>(n);
+            out.count = static_cast<int>(count);
+            return true;
+        }
+    }
     if (mode.compare(0, 4, "nth=") == 0 && number(mode.substr(4), n) && n >= 1) {
         out.mode = FaultMode::Nth;
         out.remaining = static_cast<int>(n);
         return true;
     }
-    error = "'" + mode + "' is not next, always or nth=N (N from 1)";
+    error = "'" + mode + "' is not next, always, nth=N (N from 1) or stretch=A+C (C from 1)";
     return false;
 }
 

@@ -4,6 +4,7 @@
 #ifndef TQ_MAPDB_INTERNAL_H
 #define TQ_MAPDB_INTERNAL_H
 
+#include "platform/hostfile.h"
 #include "platform/ovw.h"
 
 #include <sqlite3.h>
@@ -20,16 +21,35 @@ namespace mapdb {
 // ---- error state ------------------------------------------------------------
 
 extern int g_error;
+// The specific cause of the last failed statement when it may pass (full
+// disk, I/O error, another writer's lock), else 0: a storage failure reported
+// after it carries that code instead of the general one.
+extern int g_storageCause;
 
-inline void setError(int code) { g_error = code; }
+inline void setError(int code)
+{
+    g_error = code;
+    g_storageCause = 0;
+}
 
 // Sets the error and returns the given failure value (for one-line returns).
 template <typename T>
 inline T fail(int code, T value)
 {
+    if (code == OVw_STORAGE_FAILURE && g_storageCause != 0)
+        code = g_storageCause;
     g_error = code;
+    g_storageCause = 0;
     return value;
 }
+
+// Tells the registered wait handler (OVwSetWaitHandler) of a wait for the map
+// database.
+void reportWait(int code, int64_t waitedMs, bool ended);
+
+// The platform code of an SQLite result that may pass by itself (full disk,
+// I/O error, lock held by another connection); 0 for any other result.
+int transientCode(int sqliteResult);
 
 // ---- database connection with a statement cache -----------------------------
 
@@ -45,6 +65,26 @@ public:
 
     // Opens the file (create: allowed to create it) and applies the pragmas.
     bool open(const std::string &path, bool create, std::string &err);
+    // Opens the file without changing it (no pragma that writes); configure()
+    // then applies the pragmas.
+    bool openPlain(const std::string &path, bool create, std::string &err);
+    bool configure(std::string &err);
+    // A statement failed with this SQLite result: a cause that may pass marks
+    // the turn as failed (see takeTurnFault).
+    void noteFailure(int sqliteResult);
+    // The platform code of the first failure that may pass since the last
+    // call (0: none). A turn with one is rolled back, never committed in part.
+    int takeTurnFault()
+    {
+        int code = turnFault_;
+        turnFault_ = 0;
+        return code;
+    }
+    int turnFault() const { return turnFault_; }
+    // The busy handler waited this long again for another writer's lock;
+    // the wait ended (the lock was taken or not).
+    void busyWaited(int milliseconds);
+    void busyWaitEnded();
     void close();
     sqlite3 *handle() const { return db_; }
     sqlite3_stmt *prepare(const char *sql);
@@ -98,6 +138,8 @@ private:
     void clearObjectCache();
 
     sqlite3 *db_ = nullptr;
+    int turnFault_ = 0;
+    int64_t busyWaitedMs_ = 0;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
     std::unordered_map<const char *, sqlite3_stmt *> cache_;
@@ -117,7 +159,7 @@ private:
 // A cached statement in use: bound on construction site, reset on scope exit.
 class Stmt {
 public:
-    Stmt(Db &db, const char *sql) : s_(db.prepare(sql)) {}
+    Stmt(Db &db, const char *sql) : db_(&db), s_(db.prepare(sql)) {}
     ~Stmt()
     {
         if (s_ != nullptr) {
@@ -153,7 +195,13 @@ public:
         return *this;
     }
     // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR; }
+    int step()
+    {
+        const int rc = s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR;
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            db_->noteFailure(rc);
+        return rc;
+    }
     // Runs a statement that returns no rows; true on success.
     bool run() { return step() == SQLITE_DONE; }
     int64_t i64(int col) const { return sqlite3_column_int64(s_, col); }
@@ -167,6 +215,7 @@ public:
     char *dupText(int col) const;
 
 private:
+    Db *db_;
     sqlite3_stmt *s_;
 };
 
@@ -201,6 +250,7 @@ struct Callback {
 };
 
 struct Session {
+    HostFileLock writerLock;   // one daemon per map database; released after db closes
     Db db;
     std::string mapName;
     OVwSubmapId rootSubmap = 0;
@@ -226,8 +276,16 @@ bool beginWrite(Session &s);
 // Sets OVw_STORAGE_FAILURE.
 void storageFailure();
 
-// Creates the schema and seeds a new database. Returns false on failure.
-bool ensureSchema(Db &db, std::string &err);
+// Creates the schema and seeds a new database, or brings a map of an
+// earlier form to the current one. Returns 0, or the platform code of the
+// refusal or failure with the reason in err.
+int ensureSchema(Db &db, std::string &err);
+// Looks at the schema without writing: fresh when the database has no table
+// yet. 0, or the code of the refusal (not a map, a map of an unknown form)
+// with the reason in err.
+int inspectSchema(Db &db, std::string &err, bool &fresh, int &version);
+// Re-reads the map row (name, root submap, open flag) after a rollback.
+bool loadMap(Session &s);
 
 // Existence checks (indexed look-ups).
 bool objectExists(Db &db, OVwObjectId id);
@@ -267,6 +325,9 @@ extern bool g_journalOn;
 void journalAdd(const char *op, std::string args);
 // True when an armed fault fires for this call of the operation (error set).
 bool faultFires(const char *op);
+// The same for the file layer under SQLite: the code is an SQLite result,
+// and the platform error is left alone.
+bool vfsFaultFires(const char *op, int &code);
 // Arms the faults of OVW_FAULTS, the first time it is called in a process
 // (OVwInit); a malformed value is reported on stderr and ignored.
 void armFaultsFromEnvironment();

@@ -4,7 +4,9 @@
 #include "mapdb/testhooks.h"
 #include "mapdb/walvfs.h"
 
+#include "platform/hostfile.h"
 #include "platform/hostpath.h"
+#include "platform/signals.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +15,59 @@
 namespace mapdb {
 
 int g_error = 0;
+int g_storageCause = 0;
 Session *g_session = nullptr;
+
+namespace {
+OVwWaitProc g_waitProc = nullptr;
+std::string g_errorDetail;
+}  // namespace
+
+void reportWait(int code, int64_t waitedMs, bool ended)
+{
+    if (g_waitProc != nullptr)
+        g_waitProc(code, waitedMs, ended ? 1 : 0);
+}
+
+int transientCode(int sqliteResult)
+{
+    switch (sqliteResult & 0xff) {
+    case SQLITE_FULL: return OVw_DISK_FULL;
+    case SQLITE_IOERR: return OVw_IO_ERROR;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return OVw_MAP_BUSY;
+    default: return 0;
+    }
+}
 
 // ---- Db ------------------------------------------------------------------------
 
 Db::~Db() { close(); }
 
-bool Db::open(const std::string &path, bool create, std::string &err)
+namespace {
+
+// Longest wait, in milliseconds, between two tries for another writer's lock.
+constexpr int kBusyStepCapMs = 250;
+
+// Waits for another connection's write lock with a growing pause, as long as
+// it takes; gives up only when the process is asked to stop. The wait
+// handler (OVwSetWaitHandler), when set, hears of it after every pause.
+int busyWait(void *arg, int count)
+{
+    auto *db = static_cast<Db *>(arg);
+    if (stopRequested())
+        return 0;
+    int step = count < 8 ? 1 << count : kBusyStepCapMs;
+    if (step > kBusyStepCapMs)
+        step = kBusyStepCapMs;
+    sleepUnlessStopped(step);
+    db->busyWaited(step);
+    return stopRequested() ? 0 : 1;
+}
+
+}  // namespace
+
+bool Db::openPlain(const std::string &path, bool create, std::string &err)
 {
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (create)
@@ -29,17 +77,30 @@ bool Db::open(const std::string &path, bool create, std::string &err)
         close();
         return false;
     }
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_handler(db_, &busyWait, this);
+    return true;
+}
+
+bool Db::open(const std::string &path, bool create, std::string &err)
+{
+    return openPlain(path, create, err) && configure(err);
+}
+
+bool Db::configure(std::string &err)
+{
     // A new database gets 2 KiB pages: a message changes a handful of rows
     // spread over the tables and indexes, and each commit writes (and
     // checksums) every page it changed; larger pages mostly carry rows that
     // did not change, smaller ones make the trees of a large map deeper (more
     // pages to read per look-up). No effect on an existing database.
     exec("PRAGMA page_size=2048");
-    // The log is copied into the database every 8192 pages (16 MiB of 2 KiB
-    // pages) rather than SQLite's 1000: each copy syncs twice, and a page
-    // that many commits change is copied once per round.
-    exec("PRAGMA wal_autocheckpoint=8192");
+    // The log is copied into the database every 1024 pages (2 MiB of 2 KiB
+    // pages; SQLite's default is 1000) without waiting for readers, and a log
+    // that grew past 4 MiB (readers kept it from starting over) is cut back
+    // to that when it starts over: so the log stays within a few MiB, and a
+    // full disk is less likely.
+    exec("PRAGMA wal_autocheckpoint=1024");
+    exec("PRAGMA journal_size_limit=4194304");
     // 8 MiB of pages stay cached between transactions (SQLite keeps 2 MiB):
     // the pages a message reads are then seldom read again from the files.
     exec("PRAGMA cache_size=-8192");
@@ -51,6 +112,27 @@ bool Db::open(const std::string &path, bool create, std::string &err)
         return false;
     }
     return true;
+}
+
+void Db::noteFailure(int sqliteResult)
+{
+    const int code = transientCode(sqliteResult);
+    g_storageCause = code;
+    if (code != 0 && turnFault_ == 0)
+        turnFault_ = code;
+}
+
+void Db::busyWaited(int milliseconds)
+{
+    busyWaitedMs_ += milliseconds;
+    reportWait(OVw_MAP_BUSY, busyWaitedMs_, false);
+}
+
+void Db::busyWaitEnded()
+{
+    if (busyWaitedMs_ > 0)
+        reportWait(OVw_MAP_BUSY, busyWaitedMs_, true);
+    busyWaitedMs_ = 0;
 }
 
 void Db::close()
@@ -71,8 +153,14 @@ sqlite3_stmt *Db::prepare(const char *sql)
     if (it != cache_.end())
         return it->second;
     sqlite3_stmt *st = nullptr;
-    if (db_ == nullptr || sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK)
+    if (db_ == nullptr)
         return nullptr;
+    const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    if (rc != SQLITE_OK) {
+        // Preparing reads the schema: a full disk or an I/O error shows here too.
+        noteFailure(rc);
+        return nullptr;
+    }
     cache_.emplace(sql, st);
     return st;
 }
@@ -100,14 +188,21 @@ bool Db::begin()
         // other connection wrote since it began: a write that changes nothing
         // takes the write lock. Otherwise the snapshot ends and the write
         // transaction begins anew, waiting for the lock as usual.
+        const int faultBefore = turnFault_;
         if (exec("DELETE FROM events WHERE 0") && sqlite3_txn_state(db_, "main") == SQLITE_TXN_WRITE) {
             writing_ = true;
             return true;
         }
+        // A snapshot that others wrote past cannot become the write
+        // transaction: that is expected, not a failure of the turn.
+        turnFault_ = faultBefore;
+        g_storageCause = 0;
         if (!commit())
             return false;
     }
-    if (!exec("BEGIN IMMEDIATE"))
+    const bool begun = exec("BEGIN IMMEDIATE");
+    busyWaitEnded();
+    if (!begun)
         return false;
     ++txnSerial_;
     inTxn_ = true;
@@ -291,7 +386,7 @@ static const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS events(id INTEGER PRIMARY KEY AUTOINCREMENT, code INTEGER, data TEXT)",
 };
 
-// Created after the tables have their current columns (migrateSchema).
+// Created after the tables have their current columns (migrateFrom0).
 static const char *const kIndexes[] = {
     // Look-ups by value: the texts of located fields and numbers (integers,
     // enumerations) have an index each; the texts of other fields (states,
@@ -352,13 +447,79 @@ static bool hasColumn(Db &db, const char *table, const char *column)
     return q.step() == SQLITE_ROW && q.i64(0) > 0;
 }
 
-// Brings a map made by an earlier version to the current columns: the
-// located flag of fields and of values, and the index of texts limited to
-// the located fields, text first (an earlier one is dropped here and made
-// anew with the other indexes).
-template <typename Run>
-static bool migrateSchema(Db &db, Run &run)
+// The version of the schema this code makes and uses (PRAGMA user_version).
+// Maps of earlier versions are brought to it one step per version.
+constexpr int kSchemaVersion = 1;
+
+// The tables that make a database a map, with the columns of the minimal
+// schema; a map lacking one of these is of no form this code knows.
+struct TableColumns {
+    const char *table;
+    const char *columns[12];
+};
+static const TableColumns kMapColumns[] = {
+    {"map", {"name", "root_submap", "is_open"}},
+    {"fields", {"id", "name", "type", "flags"}},
+    {"objects", {"id", "selection_name"}},
+    {"field_values", {"object", "field", "type", "is_list", "int_value", "text_value"}},
+    {"submaps", {"id", "parent_object", "type", "name", "layout", "background"}},
+    {"symbols", {"id", "submap", "object", "variety", "symbol_type", "label", "status", "status_source",
+                 "flags", "conn_a", "conn_z"}},
+    {"events", {"id", "code", "data"}},
+};
+// The columns the code needs beyond those (added by the migration steps).
+static const TableColumns kAddedColumns[] = {
+    {"fields", {"is_list", "located"}},
+    {"field_values", {"located"}},
+    {"symbols", {"pos_x", "pos_y"}},
+};
+
+// The first column of the list that the table lacks, or null.
+static const char *missingColumn(Db &db, const TableColumns &t)
 {
+    for (const char *column : t.columns) {
+        if (column == nullptr)
+            break;
+        if (!hasColumn(db, t.table, column))
+            return column;
+    }
+    return nullptr;
+}
+
+// Runs one statement of the schema code; false with the reason in err.
+class SchemaRunner {
+public:
+    SchemaRunner(Db &db, std::string &err) : db_(db), err_(err) {}
+    bool operator()(const char *sql)
+    {
+        char *msg = nullptr;
+        const int rc = sqlite3_exec(db_.handle(), sql, nullptr, nullptr, &msg);
+        if (rc != SQLITE_OK) {
+            db_.noteFailure(rc);
+            err_ = msg != nullptr ? msg : "schema failure";
+            sqlite3_free(msg);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    Db &db_;
+    std::string &err_;
+};
+
+static bool seedFields(Db &db);
+
+// Version 0 to 1. Version 0 is every map made before the schema had a
+// version: the minimal schema (no is_list of fields, no positions of
+// symbols) and the maps of earlier builds (no located flags, other indexes
+// of values). So this step alone looks at the columns that are there.
+static bool migrateFrom0(Db &db, SchemaRunner &run)
+{
+    if (!hasColumn(db, "fields", "is_list") &&
+        !(run("ALTER TABLE fields ADD COLUMN is_list INTEGER NOT NULL DEFAULT 0") &&
+          run("UPDATE fields SET is_list = 1 WHERE name = 'ParentNameList'")))
+        return false;
     if (!hasColumn(db, "fields", "located") &&
         !(run("ALTER TABLE fields ADD COLUMN located INTEGER NOT NULL DEFAULT 0") &&
           run("UPDATE fields SET located = 1 WHERE (flags & 1) != 0")))
@@ -367,6 +528,15 @@ static bool migrateSchema(Db &db, Run &run)
         !(run("ALTER TABLE field_values ADD COLUMN located INTEGER") &&
           run("UPDATE field_values SET located = 1 WHERE field IN (SELECT id FROM fields WHERE located = 1)")))
         return false;
+    for (const char *column : {"pos_x", "pos_y"}) {
+        if (hasColumn(db, "symbols", column))
+            continue;
+        const std::string sql = std::string("ALTER TABLE symbols ADD COLUMN ") + column + " INTEGER";
+        if (!run(sql.c_str()))
+            return false;
+    }
+    // The index of texts limited to the located fields, text first (an
+    // earlier one is dropped and made anew).
     bool current = true;
     {
         Stmt q(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = 'field_values_by_text'");
@@ -374,67 +544,157 @@ static bool migrateSchema(Db &db, Run &run)
             current = !q.isNull(0) && std::strstr(q.text(0), "located") != nullptr &&
                       std::strstr(q.text(0), "(text_value, field, located, is_list)") != nullptr;
     }
-    return current || run("DROP INDEX field_values_by_text");
+    if (!current && !run("DROP INDEX field_values_by_text"))
+        return false;
+    for (const char *sql : kIndexes) {
+        if (!run(sql))
+            return false;
+    }
+    // A registry made by hand may lack fields the daemon relies on.
+    return seedFields(db);
 }
 
-bool ensureSchema(Db &db, std::string &err)
+// Migration steps: kSteps[v] brings version v to v + 1. A new version adds
+// its step here and raises kSchemaVersion.
+using MigrationStep = bool (*)(Db &, SchemaRunner &);
+static const MigrationStep kSteps[kSchemaVersion] = {&migrateFrom0};
+
+static int schemaVersion(Db &db)
 {
-    // Plain statements here: they run once per session and need not stay cached.
-    auto run = [&](const char *sql) {
-        char *msg = nullptr;
-        if (sqlite3_exec(db.handle(), sql, nullptr, nullptr, &msg) != SQLITE_OK) {
-            err = msg != nullptr ? msg : "schema failure";
-            sqlite3_free(msg);
+    Stmt q(db, "PRAGMA user_version");
+    return q.step() == SQLITE_ROW ? q.i32(0) : -1;
+}
+
+// Adds the fields of the registry that the map lacks.
+static bool seedFields(Db &db)
+{
+    for (const SeedField &f : kSeedFields) {
+        Stmt q(db, "INSERT OR IGNORE INTO fields(name, type, flags, is_list, located)"
+                   " VALUES(?1, ?2, ?3, ?4, ?5)");
+        q.bind(1, f.name).bind(2, f.type).bind(3, f.flags).bind(4, f.isList);
+        q.bind(5, (f.flags & OVwFieldLocate) != 0 ? 1 : 0);
+        if (!q.run())
             return false;
-        }
-        return true;
-    };
-    if (!run("BEGIN IMMEDIATE"))
-        return false;
-    for (const char *sql : kSchema) {
-        if (!run(sql)) {
-            run("ROLLBACK");
-            return false;
-        }
     }
-    if (!migrateSchema(db, run)) {
-        run("ROLLBACK");
-        return false;
-    }
-    for (const char *sql : kIndexes) {
-        if (!run(sql)) {
-            run("ROLLBACK");
-            return false;
-        }
-    }
+    return true;
+}
+
+// Seeds the map row, its root submap and the field registry when the map
+// table is empty. Inside the caller's transaction.
+static bool seedMap(Db &db, SchemaRunner &run, std::string &err)
+{
     bool seeded = false;
     {
         Stmt q(db, "SELECT count(*) FROM map");
         seeded = q.step() == SQLITE_ROW && q.i64(0) > 0;
     }
-    if (!seeded) {
-        bool ok = run("INSERT INTO submaps(parent_object, type, name, layout, background)"
-                      " VALUES(0, 1, 'Root', 0, NULL)") &&
-                  run("INSERT INTO map(name, root_submap, is_open) VALUES('default', last_insert_rowid(), 1)");
-        for (const SeedField &f : kSeedFields) {
-            if (!ok)
-                break;
-            Stmt q(db, "INSERT OR IGNORE INTO fields(name, type, flags, is_list, located)"
-                       " VALUES(?1, ?2, ?3, ?4, ?5)");
-            q.bind(1, f.name).bind(2, f.type).bind(3, f.flags).bind(4, f.isList);
-            q.bind(5, (f.flags & OVwFieldLocate) != 0 ? 1 : 0);
-            ok = q.run();
-        }
-        if (!ok) {
-            err = db.lastError();
-            run("ROLLBACK");
-            return false;
-        }
-    }
-    return run("COMMIT");
+    if (seeded)
+        return true;
+    bool ok = run("INSERT INTO submaps(parent_object, type, name, layout, background)"
+                  " VALUES(0, 1, 'Root', 0, NULL)") &&
+              run("INSERT INTO map(name, root_submap, is_open) VALUES('default', last_insert_rowid(), 1)") &&
+              seedFields(db);
+    if (!ok && err.empty())
+        err = db.lastError();
+    return ok;
 }
 
-static bool loadMap(Session &s)
+int inspectSchema(Db &db, std::string &err, bool &fresh, int &version)
+{
+    fresh = false;
+    version = schemaVersion(db);
+    // Which tables are there: none (a new database), the map's, or others.
+    int tables = 0, mapTables = 0;
+    {
+        Stmt q(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'");
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW) {
+            ++tables;
+            for (const TableColumns &t : kMapColumns)
+                mapTables += std::strcmp(q.text(0), t.table) == 0 ? 1 : 0;
+        }
+        if (rc != SQLITE_DONE || version < 0) {
+            err = db.lastError();
+            const int cause = db.takeTurnFault();
+            return cause != 0 ? cause : (rc & 0xff) == SQLITE_NOTADB ? OVw_NOT_A_DATABASE : OVw_STORAGE_FAILURE;
+        }
+    }
+    if (tables == 0) {
+        fresh = true;
+        return 0;
+    }
+    if (mapTables != static_cast<int>(sizeof kMapColumns / sizeof kMapColumns[0])) {
+        err = "it is an SQLite database of other tables, not a map (left unchanged)";
+        return OVw_NOT_A_MAP;
+    }
+    if (version > kSchemaVersion) {
+        err = "its schema version " + std::to_string(version) + " is newer than this program's " +
+              std::to_string(kSchemaVersion);
+        return OVw_SCHEMA_UNUSABLE;
+    }
+    for (const TableColumns &t : kMapColumns) {
+        if (const char *column = missingColumn(db, t)) {
+            err = std::string("its table ") + t.table + " lacks the column " + column;
+            return OVw_SCHEMA_UNUSABLE;
+        }
+    }
+    return 0;
+}
+
+int ensureSchema(Db &db, std::string &err)
+{
+    SchemaRunner run(db, err);
+    auto failed = [&](int code) {
+        run("ROLLBACK");
+        const int cause = db.takeTurnFault();
+        return cause != 0 ? cause : code;
+    };
+    bool fresh = false;
+    int version = 0;
+    if (const int code = inspectSchema(db, err, fresh, version))
+        return code;
+    if (fresh) {
+        // A new map: the current schema at once, in one transaction.
+        if (!run("BEGIN IMMEDIATE"))
+            return failed(OVw_STORAGE_FAILURE);
+        for (const char *sql : kSchema) {
+            if (!run(sql))
+                return failed(OVw_STORAGE_FAILURE);
+        }
+        for (const char *sql : kIndexes) {
+            if (!run(sql))
+                return failed(OVw_STORAGE_FAILURE);
+        }
+        const std::string setVersion = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+        if (!seedMap(db, run, err) || !run(setVersion.c_str()))
+            return failed(OVw_STORAGE_FAILURE);
+        return run("COMMIT") ? 0 : failed(OVw_STORAGE_FAILURE);
+    }
+    // One transaction per step, so a map is always of one version or the next.
+    for (int v = version; v < kSchemaVersion; ++v) {
+        if (!run("BEGIN IMMEDIATE"))
+            return failed(OVw_STORAGE_FAILURE);
+        const std::string setVersion = "PRAGMA user_version = " + std::to_string(v + 1);
+        if (!kSteps[v](db, run) || !run(setVersion.c_str()))
+            return failed(OVw_STORAGE_FAILURE);
+        if (!run("COMMIT"))
+            return failed(OVw_STORAGE_FAILURE);
+    }
+    for (const TableColumns &t : kAddedColumns) {
+        if (const char *column = missingColumn(db, t)) {
+            err = std::string("its table ") + t.table + " lacks the column " + column;
+            return OVw_SCHEMA_UNUSABLE;
+        }
+    }
+    // A map without its row (made by hand) gets it.
+    if (!run("BEGIN IMMEDIATE"))
+        return failed(OVw_STORAGE_FAILURE);
+    if (!seedMap(db, run, err))
+        return failed(OVw_STORAGE_FAILURE);
+    return run("COMMIT") ? 0 : failed(OVw_STORAGE_FAILURE);
+}
+
+bool loadMap(Session &s)
 {
     Stmt q(s.db, "SELECT name, root_submap, is_open FROM map LIMIT 1");
     if (q.step() != SQLITE_ROW)
@@ -494,11 +754,10 @@ bool beginWrite(Session &s)
 {
     if (s.db.begin())
         return true;
-    setError(OVw_STORAGE_FAILURE);
-    return false;
+    return fail(OVw_STORAGE_FAILURE, false);
 }
 
-void storageFailure() { setError(OVw_STORAGE_FAILURE); }
+void storageFailure() { fail(OVw_STORAGE_FAILURE, 0); }
 
 bool objectExists(Db &db, OVwObjectId id)
 {
@@ -527,13 +786,31 @@ bool submapExists(Db &db, OVwSubmapId id)
     return q.step() == SQLITE_ROW;
 }
 
+// Ends the session: commits what the turn wrote, copies the log into the
+// database and cuts it to nothing (when no reader holds it), closes.
+static bool closeSession(Session *s)
+{
+    // A turn in which a statement failed for a reason that may pass is never
+    // committed in part.
+    bool committed = s->db.turnFault() == 0 && s->db.commit();
+    if (!committed)
+        s->db.rollback();
+    if (committed && s->db.handle() != nullptr) {
+        // A reader that keeps its snapshot is waited for a little, not more.
+        sqlite3_busy_timeout(s->db.handle(), 1000);
+        s->db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    delete s;
+    return committed;
+}
+
 // Commits what the process wrote when it ends normally (std::exit).
 static void commitAtExit()
 {
     if (g_session != nullptr) {
-        g_session->db.commit();
-        delete g_session;
+        Session *s = g_session;
         g_session = nullptr;
+        closeSession(s);
     }
 }
 
@@ -550,6 +827,15 @@ using namespace mapdb;
 
 extern "C" int OVwError(void) { return g_error; }
 
+extern "C" const char *OVwErrorDetail(void) { return g_errorDetail.c_str(); }
+
+extern "C" int OVwErrorMayPass(int code)
+{
+    return code == OVw_DISK_FULL || code == OVw_IO_ERROR || code == OVw_MAP_BUSY ? 1 : 0;
+}
+
+extern "C" void OVwSetWaitHandler(OVwWaitProc proc) { g_waitProc = proc; }
+
 extern "C" const char *OVwErrorMsg(int code)
 {
     switch (code) {
@@ -560,6 +846,15 @@ extern "C" const char *OVwErrorMsg(int code)
     case OVw_STORAGE_FAILURE: return "map database storage failure";
     case OVw_OUT_OF_MEMORY: return "out of memory";
     case OVw_EVENT_CHANNEL_FAILURE: return "event channel failure";
+    case OVw_DISK_FULL: return "the map database's disk is full";
+    case OVw_IO_ERROR: return "map database I/O error";
+    case OVw_MAP_BUSY: return "another program holds the map database's write lock";
+    case OVw_READ_ONLY_DATABASE: return "the map database cannot be written";
+    case OVw_NOT_A_DATABASE: return "the map database path does not name an SQLite database";
+    case OVw_NOT_A_MAP: return "the map database is an SQLite database but not a map";
+    case OVw_SCHEMA_UNUSABLE: return "the map database's schema cannot be used";
+    case OVw_MAP_IN_USE: return "another daemon has the map database open";
+    case OVw_NO_DATABASE_FOLDER: return "the map database's folder does not exist";
     case OVw_NO_SUCH_OBJECT: return "no such object";
     case OVw_DUPLICATE_SELECTION_NAME: return "duplicate selection name";
     case OVw_NO_SUCH_FIELD: return "no such field";
@@ -575,6 +870,50 @@ extern "C" const char *OVwErrorMsg(int code)
 
 // ---- connection ----------------------------------------------------------------------
 
+namespace {
+
+// Refuses the database: the code with the path and the reason.
+int refuse(int code, const std::string &path, const std::string &why)
+{
+    g_errorDetail = path + ": " + why;
+    return fail(code, -1);
+}
+
+// Checks the map database's path before anything is created or written:
+// what it names, whether it and its folder can be written, that an existing
+// file is an SQLite database. 0, or -1 with the error and its detail set.
+int checkDatabasePath(const std::string &path, bool named)
+{
+    const HostPathKind kind = hostPathKind(path);
+    if (kind == HostPathKind::Folder)
+        return refuse(OVw_NOT_A_DATABASE, path, "is a folder, not a map database file");
+    if (kind == HostPathKind::Other)
+        return refuse(OVw_NOT_A_DATABASE, path, "is not a regular file");
+    const std::string folder = hostParentFolder(path);
+    if (kind == HostPathKind::Missing) {
+        // The default place is made when missing; a folder named in
+        // OVW_MAPDB must exist (a mistyped name is not a new map).
+        if (!named && !ensureParentDirs(path))
+            return refuse(OVw_NO_DATABASE_FOLDER, path, "its folder cannot be created");
+        if (hostPathKind(folder) != HostPathKind::Folder)
+            return refuse(OVw_NO_DATABASE_FOLDER, path, "its folder " + folder + " does not exist");
+    }
+    // The log and the shared-memory file of WAL mode live beside the database.
+    if (!hostFolderWritable(folder))
+        return refuse(OVw_READ_ONLY_DATABASE, path, "its folder " + folder + " cannot be written");
+    if (kind == HostPathKind::File) {
+        if (!hostFileWritable(path))
+            return refuse(OVw_READ_ONLY_DATABASE, path, "the file cannot be opened for writing");
+        static const char kMagic[] = "SQLite format 3";   // with its NUL: 16 bytes
+        const std::string head = hostFileHead(path, sizeof kMagic);
+        if (!head.empty() && head != std::string(kMagic, sizeof kMagic))
+            return refuse(OVw_NOT_A_DATABASE, path, "is not an SQLite database");
+    }
+    return 0;
+}
+
+}  // namespace
+
 extern "C" int OVwInit(void)
 {
     armFaultsFromEnvironment();
@@ -584,6 +923,7 @@ extern "C" int OVwInit(void)
         setError(OVw_SUCCESS);
         return 0;
     }
+    g_errorDetail.clear();
     static bool atexitRegistered = false;
     if (!atexitRegistered) {
         std::atexit(commitAtExit);
@@ -594,12 +934,37 @@ extern "C" int OVwInit(void)
         atexitRegistered = true;
     }
     std::string path = databasePath();
-    if (path != ":memory:" && !ensureParentDirs(path))
-        return fail(OVw_STORAGE_FAILURE, -1);
     auto s = std::make_unique<Session>();
     std::string err;
-    if (!s->db.open(path, true, err) || !ensureSchema(s->db, err) || !loadMap(*s))
-        return fail(OVw_STORAGE_FAILURE, -1);
+    if (path != ":memory:") {
+        const char *env = std::getenv("OVW_MAPDB");
+        if (checkDatabasePath(path, env != nullptr && *env != '\0') != 0)
+            return -1;
+        if (!s->db.openPlain(path, true, err))
+            return refuse(OVw_STORAGE_FAILURE, path, err);
+        // Nothing is written before the contents are known to be a map, or
+        // nothing at all (a new file): refused databases keep every byte.
+        bool fresh = false;
+        int version = 0;
+        if (const int code = inspectSchema(s->db, err, fresh, version))
+            return refuse(code, path, err);
+        bool busy = false;
+        if (!s->writerLock.acquire(path + "-lock", busy)) {
+            if (busy)
+                return refuse(OVw_MAP_IN_USE, path, "another daemon has this map open");
+            return refuse(OVw_READ_ONLY_DATABASE, path, "its lock file " + path + "-lock cannot be written");
+        }
+    } else if (!s->db.openPlain(path, true, err)) {
+        return refuse(OVw_STORAGE_FAILURE, path, err);
+    }
+    // The page size of a new map is set before its first table.
+    if (!s->db.configure(err))
+        return refuse(OVw_STORAGE_FAILURE, path, err);
+    const int code = ensureSchema(s->db, err);
+    if (code != 0)
+        return refuse(code, path, err);
+    if (!loadMap(*s))
+        return refuse(OVw_STORAGE_FAILURE, path, "its map row cannot be read");
     g_session = s.release();
     setError(OVw_SUCCESS);
     return 0;
@@ -612,10 +977,8 @@ extern "C" int OVwDone(void)
     Session *s = connectedSession();
     if (s == nullptr)
         return -1;
-    bool committed = s->db.commit();
-    delete s;
     g_session = nullptr;
-    if (!committed)
+    if (!closeSession(s))
         return fail(OVw_STORAGE_FAILURE, -1);
     setError(OVw_SUCCESS);
     return 0;

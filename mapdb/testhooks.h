@@ -13,10 +13,14 @@ namespace mapdb {
 void failNext(const std::string &operation, int code);
 void failAlways(const std::string &operation, int code);
 void failNth(const std::string &operation, int n, int code);
+// Let `after` calls of the operation through, then fail the next `count`.
+// "VfsWrite" names the writes of the map database's log to the file system,
+// with an SQLite result code (13 disk full, 10 I/O error).
+void failStretch(const std::string &operation, int after, int count, int code);
 void clearFaults();
 
 // Arms faults from a text of comma-separated entries "Operation:mode:code",
-// mode one of next, always or nth=N, e.g.
+// mode one of next, always, nth=N or stretch=A+C (see failStretch), e.g.
 // "OVwCreateSymbol:always:4,OVwDbSetFieldStringValue:nth=3:4". OVwInit reads
 // the variable OVW_FAULTS with it once per process, so a test can make a
 // daemon process fail. False, with nothing armed and the reason in `error`,

@@ -10,8 +10,14 @@
 // (reads, syncs, size queries, truncation, closing, writes elsewhere in the
 // file) first writes out what is held, so the file always reads as SQLite
 // wrote it. A commit reaches the file before the commit call returns, so a
-// crash loses what it lost before: at most the transaction in hand.
+// crash loses what it lost before: at most the transaction in hand. A write
+// that fails drops what was held (see flush).
+//
+// Tests make its writes fail through the fault hooks (operation "VfsWrite",
+// an SQLite result code), as a full disk or a failing device would.
 #include "mapdb/walvfs.h"
+
+#include "mapdb/internal.h"
 
 #include <sqlite3.h>
 
@@ -42,20 +48,33 @@ struct LogFile {
 
 LogFile *logFile(sqlite3_file *f) { return reinterpret_cast<LogFile *>(f); }
 
+// A write to the base layer, unless a test has made writes fail.
+int baseWrite(LogFile *f, const void *data, int n, sqlite3_int64 offset)
+{
+    int code = 0;
+    if (g_hooksActive && vfsFaultFires("VfsWrite", code))
+        return code;
+    return f->real->pMethods->xWrite(f->real, data, n, offset);
+}
+
 int flush(LogFile *f)
 {
     // In pieces of at most 64 KiB: the base layer writes less than 128 KiB
-    // per call (it never needs more for a page of its own). What fails to be
-    // written stays held and is written again at the next occasion, before
-    // anything that follows it, so the file never misses a frame that a later
-    // commit relies on.
+    // per call (it never needs more for a page of its own).
     int rc = SQLITE_OK;
     for (sqlite3_int64 done = 0; done < f->heldLen && rc == SQLITE_OK; done += kMaxWrite) {
         sqlite3_int64 n = f->heldLen - done < kMaxWrite ? f->heldLen - done : kMaxWrite;
-        rc = f->real->pMethods->xWrite(f->real, f->held + done, static_cast<int>(n), f->heldAt + done);
+        rc = baseWrite(f, f->held + done, static_cast<int>(n), f->heldAt + done);
     }
-    if (rc == SQLITE_OK)
-        f->heldLen = 0;
+    // What failed to be written is dropped, not tried again before later
+    // calls: the commit it belonged to failed and is rolled back, its frames
+    // lie beyond the log's last commit and are written over by the next one.
+    // So reads and later commits go on as soon as the file can be written.
+    f->heldLen = 0;
+    if (rc != SQLITE_OK) {
+        f->commitPending = false;
+        f->appendAt = 0;   // unknown until the next frame header
+    }
     return rc;
 }
 
@@ -119,7 +138,7 @@ int logWrite(sqlite3_file *file, const void *data, int n, sqlite3_int64 offset)
         // Anything else goes straight to the file, after what is held.
         rc = flush(f);
         if (rc == SQLITE_OK)
-            rc = f->real->pMethods->xWrite(f->real, data, n, offset);
+            rc = baseWrite(f, data, n, offset);
         // After a log header, a frame header (its page follows) or a write
         // beyond what was appended (another connection wrote in between),
         // appending goes on from here.

@@ -31,6 +31,18 @@ typedef int64_t OVwTime;
 #define OVw_STORAGE_FAILURE         4
 #define OVw_OUT_OF_MEMORY           5
 #define OVw_EVENT_CHANNEL_FAILURE   6
+/* Storage failures that may pass: the turn's changes were rolled back and
+ * can be made again once the cause is gone. */
+#define OVw_DISK_FULL               7  /* no space left for the map database */
+#define OVw_IO_ERROR                8  /* the map database's files could not be read or written */
+#define OVw_MAP_BUSY                9  /* another program holds the map database's write lock */
+/* Map databases OVwInit refuses (nothing is written to them). */
+#define OVw_READ_ONLY_DATABASE     10  /* the file or its folder cannot be written */
+#define OVw_NOT_A_DATABASE         11  /* not an SQLite database (or a folder) */
+#define OVw_NOT_A_MAP              12  /* an SQLite database that is not a map */
+#define OVw_SCHEMA_UNUSABLE        13  /* a map of a form this platform cannot use */
+#define OVw_MAP_IN_USE             14  /* another daemon has the map open */
+#define OVw_NO_DATABASE_FOLDER     15  /* the folder named for the map database does not exist */
 #define OVw_NO_SUCH_OBJECT         60
 #define OVw_DUPLICATE_SELECTION_NAME 61
 #define OVw_NO_SUCH_FIELD          62
@@ -189,6 +201,19 @@ typedef void (*OVwCallbackProc)(void *user_data, int event, OVwMapInfo *map, voi
 /* ---- errors ---------------------------------------------------------------- */
 int OVwError(void);
 const char *OVwErrorMsg(int code);
+/* The particulars of the last refusal of OVwInit (the database path and
+ * what is wrong with it); empty when it has none. */
+const char *OVwErrorDetail(void);
+/* True for the codes of storage failures that may pass (OVw_DISK_FULL,
+ * OVw_IO_ERROR, OVw_MAP_BUSY). */
+int OVwErrorMayPass(int code);
+
+/* Hears of waits for the map database: another program's write lock is
+ * waited for as long as it is held (until the process is asked to stop).
+ * Called about every quarter second while it waits, with the time waited
+ * so far, and once with ended set when the wait is over. Null: nobody. */
+typedef void (*OVwWaitProc)(int code, int64_t waited_ms, int ended);
+void OVwSetWaitHandler(OVwWaitProc proc);
 
 /* ---- connection ------------------------------------------------------------ */
 int OVwInit(void);                          /* 0, or -1 on failure */

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,4 +102,89 @@ int64_t hostTell(FILE *stream)
 int hostSeek(FILE *stream, int64_t offset, int whence)
 {
     return fseeko(stream, static_cast<off_t>(offset), whence);
+}
+
+HostPathKind hostPathKind(const std::string &hostPath)
+{
+    struct stat st;
+    if (stat(hostPath.c_str(), &st) != 0)
+        return HostPathKind::Missing;
+    if (S_ISREG(st.st_mode))
+        return HostPathKind::File;
+    if (S_ISDIR(st.st_mode))
+        return HostPathKind::Folder;
+    return HostPathKind::Other;
+}
+
+std::string hostFileHead(const std::string &hostFile, size_t count)
+{
+    std::string out;
+    int fd = open(hostFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return out;
+    out.resize(count);
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = read(fd, &out[got], count - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    out.resize(got);
+    return out;
+}
+
+bool hostFileWritable(const std::string &hostFile)
+{
+    int fd = open(hostFile.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
+bool hostFolderWritable(const std::string &folder)
+{
+    std::string probe = folder + "/.tq-write-probe-" + std::to_string(static_cast<long>(getpid()));
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+std::string hostParentFolder(const std::string &hostFile)
+{
+    const size_t slash = hostFile.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : hostFile.substr(0, slash);
+}
+
+bool HostFileLock::acquire(const std::string &hostFile, bool &busy)
+{
+    busy = false;
+    release();
+    int fd = open(hostFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        busy = errno == EWOULDBLOCK;
+        close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void HostFileLock::release()
+{
+    if (fd_ >= 0) {
+        close(static_cast<int>(fd_));   // closing the only descriptor ends the lock
+        fd_ = -1;
+    }
 }

@@ -105,3 +105,94 @@ int hostSeek(FILE *stream, int64_t offset, int whence)
 {
     return _fseeki64(stream, offset, whence);
 }
+
+HostPathKind hostPathKind(const std::string &hostPath)
+{
+    const DWORD attributes = GetFileAttributesA(hostPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return HostPathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return HostPathKind::Folder;
+    if (attributes & FILE_ATTRIBUTE_DEVICE)
+        return HostPathKind::Other;
+    return HostPathKind::File;
+}
+
+std::string hostFileHead(const std::string &hostFile, size_t count)
+{
+    std::string out;
+    HANDLE h = CreateFileA(hostFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return out;
+    out.resize(count);
+    size_t got = 0;
+    while (got < count) {
+        DWORD chunk = count - got > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count - got);
+        DWORD n = 0;
+        if (!ReadFile(h, &out[got], chunk, &n, nullptr) || n == 0)
+            break;
+        got += n;
+    }
+    CloseHandle(h);
+    out.resize(got);
+    return out;
+}
+
+bool hostFileWritable(const std::string &hostFile)
+{
+    HANDLE h = CreateFileA(hostFile.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+bool hostFolderWritable(const std::string &folder)
+{
+    std::string probe = folder + "\\.tq-write-probe-" + std::to_string(static_cast<unsigned long>(GetCurrentProcessId()));
+    HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+std::string hostParentFolder(const std::string &hostFile)
+{
+    const size_t slash = hostFile.find_last_of("\\/");
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0 || (slash == 2 && hostFile[1] == ':'))
+        return hostFile.substr(0, slash + 1);
+    return hostFile.substr(0, slash);
+}
+
+bool HostFileLock::acquire(const std::string &hostFile, bool &busy)
+{
+    busy = false;
+    release();
+    HANDLE h = CreateFileA(hostFile.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    OVERLAPPED whole{};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+        busy = GetLastError() == ERROR_LOCK_VIOLATION;
+        CloseHandle(h);
+        return false;
+    }
+    fd_ = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
+void HostFileLock::release()
+{
+    if (fd_ != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(fd_));   // closing the handle ends the lock
+        fd_ = -1;
+    }
+}

@@ -207,6 +207,8 @@ protected:
     {
         root_.writeServices(tqtest::readFile(tqtest::sourcePath("examples/services")));
         root_.writeOidToSym(tqtest::readFile(tqtest::sourcePath("examples/oid_to_sym")));
+        // OVW_MAPDB names the default place; a named folder must exist.
+        ::mkdir(root_.file("usr/ov/databases").c_str(), 0755);
         RunResult enc = tqtest::run({tqtest::binPath("tqstream"), "encode", "-i",
                                      tqtest::sourcePath("examples/storage.jsonl"), "-o", streamFile()});
         ASSERT_EQ(enc.exitCode, 0) << enc.err;

@@ -2,6 +2,7 @@
 // daemon on the stream, then the map database file read back with SQLite.
 #include "e2e/inprocess.h"
 #include "mapdb/testhooks.h"
+#include "platform/hostpath.h"
 #include "platform/ovw.h"
 #include "support/testsupport.h"
 
@@ -436,6 +437,7 @@ TEST_F(GraphMessagesE2E, AnOperatorsDeletionInTheTurnOfTheGraphMessageKeepsTheGr
     // P holds G; an operator deletes G's symbol just before the message that
     // shows G in P again is read; an empty content list for P follows.
     ASSERT_TRUE(encode({rootGraph("P"), graphIn("P", "G"), graphIn("P", "G"), contentIds("P", json::array(), 1)}));
+    ASSERT_TRUE(ensureParentDirs(dbPath()));
     int turn = 0;
     const int code = tqcheck::runDaemonInProcess(dbPath(), [&turn] {
         if (++turn != 3)

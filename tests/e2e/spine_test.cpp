@@ -255,10 +255,9 @@ TEST_F(Spine, UnreachableMapIsTracedAndTheLoopEndsAtOnce)
 {
     tcpService();
     stream(typeFrame(127));
-    // The database path lies under a plain file: the platform cannot connect.
-    tqtest::writeFile(root_.file("blocker"), "x");
+    // The platform cannot connect (a database it refuses has its own exit).
     std::map<std::string, std::string> e = env();
-    e["OVW_MAPDB"] = root_.file("blocker/map.db");
+    e["OVW_FAULTS"] = "OVwInit:always:1";
     tqtest::RunResult r = tqtest::run({tqtest::binPath("tqdaemon")}, e);
     EXPECT_EQ(r.exitCode, 1);
     // Code 29: traced, not retried, and start-up still completes.

@@ -334,6 +334,28 @@ TEST_F(GraphMsgTest, SplitContentListReconcilesOnlyAtTheLastPart)
     EXPECT_TRUE(contentIdLists().empty());
 }
 
+TEST_F(GraphMsgTest, TheStateBetweenPartsIsPutBackForAPartMadeAgain)
+{
+    const OVwObjectId g = rootGraph("G");
+    const OVwObjectId m1 = graphIn("G", "m1");
+    const OVwObjectId m2 = graphIn("G", "m2");
+    const OVwObjectId m3 = graphIn("G", "m3");
+
+    sendContentId(contentIdMessage(kProto, "G", listPart({graphEntry(kProto, "m1")}), 3));
+    const std::vector<std::string> before = recordTexts(contentIdLists().graphs);
+    saveContentState();
+    // The last part reconciles and empties the lists; its changes are then
+    // rolled back, and it is made again from the state before it.
+    sendContentPart(continuation(listPart({graphEntry(kProto, "m2")}), 1));
+    EXPECT_TRUE(contentIdLists().empty());
+    restoreContentState();
+    EXPECT_EQ(recordTexts(contentIdLists().graphs), before);
+    sendContentPart(continuation(listPart({graphEntry(kProto, "m2")}), 1));
+    EXPECT_TRUE(shownIn(m1, g));
+    EXPECT_TRUE(shownIn(m2, g));
+    EXPECT_FALSE(shownIn(m3, g));
+}
+
 TEST_F(GraphMsgTest, ContinuationWithoutAnOpenListIsDropped)
 {
     const OVwObjectId g = rootGraph("G");

@@ -45,6 +45,8 @@ protected:
     {
         ASSERT_EQ(OVwDone(), 0);
         ASSERT_TRUE(maptest::execSql(file(), earlierSchemaSql));
+        // Maps of earlier versions carried no schema version.
+        ASSERT_TRUE(maptest::execSql(file(), "PRAGMA user_version = 0"));
         ASSERT_EQ(OVwInit(), 0);
     }
     // Indexes of that name whose definition is LIKE the pattern.

@@ -28,7 +28,7 @@ int inChild(F body)
 TEST(MapDurability, OnlyCommittedWritesSurviveADeadProcess)
 {
     tqtest::TempRoot root;
-    std::string file = root.file("db/map.db");
+    std::string file = root.file("map.db");
     ScopedEnv env("OVW_MAPDB", file.c_str());
 
     int rc = inChild([] {

@@ -209,7 +209,7 @@ class FileMapTest : public MapTest {
 protected:
     const char *dbPath() const override { return path_.c_str(); }
     tqtest::TempRoot root_;
-    std::string path_ = root_.file("maps/cascade.db");
+    std::string path_ = root_.file("cascade.db");
 };
 
 TEST_F(FileMapTest, DeletingAnObjectLeavesNothingDangling)

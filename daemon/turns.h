@@ -1,0 +1,38 @@
+// Keeping each loop turn's map changes: a turn whose commit failed for a
+// reason that may pass (full disk, I/O error, another writer's lock) is
+// logged, waited for and made again until it is stored; the daemon never
+// goes on as if it had been. Also the stop at a whole-message boundary
+// (SIGTERM, SIGINT).
+#ifndef TQ_DAEMON_TURNS_H
+#define TQ_DAEMON_TURNS_H
+
+// What the open turn holds: a frame of the stream, or a map event (which the
+// platform delivers again after a rollback).
+enum class TurnKind { Frame, Event };
+void noteTurn(TurnKind kind);
+
+// Makes the open turn's frame again after its changes were rolled back:
+// registered by the reader, which keeps the frame.
+using TqFrameRedo = void (*)();
+void setFrameRedo(TqFrameRedo redo);
+
+// After OVwPending returned 0: true when the turn's changes were rolled back
+// for a reason that may pass; then it has been logged (with the frame), the
+// daemon has waited (growing pauses) and made the turn again, and OVwPending
+// is to be called once more. Ends the daemon (exit code 0) when it is asked
+// to stop while it waits.
+bool turnFailed();
+// After OVwPending stored the turn: logs the recovery after failed tries.
+void turnStored();
+
+// Commits the open turn, making it again until it is stored (end of stream).
+void commitTurns();
+
+// At a whole-message boundary: when SIGTERM or SIGINT came, logs it and ends
+// the daemon with exit code 0 (the turn's changes are committed).
+void stopIfRequested();
+
+// Installs the signal handlers and the map database's wait reporting.
+void installTurnKeeping();
+
+#endif
