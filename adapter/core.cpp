@@ -4,7 +4,10 @@
 #include "adapter/tqot.h"
 
 #include "daemon/log.h"
+#include "daemon/runstats.h"
 #include "intake/endpoint.h"
+
+#include <ctime>
 
 namespace {
 
@@ -24,6 +27,23 @@ const EventHandler kHandlers[] = {
 
 // Symbols of every kind, as the listing asks for them.
 constexpr int kAllSymbols = 7;
+
+// Hands the run counters to the map platform, which stores them for
+// monitoring at most once a second (and when the session ends).
+void publishRunCounters()
+{
+    static const std::time_t firstTurn = std::time(nullptr);
+    const RunStats &st = runStats();
+    OVwRunCounters c{};
+    c.started = st.started != 0 ? st.started : firstTurn;
+    c.frames_read = st.framesRead;
+    c.applied = st.applied;
+    c.refused = st.refused;
+    c.failed = st.failed;
+    c.skipped = st.skipped;
+    c.events_handled = st.eventsHandled;
+    OVwSetRunCounters(&c, 0);
+}
 
 SocketEndpoint *endpointOf(void *serverData)
 {
@@ -117,6 +137,8 @@ void TopologyAdapter::mainLoop()
             TQ_OV_ERROR();
             break;
         }
+        // Before OVwPending: the counters join the last message's commit.
+        publishRunCounters();
         while (OVwPending() != 0) {
             if (OVwProcessEvent() < 0) {
                 TQ_OV_ERROR();

@@ -229,6 +229,11 @@ void storageFailure();
 // Creates the schema and seeds a new database. Returns false on failure.
 bool ensureSchema(Db &db, std::string &err);
 
+// Writes the run counters not yet written (ended: the session ends).
+void flushRunCounters(bool ended);
+// A new session starts without counters.
+void forgetRunCounters();
+
 // Existence checks (indexed look-ups).
 bool objectExists(Db &db, OVwObjectId id);
 bool symbolExists(Db &db, OVwSymbolId id);

@@ -1,6 +1,7 @@
 // The session of the embedded map platform: connection to the map database,
 // schema, transactions, the error state and the map-level calls.
 #include "mapdb/internal.h"
+#include "mapdb/operator.h"
 #include "mapdb/testhooks.h"
 #include "mapdb/walvfs.h"
 
@@ -407,6 +408,10 @@ bool ensureSchema(Db &db, std::string &err)
             return false;
         }
     }
+    if (!ensureOperatorTables(db.handle(), historyRowsFromEnvironment(), err)) {
+        run("ROLLBACK");
+        return false;
+    }
     bool seeded = false;
     {
         Stmt q(db, "SELECT count(*) FROM map");
@@ -531,6 +536,7 @@ bool submapExists(Db &db, OVwSubmapId id)
 static void commitAtExit()
 {
     if (g_session != nullptr) {
+        flushRunCounters(true);
         g_session->db.commit();
         delete g_session;
         g_session = nullptr;
@@ -607,6 +613,7 @@ extern "C" int OVwInit(void)
     if (!s->db.open(path, true, err) || !ensureSchema(s->db, err) || !loadMap(*s))
         return fail(OVw_STORAGE_FAILURE, -1);
     g_session = s.release();
+    forgetRunCounters();
     setError(OVw_SUCCESS);
     return 0;
 }
@@ -618,6 +625,7 @@ extern "C" int OVwDone(void)
     Session *s = connectedSession();
     if (s == nullptr)
         return -1;
+    flushRunCounters(true);
     bool committed = s->db.commit();
     delete s;
     g_session = nullptr;
