@@ -2,6 +2,7 @@
 #include "tools/tqmap/server.h"
 
 #include "tools/tqmap/commands.h"
+#include "platform/sockets.h"
 
 #include <httplib.h>
 
@@ -137,6 +138,7 @@ int cmdServe(const std::string &path, const std::string &listen)
     }
 
     httplib::Server server;
+    server.set_socket_options([](socket_t fd) { tqExclusiveListenOptions(static_cast<int>(fd)); });
     addApiRoutes(server, view);
     addPageRoutes(server, view);
     if (!server.bind_to_port(host.c_str(), port)) {
