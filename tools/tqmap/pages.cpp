@@ -31,7 +31,7 @@ main{display:flex;height:calc(100vh - 84px)} #view{flex:1;overflow:auto;padding:
 #details{width:340px;overflow:auto;border-left:1px solid #cfd8dc;padding:8px;background:#fff}
 #details table{border-collapse:collapse;font-size:12px} #details td{border-bottom:1px solid #eceff1;padding:2px 4px;vertical-align:top}
 footer{padding:4px 12px;font-size:12px} .chip{display:inline-block;padding:1px 6px;margin-right:4px;border:1px solid #999;border-radius:3px}
-g.node{cursor:pointer} g.node.selected>*:first-of-type{stroke-width:4px;stroke:#1a237e}
+g.node{cursor:pointer} g.node.selected :is(polygon,ellipse,path){stroke-width:4px;stroke:#1a237e}
 .recent-mark{fill:#d500f9;stroke:#fff} .recent{font-weight:bold;color:#8e24aa}
 table.list{border-collapse:collapse} table.list td,table.list th{padding:2px 8px;border-bottom:1px solid #e0e0e0;text-align:left}
 .hidden-by-filter{opacity:.25}
@@ -186,9 +186,14 @@ function refresh() { return loaders[view]().catch((e) => { $('#live').textConten
 legend();
 const sel = /#sel=(\d+)/.exec(location.hash); if (sel) state.selected = +sel[1];
 refresh().then(() => { body.dataset.ready = '1'; });
-const events = new EventSource('/api/events');
-events.addEventListener('map', (e) => { $('#live').textContent = 'live, map version ' + e.data; if (body.dataset.ready) refresh(); });
-events.onerror = () => { $('#live').textContent = 'reconnecting'; };
+// ?live=0: a still page (for printing and pictures), no event stream.
+if (new URLSearchParams(location.search).get('live') === '0') {
+  $('#live').textContent = 'still view';
+} else {
+  const events = new EventSource('/api/events');
+  events.addEventListener('map', (e) => { $('#live').textContent = 'live, map version ' + e.data; if (body.dataset.ready) refresh(); });
+  events.onerror = () => { $('#live').textContent = 'reconnecting'; };
+}
 )JS";
 
 }  // namespace
