@@ -245,3 +245,36 @@ TEST_F(ServeTest, FindAndShowNameTheObjectAndWhereItSits)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ServeTest, ALargeMapIsDrawnToItsTopLevelsAndOneSubmapWhole)
+{
+    ASSERT_EQ(OVwInit(), 0);
+    OVwMapInfo *map = OVwGetMapInfo();
+    for (int i = 0; i < 450; ++i) {
+        std::string name = "O;d" + std::to_string(i) + ";default";
+        OVwCreateSymbol(map, fabSubmap_, OVwDbCreateObjectBySelectionName(name.c_str()), "Computer:Server",
+                        ("d" + std::to_string(i)).c_str(), OVwStatusNormal, 3, nullptr, 0);
+    }
+    OVwFreeMapInfo(map);
+    ASSERT_EQ(OVwDone(), 0);
+
+    RunResult whole = tqmap({"dot"});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_NE(whole.err.find("draw the rest one submap at a time with --submap ID: " + std::to_string(fabSubmap_)),
+              std::string::npos)
+        << whole.err;
+    EXPECT_NE(whole.out.find("subgraph cluster_" + std::to_string(sanSubmap_) + " "), std::string::npos);
+    EXPECT_EQ(whole.out.find("subgraph cluster_" + std::to_string(fabSubmap_) + " "), std::string::npos);
+    EXPECT_EQ(whole.out.find("label=\"d449"), std::string::npos);
+
+    RunResult one = tqmap({"dot", "--submap", std::to_string(fabSubmap_)});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_NE(one.out.find("label=\"d449"), std::string::npos);
+    EXPECT_EQ(one.out.find("s" + std::to_string(sanSymbol_) + " ["), std::string::npos);
+    EXPECT_EQ(one.out.find("subgraph cluster_" + std::to_string(fabSubmap_)), std::string::npos);
+    EXPECT_EQ(tqmap({"svg", "-o", root_.file("x.svg"), "--submap", "9999"}).exitCode, 1);
+}
+
+}  // namespace
