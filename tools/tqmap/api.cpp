@@ -139,10 +139,11 @@ void addApiRoutes(httplib::Server &server, MapView &view)
         for (Json &s : j["connections"])
             s["recent"] = recent.count(s["id"].get<int>()) != 0;
         j["layoutKey"] = layoutKey(m, id);
-        Json pos = Json::object();
+        // [symbol, x, y] triples: an array, as a large submap has thousands.
+        Json pos = Json::array();
         if (l != nullptr)
             for (const auto &[sid, xy] : l->positions)
-                pos[std::to_string(sid)] = {xy.first, xy.second};
+                pos.push_back({sid, xy.first, xy.second});
         j["positions"] = pos;
         j["version"] = view.version.load();
         sendJson(res, j);

@@ -283,6 +283,32 @@ std::string renderDot(const MapModel &m, size_t maxSymbols, std::string &note)
     return dot;
 }
 
+namespace {
+
+constexpr size_t kRankedLayoutSymbols = 150;
+
+// Icon symbols on a submap, graphs first, each in id order.
+std::vector<int> iconsOn(const MapModel &m, int submap)
+{
+    std::vector<int> graphs, others;
+    auto it = m.symbolsOnSubmap.find(submap);
+    if (it != m.symbolsOnSubmap.end())
+        for (int sid : it->second) {
+            const Symbol &s = m.symbols.at(sid);
+            if (!s.isConnection())
+                (m.isGraphObject(s.object) ? graphs : others).push_back(sid);
+        }
+    graphs.insert(graphs.end(), others.begin(), others.end());
+    return graphs;
+}
+
+}  // namespace
+
+const char *submapLayoutEngine(const MapModel &m, int submap)
+{
+    return iconsOn(m, submap).size() <= kRankedLayoutSymbols ? "dot" : "nop";
+}
+
 std::string renderSubmapDot(const MapModel &m, int submapId, bool web)
 {
     std::ostringstream out;
@@ -293,16 +319,28 @@ std::string renderSubmapDot(const MapModel &m, int submapId, bool web)
     else if (sm != m.submaps.end() && sm->second.parentObject != 0)
         title = objectNamePart(selectionOf(m, sm->second.parentObject));
     emitHeader(out, web ? std::string() : title);
+    std::vector<int> icons = iconsOn(m, submapId);
+    // A large submap: a grid of symbols (graphs first) with straight lines.
+    bool grid = icons.size() > kRankedLayoutSymbols;
+    size_t columns = 1;
+    while (columns * columns < icons.size() * 2)
+        ++columns;
+    if (grid)
+        out << "  graph [splines=line];\n";
     std::set<int> drawn;
+    for (size_t i = 0; i < icons.size(); ++i) {
+        const Symbol &s = m.symbols.at(icons[i]);
+        std::ostringstream node;
+        emitNode(node, m, s, "  ", web);
+        std::string text = node.str();
+        if (grid)
+            text.insert(text.size() - 3, ", pos=\"" + std::to_string((i % columns) * 130) + "," +
+                                             std::to_string(-static_cast<long>(i / columns) * 75) + "!\"");
+        out << text;
+        drawn.insert(icons[i]);
+    }
     auto it = m.symbolsOnSubmap.find(submapId);
     if (it != m.symbolsOnSubmap.end()) {
-        for (int sid : it->second) {
-            const Symbol &s = m.symbols.at(sid);
-            if (!s.isConnection()) {
-                emitNode(out, m, s, "  ", web);
-                drawn.insert(sid);
-            }
-        }
         for (int sid : it->second) {
             const Symbol &c = m.symbols.at(sid);
             if (c.isConnection() && drawn.count(c.connA) != 0 && drawn.count(c.connZ) != 0)

@@ -115,7 +115,8 @@ int cmdImage(const std::string &path, const std::string &format, const std::stri
     std::string dot, error;
     if (!dotFor(model, submap, dot))
         return kExitFailed;
-    if (!renderImage(dot, format, output, error)) {
+    const char *engine = submap != 0 ? submapLayoutEngine(model, submap) : "dot";
+    if (!renderImage(dot, format, output, error, engine)) {
         complain(error);
         return kExitFailed;
     }

@@ -40,7 +40,8 @@ std::string trimmed(std::string s)
 
 }  // namespace
 
-bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error)
+bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error,
+                 const char *engine)
 {
     g_graphvizMessages.clear();
     agusererrf previous = agseterrf(collectMessage);
@@ -59,7 +60,7 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
         error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
         return false;
     }
-    if (gvLayout(gvc.get(), graph.get(), "dot") != 0) {
+    if (gvLayout(gvc.get(), graph.get(), engine) != 0) {
         error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
         return false;
     }
@@ -87,8 +88,8 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
     return true;
 }
 
-bool renderSvg(const std::string &dot, std::string &svg, std::map<std::string, std::pair<double, double>> &positions,
-               std::string &error)
+bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
+               std::map<std::string, std::pair<double, double>> &positions, std::string &error)
 {
     g_graphvizMessages.clear();
     agusererrf previous = agseterrf(collectMessage);
@@ -103,7 +104,7 @@ bool renderSvg(const std::string &dot, std::string &svg, std::map<std::string, s
         error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
         return false;
     }
-    if (gvLayout(gvc.get(), graph.get(), "dot") != 0) {
+    if (gvLayout(gvc.get(), graph.get(), engine) != 0) {
         error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
         return false;
     }

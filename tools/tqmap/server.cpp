@@ -2,6 +2,7 @@
 #include "tools/tqmap/server.h"
 
 #include "tools/tqmap/commands.h"
+#include "mapdb/operator.h"
 #include "platform/sockets.h"
 
 #include <httplib.h>
@@ -89,7 +90,7 @@ const Layout *MapView::layout(int submap, std::string &error)
     Layout l;
     l.key = key;
     std::map<std::string, std::pair<double, double>> named;
-    if (!renderSvg(renderSubmapDot(m, submap, true), l.svg, named, error))
+    if (!renderSvg(renderSubmapDot(m, submap, true), submapLayoutEngine(m, submap), l.svg, named, error))
         return nullptr;
     size_t start = l.svg.find("<svg");
     if (start != std::string::npos)
@@ -103,15 +104,20 @@ const Layout *MapView::layout(int submap, std::string &error)
 std::set<int> MapView::recentlyChanged()
 {
     std::set<int> out;
-    std::vector<Change> changes;
-    std::string error;
+    if (!mapdb::hasTable(db_.handle(), "changes"))
+        return out;   // a map made before the history
     int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
-    if (db_.loadChanges(now - 30 * 60 * 1000, 100000, changes, error))
-        for (const Change &c : changes)
-            if (c.kind == "status")
-                out.insert(c.symbol);
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db_.handle(),
+                           "SELECT DISTINCT symbol FROM changes WHERE kind = 'status' AND time >= ?1", -1, &st,
+                           nullptr) != SQLITE_OK)
+        return out;
+    sqlite3_bind_int64(st, 1, now - 30 * 60 * 1000);
+    while (sqlite3_step(st) == SQLITE_ROW)
+        out.insert(sqlite3_column_int(st, 0));
+    sqlite3_finalize(st);
     return out;
 }
 

@@ -186,11 +186,16 @@ std::string fillColourForStatus(int status);
 
 // Renders DOT text with Graphviz into a file of the given format ("svg",
 // "png"). Returns false with Graphviz's message in `error`.
-bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error);
+bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error,
+                 const char *engine = "dot");
+// The Graphviz layout of a submap's drawing: "dot" (ranked, tidy) up to 150
+// icon symbols; beyond, where dot takes minutes, "nop": renderSubmapDot then
+// places the symbols on a grid itself and Graphviz draws the lines.
+const char *submapLayoutEngine(const MapModel &m, int submap);
 // Lays out and renders DOT text as SVG in memory, with the centre of every
 // node by name (points, origin at the bottom left).
-bool renderSvg(const std::string &dot, std::string &svg, std::map<std::string, std::pair<double, double>> &positions,
-               std::string &error);
+bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
+               std::map<std::string, std::pair<double, double>> &positions, std::string &error);
 
 // ---- find, show and the JSON forms (search.cpp, json.cpp) -----------------------------
 
