@@ -8,6 +8,8 @@
 #include "daemon/turns.h"
 #include "intake/endpoint.h"
 
+#include <ctime>
+
 namespace {
 
 // The map events the adapter follows, in registration order.
@@ -26,6 +28,23 @@ const EventHandler kHandlers[] = {
 
 // Symbols of every kind, as the listing asks for them.
 constexpr int kAllSymbols = 7;
+
+// Hands the run counters to the map platform, which stores them for
+// monitoring at most once a second (and when the session ends).
+void publishRunCounters()
+{
+    static const std::time_t firstTurn = std::time(nullptr);
+    const RunStats &st = runStats();
+    OVwRunCounters c{};
+    c.started = st.started != 0 ? st.started : firstTurn;
+    c.frames_read = st.framesRead;
+    c.applied = st.applied;
+    c.refused = st.refused;
+    c.failed = st.failed;
+    c.skipped = st.skipped;
+    c.events_handled = st.eventsHandled;
+    OVwSetRunCounters(&c, 0);
+}
 
 SocketEndpoint *endpointOf(void *serverData)
 {
@@ -119,6 +138,8 @@ void TopologyAdapter::mainLoop()
             TQ_OV_ERROR();
             break;
         }
+        // Before OVwPending: the counters join the last message's commit.
+        publishRunCounters();
         // Each OVwPending stores the turn before it (a frame or an event); a
         // turn rolled back for a reason that may pass is made again until
         // it is stored.

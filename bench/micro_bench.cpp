@@ -6,6 +6,7 @@
 #include "intake/codec.h"
 #include "platform/hostfile.h"
 #include "platform/ovw.h"
+#include "mapdb/operator.h"
 
 #include <benchmark/benchmark.h>
 
@@ -221,6 +222,34 @@ void BM_FieldWriteAndCommit(benchmark::State &state)
     }
 }
 BENCHMARK(BM_FieldWriteAndCommit)->Arg(1000)->Arg(100000);
+
+// ---- status roll-up -------------------------------------------------------------------
+
+// The effective status of every symbol of a map of n vertices: 10 graphs on
+// the root submap, each holding graphs of 100 vertices (one of them critical).
+void BM_RollUpWholeMap(benchmark::State &state)
+{
+    const int n = static_cast<int>(state.range(0));
+    std::vector<mapdb::StatusRow> rows;
+    std::vector<std::pair<int, int>> submaps;
+    int id = 0, object = 0, submap = 1;
+    for (int top = 0; top < 10; ++top) {
+        int topObject = ++object, topMap = ++submap;
+        rows.push_back({++id, 1, topObject, OVwStatusNormal, mapdb::kCompoundSource});
+        submaps.emplace_back(topMap, topObject);
+        for (int g = 0; g < n / 1000; ++g) {
+            int gObject = ++object, gMap = ++submap;
+            rows.push_back({++id, topMap, gObject, OVwStatusNormal, mapdb::kCompoundSource});
+            submaps.emplace_back(gMap, gObject);
+            for (int v = 0; v < 100; ++v)
+                rows.push_back({++id, gMap, ++object, v == 7 && g == 3 ? OVwStatusCritical : OVwStatusNormal, 3});
+        }
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(mapdb::effectiveStatuses(rows, submaps));
+    state.counters["symbols"] = static_cast<double>(rows.size());
+}
+BENCHMARK(BM_RollUpWholeMap)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -287,6 +287,11 @@ int inspectSchema(Db &db, std::string &err, bool &fresh, int &version);
 // Re-reads the map row (name, root submap, open flag) after a rollback.
 bool loadMap(Session &s);
 
+// Writes the run counters not yet written (ended: the session ends).
+void flushRunCounters(bool ended);
+// A new session starts without counters.
+void forgetRunCounters();
+
 // Existence checks (indexed look-ups).
 bool objectExists(Db &db, OVwObjectId id);
 bool symbolExists(Db &db, OVwSymbolId id);

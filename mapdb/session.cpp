@@ -1,6 +1,7 @@
 // The session of the embedded map platform: connection to the map database,
 // schema, transactions, the error state and the map-level calls.
 #include "mapdb/internal.h"
+#include "mapdb/operator.h"
 #include "mapdb/testhooks.h"
 #include "mapdb/walvfs.h"
 
@@ -449,7 +450,7 @@ static bool hasColumn(Db &db, const char *table, const char *column)
 
 // The version of the schema this code makes and uses (PRAGMA user_version).
 // Maps of earlier versions are brought to it one step per version.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // The tables that make a database a map, with the columns of the minimal
 // schema; a map lacking one of these is of no form this code knows.
@@ -501,6 +502,12 @@ public:
             return false;
         }
         return true;
+    }
+    // A failure of a step made other than through a statement.
+    bool fail(const std::string &why)
+    {
+        err_ = why;
+        return false;
     }
 
 private:
@@ -557,7 +564,14 @@ static bool migrateFrom0(Db &db, SchemaRunner &run)
 // Migration steps: kSteps[v] brings version v to v + 1. A new version adds
 // its step here and raises kSchemaVersion.
 using MigrationStep = bool (*)(Db &, SchemaRunner &);
-static const MigrationStep kSteps[kSchemaVersion] = {&migrateFrom0};
+// Version 2: the operator tables (change history, run counters).
+static bool migrateFrom1(Db &db, SchemaRunner &run)
+{
+    std::string err;
+    return ensureOperatorTables(db.handle(), historyRowsFromEnvironment(), err) || run.fail(err);
+}
+
+static const MigrationStep kSteps[kSchemaVersion] = {&migrateFrom0, &migrateFrom1};
 
 static int schemaVersion(Db &db)
 {
@@ -583,6 +597,10 @@ static bool seedFields(Db &db)
 // table is empty. Inside the caller's transaction.
 static bool seedMap(Db &db, SchemaRunner &run, std::string &err)
 {
+    // The operator tables (change history, run counters) and this start's
+    // history bound.
+    if (!ensureOperatorTables(db.handle(), historyRowsFromEnvironment(), err))
+        return false;
     bool seeded = false;
     {
         Stmt q(db, "SELECT count(*) FROM map");
@@ -808,6 +826,7 @@ static bool closeSession(Session *s)
 static void commitAtExit()
 {
     if (g_session != nullptr) {
+        flushRunCounters(true);
         Session *s = g_session;
         g_session = nullptr;
         closeSession(s);
@@ -966,6 +985,7 @@ extern "C" int OVwInit(void)
     if (!loadMap(*s))
         return refuse(OVw_STORAGE_FAILURE, path, "its map row cannot be read");
     g_session = s.release();
+    forgetRunCounters();
     setError(OVw_SUCCESS);
     return 0;
 }
@@ -977,6 +997,7 @@ extern "C" int OVwDone(void)
     Session *s = connectedSession();
     if (s == nullptr)
         return -1;
+    flushRunCounters(true);
     g_session = nullptr;
     if (!closeSession(s))
         return fail(OVw_STORAGE_FAILURE, -1);

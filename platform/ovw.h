@@ -283,6 +283,27 @@ int OVwSetBackgroundGraphic(OVwMapInfo *map, OVwSubmapId submap, const char *gra
 OVwSubmapInfo *OVwGetSubmapInfo(OVwMapInfo *map, OVwSubmapId submap);
 void OVwFreeSubmapInfo(OVwSubmapInfo *info);
 
+/* ---- monitoring ------------------------------------------------------------------------------ */
+/* The status a symbol shows: its stored status, or for a symbol of the compound
+ * status source (2) the most severe status on its object's child submaps,
+ * recursively. Negative on failure. */
+int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol);
+
+/* The daemon's run counters, stored in the map database for monitoring tools. */
+typedef struct OVwRunCounters {
+    int64_t started;            /* seconds since 1970 */
+    int64_t frames_read;
+    int64_t applied;
+    int64_t refused;
+    int64_t failed;
+    int64_t skipped;
+    int64_t events_handled;
+} OVwRunCounters;
+
+/* Keeps the counters; they are written at most once a second (at once when
+ * force is non-zero) and when the session ends. 0, or -1 on failure. */
+int OVwSetRunCounters(const OVwRunCounters *counters, OVwBoolean force);
+
 /* ---- memory ---------------------------------------------------------------------------------- */
 void OVFree(void *p);
 

@@ -41,6 +41,9 @@ int tqSend(TqSocket s, const char *buf, int len, int flags);
 int tqSendTo(TqSocket s, const char *buf, int len, int flags, const TqSockAddrIn *to, int tolen);
 int tqCloseSocket(TqSocket s);
 uint16_t tqHtons(uint16_t v);
+// Lets a listening socket reuse a recently closed address, but never share a
+// port another process listens on (so a port in use fails to bind).
+void tqExclusiveListenOptions(int fd);
 uint32_t tqHtonl(uint32_t v);
 constexpr int TQ_AF_INET = 2;
 

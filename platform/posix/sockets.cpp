@@ -127,3 +127,9 @@ uint32_t tqHtonl(uint32_t v)
 {
     return htonl(v);
 }
+
+void tqExclusiveListenOptions(int fd)
+{
+    int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}

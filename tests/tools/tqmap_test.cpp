@@ -259,11 +259,17 @@ TEST_F(TqmapTest, DotNestsClustersAndDrawsEdgesAndLegend)
     EXPECT_NE(fill(sw1), fill(disk));
     EXPECT_NE(fill(h1), fill(disk));
 
-    // Edges with their labels; an edge to a graph ends at the graph's cluster.
+    // Edges with their labels. A graph's symbol sits on the submap it is on,
+    // not inside the cluster of the submap it holds, which a dotted line ties
+    // to it; an edge to the graph ends at its symbol.
     std::string link = lineWith(dot, "s" + std::to_string(h1Symbol_) + " -- s" + std::to_string(sw1Symbol_));
     EXPECT_NE(link.find("label=\"link1\""), std::string::npos) << dot;
+    EXPECT_EQ(depthAt("s" + std::to_string(fabSymbol_) + " ["), sanDepth + 1) << dot;
     std::string member = lineWith(dot, "s" + std::to_string(mgrSymbol_) + " -- s" + std::to_string(fabSymbol_));
-    EXPECT_NE(member.find("lhead=cluster_" + std::to_string(fabSubmap_)), std::string::npos) << dot;
+    EXPECT_EQ(member.find("lhead="), std::string::npos) << dot;
+    std::string tie = lineWith(dot, "s" + std::to_string(fabSymbol_) + " -- s");
+    EXPECT_NE(tie.find("style=dotted"), std::string::npos) << dot;
+    EXPECT_NE(tie.find("lhead=cluster_" + std::to_string(fabSubmap_)), std::string::npos) << dot;
 
     // The legend names each status with the colour its nodes use.
     ASSERT_NE(dot.find("subgraph cluster_legend"), std::string::npos);

@@ -1,6 +1,7 @@
 // Reading a map database: read-only SQLite access to the platform's tables.
 #include "tools/tqmap/tqmap.h"
 
+#include "mapdb/operator.h"
 #include "platform/hostpath.h"
 
 #include <algorithm>
@@ -209,7 +210,7 @@ bool MapDatabase::loadValues(std::map<int, Object> &objects, const std::vector<i
     return true;
 }
 
-bool MapDatabase::load(MapModel &m, std::string &error)
+bool MapDatabase::load(MapModel &m, std::string &error, bool withValues)
 {
     // One read transaction, so the daemon's commits cannot tear the picture.
     if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -252,7 +253,7 @@ bool MapDatabase::load(MapModel &m, std::string &error)
             return false;
         }
     }
-    if (!loadValues(m.objects, nullptr, error))
+    if (withValues && !loadValues(m.objects, nullptr, error))
         return false;
     {
         Query q(db_, "SELECT id, parent_object, type, name, layout, background FROM submaps ORDER BY id");
@@ -381,6 +382,106 @@ bool MapDatabase::findObjects(const std::string &fieldName, const std::string &v
     for (auto &entry : found)
         out.push_back(std::move(entry.second));
     return true;
+}
+
+bool MapDatabase::loadObjectValues(Object &o, std::string &error)
+{
+    std::map<int, Object> one;
+    one[o.id] = Object{o.id, o.selectionName, {}};
+    std::vector<int> ids{o.id};
+    if (!loadValues(one, &ids, error))
+        return false;
+    o.values = std::move(one[o.id].values);
+    return true;
+}
+
+bool MapDatabase::searchValues(const std::string &needle, std::map<int, std::string> &hits, std::string &error)
+{
+    // instr over lower() rather than LIKE: no wildcards to escape.
+    Query q(db_,
+            "SELECT v.object, f.name FROM field_values v LEFT JOIN fields f ON f.id = v.field"
+            " WHERE instr(lower(coalesce(v.text_value, v.int_value)), lower(?1)) > 0 ORDER BY v.object, v.field");
+    if (!q.ok()) {
+        error = sqlError(db_, "searching the field values");
+        return false;
+    }
+    q.bind(1, needle);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+        hits.emplace(q.i32(0), q.text(1));
+    if (rc != SQLITE_DONE) {
+        error = sqlError(db_, "searching the field values");
+        return false;
+    }
+    return true;
+}
+
+bool MapDatabase::loadChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error)
+{
+    if (!mapdb::hasTable(db_, "changes"))
+        return true;   // a map made before the history: nothing to show
+    Query q(db_,
+            "SELECT id, time, kind, object, symbol, submap, old_value, new_value FROM changes"
+            " WHERE time >= ?1 ORDER BY id DESC LIMIT ?2");
+    if (!q.ok()) {
+        error = sqlError(db_, "reading the changes");
+        return false;
+    }
+    q.bind(1, sinceMs);
+    q.bind(2, limit);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+        Change c;
+        c.id = q.i64(0);
+        c.timeMs = q.i64(1);
+        c.kind = q.text(2);
+        c.object = q.i32(3);
+        c.symbol = q.i32(4);
+        c.submap = q.i32(5);
+        c.oldValue = q.optText(6);
+        c.newValue = q.optText(7);
+        out.push_back(std::move(c));
+    }
+    if (rc != SQLITE_DONE) {
+        error = sqlError(db_, "reading the changes");
+        return false;
+    }
+    return true;
+}
+
+bool MapDatabase::loadRunCounters(RunCounters &c, bool &found, std::string &error)
+{
+    found = false;
+    if (!mapdb::hasTable(db_, "run_counters"))
+        return true;
+    Query q(db_,
+            "SELECT started, updated, ended, frames_read, applied, refused, failed, skipped, events_handled"
+            " FROM run_counters WHERE id = 1");
+    int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        found = true;
+        c.started = q.i64(0);
+        c.updated = q.i64(1);
+        c.ended = q.i64(2);
+        c.framesRead = q.i64(3);
+        c.applied = q.i64(4);
+        c.refused = q.i64(5);
+        c.failed = q.i64(6);
+        c.skipped = q.i64(7);
+        c.eventsHandled = q.i64(8);
+        return true;
+    }
+    if (rc != SQLITE_DONE) {
+        error = sqlError(db_, "reading the run counters");
+        return false;
+    }
+    return true;
+}
+
+int64_t MapDatabase::dataVersion()
+{
+    Query q(db_, "PRAGMA data_version");
+    return q.step() == SQLITE_ROW ? q.i64(0) : -1;
 }
 
 }  // namespace tqmap

@@ -1,13 +1,20 @@
 // tqmap: look at a map database and act on it.
 //
-//   tqmap [--db PATH] tree [--fields]
-//   tqmap [--db PATH] dot [-o FILE]
-//   tqmap [--db PATH] svg -o FILE | png -o FILE
-//   tqmap [--db PATH] objects --field NAME --value TEXT
+//   tqmap [--db PATH] tree [--fields] [--json]
+//   tqmap [--db PATH] dot [-o FILE] [--submap ID]
+//   tqmap [--db PATH] svg -o FILE | png -o FILE [--submap ID]
+//   tqmap [--db PATH] objects --field NAME --value TEXT [--json]
+//   tqmap [--db PATH] find TEXT [--json]
+//   tqmap [--db PATH] show ID|NAME [--json]
+//   tqmap [--db PATH] changes [--since TIME] [--limit N] [--json]
+//   tqmap [--db PATH] serve [--listen HOST:PORT]
 //   tqmap [--db PATH] post EVENT [IDS...]
 //
 // Every command but `post` opens the database read-only.
 #include "tools/tqmap/tqmap.h"
+
+#include "tools/tqmap/commands.h"
+#include "tools/tqmap/json.h"
 
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
@@ -56,12 +63,36 @@ int cmdTree(const std::string &path, bool withFields)
     return kExitOk;
 }
 
-int cmdDot(const std::string &path, const std::string &output)
+// More symbols than this and a picture of the whole map draws its top levels.
+constexpr size_t kWholeMapSymbols = 400;
+
+// The DOT text of one submap, or of the whole map (cut to its top levels
+// when large, with a note on standard error). False for an unknown submap.
+bool dotFor(const MapModel &model, int submap, std::string &dot)
+{
+    if (submap != 0) {
+        if (model.submaps.count(submap) == 0) {
+            complain("no submap " + std::to_string(submap) + " (tqmap tree lists them)");
+            return false;
+        }
+        dot = renderSubmapDot(model, submap, false);
+        return true;
+    }
+    std::string note;
+    dot = renderDot(model, kWholeMapSymbols, note);
+    if (!note.empty())
+        complain(note);
+    return true;
+}
+
+int cmdDot(const std::string &path, const std::string &output, int submap)
 {
     MapModel model;
     if (int rc = loadMap(path, model); rc != kExitOk)
         return rc;
-    std::string dot = renderDot(model);
+    std::string dot;
+    if (!dotFor(model, submap, dot))
+        return kExitFailed;
     if (output.empty() || output == "-") {
         std::fputs(dot.c_str(), stdout);
         return kExitOk;
@@ -76,20 +107,23 @@ int cmdDot(const std::string &path, const std::string &output)
     return kExitOk;
 }
 
-int cmdImage(const std::string &path, const std::string &format, const std::string &output)
+int cmdImage(const std::string &path, const std::string &format, const std::string &output, int submap)
 {
     MapModel model;
     if (int rc = loadMap(path, model); rc != kExitOk)
         return rc;
-    std::string error;
-    if (!renderImage(renderDot(model), format, output, error)) {
+    std::string dot, error;
+    if (!dotFor(model, submap, dot))
+        return kExitFailed;
+    const char *engine = submap != 0 ? submapLayoutEngine(model, submap) : "dot";
+    if (!renderImage(dot, format, output, error, engine)) {
         complain(error);
         return kExitFailed;
     }
     return kExitOk;
 }
 
-int cmdObjects(const std::string &path, const std::string &field, const std::string &value)
+int cmdObjects(const std::string &path, const std::string &field, const std::string &value, bool json)
 {
     MapDatabase db;
     std::string error;
@@ -102,6 +136,21 @@ int cmdObjects(const std::string &path, const std::string &field, const std::str
     if (!db.loadFields(fields, error) || !db.findObjects(field, value, found, error)) {
         complain(error);
         return kExitUsage;
+    }
+    if (json) {
+        Json out = Json::array();
+        for (const Object &o : found) {
+            Json j = {{"id", o.id}, {"selectionName", o.selectionName}};
+            Json values = Json::object();
+            for (const FieldValue &v : o.values) {
+                auto it = fields.find(v.field);
+                values[it != fields.end() ? it->second.name : "field " + std::to_string(v.field)] = valueJson(v);
+            }
+            j["fields"] = values;
+            out.push_back(j);
+        }
+        std::puts(out.dump(2).c_str());
+        return found.empty() ? kExitFailed : kExitOk;
     }
     if (found.empty()) {
         complain("no object has " + field + " = " + value);
@@ -209,24 +258,55 @@ int main(int argc, char **argv)
     std::string dbPath;
     app.add_option("--db", dbPath, "map database file (default: OVW_MAPDB, else <TQ_ROOT>/usr/ov/databases/tqmap.db)");
 
-    bool withFields = false;
+    bool withFields = false, json = false;
     CLI::App *tree = app.add_subcommand("tree", "print the map as nested submaps with symbols, statuses and labels");
     tree->add_flag("--fields", withFields, "also print every object's field values");
+    tree->add_flag("--json", json, "print the map as JSON");
 
     std::string dotOut;
+    int submap = 0;
+    const char *submapHelp = "draw this submap only (ids from tree); a large map is otherwise cut to its top levels";
     CLI::App *dot = app.add_subcommand("dot", "write the map as Graphviz DOT (standard output by default)");
     dot->add_option("-o,--output", dotOut, "file to write");
+    dot->add_option("--submap", submap, submapHelp);
 
     std::string svgOut, pngOut;
     CLI::App *svg = app.add_subcommand("svg", "draw the map as an SVG picture");
     svg->add_option("-o,--output", svgOut, "file to write")->required();
+    svg->add_option("--submap", submap, submapHelp);
     CLI::App *png = app.add_subcommand("png", "draw the map as a PNG picture");
     png->add_option("-o,--output", pngOut, "file to write")->required();
+    png->add_option("--submap", submap, submapHelp);
 
     std::string field, value;
     CLI::App *objects = app.add_subcommand("objects", "list the objects whose field holds a value, with all their fields");
     objects->add_option("--field", field, "field name, e.g. UniqueName")->required();
     objects->add_option("--value", value, "value: text, a number, or true/false")->required();
+    objects->add_flag("--json", json, "print JSON");
+
+    std::string text;
+    CLI::App *find = app.add_subcommand(
+        "find", "find objects by part of a label, name, unique id or field value (case-insensitive)");
+    find->add_option("text", text, "the text to look for")->required();
+    find->add_flag("--json", json, "print JSON");
+
+    std::string who;
+    CLI::App *show = app.add_subcommand(
+        "show", "show one object: where it sits, status and effective status, state, properties, connections");
+    show->add_option("object", who, "object id, symbol id, selection name, name or label")->required();
+    show->add_flag("--json", json, "print JSON");
+
+    std::string since;
+    int limit = 100;
+    CLI::App *changes = app.add_subcommand("changes", "list recent changes of the map, oldest first");
+    changes->add_option("--since", since, "from this time on: 30m, 2h, 1d ago, or a UTC time 2026-01-31 12:00");
+    changes->add_option("--limit", limit, "at most this many, the newest (default 100)")->check(CLI::PositiveNumber);
+    changes->add_flag("--json", json, "print JSON, newest first");
+
+    std::string listen = "127.0.0.1:8080";
+    CLI::App *serve = app.add_subcommand(
+        "serve", "serve the live web view of the map and its JSON API (read-only; loopback by default)");
+    serve->add_option("--listen", listen, "HOST:PORT to listen on (default 127.0.0.1:8080)");
 
     std::string event;
     std::vector<int> ids;
@@ -250,15 +330,23 @@ int main(int argc, char **argv)
         dbPath = defaultDatabasePath();
 
     if (tree->parsed())
-        return cmdTree(dbPath, withFields);
+        return json ? cmdTreeJson(dbPath) : cmdTree(dbPath, withFields);
     if (dot->parsed())
-        return cmdDot(dbPath, dotOut);
+        return cmdDot(dbPath, dotOut, submap);
     if (svg->parsed())
-        return cmdImage(dbPath, "svg", svgOut);
+        return cmdImage(dbPath, "svg", svgOut, submap);
     if (png->parsed())
-        return cmdImage(dbPath, "png", pngOut);
+        return cmdImage(dbPath, "png", pngOut, submap);
     if (objects->parsed())
-        return cmdObjects(dbPath, field, value);
+        return cmdObjects(dbPath, field, value, json);
+    if (find->parsed())
+        return cmdFind(dbPath, text, json);
+    if (show->parsed())
+        return cmdShow(dbPath, who, json);
+    if (changes->parsed())
+        return cmdChanges(dbPath, since, limit, json);
+    if (serve->parsed())
+        return cmdServe(dbPath, listen);
     if (post->parsed())
         return cmdPost(dbPath, event, ids);
     return kExitUsage;

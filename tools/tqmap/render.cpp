@@ -40,7 +40,8 @@ std::string trimmed(std::string s)
 
 }  // namespace
 
-bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error)
+bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error,
+                 const char *engine)
 {
     g_graphvizMessages.clear();
     agusererrf previous = agseterrf(collectMessage);
@@ -59,7 +60,7 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
         error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
         return false;
     }
-    if (gvLayout(gvc.get(), graph.get(), "dot") != 0) {
+    if (gvLayout(gvc.get(), graph.get(), engine) != 0) {
         error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
         return false;
     }
@@ -84,6 +85,42 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
     }
     if (!g_graphvizMessages.empty())
         std::fprintf(stderr, "tqmap: Graphviz: %s\n", trimmed(g_graphvizMessages).c_str());
+    return true;
+}
+
+bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
+               std::map<std::string, std::pair<double, double>> &positions, std::string &error)
+{
+    g_graphvizMessages.clear();
+    agusererrf previous = agseterrf(collectMessage);
+    struct Restore {
+        agusererrf f;
+        ~Restore() { agseterrf(f); }
+    } restore{previous};
+
+    std::unique_ptr<GVC_t, ContextDeleter> gvc(gvContext());
+    std::unique_ptr<Agraph_t, GraphDeleter> graph(gvc ? agmemread(dot.c_str()) : nullptr);
+    if (!graph) {
+        error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
+        return false;
+    }
+    if (gvLayout(gvc.get(), graph.get(), engine) != 0) {
+        error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
+        return false;
+    }
+    for (Agnode_t *n = agfstnode(graph.get()); n != nullptr; n = agnxtnode(graph.get(), n))
+        positions[agnameof(n)] = {ND_coord(n).x, ND_coord(n).y};
+    char *data = nullptr;
+    unsigned int length = 0;
+    int rc = gvRenderData(gvc.get(), graph.get(), "svg", &data, &length);
+    if (rc == 0 && data != nullptr)
+        svg.assign(data, length);
+    gvFreeRenderData(data);
+    gvFreeLayout(gvc.get(), graph.get());
+    if (rc != 0) {
+        error = "Graphviz could not render SVG: " + trimmed(g_graphvizMessages);
+        return false;
+    }
     return true;
 }
 

@@ -1,6 +1,8 @@
 // The map as text: the nested tree view and the Graphviz DOT view.
 #include "tools/tqmap/tqmap.h"
 
+#include "mapdb/operator.h"
+
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -15,14 +17,34 @@ void MapModel::index()
     symbolsOnSubmap.clear();
     submapsOfObject.clear();
     symbolsOfObject.clear();
+    connectionsAt.clear();
     for (const auto &[id, s] : symbols) {
         symbolsOnSubmap[s.submap].push_back(id);
         symbolsOfObject[s.object].push_back(id);
+        if (s.isConnection()) {
+            connectionsAt[s.connA].push_back(id);
+            if (s.connZ != s.connA)
+                connectionsAt[s.connZ].push_back(id);
+        }
     }
     for (const auto &[id, sm] : submaps) {
         if (sm.parentObject != 0)
             submapsOfObject[sm.parentObject].push_back(id);
     }
+    std::vector<mapdb::StatusRow> rows;
+    rows.reserve(symbols.size());
+    for (const auto &[id, s] : symbols)
+        rows.push_back({id, s.submap, s.object, s.status, s.statusSource});
+    std::vector<std::pair<int, int>> parents;
+    for (const auto &[id, sm] : submaps)
+        parents.emplace_back(id, sm.parentObject);
+    effective = mapdb::effectiveStatuses(rows, parents);
+}
+
+int MapModel::effectiveStatus(const Symbol &s) const
+{
+    auto it = effective.find(s.id);
+    return it != effective.end() ? it->second : s.status;
 }
 
 const Object *MapModel::object(int id) const
@@ -74,8 +96,6 @@ std::string layoutName(int layout)
     }
 }
 
-namespace {
-
 std::string quoted(const std::string &s)
 {
     std::string out = "\"";
@@ -91,6 +111,8 @@ std::string quoted(const std::string &s)
     out += '"';
     return out;
 }
+
+namespace {
 
 // Elements of a list value: the JSON array of strings the platform stores,
 // read without a JSON library (strings with the usual escapes).
@@ -192,6 +214,8 @@ std::string fieldName(const MapModel &m, int id)
     return it != m.fields.end() ? it->second.name : "field " + std::to_string(id);
 }
 
+}  // namespace
+
 // The object part of a selection name ("proto;name;map" -> "name").
 std::string objectNamePart(const std::string &selection)
 {
@@ -217,6 +241,8 @@ std::string selectionOf(const MapModel &m, int objectId)
     const Object *o = m.object(objectId);
     return o != nullptr ? o->selectionName : "object " + std::to_string(objectId) + " (missing)";
 }
+
+namespace {
 
 // ---- tree ------------------------------------------------------------------------------
 
@@ -289,6 +315,13 @@ private:
                  << formatValue(v) << "\n";
     }
 
+    // What a compound symbol shows when its submaps roll up to another status.
+    std::string rollUpText(const Symbol &s) const
+    {
+        int e = m_.effectiveStatus(s);
+        return e != s.status ? " (shows " + statusName(e) + ")" : std::string();
+    }
+
     std::string typeText(const Symbol &s) const
     {
         return s.symbolType && !s.symbolType->empty() ? *s.symbolType : std::string("(no type)");
@@ -319,8 +352,8 @@ private:
             }
             bool graph = m_.isGraphObject(s.object);
             out_ << inner << "#" << s.id << (graph ? " graph " : " vertex ") << quoted(displayName(m_, s))
-                 << "  " << statusName(s.status) << "  " << typeText(s) << "  object " << s.object << "  ("
-                 << selectionOf(m_, s.object) << ")\n";
+                 << "  " << statusName(s.status) << rollUpText(s) << "  " << typeText(s) << "  object " << s.object
+                 << "  (" << selectionOf(m_, s.object) << ")\n";
             if (opt_.fields)
                 if (const Object *o = m_.object(s.object))
                     fields(*o, indent + 6);
@@ -365,212 +398,6 @@ private:
 std::string renderTree(const MapModel &m, const TreeOptions &opt)
 {
     return TreeWriter(m, opt).run();
-}
-
-// ---- DOT ----------------------------------------------------------------------------------
-
-std::string shapeForSymbolType(const std::optional<std::string> &symbolType)
-{
-    if (!symbolType || symbolType->empty())
-        return "octagon";
-    std::string cls = symbolType->substr(0, symbolType->find(':'));
-    std::transform(cls.begin(), cls.end(), cls.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    static const std::map<std::string, std::string> shapes = {
-        {"connector", "box"},      {"computer", "ellipse"}, {"server", "ellipse"},
-        {"storage", "cylinder"},   {"network", "hexagon"},  {"net", "hexagon"},
-        {"cards", "component"},    {"card", "component"},   {"device", "box3d"},
-        {"software", "note"},      {"location", "house"},   {"connection", "point"},
-    };
-    auto it = shapes.find(cls);
-    return it != shapes.end() ? it->second : "octagon";
-}
-
-namespace {
-
-struct StatusColours {
-    const char *fill;
-    const char *line;
-};
-
-StatusColours coloursFor(int status)
-{
-    switch (status) {
-    case 0: return {"#9ec5fe", "#1565c0"};   // unknown: blue
-    case 1: return {"#8fd19e", "#2e7d32"};   // normal: green
-    case 2: return {"#f28b82", "#c62828"};   // critical: red
-    case 3: return {"#fde293", "#b08800"};   // marginal: yellow
-    case 4: return {"#fcad70", "#e65100"};   // major: orange
-    case 5: return {"#e8e0d0", "#8d7b5a"};   // unmanaged: wheat
-    case 6: return {"#f3f09a", "#827717"};   // minor: pale olive
-    case 7: return {"#b2ebf2", "#00838f"};   // warning: cyan
-    default: return {"#ffffff", "#555555"};
-    }
-}
-
-// Statuses in the legend, from quiet to severe.
-const int kLegendOrder[] = {1, 7, 6, 3, 4, 2, 0, 5};
-
-class DotWriter {
-public:
-    explicit DotWriter(const MapModel &m) : m_(m) {}
-
-    std::string run()
-    {
-        out_ << "graph map {\n"
-             << "  graph [compound=true, fontname=\"Helvetica\", fontsize=12, labelloc=t, nodesep=0.35, "
-                "ranksep=0.6, label="
-             << quoted("map " + m_.mapName) << "];\n"
-             << "  node [fontname=\"Helvetica\", fontsize=10, style=filled, penwidth=1.2];\n"
-             << "  edge [fontname=\"Helvetica\", fontsize=9, penwidth=2];\n";
-        if (m_.submaps.count(m_.rootSubmap) != 0)
-            cluster(m_.rootSubmap, {}, 0, 1);
-        for (const auto &entry : m_.submaps)
-            if (visited_.count(entry.first) == 0)
-                cluster(entry.first, {}, 0, 1);
-        edges();
-        legend();
-        out_ << "}\n";
-        return out_.str();
-    }
-
-private:
-    std::string nodeLabel(const Symbol &s) const
-    {
-        std::string label = displayName(m_, s);
-        if (s.symbolType) {
-            size_t colon = s.symbolType->find(':');
-            std::string sub = colon == std::string::npos ? *s.symbolType : s.symbolType->substr(colon + 1);
-            if (!sub.empty())
-                label += "\n" + sub;
-        }
-        return label;
-    }
-
-    void node(const Symbol &s, bool graph, const std::string &pad)
-    {
-        StatusColours c = coloursFor(s.status);
-        out_ << pad << "s" << s.id << " [label=" << quoted(nodeLabel(s))
-             << ", shape=" << (graph ? std::string("tab") : shapeForSymbolType(s.symbolType))
-             << ", fillcolor=\"" << c.fill << "\", color=\"" << c.line << "\", tooltip="
-             << quoted(selectionOf(m_, s.object) + " (" + statusName(s.status) + ")") << "];\n";
-    }
-
-    // The cluster of one submap. A graph's own symbol is drawn inside the
-    // cluster of the submap it parents, so its arcs can end at the cluster.
-    void cluster(int id, std::vector<int> chain, int ownerSymbol, int depth)
-    {
-        visited_.insert(id);
-        chain.push_back(id);
-        std::string pad(static_cast<size_t>(depth) * 2, ' ');
-        const Submap &sm = m_.submaps.at(id);
-        std::string title;
-        if (id == m_.rootSubmap)
-            title = "root submap";
-        else if (const Symbol *o = m_.symbol(ownerSymbol))
-            title = displayName(m_, *o);
-        else
-            title = sm.parentObject != 0 ? objectNamePart(selectionOf(m_, sm.parentObject)) : sm.name;
-        out_ << pad << "subgraph cluster_" << id << " {\n"
-             << pad << "  label=" << quoted(title) << "; style=\"rounded\"; color=\"#9e9e9e\"; fontsize=11;\n";
-        if (const Symbol *o = m_.symbol(ownerSymbol)) {
-            node(*o, true, pad + "  ");
-            chains_[o->id] = chain;
-            ownCluster_[o->id] = id;
-        }
-        auto it = m_.symbolsOnSubmap.find(id);
-        if (it != m_.symbolsOnSubmap.end()) {
-            for (int sid : it->second) {
-                const Symbol &s = m_.symbols.at(sid);
-                if (s.isConnection())
-                    continue;
-                bool graph = m_.isGraphObject(s.object);
-                bool placed = false;
-                if (graph) {
-                    for (int child : m_.submapsOfObject.at(s.object)) {
-                        if (visited_.count(child) != 0)
-                            continue;
-                        cluster(child, chain, placed ? 0 : s.id, depth + 1);
-                        placed = true;
-                    }
-                }
-                if (!placed) {
-                    node(s, graph, pad + "  ");
-                    chains_[s.id] = chain;
-                }
-            }
-        }
-        if (it == m_.symbolsOnSubmap.end() && ownerSymbol == 0)
-            out_ << pad << "  e" << id << " [label=\"(empty)\", shape=plaintext, style=\"\"];\n";
-        out_ << pad << "}\n";
-    }
-
-    // ltail/lhead for an end that is a graph drawn inside its own cluster,
-    // unless the other end lies inside that cluster too.
-    std::string clip(int end, int other, const char *attr) const
-    {
-        auto own = ownCluster_.find(end);
-        if (own == ownCluster_.end())
-            return "";
-        const std::vector<int> &otherChain = chains_.at(other);
-        if (std::find(otherChain.begin(), otherChain.end(), own->second) != otherChain.end())
-            return "";
-        return std::string(", ") + attr + "=cluster_" + std::to_string(own->second);
-    }
-
-    void edges()
-    {
-        for (const auto &[id, c] : m_.symbols) {
-            if (!c.isConnection())
-                continue;
-            if (chains_.count(c.connA) == 0 || chains_.count(c.connZ) == 0) {
-                out_ << "  // connection " << id << ": an end symbol is not on the map\n";
-                continue;
-            }
-            StatusColours col = coloursFor(c.status);
-            out_ << "  s" << c.connA << " -- s" << c.connZ << " [color=\"" << col.line << "\", fontcolor=\""
-                 << col.line << "\", tooltip=" << quoted(selectionOf(m_, c.object) + " (" + statusName(c.status) + ")");
-            if (c.label && !c.label->empty())
-                out_ << ", label=" << quoted(*c.label);
-            if (c.status == 2)
-                out_ << ", style=dashed";
-            out_ << clip(c.connA, c.connZ, "ltail") << clip(c.connZ, c.connA, "lhead") << "];\n";
-        }
-    }
-
-    // One table of the status colours, in a cluster of its own.
-    void legend()
-    {
-        out_ << "  subgraph cluster_legend {\n"
-             << "    label=\"legend\"; style=\"rounded\"; color=\"#bdbdbd\"; fontsize=10;\n"
-             << "    legend [shape=plaintext, style=\"\", fontsize=9, label=<<table border=\"0\" "
-                "cellborder=\"1\" cellspacing=\"2\" cellpadding=\"3\">";
-        for (int st : kLegendOrder) {
-            StatusColours c = coloursFor(st);
-            out_ << "<tr><td bgcolor=\"" << c.fill << "\" color=\"" << c.line << "\">" << statusName(st)
-                 << "</td></tr>";
-        }
-        out_ << "<tr><td border=\"0\">dashed line: critical</td></tr></table>>];\n"
-             << "  }\n";
-    }
-
-    const MapModel &m_;
-    std::ostringstream out_;
-    std::set<int> visited_;
-    std::map<int, std::vector<int>> chains_;   // drawn symbol -> clusters it lies in, outermost first
-    std::map<int, int> ownCluster_;            // graph symbol drawn inside its own submap's cluster
-};
-
-}  // namespace
-
-std::string fillColourForStatus(int status)
-{
-    return coloursFor(status).fill;
-}
-
-std::string renderDot(const MapModel &m)
-{
-    return DotWriter(m).run();
 }
 
 }  // namespace tqmap

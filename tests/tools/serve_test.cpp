@@ -1,0 +1,280 @@
+// tqmap serve over HTTP, and the read-only promise of every command but post.
+#include "platform/ovw.h"
+#include "serve_fixture.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Json = nlohmann::json;
+using tqtest::RunResult;
+
+// root: SAN (compound) > Fab (compound) > sw1 (critical), h1 (normal), h1 -- sw1 (major)
+class ServeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        db_ = root_.file("maps/web.db");
+        tqtest::writeFile(root_.file("maps/.keep"), "");
+        setenv("OVW_MAPDB", db_.c_str(), 1);
+        ASSERT_EQ(OVwInit(), 0);
+        OVwMapInfo *map = OVwGetMapInfo();
+        rootSubmap_ = map->root_submap_id;
+        OVwObjectId san = OVwDbCreateObjectBySelectionName("P;SAN;default");
+        sanSubmap_ = OVwCreateSubmap(map, san, OVwGraphSubmap, 0, "SAN", 0, 0);
+        sanSymbol_ = OVwCreateSymbol(map, rootSubmap_, san, "Network:SAN", "SAN", OVwStatusNormal, 2, nullptr, 0);
+        OVwObjectId fab = OVwDbCreateObjectBySelectionName("P;Fab;default");
+        fabSubmap_ = OVwCreateSubmap(map, fab, OVwGraphSubmap, 0, "Fab", 0, 0);
+        OVwCreateSymbol(map, sanSubmap_, fab, "Network:Fabric", "Fab", OVwStatusNormal, 2, nullptr, 0);
+        OVwObjectId sw1 = OVwDbCreateObjectBySelectionName("O;sw1;default");
+        h1_ = OVwDbCreateObjectBySelectionName("O;h1;default");
+        sw1Symbol_ = OVwCreateSymbol(map, fabSubmap_, sw1, "Connector:FC Switch", "sw1", OVwStatusNormal, 3,
+                                     nullptr, 0);
+        h1Symbol_ = OVwCreateSymbol(map, fabSubmap_, h1_, "Computer:Server", "h1", OVwStatusNormal, 3, nullptr, 0);
+        OVwObjectId link = OVwDbCreateObjectBySelectionName("O;h1-sw1;default");
+        OVwCreateConnSymbol(map, link, h1Symbol_, sw1Symbol_, "Connection:FC", "link1", OVwStatusMajor, 3, 0);
+        OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("UniqueName"), "uid-H1-77");
+        OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("VendorName"), "Acme Storage");
+        OVwSetStatusOnSymbol(map, sw1Symbol_, OVwStatusCritical);
+        OVwFreeMapInfo(map);
+        ASSERT_EQ(OVwDone(), 0);
+    }
+    void TearDown() override { unsetenv("OVW_MAPDB"); }
+
+    RunResult tqmap(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {tqtest::binPath("tqmap"), "--db", db_});
+        return tqtest::run(args, {}, "", 20);
+    }
+    static Json json(const httplib::Result &r)
+    {
+        return r && r->status == 200 ? Json::parse(r->body, nullptr, false) : Json();
+    }
+
+    tqtest::TempRoot root_;
+    std::string db_;
+    int rootSubmap_ = 0, sanSubmap_ = 0, fabSubmap_ = 0, sanSymbol_ = 0, sw1Symbol_ = 0, h1Symbol_ = 0, h1_ = 0;
+};
+
+TEST_F(ServeTest, EveryPageAndRouteAnswers)
+{
+    servetest::Server server(db_);
+    ASSERT_TRUE(server.ready());
+    httplib::Client c = server.client();
+    std::string fab = std::to_string(fabSubmap_), h1 = std::to_string(h1_);
+    struct Route {
+        std::string path;
+        int status;
+        std::string type, holds;
+    };
+    const std::vector<Route> routes = {
+        {"/submap/" + fab, 200, "text/html", "data-submap=\"" + fab + "\""},
+        {"/problems", 200, "text/html", "/static/app.js"},
+        {"/changes", 200, "text/html", "data-view=\"changes\""},
+        {"/search?q=x", 200, "text/html", "data-view=\"search\""},
+        {"/static/app.js", 200, "javascript", "EventSource('/api/events')"},
+        {"/static/app.css", 200, "text/css", "g.node"},
+        {"/api/map", 200, "json", "\"rootSubmap\":" + std::to_string(rootSubmap_)},
+        {"/api/submap/" + fab, 200, "json", "\"layoutKey\""},
+        {"/api/submap/" + fab + "/svg", 200, "svg", "id=\"s" + std::to_string(sw1Symbol_) + "\""},
+        {"/api/object/" + h1, 200, "json", "\"VendorName\":\"Acme Storage\""},
+        {"/api/search?q=h1-77", 200, "json", "\"matched\":\"UniqueName\""},
+        {"/api/problems", 200, "json", "\"critical\""},
+        {"/api/changes", 200, "json", "\"kind\":\"status\""},
+        {"/metrics", 200, "text/plain", "tqmap_symbols{status=\"critical\",kind=\"graph\"} 2"},
+        {"/healthz", 200, "text/plain", "ok"},
+        {"/submap/9999", 404, "", ""},
+        {"/api/submap/9999", 404, "json", "no submap"},
+        {"/api/submap/9999/svg", 404, "json", "no submap"},
+        {"/api/object/9999", 404, "json", "no object"},
+        {"/nowhere", 404, "", ""},
+    };
+    for (const Route &r : routes) {
+        auto res = c.Get(r.path.c_str());
+        ASSERT_TRUE(res) << r.path;
+        EXPECT_EQ(res->status, r.status) << r.path;
+        EXPECT_NE(res->get_header_value("Content-Type").find(r.type), std::string::npos) << r.path;
+        EXPECT_NE(res->body.find(r.holds), std::string::npos) << r.path << ": " << res->body.substr(0, 300);
+    }
+    auto home = c.Get("/");
+    ASSERT_TRUE(home);
+    EXPECT_EQ(home->status, 302);
+    EXPECT_EQ(home->get_header_value("Location"), "/submap/" + std::to_string(rootSubmap_));
+    EXPECT_EQ(server.stop(), 0);
+}
+
+TEST_F(ServeTest, ProblemsSearchAndDetailsTellWhatAndWhere)
+{
+    servetest::Server server(db_);
+    httplib::Client c = server.client();
+    // Most severe first; the graphs above sw1 roll up to critical; the filter
+    // keeps what is at least major.
+    Json all = json(c.Get("/api/problems"));
+    ASSERT_TRUE(all.is_object());
+    std::vector<std::string> seen;
+    for (const Json &p : all["problems"])
+        seen.push_back(p["name"].get<std::string>() + ":" + p["effectiveStatusName"].get<std::string>());
+    EXPECT_EQ(seen, (std::vector<std::string>{"SAN:critical", "Fab:critical", "sw1:critical", "link1:major"}));
+    EXPECT_TRUE(all["problems"][2]["recent"].get<bool>());   // sw1's status changed just now
+    EXPECT_FALSE(all["problems"][0]["recent"].get<bool>());
+    Json critical = json(c.Get("/api/problems?min=critical"));
+    EXPECT_EQ(critical["problems"].size(), 3u);
+
+    Json found = json(c.Get("/api/search?q=ACME"));
+    ASSERT_EQ(found["total"], 1);
+    EXPECT_EQ(found["results"][0]["id"], h1_);
+    EXPECT_EQ(found["results"][0]["appearsOn"][0]["submap"], fabSubmap_);
+    std::vector<int> path;
+    for (const Json &p : found["results"][0]["appearsOn"][0]["path"])
+        path.push_back(p["id"]);
+    EXPECT_EQ(path, (std::vector<int>{rootSubmap_, sanSubmap_, fabSubmap_}));
+    EXPECT_EQ(json(c.Get("/api/search?q=no-such-thing"))["total"], 0);
+
+    Json h1 = json(c.Get(("/api/object/" + std::to_string(h1_)).c_str()));
+    EXPECT_EQ(h1["selectionName"], "O;h1;default");
+    EXPECT_EQ(h1["fields"]["UniqueName"], "uid-H1-77");
+    ASSERT_EQ(h1["connections"].size(), 1u);
+    EXPECT_EQ(h1["connections"][0]["other"], "sw1");
+    EXPECT_EQ(h1["connections"][0]["effectiveStatusName"], "major");
+
+    Json sub = json(c.Get(("/api/submap/" + std::to_string(sanSubmap_)).c_str()));
+    ASSERT_EQ(sub["symbols"].size(), 1u);
+    EXPECT_EQ(sub["symbols"][0]["statusName"], "normal");
+    EXPECT_EQ(sub["symbols"][0]["effectiveStatusName"], "critical");
+    EXPECT_EQ(sub["symbols"][0]["childSubmaps"][0], fabSubmap_);
+}
+
+TEST_F(ServeTest, RefusesABadListenValueAPortInUseAndAFileThatIsNotAMap)
+{
+    for (const char *bad : {"8080", "localhost:", "127.0.0.1:99999", "127.0.0.1:http"}) {
+        RunResult r = tqmap({"serve", "--listen", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find("bad --listen value"), std::string::npos) << r.err;
+    }
+    servetest::Server first(db_);
+    ASSERT_TRUE(first.ready());
+    RunResult taken = tqmap({"serve", "--listen", "127.0.0.1:" + std::to_string(first.port())});
+    EXPECT_EQ(taken.exitCode, 2);
+    EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos)
+        << taken.err;
+
+    std::string junk = root_.file("maps/junk.db");
+    tqtest::writeFile(junk, std::string(4096, 'x'));
+    RunResult notMap = tqtest::run({tqtest::binPath("tqmap"), "--db", junk, "serve", "--listen", "127.0.0.1:1"});
+    EXPECT_EQ(notMap.exitCode, 2);
+    EXPECT_NE(notMap.err.find("is not a map database"), std::string::npos) << notMap.err;
+}
+
+TEST_F(ServeTest, AMapWithoutHistoryOrCountersIsShownWithoutThem)
+{
+    sqlite3 *h = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &h), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(h, "DROP TABLE changes; DROP TABLE change_settings; DROP TABLE run_counters", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(h);
+    servetest::Server server(db_);
+    httplib::Client c = server.client();
+    EXPECT_EQ(json(c.Get("/api/changes"))["changes"].size(), 0u);
+    EXPECT_FALSE(json(c.Get("/api/problems"))["problems"][2]["recent"].get<bool>());
+    auto metrics = c.Get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(metrics->body.find("tqdaemon_"), std::string::npos);
+    RunResult changes = tqmap({"changes"});
+    EXPECT_EQ(changes.exitCode, 0) << changes.err;
+}
+
+TEST_F(ServeTest, NothingButPostWritesTheDatabase)
+{
+    std::string before = tqtest::readFile(db_);
+    ASSERT_FALSE(before.empty());
+    std::string h1 = std::to_string(h1_);
+    for (std::vector<std::string> cmd :
+         {std::vector<std::string>{"tree"}, {"tree", "--json"}, {"objects", "--field", "Name", "--value", "x", "--json"},
+          {"find", "h1"}, {"find", "h1", "--json"}, {"show", h1}, {"show", "sw1", "--json"}, {"changes"},
+          {"changes", "--since", "1h", "--json"}, {"dot", "--submap", std::to_string(fabSubmap_)},
+          {"svg", "-o", root_.file("f.svg"), "--submap", std::to_string(fabSubmap_)}}) {
+        RunResult r = tqmap(cmd);
+        EXPECT_LE(r.exitCode, 1) << cmd[0] << ": " << r.err;
+        EXPECT_EQ(tqtest::readFile(db_), before) << cmd[0];
+    }
+    {
+        servetest::Server server(db_);
+        httplib::Client c = server.client();
+        for (const char *path : {"/api/map", "/api/problems", "/api/search?q=h", "/metrics", "/api/changes"})
+            EXPECT_TRUE(c.Get(path)) << path;
+        c.Get(("/api/submap/" + std::to_string(fabSubmap_) + "/svg").c_str());
+    }
+    EXPECT_EQ(tqtest::readFile(db_), before) << "serve";
+}
+
+TEST_F(ServeTest, FindAndShowNameTheObjectAndWhereItSits)
+{
+    RunResult find = tqmap({"find", "ACME"});
+    ASSERT_EQ(find.exitCode, 0) << find.err;
+    EXPECT_NE(find.out.find("object " + std::to_string(h1_) + "  O;h1;default  (matched: VendorName)"),
+              std::string::npos)
+        << find.out;
+    EXPECT_NE(find.out.find("on root submap > SAN > Fab (submap " + std::to_string(fabSubmap_) + ")"),
+              std::string::npos)
+        << find.out;
+    EXPECT_EQ(tqmap({"find", "zzz"}).exitCode, 1);
+
+    RunResult show = tqmap({"show", "SAN"});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    EXPECT_NE(show.out.find("status normal, shows critical"), std::string::npos) << show.out;
+    RunResult h1 = tqmap({"show", "h1", "--json"});
+    Json j = Json::parse(h1.out, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << h1.out;
+    EXPECT_EQ(j["id"], h1_);
+    EXPECT_EQ(j["connections"][0]["label"], "link1");
+    EXPECT_EQ(tqmap({"show", "nobody"}).exitCode, 1);
+
+    RunResult changes = tqmap({"changes", "--json"});
+    Json list = Json::parse(changes.out, nullptr, false);
+    ASSERT_TRUE(list.is_array()) << changes.out;
+    EXPECT_EQ(list[0]["kind"], "status");   // newest first
+    EXPECT_EQ(list[0]["newName"], "critical");
+    EXPECT_EQ(tqmap({"changes", "--since", "yesterday"}).exitCode, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ServeTest, ALargeMapIsDrawnToItsTopLevelsAndOneSubmapWhole)
+{
+    ASSERT_EQ(OVwInit(), 0);
+    OVwMapInfo *map = OVwGetMapInfo();
+    for (int i = 0; i < 450; ++i) {
+        std::string name = "O;d" + std::to_string(i) + ";default";
+        OVwCreateSymbol(map, fabSubmap_, OVwDbCreateObjectBySelectionName(name.c_str()), "Computer:Server",
+                        ("d" + std::to_string(i)).c_str(), OVwStatusNormal, 3, nullptr, 0);
+    }
+    OVwFreeMapInfo(map);
+    ASSERT_EQ(OVwDone(), 0);
+
+    RunResult whole = tqmap({"dot"});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_NE(whole.err.find("draw the rest one submap at a time with --submap ID: " + std::to_string(fabSubmap_)),
+              std::string::npos)
+        << whole.err;
+    EXPECT_NE(whole.out.find("subgraph cluster_" + std::to_string(sanSubmap_) + " "), std::string::npos);
+    EXPECT_EQ(whole.out.find("subgraph cluster_" + std::to_string(fabSubmap_) + " "), std::string::npos);
+    EXPECT_EQ(whole.out.find("label=\"d449"), std::string::npos);
+
+    RunResult one = tqmap({"dot", "--submap", std::to_string(fabSubmap_)});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_NE(one.out.find("label=\"d449"), std::string::npos);
+    EXPECT_EQ(one.out.find("s" + std::to_string(sanSymbol_) + " ["), std::string::npos);
+    EXPECT_EQ(one.out.find("subgraph cluster_" + std::to_string(fabSubmap_)), std::string::npos);
+    EXPECT_EQ(tqmap({"svg", "-o", root_.file("x.svg"), "--submap", "9999"}).exitCode, 1);
+}
+
+}  // namespace

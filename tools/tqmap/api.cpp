@@ -1,0 +1,270 @@
+// The web view's JSON API, the event stream, /metrics and /healthz.
+#include "tools/tqmap/server.h"
+
+#include "mapdb/operator.h"
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <sstream>
+
+namespace tqmap {
+
+namespace {
+
+void sendJson(httplib::Response &res, const Json &j)
+{
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(j.dump(), "application/json");
+}
+
+void notFound(httplib::Response &res, const std::string &what)
+{
+    res.status = 404;
+    res.set_content(Json({{"error", what}}).dump(), "application/json");
+}
+
+int idParam(const httplib::Request &req)
+{
+    const std::string &t = req.matches[1];
+    return t.size() < 10 ? std::atoi(t.c_str()) : -1;
+}
+
+// The severity a problem must have at least: a status name, or none.
+int minSeverityOf(const httplib::Request &req)
+{
+    std::string name = req.get_param_value("min");
+    for (int st = 0; st <= 7; ++st)
+        if (statusName(st) == name)
+            return mapdb::statusSeverity(st);
+    return 0;
+}
+
+// Seconds since 1970 of the database's last commit: the newer of the file and
+// its write-ahead log.
+int64_t lastCommitTime(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    int64_t newest = 0;
+    for (const std::string &f : {path, path + "-wal"}) {
+        std::error_code ec;
+        auto t = fs::last_write_time(f, ec);
+        if (ec)
+            continue;
+        auto sys = std::chrono::time_point_cast<std::chrono::seconds>(t - fs::file_time_type::clock::now() +
+                                                                      std::chrono::system_clock::now());
+        newest = std::max<int64_t>(newest, sys.time_since_epoch().count());
+    }
+    return newest;
+}
+
+std::string metricsText(MapView &view)
+{
+    const MapModel &m = view.model();
+    std::map<std::pair<std::string, std::string>, int64_t> bySymbol;
+    for (const auto &[id, s] : m.symbols) {
+        std::string kind = s.isConnection() ? "connection" : m.isGraphObject(s.object) ? "graph" : "vertex";
+        ++bySymbol[{statusName(m.effectiveStatus(s)), kind}];
+    }
+    std::ostringstream out;
+    out << "# HELP tqmap_symbols Symbols on the map by effective status and kind.\n"
+        << "# TYPE tqmap_symbols gauge\n";
+    for (const auto &[key, n] : bySymbol)
+        out << "tqmap_symbols{status=\"" << key.first << "\",kind=\"" << key.second << "\"} " << n << "\n";
+    out << "# HELP tqmap_objects Objects in the map database.\n# TYPE tqmap_objects gauge\n"
+        << "tqmap_objects " << m.objects.size() << "\n"
+        << "# HELP tqmap_submaps Submaps in the map.\n# TYPE tqmap_submaps gauge\n"
+        << "tqmap_submaps " << m.submaps.size() << "\n"
+        << "# HELP tqmap_last_commit_timestamp_seconds When the map database was last written.\n"
+        << "# TYPE tqmap_last_commit_timestamp_seconds gauge\n"
+        << "tqmap_last_commit_timestamp_seconds " << lastCommitTime(view.path()) << "\n";
+    RunCounters c;
+    bool found = false;
+    std::string error;
+    if (view.db().loadRunCounters(c, found, error) && found) {
+        auto gauge = [&](const char *name, const char *help, int64_t v) {
+            out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n" << name << " " << v << "\n";
+        };
+        auto counter = [&](const char *name, const char *help, int64_t v) {
+            out << "# HELP " << name << " " << help << "\n# TYPE " << name << " counter\n" << name << " " << v << "\n";
+        };
+        gauge("tqdaemon_start_timestamp_seconds", "When the daemon started.", c.started);
+        gauge("tqdaemon_counters_timestamp_seconds", "When the daemon last wrote its counters.", c.updated);
+        gauge("tqdaemon_ended", "1 when the daemon has ended its run.", c.ended);
+        counter("tqdaemon_frames_read_total", "Frames read from the message stream.", c.framesRead);
+        counter("tqdaemon_messages_applied_total", "Messages whose map changes were made.", c.applied);
+        counter("tqdaemon_messages_refused_total", "Messages refused.", c.refused);
+        counter("tqdaemon_messages_failed_total", "Messages whose map changes failed.", c.failed);
+        counter("tqdaemon_frames_skipped_total", "Frames skipped whole.", c.skipped);
+        counter("tqdaemon_map_events_total", "Map events handled.", c.eventsHandled);
+    }
+    return out.str();
+}
+
+}  // namespace
+
+void addApiRoutes(httplib::Server &server, MapView &view)
+{
+    server.Get("/api/map", [&](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        const MapModel &m = view.model();
+        Json submaps = Json::array();
+        for (const auto &entry : m.submaps)
+            submaps.push_back({{"id", entry.first},
+                               {"title", submapTitle(m, entry.first)},
+                               {"symbols", m.symbolsOnSubmap.count(entry.first) != 0
+                                               ? m.symbolsOnSubmap.at(entry.first).size()
+                                               : 0}});
+        sendJson(res, {{"name", m.mapName},
+                       {"open", m.isOpen},
+                       {"rootSubmap", m.rootSubmap},
+                       {"objects", m.objects.size()},
+                       {"symbols", m.symbols.size()},
+                       {"submaps", submaps},
+                       {"version", view.version.load()}});
+    });
+
+    server.Get(R"(/api/submap/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        const MapModel &m = view.model();
+        int id = idParam(req);
+        if (m.submaps.count(id) == 0)
+            return notFound(res, "no submap " + req.matches[1].str());
+        std::string error;
+        const Layout *l = view.layout(id, error);
+        Json j = submapJson(m, id);
+        std::set<int> recent = view.recentlyChanged();
+        for (Json &s : j["symbols"])
+            s["recent"] = recent.count(s["id"].get<int>()) != 0;
+        for (Json &s : j["connections"])
+            s["recent"] = recent.count(s["id"].get<int>()) != 0;
+        j["layoutKey"] = layoutKey(m, id);
+        // [symbol, x, y] triples: an array, as a large submap has thousands.
+        Json pos = Json::array();
+        if (l != nullptr)
+            for (const auto &[sid, xy] : l->positions)
+                pos.push_back({sid, xy.first, xy.second});
+        j["positions"] = pos;
+        j["version"] = view.version.load();
+        sendJson(res, j);
+    });
+
+    server.Get(R"(/api/submap/(\d+)/svg)", [&](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        int id = idParam(req);
+        if (view.model().submaps.count(id) == 0)
+            return notFound(res, "no submap " + req.matches[1].str());
+        std::string error;
+        const Layout *l = view.layout(id, error);
+        if (l == nullptr) {
+            res.status = 500;
+            res.set_content(error, "text/plain");
+            return;
+        }
+        res.set_header("Cache-Control", "no-store");
+        res.set_header("X-Layout-Key", l->key);
+        res.set_content(l->svg, "image/svg+xml");
+    });
+
+    server.Get(R"(/api/object/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        const MapModel &m = view.model();
+        const Object *o = m.object(idParam(req));
+        if (o == nullptr)
+            return notFound(res, "no object " + req.matches[1].str());
+        Object full = *o;
+        std::string error;
+        view.db().loadObjectValues(full, error);
+        Json j = objectJson(m, full);
+        sendJson(res, j);
+    });
+
+    server.Get("/api/search", [&](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        const MapModel &m = view.model();
+        std::vector<SearchHit> hits;
+        std::string error;
+        if (!searchMap(view.db(), m, req.get_param_value("q"), hits, error)) {
+            res.status = 500;
+            res.set_content(error, "text/plain");
+            return;
+        }
+        Json out = Json::array();
+        for (const SearchHit &h : hits) {
+            Json o = objectJson(m, *m.object(h.object));
+            o.erase("fields");
+            o["matched"] = h.matched;
+            out.push_back(o);
+            if (out.size() >= 500)
+                break;
+        }
+        sendJson(res, {{"query", req.get_param_value("q")}, {"total", hits.size()}, {"results", out}});
+    });
+
+    server.Get("/api/problems", [&](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        const MapModel &m = view.model();
+        Json list = problemsJson(m, minSeverityOf(req));
+        std::set<int> recent = view.recentlyChanged();
+        for (Json &s : list)
+            s["recent"] = recent.count(s["id"].get<int>()) != 0;
+        sendJson(res, {{"min", req.has_param("min") ? req.get_param_value("min") : "unmanaged"}, {"problems", list}});
+    });
+
+    server.Get("/api/changes", [&](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        const MapModel &m = view.model();
+        int64_t since = req.has_param("since") ? std::atoll(req.get_param_value("since").c_str()) : 0;
+        int limit = req.has_param("limit") ? std::max(1, std::atoi(req.get_param_value("limit").c_str())) : 200;
+        std::vector<Change> changes;
+        std::string error;
+        if (!view.db().loadChanges(since, limit, changes, error)) {
+            res.status = 500;
+            res.set_content(error, "text/plain");
+            return;
+        }
+        Json out = Json::array();
+        for (const Change &c : changes)
+            out.push_back(changeJson(m, c));
+        sendJson(res, {{"changes", out}});
+    });
+
+    // Server-Sent Events: one "map" event each time another program commits
+    // to the database, carrying the new version; a comment every 15 s keeps
+    // the connection open through proxies.
+    server.Get("/api/events", [&](const httplib::Request &, httplib::Response &res) {
+        res.set_header("Cache-Control", "no-store");
+        auto last = std::make_shared<int64_t>(-1);
+        res.set_chunked_content_provider("text/event-stream", [&view, last](size_t, httplib::DataSink &sink) {
+            std::unique_lock<std::mutex> lock(view.changedMutex);
+            if (*last >= 0)
+                view.changed.wait_for(lock, std::chrono::seconds(15),
+                                      [&]() { return view.stopping || view.version != *last; });
+            if (view.stopping)
+                return false;
+            std::string msg;
+            if (view.version != *last) {
+                *last = view.version;
+                msg = "event: map\ndata: " + std::to_string(*last) + "\n\n";
+            } else {
+                msg = ": idle\n\n";
+            }
+            lock.unlock();
+            return sink.write(msg.data(), msg.size());
+        });
+    });
+
+    server.Get("/metrics", [&](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        res.set_content(metricsText(view), "text/plain; version=0.0.4");
+    });
+
+    server.Get("/healthz", [&](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        bool ok = view.db().dataVersion() >= 0;
+        res.status = ok ? 200 : 503;
+        res.set_content(ok ? "ok\n" : "the map database cannot be read\n", "text/plain");
+    });
+}
+
+}  // namespace tqmap

@@ -1,0 +1,246 @@
+// find, show, changes and the JSON form of tree.
+#include "tools/tqmap/commands.h"
+
+#include "tools/tqmap/json.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace tqmap {
+
+namespace {
+
+void complain(const std::string &what)
+{
+    std::fprintf(stderr, "tqmap: %s\n", what.c_str());
+}
+
+int openAndLoad(MapDatabase &db, const std::string &path, MapModel &m, bool withValues)
+{
+    std::string error;
+    if (!db.open(path, error) || !db.load(m, error, withValues)) {
+        complain(error);
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+std::string where(const MapModel &m, int submap)
+{
+    std::string out;
+    for (int sm : submapPath(m, submap))
+        out += (out.empty() ? "" : " > ") + submapTitle(m, sm);
+    return out + " (submap " + std::to_string(submap) + ")";
+}
+
+std::string timeText(int64_t ms)
+{
+    std::time_t t = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return std::string(buf) + "Z";
+}
+
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+int cmdFind(const std::string &path, const std::string &text, bool json)
+{
+    MapDatabase db;
+    MapModel m;
+    if (int rc = openAndLoad(db, path, m, false); rc != kExitOk)
+        return rc;
+    std::vector<SearchHit> hits;
+    std::string error;
+    if (!searchMap(db, m, text, hits, error)) {
+        complain(error);
+        return kExitFailed;
+    }
+    if (json) {
+        Json out = Json::array();
+        for (const SearchHit &h : hits) {
+            Json o = objectJson(m, *m.object(h.object));
+            o.erase("fields");
+            o["matched"] = h.matched;
+            out.push_back(o);
+        }
+        std::puts(out.dump(2).c_str());
+        return hits.empty() ? kExitFailed : kExitOk;
+    }
+    if (hits.empty()) {
+        complain("nothing on the map holds '" + text + "'");
+        return kExitFailed;
+    }
+    for (const SearchHit &h : hits) {
+        const Object &o = *m.object(h.object);
+        std::printf("object %d  %s  (matched: %s)\n", o.id, o.selectionName.c_str(), h.matched.c_str());
+        auto own = m.symbolsOfObject.find(o.id);
+        if (own == m.symbolsOfObject.end()) {
+            std::printf("    no symbol\n");
+            continue;
+        }
+        for (int sid : own->second) {
+            const Symbol &s = m.symbols.at(sid);
+            std::printf("    #%d %s  %s  on %s\n", s.id, tqmap::quoted(displayName(m, s)).c_str(),
+                        statusName(m.effectiveStatus(s)).c_str(), where(m, s.submap).c_str());
+        }
+    }
+    std::printf("%zu object%s\n", hits.size(), hits.size() == 1 ? "" : "s");
+    return kExitOk;
+}
+
+int cmdShow(const std::string &path, const std::string &name, bool json)
+{
+    MapDatabase db;
+    MapModel m;
+    if (int rc = openAndLoad(db, path, m, true); rc != kExitOk)
+        return rc;
+    std::vector<int> found = resolveObject(m, name);
+    if (found.empty()) {
+        complain("no object is called or numbered '" + name + "' (try: tqmap find " + name + ")");
+        return kExitFailed;
+    }
+    if (found.size() > 1) {
+        complain("'" + name + "' names " + std::to_string(found.size()) + " objects; show one by id:");
+        for (int id : found)
+            std::fprintf(stderr, "  %d  %s\n", id, m.object(id)->selectionName.c_str());
+        return kExitFailed;
+    }
+    const Object &o = *m.object(found.front());
+    Json j = objectJson(m, o);
+    if (json) {
+        std::puts(j.dump(2).c_str());
+        return kExitOk;
+    }
+    std::printf("object %d  %s\n", o.id, o.selectionName.c_str());
+    for (const Json &s : j["symbols"]) {
+        std::printf("  symbol #%d %s on %s\n", s["id"].get<int>(), s["kind"].get<std::string>().c_str(),
+                    where(m, s["submap"].get<int>()).c_str());
+        std::printf("    status %s, shows %s\n", s["statusName"].get<std::string>().c_str(),
+                    s["effectiveStatusName"].get<std::string>().c_str());
+    }
+    if (j["symbols"].empty())
+        std::printf("  no symbol on the map\n");
+    for (const FieldValue &v : o.values) {
+        auto f = m.fields.find(v.field);
+        if (f != m.fields.end() && f->second.name == "State")
+            std::printf("  state: %s\n", formatValue(v).c_str());
+    }
+    std::printf("  properties:\n");
+    for (const FieldValue &v : o.values) {
+        auto f = m.fields.find(v.field);
+        std::string fname = f != m.fields.end() ? f->second.name : "field " + std::to_string(v.field);
+        std::printf("    %s = %s\n", fname.c_str(), formatValue(v).c_str());
+    }
+    if (!j["connections"].empty()) {
+        std::printf("  connections:\n");
+        for (const Json &c : j["connections"])
+            std::printf("    #%d to %s  %s%s\n", c["id"].get<int>(),
+                        c["other"].is_null() ? "(missing)" : tqmap::quoted(c["other"].get<std::string>()).c_str(),
+                        c["effectiveStatusName"].get<std::string>().c_str(),
+                        c["label"].is_null() ? "" : ("  label " + tqmap::quoted(c["label"].get<std::string>())).c_str());
+    }
+    std::printf("  object id %d: tqmap post delete-objects %d\n", o.id, o.id);
+    return kExitOk;
+}
+
+std::optional<int64_t> parseSince(const std::string &text, int64_t now)
+{
+    if (text.empty())
+        return std::nullopt;
+    char unit = text.back();
+    std::string digits = text.substr(0, text.size() - 1);
+    static const std::pair<char, int64_t> units[] = {{'s', 1000}, {'m', 60000}, {'h', 3600000}, {'d', 86400000}};
+    for (const auto &[u, ms] : units) {
+        if (unit != u || digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
+            digits.size() > 9)
+            continue;
+        return now - std::stoll(digits) * ms;
+    }
+    std::tm tm{};
+    int n = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%*1[ T]%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+                    &tm.tm_min, &tm.tm_sec, &n) >= 5 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2d%*1[ T]%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+                    &tm.tm_min, &n) == 5) {
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
+        return static_cast<int64_t>(timegm(&tm)) * 1000;
+    }
+    return std::nullopt;
+}
+
+int cmdChanges(const std::string &path, const std::string &since, int limit, bool json)
+{
+    int64_t from = 0;
+    if (!since.empty()) {
+        std::optional<int64_t> t = parseSince(since, nowMs());
+        if (!t) {
+            complain("--since takes a time ago (30m, 2h, 1d) or a UTC time (2026-01-31 12:00), not '" + since + "'");
+            return kExitUsage;
+        }
+        from = *t;
+    }
+    MapDatabase db;
+    MapModel m;
+    if (int rc = openAndLoad(db, path, m, false); rc != kExitOk)
+        return rc;
+    std::vector<Change> changes;
+    std::string error;
+    if (!db.loadChanges(from, limit, changes, error)) {
+        complain(error);
+        return kExitFailed;
+    }
+    if (json) {
+        Json out = Json::array();
+        for (const Change &c : changes)
+            out.push_back(changeJson(m, c));
+        std::puts(out.dump(2).c_str());
+        return kExitOk;
+    }
+    // Oldest first, as a log reads.
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+        Json j = changeJson(m, *it);
+        std::string what = it->kind;
+        std::string name = j.contains("name") ? tqmap::quoted(j["name"].get<std::string>()) : std::string("?");
+        std::string detail;
+        if (it->kind == "status")
+            detail = j["oldName"].get<std::string>() + " -> " + j["newName"].get<std::string>();
+        else if (it->kind == "label" || it->kind == "type")
+            detail = (it->oldValue ? tqmap::quoted(*it->oldValue) : "(none)") + " -> " +
+                     (it->newValue ? tqmap::quoted(*it->newValue) : "(none)");
+        std::printf("%s  %-14s object %d %s", timeText(it->timeMs).c_str(), what.c_str(), it->object, name.c_str());
+        if (it->symbol != 0)
+            std::printf("  symbol #%d on submap %d", it->symbol, it->submap);
+        if (!detail.empty())
+            std::printf("  %s", detail.c_str());
+        std::printf("\n");
+    }
+    std::printf("%zu change%s\n", changes.size(), changes.size() == 1 ? "" : "s");
+    return kExitOk;
+}
+
+int cmdTreeJson(const std::string &path)
+{
+    MapDatabase db;
+    MapModel m;
+    if (int rc = openAndLoad(db, path, m, true); rc != kExitOk)
+        return rc;
+    Json j = mapJson(m);
+    Json objects = Json::array();
+    for (const auto &entry : m.objects)
+        objects.push_back(objectJson(m, entry.second));
+    j["objectDetails"] = objects;
+    std::puts(j.dump(2).c_str());
+    return kExitOk;
+}
+
+}  // namespace tqmap

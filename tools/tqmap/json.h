@@ -1,0 +1,33 @@
+// The map's records as JSON, shared by the --json output and the web API.
+#ifndef TQ_TOOLS_TQMAP_JSON_H
+#define TQ_TOOLS_TQMAP_JSON_H
+
+#include "tools/tqmap/tqmap.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tqmap {
+
+using Json = nlohmann::ordered_json;
+
+// A field value: numbers, booleans and texts as themselves, lists as arrays.
+Json valueJson(const FieldValue &v);
+// A symbol: id, kind (graph, vertex, connection), label, name, stored and
+// effective status (number and name), type, object, submap; a graph's child
+// submaps; a connection's ends.
+Json symbolJson(const MapModel &m, const Symbol &s);
+// An object: id, selection name, fields (by name; when loaded), its symbols,
+// the submaps it appears on, and the connections at its symbols.
+Json objectJson(const MapModel &m, const Object &o);
+// A submap: id, title, the path from the root, its symbols and connections.
+Json submapJson(const MapModel &m, int submap);
+// The whole map: name, root, counts, and every submap with its symbols.
+Json mapJson(const MapModel &m);
+Json changeJson(const MapModel &m, const Change &c);
+// Symbols whose effective status is not normal, at least `minSeverity`
+// (mapdb::statusSeverity), most severe first.
+Json problemsJson(const MapModel &m, int minSeverity);
+
+}  // namespace tqmap
+
+#endif
