@@ -1,5 +1,10 @@
 #include "handlers/common.h"
 
+#include "daemon/log.h"
+#include "daemon/outcome.h"
+
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 StringFieldQuery::StringFieldQuery(const char *keyField, const char *key)
@@ -34,4 +39,24 @@ int statusFromText(const char *text)
         if (std::strcmp(text, texts[i]) == 0)
             return i + 1;
     return -1;
+}
+
+void refuseTraced(const char *format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (tqDebug)
+        DebugTrace("%s", line);
+    size_t length = std::strlen(line);
+    while (length > 0 && line[length - 1] == '\n')
+        line[--length] = '\0';
+    refuseMessage("%s", line);
+}
+
+bool fitsText(const char *text, int max)
+{
+    return text != nullptr && std::strlen(text) <= static_cast<size_t>(max);
 }

@@ -3,6 +3,7 @@
 #ifndef TQ_HANDLERS_COMMON_H
 #define TQ_HANDLERS_COMMON_H
 
+#include "platform/compiler.h"
 #include "platform/ovw.h"
 
 // A field-value lookup: the field binding and its string value, built by
@@ -36,5 +37,12 @@ const char *ovReason();
 
 // Exact-text translation of "1".."4" to a status number; -1 when unknown.
 int statusFromText(const char *text);
+
+// A part of a message dropped: the line goes to the daemon trace (debug flag
+// on) and names the message's refusal in the message log.
+void refuseTraced(const char *format, ...) TQ_PRINTF(1, 2);
+
+// True when text is present and has at most max characters.
+bool fitsText(const char *text, int max);
 
 #endif

@@ -1,5 +1,6 @@
-// Graph and content-ID messages: graph creation, content lists split over
-// continuation messages, and the state kept between the parts.
+// Graph and content-ID messages: graph creation and the handlers of the
+// messages that carry content lists, whole or split over continuation
+// messages (the parts are collected by the assembler of split_list.cpp).
 #include "handlers/content.h"
 #include "handlers/handlers.h"
 
@@ -8,69 +9,18 @@
 #include "daemon/outcome.h"
 #include "handlers/common.h"
 #include "handlers/endpoint_text.h"
+#include "handlers/split_list.h"
 #include "intake/codec.h"
 #include "platform/ovw.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace {
-
-// ---- state kept between messages -------------------------------------------------
-
-ContentIdLists g_lists;
-PendingGraphFields g_pending{};
-// Set when a part of the split list being received was refused: the records
-// collected so far are gone, so the remaining parts are dropped up to the
-// last one (or the next graph or content-ID message) and nothing reconciles
-// on a partial list.
-bool g_discarding = false;
-// Set while a split list is being received: from its first message (ending
-// flag 3) to its last part. A part that comes while none is open belongs to
-// a list that was abandoned for another, and is dropped.
-bool g_listOpen = false;
-
-// A part of a message dropped: the line goes to the daemon trace (debug flag
-// on) and names the message's refusal in the message log.
-void refuseTraced(const char *format, ...) TQ_PRINTF(1, 2);
-void refuseTraced(const char *format, ...)
-{
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (tqDebug)
-        DebugTrace("%s", line);
-    size_t length = std::strlen(line);
-    while (length > 0 && line[length - 1] == '\n')
-        line[--length] = '\0';
-    refuseMessage("%s", line);
-}
 
 const char *shown(const char *text)
 {
     return text != nullptr ? text : "(null)";
-}
-
-// True when text is present and has at most max characters.
-bool fitsText(const char *text, int max)
-{
-    return text != nullptr && std::strlen(text) <= static_cast<size_t>(max);
-}
-
-// Drops what has been collected of the current split list and the parts of
-// it still to come.
-void abandonSplitList()
-{
-    g_lists.clear();
-    g_discarding = true;
-    g_listOpen = false;
 }
 
 // ---- first messages: the leading fields, the list length and the flag ------------
@@ -169,51 +119,11 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
     return true;
 }
 
-// A new first message starts a new list; records of an unfinished one belong
-// to another graph and go.
-void startNewList(const char *handler)
-{
-    const int leftover = g_lists.graphs.size() + g_lists.vertices.size() + g_lists.boxes.size();
-    if (leftover > 0 && tqDebug)
-        DebugTrace("%s: discarding %d records of an unfinished content list\n", handler, leftover);
-    if (g_listOpen && tqDebug)
-        DebugTrace("%s: the split content list in progress is abandoned; its remaining parts will be dropped\n",
-                   handler);
-    g_lists.clear();
-    g_discarding = false;
-    g_listOpen = false;
-}
-
-// A continuation part while no split list is open: dropped.
-bool noListOpen(const char *handler)
-{
-    if (g_listOpen)
-        return false;
-    refuseTraced("%s: no split content list is open, part dropped\n", handler);
-    return true;
-}
-
-void commitPending(const char *fields, int size)
-{
-    std::memcpy(g_pending.bytes, fields, static_cast<size_t>(size));
-    g_pending.length = size;
-}
-
-// Builds the list part of a first message (N bytes and the flag). On a
-// refused list the message is dropped: nothing stays of the list.
-bool buildFirstList(const FirstMessage &msg, const char *handler)
-{
-    if (BuildCTIDLinkedList(msg.listPart, msg.listLength + 1))
-        return true;
-    refuseTraced("%s: content list refused, message dropped\n", handler);
-    abandonSplitList();
-    return false;
-}
-
 // The graph identity held in the pending fields: their first two texts.
 bool graphRefFromPending(GraphRef &graph, const char *handler)
 {
-    FieldReader reader(g_pending.bytes, g_pending.length);
+    PendingGraphFields &pending = splitList().pending();
+    FieldReader reader(pending.bytes, pending.length);
     const char *protocol = reader.str();
     const char *name = reader.ok() ? reader.str() : nullptr;
     if (!reader.ok()) {
@@ -246,127 +156,7 @@ int layoutNumber(const char *text)
     return 0;
 }
 
-// Continuation data: the list part with the ending flag as its last byte.
-// Returns the flag, or -1 (and drops the split list) when there is none.
-int continuationFlag(const char *data, int length, const char *handler)
-{
-    if (data == nullptr || length < 1) {
-        refuseTraced("%s: no ending flag, message dropped\n", handler);
-        abandonSplitList();
-        return -1;
-    }
-    return static_cast<unsigned char>(data[length - 1]);
-}
-
-// While a refused part is being skipped, every further part is dropped; the
-// last part ends the skipping.
-bool skippingRefusedList(int flag, const char *handler)
-{
-    if (!g_discarding)
-        return false;
-    refuseTraced("%s: an earlier part of this content list was refused, part dropped\n", handler);
-    if (flag == 1)
-        g_discarding = false;
-    return true;
-}
-
 }  // namespace
-
-// ---- record lists ------------------------------------------------------------------
-
-bool ContentIdChain::append(const char *protocol, const char *name)
-{
-    if (!fitsText(protocol, kRecordProtocolMax) || !fitsText(name, kRecordNameMax))
-        return false;
-    auto *record = new (std::nothrow) ContentIdList;
-    if (record == nullptr)
-        return false;
-    std::memcpy(record->protocol, protocol, std::strlen(protocol) + 1);
-    std::memcpy(record->name, name, std::strlen(name) + 1);
-    record->next = nullptr;
-    if (tail_ != nullptr)
-        tail_->next = record;
-    else
-        head_ = record;
-    tail_ = record;
-    ++size_;
-    return true;
-}
-
-void ContentIdChain::clear()
-{
-    ContentIdList *record = head_;
-    while (record != nullptr) {
-        ContentIdList *next = record->next;
-        delete record;
-        record = next;
-    }
-    head_ = tail_ = nullptr;
-    size_ = 0;
-}
-
-ContentIdLists &contentIdLists()
-{
-    return g_lists;
-}
-
-const PendingGraphFields &pendingGraphFields()
-{
-    return g_pending;
-}
-
-void resetGraphStateForTests()
-{
-    g_lists.clear();
-    g_pending.length = 0;
-    g_discarding = false;
-    g_listOpen = false;
-}
-
-namespace {
-
-// The state as it was before the message in hand. The record lists are
-// copied only while a split list is being collected.
-struct SavedContentState {
-    std::vector<std::pair<std::string, std::string>> records[3];
-    PendingGraphFields pending{};
-    bool discarding = false;
-    bool listOpen = false;
-};
-SavedContentState g_saved;
-
-ContentIdChain *chainOf(int i)
-{
-    return i == 0 ? &g_lists.graphs : i == 1 ? &g_lists.vertices : &g_lists.boxes;
-}
-
-}  // namespace
-
-void saveContentState()
-{
-    for (int i = 0; i < 3; ++i) {
-        g_saved.records[i].clear();
-        for (const ContentIdList *r = chainOf(i)->head(); r != nullptr; r = r->next)
-            g_saved.records[i].emplace_back(r->protocol, r->name);
-    }
-    g_saved.pending.length = g_pending.length;
-    std::memcpy(g_saved.pending.bytes, g_pending.bytes, static_cast<size_t>(g_pending.length));
-    g_saved.discarding = g_discarding;
-    g_saved.listOpen = g_listOpen;
-}
-
-void restoreContentState()
-{
-    g_lists.clear();
-    for (int i = 0; i < 3; ++i) {
-        for (const auto &r : g_saved.records[i])
-            chainOf(i)->append(r.first.c_str(), r.second.c_str());
-    }
-    g_pending.length = g_saved.pending.length;
-    std::memcpy(g_pending.bytes, g_saved.pending.bytes, static_cast<size_t>(g_saved.pending.length));
-    g_discarding = g_saved.discarding;
-    g_listOpen = g_saved.listOpen;
-}
 
 // ---- BuildCTIDLinkedList -----------------------------------------------------------
 
@@ -406,11 +196,11 @@ bool BuildCTIDLinkedList(char *data, int length)
         }
         ContentIdChain *chain = nullptr;
         if (std::strcmp(keyword, "GetGraphsInGraph") == 0)
-            chain = &g_lists.graphs;
+            chain = &contentIdLists().graphs;
         else if (std::strcmp(keyword, "GetVerticesInGraph") == 0)
-            chain = &g_lists.vertices;
+            chain = &contentIdLists().vertices;
         else if (std::strcmp(keyword, "GetBoxesInGraph") == 0)
-            chain = &g_lists.boxes;
+            chain = &contentIdLists().boxes;
         if (chain == nullptr)
             continue;   // an unknown keyword adds no record; the next string is a keyword
 
@@ -601,9 +391,10 @@ void processGraphMsg(char *data, int length)
 {
     if (tqDebug)
         DebugTrace("processGraphMsg bufferSize: %d\n", length);
+    SplitListAssembler &list = splitList();
     FirstMessage msg;
     if (!readFirstMessage(data, length, FirstKind::Graph, msg)) {
-        abandonSplitList();
+        list.abandon();
         return;
     }
     if (tqDebug)
@@ -619,57 +410,37 @@ void processGraphMsg(char *data, int length)
 
     // Only a first message with a known ending flag starts a new list; any
     // other leaves the records collected so far as they are.
-    if (msg.flag == 1) {
-        startNewList("processGraphMsg");
-        const bool listRead = msg.listLength > 0;
-        if (listRead && !buildFirstList(msg, "processGraphMsg"))
+    const ListFragment fragment = firstFragment(msg.flag);
+    if (fragment == ListFragment::Full) {
+        if (!list.begin("processGraphMsg", fragment, msg.listPart, msg.listLength, staged))
             return;
-        commitPending(staged.bytes, staged.length);
         if (tqDebug)
             DebugTrace("processGraphMsg calling mkCreateGraphInGraph\n");
         GraphRef graph{};
-        if (mkCreateGraphInGraph(g_pending.bytes, g_pending.length, &graph) && listRead)
+        if (mkCreateGraphInGraph(list.pending().bytes, list.pending().length, &graph) && msg.listLength > 0)
             reconcileGraphContents(graph);
-        g_lists.clear();
-    } else if (msg.flag == 3) {
+        list.complete();
+    } else if (fragment == ListFragment::First) {
         if (tqDebug)
             DebugTrace("processGraphMsg calling BuildCTIDLinkedList\n");
-        startNewList("processGraphMsg");
-        if (!buildFirstList(msg, "processGraphMsg"))
-            return;
-        commitPending(staged.bytes, staged.length);
-        g_listOpen = true;
+        list.begin("processGraphMsg", fragment, msg.listPart, msg.listLength, staged);
     } else {
-        commitPending(staged.bytes, staged.length);
+        list.keepFields(staged);
     }
 }
 
 void processContinueGraphMsg(char *data, int length)
 {
-    const int flag = continuationFlag(data, length, "processContinueGraphMsg");
-    if (flag < 0 || skippingRefusedList(flag, "processContinueGraphMsg"))
+    SplitListAssembler &list = splitList();
+    ListFragment fragment;
+    if (!list.admit("processContinueGraphMsg", data, length, fragment) ||
+        !list.append("processContinueGraphMsg", fragment, data, length))
         return;
-
-    if ((flag == 1 || flag == 3) && noListOpen("processContinueGraphMsg"))
-        return;
-    if (flag == 1) {
-        g_listOpen = false;
-        if (!BuildCTIDLinkedList(data, length)) {
-            refuseTraced("processContinueGraphMsg: content list refused, message dropped\n");
-            g_lists.clear();
-            return;
-        }
+    if (fragment == ListFragment::Last) {
         GraphRef graph{};
-        if (mkCreateGraphInGraph(g_pending.bytes, g_pending.length, &graph))
+        if (mkCreateGraphInGraph(list.pending().bytes, list.pending().length, &graph))
             reconcileGraphContents(graph);
-        g_lists.clear();
-    } else if (flag == 3) {
-        if (!BuildCTIDLinkedList(data, length)) {
-            refuseTraced("processContinueGraphMsg: content list refused, message dropped\n");
-            abandonSplitList();
-        }
-    } else {
-        refuseTraced("Unknown msg ending flag.\n");
+        list.complete();
     }
 }
 
@@ -677,9 +448,10 @@ void processContentIDMsg(char *data, int length)
 {
     if (tqDebug)
         DebugTrace("processContentIDMsg bufferSize: %d\n", length);
+    SplitListAssembler &list = splitList();
     FirstMessage msg;
     if (!readFirstMessage(data, length, FirstKind::ContentId, msg)) {
-        abandonSplitList();
+        list.abandon();
         return;
     }
     if (tqDebug)
@@ -694,25 +466,20 @@ void processContentIDMsg(char *data, int length)
 
     // Only a first message with a known ending flag starts a new list; any
     // other leaves the records collected so far as they are.
-    if (msg.flag == 1) {
-        startNewList("processContentIDMsg");
-        if (msg.listLength > 0 && !buildFirstList(msg, "processContentIDMsg"))
+    const ListFragment fragment = firstFragment(msg.flag);
+    if (fragment == ListFragment::Full) {
+        if (!list.begin("processContentIDMsg", fragment, msg.listPart, msg.listLength, staged))
             return;
-        commitPending(staged.bytes, staged.length);
         GraphRef graph{};
         if (graphRefFromPending(graph, "processContentIDMsg"))
             reconcileGraphContents(graph);
-        g_lists.clear();
-    } else if (msg.flag == 3) {
+        list.complete();
+    } else if (fragment == ListFragment::First) {
         if (tqDebug)
             DebugTrace("processContentIDMsg calling BuildCTIDLinkedList\n");
-        startNewList("processContentIDMsg");
-        if (!buildFirstList(msg, "processContentIDMsg"))
-            return;
-        commitPending(staged.bytes, staged.length);
-        g_listOpen = true;
+        list.begin("processContentIDMsg", fragment, msg.listPart, msg.listLength, staged);
     } else {
-        commitPending(staged.bytes, staged.length);
+        list.keepFields(staged);
     }
 }
 
@@ -720,32 +487,18 @@ void processContinueContentIDListMsg(char *data, int length)
 {
     if (tqDebug)
         DebugTrace("processContinueContentIDListMsg bufferSize: %d\n", length);
-    const int flag = continuationFlag(data, length, "processContinueContentIDListMsg");
-    if (flag < 0 || skippingRefusedList(flag, "processContinueContentIDListMsg"))
+    SplitListAssembler &list = splitList();
+    ListFragment fragment;
+    if (!list.admit("processContinueContentIDListMsg", data, length, fragment))
         return;
-
-    if (flag == 1 || flag == 3) {
-        if (noListOpen("processContinueContentIDListMsg"))
-            return;
-        if (flag == 1)
-            g_listOpen = false;
-        if (tqDebug)
-            DebugTrace("processContinueContentIDListMsg calling BuildCTIDLinkedList\n");
-        if (!BuildCTIDLinkedList(data, length)) {
-            refuseTraced("processContinueContentIDListMsg: content list refused, message dropped\n");
-            if (flag == 1)
-                g_lists.clear();
-            else
-                abandonSplitList();
-            return;
-        }
-        if (flag == 1) {
-            GraphRef graph{};
-            if (graphRefFromPending(graph, "processContinueContentIDListMsg"))
-                reconcileGraphContents(graph);
-            g_lists.clear();
-        }
-    } else {
-        refuseTraced("Unknown msg ending flag.\n");
+    if (tqDebug)
+        DebugTrace("processContinueContentIDListMsg calling BuildCTIDLinkedList\n");
+    if (!list.append("processContinueContentIDListMsg", fragment, data, length))
+        return;
+    if (fragment == ListFragment::Last) {
+        GraphRef graph{};
+        if (graphRefFromPending(graph, "processContinueContentIDListMsg"))
+            reconcileGraphContents(graph);
+        list.complete();
     }
 }

@@ -9,25 +9,35 @@ namespace {
 using Handler = void (*)(char *, int);
 
 struct Route {
+    int subType;
     const char *trace;
     Handler handler;
     const char *kind;   // names the message in the message log
 };
 
-// Sub-types 1..11; sub-type 4 has no handler and counts as unknown.
+// Sub-types 1..11 by number; sub-type 4 has no handler and counts as unknown.
 const Route routes[] = {
-    {"processing graph msg\n", processGraphMsg, "graph"},
-    {"processing vertex msg\n", processVertexMsg, "vertex"},
-    {"processing arc msg\n", processArcMsg, "arc"},
-    {nullptr, nullptr, nullptr},
-    {"processing vertex status msg\n", processVertexStatusMsg, "vertex status"},
-    {"processing arc status msg\n", processArcStatusMsg, "arc status"},
-    {"processing common properties msg\n", processCommonPropertiesMsg, "common properties"},
-    {"processing delete graph msg\n", processGraphUpdateMsg, "graph update"},
-    {"processing change icon msg\n", processChangeIconMsg, "change icon"},
-    {"processing change label msg\n", processChangeLabelMsg, "change label"},
-    {"processing contentID msg\n", processContentIDMsg, "content list"},
+    {1, "processing graph msg\n", processGraphMsg, "graph"},
+    {2, "processing vertex msg\n", processVertexMsg, "vertex"},
+    {3, "processing arc msg\n", processArcMsg, "arc"},
+    {5, "processing vertex status msg\n", processVertexStatusMsg, "vertex status"},
+    {6, "processing arc status msg\n", processArcStatusMsg, "arc status"},
+    {7, "processing common properties msg\n", processCommonPropertiesMsg, "common properties"},
+    {8, "processing delete graph msg\n", processGraphUpdateMsg, "graph update"},
+    {9, "processing change icon msg\n", processChangeIconMsg, "change icon"},
+    {10, "processing change label msg\n", processChangeLabelMsg, "change label"},
+    {11, "processing contentID msg\n", processContentIDMsg, "content list"},
 };
+
+// The route of a sub-type, or null when none handles it.
+const Route *routeOf(int subType)
+{
+    for (const Route &route : routes) {
+        if (route.subType == subType)
+            return &route;
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -38,8 +48,8 @@ int dispatchApiMsg(char *data, int length)
 
     // An empty API message carries no sub-type: treated as an unknown one.
     const int subType = (data != nullptr && length >= 1) ? static_cast<signed char>(data[0]) : 0;
-    const int count = static_cast<int>(sizeof routes / sizeof routes[0]);
-    if (subType < 1 || subType > count || routes[subType - 1].handler == nullptr) {
+    const Route *route = routeOf(subType);
+    if (route == nullptr) {
         if (tqDebug)
             DebugTrace("Unknown API Msg type.\n");
         beginMessage("API");
@@ -48,11 +58,10 @@ int dispatchApiMsg(char *data, int length)
         return -1;
     }
 
-    const Route &route = routes[subType - 1];
     if (tqDebug)
-        DebugTrace("%s", route.trace);
-    beginMessage(route.kind);
-    route.handler(data + 1, length - 1);
+        DebugTrace("%s", route->trace);
+    beginMessage(route->kind);
+    route->handler(data + 1, length - 1);
     endMessage();
     return 0;
 }

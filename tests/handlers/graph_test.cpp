@@ -1,5 +1,6 @@
 // Graph, content-ID and continuation messages against an in-memory map.
 #include "content_fixture.h"
+#include "handlers/split_list.h"
 
 #include <gtest/gtest.h>
 
@@ -635,6 +636,25 @@ TEST_F(GraphMsgTest, RecordTextsUpToTheirFieldSizesAreKeptWhole)
     std::vector<char> over = continuation(listPart({vertexEntry("1", name502.c_str())}), 1);
     EXPECT_FALSE(BuildCTIDLinkedList(over.data(), static_cast<int>(over.size())));
     EXPECT_EQ(contentIdLists().vertices.size(), 1);   // nothing appended for the refused entry
+}
+
+TEST(SplitListFragments, EndingFlagsNameTheFragmentOfFirstAndContinuationMessages)
+{
+    const struct {
+        int flag;
+        ListFragment first;
+        ListFragment continuation;
+    } rows[] = {
+        {1, ListFragment::Full, ListFragment::Last},
+        {3, ListFragment::First, ListFragment::Middle},
+        {0, ListFragment::Unknown, ListFragment::Unknown},
+        {2, ListFragment::Unknown, ListFragment::Unknown},
+        {255, ListFragment::Unknown, ListFragment::Unknown},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(firstFragment(row.flag), row.first) << row.flag;
+        EXPECT_EQ(continuationFragment(row.flag), row.continuation) << row.flag;
+    }
 }
 
 }  // namespace

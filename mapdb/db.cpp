@@ -1,0 +1,359 @@
+// The SQLite wrapper of the embedded map platform: the connection and its
+// pragmas, the statement cache, transactions, the object cache, statements
+// and savepoints.
+#include "mapdb/db.h"
+
+#include "mapdb/walvfs.h"
+#include "platform/signals.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace mapdb {
+
+int transientCode(int sqliteResult)
+{
+    switch (sqliteResult & 0xff) {
+    case SQLITE_FULL: return OVw_DISK_FULL;
+    case SQLITE_IOERR: return OVw_IO_ERROR;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return OVw_MAP_BUSY;
+    default: return 0;
+    }
+}
+
+// ---- Db ------------------------------------------------------------------------
+
+Db::~Db() { close(); }
+
+namespace {
+
+// Longest wait, in milliseconds, between two tries for another writer's lock.
+constexpr int kBusyStepCapMs = 250;
+
+// Waits for another connection's write lock with a growing pause, as long as
+// it takes; gives up only when the process is asked to stop. The wait
+// handler (OVwSetWaitHandler), when set, hears of it after every pause.
+int busyWait(void *arg, int count)
+{
+    auto *db = static_cast<Db *>(arg);
+    if (stopRequested())
+        return 0;
+    int step = count < 8 ? 1 << count : kBusyStepCapMs;
+    if (step > kBusyStepCapMs)
+        step = kBusyStepCapMs;
+    sleepUnlessStopped(step);
+    db->busyWaited(step);
+    return stopRequested() ? 0 : 1;
+}
+
+}  // namespace
+
+bool Db::openPlain(const std::string &path, bool create, std::string &err)
+{
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (create)
+        flags |= SQLITE_OPEN_CREATE;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, logGatheringVfs()) != SQLITE_OK) {
+        err = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open the map database";
+        close();
+        return false;
+    }
+    sqlite3_busy_handler(db_, &busyWait, this);
+    return true;
+}
+
+bool Db::open(const std::string &path, bool create, std::string &err)
+{
+    return openPlain(path, create, err) && configure(err);
+}
+
+bool Db::configure(std::string &err)
+{
+    // A new database gets 2 KiB pages: a message changes a handful of rows
+    // spread over the tables and indexes, and each commit writes (and
+    // checksums) every page it changed; larger pages mostly carry rows that
+    // did not change, smaller ones make the trees of a large map deeper (more
+    // pages to read per look-up). No effect on an existing database.
+    exec("PRAGMA page_size=2048");
+    // The log is copied into the database every 1024 pages (2 MiB of 2 KiB
+    // pages; SQLite's default is 1000) without waiting for readers, and a log
+    // that grew past 4 MiB (readers kept it from starting over) is cut back
+    // to that when it starts over: so the log stays within a few MiB, and a
+    // full disk is less likely.
+    exec("PRAGMA wal_autocheckpoint=1024");
+    exec("PRAGMA journal_size_limit=4194304");
+    // 8 MiB of pages stay cached between transactions (SQLite keeps 2 MiB):
+    // the pages a message reads are then seldom read again from the files.
+    exec("PRAGMA cache_size=-8192");
+    // WAL lets other programs read the map while the daemon writes; it does
+    // not apply to an in-memory database, which keeps its own journal mode.
+    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
+        err = lastError();
+        close();
+        return false;
+    }
+    return true;
+}
+
+void Db::noteFailure(int sqliteResult)
+{
+    const int code = transientCode(sqliteResult);
+    g_storageCause = code;
+    if (code != 0 && turnFault_ == 0)
+        turnFault_ = code;
+}
+
+void Db::busyWaited(int milliseconds)
+{
+    busyWaitedMs_ += milliseconds;
+    reportWait(OVw_MAP_BUSY, busyWaitedMs_, false);
+}
+
+void Db::busyWaitEnded()
+{
+    if (busyWaitedMs_ > 0)
+        reportWait(OVw_MAP_BUSY, busyWaitedMs_, true);
+    busyWaitedMs_ = 0;
+}
+
+void Db::close()
+{
+    for (auto &kv : cache_)
+        sqlite3_finalize(kv.second);
+    cache_.clear();
+    if (db_ != nullptr) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+    }
+    inTxn_ = false;
+}
+
+sqlite3_stmt *Db::prepare(const char *sql)
+{
+    auto it = cache_.find(sql);
+    if (it != cache_.end())
+        return it->second;
+    sqlite3_stmt *st = nullptr;
+    if (db_ == nullptr)
+        return nullptr;
+    const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    if (rc != SQLITE_OK) {
+        // Preparing reads the schema: a full disk or an I/O error shows here too.
+        noteFailure(rc);
+        return nullptr;
+    }
+    cache_.emplace(sql, st);
+    return st;
+}
+
+bool Db::exec(const char *sql)
+{
+    Stmt q(*this, sql);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+    }
+    return rc == SQLITE_DONE;
+}
+
+const char *Db::lastError() const
+{
+    return db_ != nullptr ? sqlite3_errmsg(db_) : "no database";
+}
+
+bool Db::begin()
+{
+    if (inTxn_ && writing_)
+        return true;
+    if (inTxn_) {
+        // The read snapshot becomes the write transaction in place when no
+        // other connection wrote since it began: a write that changes nothing
+        // takes the write lock. Otherwise the snapshot ends and the write
+        // transaction begins anew, waiting for the lock as usual.
+        const int faultBefore = turnFault_;
+        if (exec("DELETE FROM events WHERE 0") && sqlite3_txn_state(db_, "main") == SQLITE_TXN_WRITE) {
+            writing_ = true;
+            return true;
+        }
+        // A snapshot that others wrote past cannot become the write
+        // transaction: that is expected, not a failure of the turn.
+        turnFault_ = faultBefore;
+        g_storageCause = 0;
+        if (!commit())
+            return false;
+    }
+    const bool begun = exec("BEGIN IMMEDIATE");
+    busyWaitEnded();
+    if (!begun)
+        return false;
+    ++txnSerial_;
+    inTxn_ = true;
+    writing_ = true;
+    return true;
+}
+
+bool Db::beginRead()
+{
+    if (inTxn_)
+        return true;
+    if (!exec("BEGIN"))
+        return false;
+    ++txnSerial_;
+    inTxn_ = true;
+    writing_ = false;
+    return true;
+}
+
+bool Db::commit()
+{
+    if (!inTxn_)
+        return true;
+    knownObject_ = 0;
+    if (exec("COMMIT")) {
+        // This commit changed the data version; what others commit later
+        // shows as a different one.
+        unsigned v = 0;
+        dataVersionKnown_ = checkedTxn_ == txnSerial_ && dataVersionKnown_ &&
+                            sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &v) == SQLITE_OK;
+        dataVersion_ = v;
+        inTxn_ = false;
+        writing_ = false;
+        return true;
+    }
+    rollback();
+    return false;
+}
+
+void Db::rollback()
+{
+    if (!inTxn_)
+        return;
+    ++rollbacks_;
+    knownObject_ = 0;
+    dataVersionKnown_ = false;
+    if (sqlite3_get_autocommit(db_) == 0)
+        exec("ROLLBACK");
+    inTxn_ = false;
+    writing_ = false;
+}
+
+// ---- object cache -------------------------------------------------------------------
+
+namespace {
+// Beyond this many objects the cache starts again empty (a bound on memory).
+constexpr size_t kObjectCacheLimit = 65536;
+}  // namespace
+
+void Db::clearObjectCache()
+{
+    objectIds_.clear();
+    objectNames_.clear();
+}
+
+bool Db::objectCacheUsable()
+{
+    if (objectsAt_ != rollbacks_) {
+        clearObjectCache();
+        objectsAt_ = rollbacks_;
+    }
+    if (!inTxn_)
+        return false;
+    if (checkedTxn_ == txnSerial_)
+        return true;
+    // The version is current only once the transaction has begun reading.
+    if (sqlite3_txn_state(db_, "main") == SQLITE_TXN_NONE)
+        return false;
+    unsigned v = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &v) != SQLITE_OK) {
+        clearObjectCache();
+        dataVersionKnown_ = false;
+        return false;
+    }
+    if (!dataVersionKnown_ || v != dataVersion_)
+        clearObjectCache();
+    dataVersion_ = v;
+    dataVersionKnown_ = true;
+    checkedTxn_ = txnSerial_;
+    return true;
+}
+
+const std::string *Db::cachedObjectName(OVwObjectId id)
+{
+    if (!objectCacheUsable())
+        return nullptr;
+    auto it = objectNames_.find(id);
+    return it != objectNames_.end() ? &it->second : nullptr;
+}
+
+OVwObjectId Db::cachedObjectId(const char *name)
+{
+    if (name == nullptr || !objectCacheUsable())
+        return 0;
+    auto it = objectIds_.find(std::string_view(name));
+    return it != objectIds_.end() ? it->second : 0;
+}
+
+void Db::rememberObject(OVwObjectId id, const char *name)
+{
+    // Checked first: what this transaction read (and so may remember) is
+    // what the cache must agree with.
+    if (id == 0 || name == nullptr || !objectCacheUsable())
+        return;
+    forgetObject(id);
+    auto other = objectIds_.find(std::string_view(name));
+    if (other != objectIds_.end())
+        forgetObject(other->second);
+    if (objectNames_.size() >= kObjectCacheLimit)
+        clearObjectCache();
+    auto named = objectNames_.emplace(id, name).first;
+    objectIds_.emplace(std::string_view(named->second), id);
+}
+
+void Db::forgetObject(OVwObjectId id)
+{
+    auto it = objectNames_.find(id);
+    if (it == objectNames_.end())
+        return;
+    objectIds_.erase(std::string_view(it->second));
+    objectNames_.erase(it);
+}
+
+char *Stmt::dupText(int col) const
+{
+    if (isNull(col))
+        return nullptr;
+    return dupString(text(col));
+}
+
+WriteScope::WriteScope(Db &db) : db_(db)
+{
+    ok_ = db_.exec("SAVEPOINT op");
+}
+
+WriteScope::~WriteScope()
+{
+    if (ok_ && !done_) {
+        db_.savepointRolledBack();
+        db_.exec("ROLLBACK TO op");
+        db_.exec("RELEASE op");
+    }
+}
+
+bool WriteScope::release()
+{
+    done_ = true;
+    return db_.exec("RELEASE op");
+}
+
+char *dupString(const char *s)
+{
+    if (s == nullptr)
+        return nullptr;
+    size_t n = std::strlen(s) + 1;
+    char *p = static_cast<char *>(std::malloc(n));
+    if (p != nullptr)
+        std::memcpy(p, s, n);
+    return p;
+}
+
+}  // namespace mapdb

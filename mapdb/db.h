@@ -1,0 +1,206 @@
+// The SQLite wrapper of the embedded map platform: the connection with its
+// statement cache and object cache, transactions, savepoints and statements.
+#ifndef TQ_MAPDB_DB_H
+#define TQ_MAPDB_DB_H
+
+#include "mapdb/errors.h"
+#include "platform/ovw.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace mapdb {
+
+// One SQLite connection. Statements are prepared once and kept: the cache is
+// keyed by the address of the SQL text, so every call site passes a string
+// literal.
+class Db {
+public:
+    Db() = default;
+    ~Db();
+    Db(const Db &) = delete;
+    Db &operator=(const Db &) = delete;
+
+    // Opens the file (create: allowed to create it) and applies the pragmas.
+    bool open(const std::string &path, bool create, std::string &err);
+    // Opens the file without changing it (no pragma that writes); configure()
+    // then applies the pragmas.
+    bool openPlain(const std::string &path, bool create, std::string &err);
+    bool configure(std::string &err);
+    // A statement failed with this SQLite result: a cause that may pass marks
+    // the turn as failed (see takeTurnFault).
+    void noteFailure(int sqliteResult);
+    // The platform code of the first failure that may pass since the last
+    // call (0: none). A turn with one is rolled back, never committed in part.
+    int takeTurnFault()
+    {
+        int code = turnFault_;
+        turnFault_ = 0;
+        return code;
+    }
+    int turnFault() const { return turnFault_; }
+    // The busy handler waited this long again for another writer's lock;
+    // the wait ended (the lock was taken or not).
+    void busyWaited(int milliseconds);
+    void busyWaitEnded();
+    void close();
+    sqlite3 *handle() const { return db_; }
+    sqlite3_stmt *prepare(const char *sql);
+    bool exec(const char *sql);             // runs a statement that returns no rows
+    const char *lastError() const;
+
+    // Write transaction: begin() opens one when none is open, or turns the
+    // read transaction of beginRead() into one (ending it and beginning anew,
+    // as a read snapshot cannot always become a write).
+    bool begin();
+    // Read transaction: the reads until commit() share one snapshot and one
+    // set of locks; takes no lock that writers wait for.
+    bool beginRead();
+    bool commit();
+    void rollback();
+    bool inTransaction() const { return inTxn_; }
+    bool inWriteTransaction() const { return inTxn_ && writing_; }
+    // How many transactions were rolled back: caches of what the database
+    // holds compare it to know when to forget.
+    uint64_t rollbacks() const { return rollbacks_; }
+    // The last object found to exist in the open transaction (0: none): a
+    // message sets many values on one object, and each write checks it.
+    // Forgotten when the transaction or a savepoint ends without its changes,
+    // and when an object is deleted.
+    OVwObjectId knownObject() const
+    {
+        return inTxn_ && sqlite3_get_autocommit(db_) == 0 ? knownObject_ : 0;
+    }
+    void setKnownObject(OVwObjectId id) { knownObject_ = inTxn_ ? id : 0; }
+    void forgetKnownObject() { knownObject_ = 0; }
+    // A savepoint was rolled back: what caches hold may be gone.
+    void savepointRolledBack()
+    {
+        ++rollbacks_;
+        knownObject_ = 0;
+    }
+
+    // Objects known to exist, by id and by selection name, kept across
+    // transactions while no other connection writes to the database (its
+    // data version tells, once per transaction, after the transaction has
+    // begun reading). Empty after any rollback. Only consulted inside a
+    // transaction that has read; else null / 0 and the caller asks the
+    // database.
+    const std::string *cachedObjectName(OVwObjectId id);
+    OVwObjectId cachedObjectId(const char *name);
+    void rememberObject(OVwObjectId id, const char *name);
+    void forgetObject(OVwObjectId id);
+
+private:
+    bool objectCacheUsable();
+    void clearObjectCache();
+
+    sqlite3 *db_ = nullptr;
+    int turnFault_ = 0;
+    int64_t busyWaitedMs_ = 0;
+    uint64_t rollbacks_ = 0;
+    OVwObjectId knownObject_ = 0;
+    std::unordered_map<const char *, sqlite3_stmt *> cache_;
+    bool inTxn_ = false;
+    bool writing_ = false;
+
+    // The object cache and what tells whether it still holds.
+    std::unordered_map<OVwObjectId, std::string> objectNames_;
+    std::unordered_map<std::string_view, OVwObjectId> objectIds_;   // views of objectNames_
+    uint64_t objectsAt_ = 0;      // rollbacks_ when the cache was last emptied
+    uint64_t txnSerial_ = 0;      // transactions begun
+    uint64_t checkedTxn_ = 0;     // the transaction that last compared the data version
+    unsigned dataVersion_ = 0;    // the data version after this connection's last look
+    bool dataVersionKnown_ = false;
+};
+
+// A cached statement in use: bound on construction site, reset on scope exit.
+class Stmt {
+public:
+    Stmt(Db &db, const char *sql) : db_(&db), s_(db.prepare(sql)) {}
+    ~Stmt()
+    {
+        if (s_ != nullptr) {
+            sqlite3_reset(s_);
+            sqlite3_clear_bindings(s_);
+        }
+    }
+    Stmt(const Stmt &) = delete;
+    Stmt &operator=(const Stmt &) = delete;
+
+    bool ok() const { return s_ != nullptr; }
+    Stmt &bind(int i, int64_t v)
+    {
+        sqlite3_bind_int64(s_, i, v);
+        return *this;
+    }
+    Stmt &bind(int i, const char *v)
+    {
+        if (v == nullptr)
+            sqlite3_bind_null(s_, i);
+        else
+            sqlite3_bind_text(s_, i, v, -1, SQLITE_TRANSIENT);
+        return *this;
+    }
+    Stmt &bind(int i, const std::string &v)
+    {
+        sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Stmt &bindNull(int i)
+    {
+        sqlite3_bind_null(s_, i);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step()
+    {
+        const int rc = s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR;
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            db_->noteFailure(rc);
+        return rc;
+    }
+    // Runs a statement that returns no rows; true on success.
+    bool run() { return step() == SQLITE_DONE; }
+    int64_t i64(int col) const { return sqlite3_column_int64(s_, col); }
+    int32_t i32(int col) const { return static_cast<int32_t>(sqlite3_column_int64(s_, col)); }
+    bool isNull(int col) const { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
+    const char *text(int col) const
+    {
+        return reinterpret_cast<const char *>(sqlite3_column_text(s_, col));
+    }
+    // A malloc'd copy of a text column, null for SQL NULL.
+    char *dupText(int col) const;
+
+private:
+    Db *db_;
+    sqlite3_stmt *s_;
+};
+
+// A savepoint around one multi-statement write: rolled back unless release()
+// is called, so a call either changes the map entirely or not at all.
+class WriteScope {
+public:
+    explicit WriteScope(Db &db);
+    ~WriteScope();
+    WriteScope(const WriteScope &) = delete;
+    WriteScope &operator=(const WriteScope &) = delete;
+    bool ok() const { return ok_; }
+    bool release();
+
+private:
+    Db &db_;
+    bool ok_ = false;
+    bool done_ = false;
+};
+
+// malloc'd copy of a text (null stays null).
+char *dupString(const char *s);
+
+}  // namespace mapdb
+
+#endif
