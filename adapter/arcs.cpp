@@ -16,10 +16,6 @@ namespace {
 
 // Protocol-name areas of endpointProtocols hold 128 bytes (127 characters).
 constexpr size_t kProtocolArea = 128;
-// Arc selection names hold at most 255 characters.
-constexpr size_t kArcNameArea = 256;
-// Selection names built by name().
-constexpr size_t kNameArea = 256;
 
 // Endpoints that endpointSymbols creates are vertices with this icon.
 const char kEndpointIcon[] = "1.3.6.1.2.1.2.2.1.3.1.1";
@@ -172,9 +168,9 @@ char *TopologyAdapter::arcName(int32_t binding, tqotEndpointProtocol aProtocol, 
             std::swap(aN, zN);
         }
     }
-    int length = std::snprintf(arcNameBuffer_, kArcNameArea, "%s%c%s%c%s%c%s%c%d%c%s", aP, ';', aN, ';', zP,
-                               ';', zN, ';', arcIndex, ';', orNullText(mapHandle->map_name));
-    if (length < 0 || static_cast<size_t>(length) >= kArcNameArea) {
+    int length = std::snprintf(arcNameBuffer_, kTqSelectionNameSize, "%s%c%s%c%s%c%s%c%d%c%s", aP, ';', aN, ';',
+                               zP, ';', zN, ';', arcIndex, ';', orNullText(mapHandle->map_name));
+    if (length < 0 || static_cast<size_t>(length) >= kTqSelectionNameSize) {
         arcNameBuffer_[0] = '\0';
         TQ_TRACE_MSG("Name too long.");
         refuse(TQOT_ERR_NAME_TOO_LONG);
@@ -257,8 +253,8 @@ void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap
         TQ_TRACE_MSG("bad endpoint name");
         return;
     }
-    char aBuf[kNameArea];
-    char zBuf[kNameArea];
+    TqSelectionName aBuf;
+    TqSelectionName zBuf;
     const char *aSel = name(aProto, aName, aBuf);
     const char *zSel = name(zProto, zName, zBuf);
     OVwObjectId a = resolve(aSel);
@@ -316,7 +312,7 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
         refuse(TQOT_ERR_NO_MAP);
         return 0;
     }
-    char graphSel[kNameArea];
+    TqSelectionName graphSel;
     const char *gSel = name(graphProtocol, graphName, graphSel);
     if (gSel == nullptr) {
         TQ_TRACE_MSG("no selection name");
@@ -347,7 +343,7 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
         TQ_TRACE_MSG("bad arc name");
         return 0;
     }
-    char arcSel[kArcNameArea];
+    TqSelectionName arcSel;
     std::memcpy(arcSel, built, std::strlen(built) + 1);
 
     OVwObjectId arc = OVwDbSelectionNameToObjectId(arcSel);
@@ -448,7 +444,7 @@ int32_t TopologyAdapter::tqotDeleteArcFromGraph(const char *graphProtocol, const
         TQ_TRACE_MSG("no map open");
         return -1;
     }
-    char graphSel[kNameArea];
+    TqSelectionName graphSel;
     OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
     const char *built = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
     if (built == nullptr) {
@@ -456,7 +452,7 @@ int32_t TopologyAdapter::tqotDeleteArcFromGraph(const char *graphProtocol, const
         TQ_TRACE_MSG("bad arc name");
         return -1;
     }
-    char arcSel[kArcNameArea];
+    TqSelectionName arcSel;
     std::memcpy(arcSel, built, std::strlen(built) + 1);
     return deleteGraph(graph, arcSel, TQOT_KIND_ARC);
 }

@@ -12,9 +12,6 @@
 namespace {
 
 
-// Selection names built for one operation; 256 bytes, as name() expects.
-using NameBuffer = char[256];
-
 struct SymbolListFree {
     void operator()(OVwSymbolList *l) const { OVwFreeSymbolList(l); }
 };
@@ -36,7 +33,8 @@ int setSymbolType(OVwMapInfo *map, OVwSymbolId symbol, const char *type)
 // Common body of changeGraphIcon and changeGraphLabel: resolve the object,
 // get its symbols, then apply the setter with the text that textOf() gives to
 // its symbol on `container` (container form) or to every symbol
-// (all-symbols form, `all`). 0, -1 on failure, 2 unknown object.
+// (all-symbols form, `all`). 0, -1 on failure, TQOT_ERR_NO_SUCH_OBJECT
+// when no object has the name.
 template <typename TextOf>
 int changeSymbols(TraceScope &tqTraceScope_, OVwMapInfo *map, bool all, OVwSubmapId container,
                   const char *selectionName, TextOf textOf, SymbolSetter setter)
@@ -47,12 +45,12 @@ int changeSymbols(TraceScope &tqTraceScope_, OVwMapInfo *map, bool all, OVwSubma
     }
     if (selectionName == nullptr) {
         TQ_TRACE_MSG("No selection name.");
-        return 2;
+        return TQOT_ERR_NO_SUCH_OBJECT;
     }
     OVwObjectId object = OVwDbSelectionNameToObjectId(selectionName);
     if (object == 0) {
         TQ_OV_ERROR();
-        return 2;
+        return TQOT_ERR_NO_SUCH_OBJECT;
     }
     SymbolListPtr list(OVwGetSymbolsByObject(map, object));
     if (!list || list->count == 0) {
@@ -84,7 +82,7 @@ OVwObjectId TopologyAdapter::tqotCreateRootGraph(const char *protocolName, const
     TQ_TRACE_SCOPE("tqotCreateRootGraph");
     // What is pending afterwards tells about this creation alone.
     pendingError = 0;
-    NameBuffer selection;
+    TqSelectionName selection;
     if (name(protocolName, graphName, selection) == nullptr)
         return creationFailed();
     OVwObjectId result =
@@ -104,8 +102,8 @@ OVwObjectId TopologyAdapter::tqotCreateGraphInGraph(const char *parentProtocol, 
     TQ_TRACE_SCOPE("tqotCreateGraphInGraph");
     // What is pending afterwards tells about this creation alone.
     pendingError = 0;
-    NameBuffer parentSelection;
-    NameBuffer selection;
+    TqSelectionName parentSelection;
+    TqSelectionName selection;
     if (name(parentProtocol, parentName, parentSelection) == nullptr ||
         name(protocolName, graphName, selection) == nullptr)
         return creationFailed();
@@ -266,9 +264,9 @@ int32_t TopologyAdapter::tqotChangeRootGraphIcon(const char *protocolName, const
                                                  const char *iconKey)
 {
     TQ_TRACE_SCOPE("tqotChangeRootGraphIcon");
-    NameBuffer selection;
+    TqSelectionName selection;
     if (name(protocolName, graphName, selection) == nullptr)
-        return 2;
+        return TQOT_ERR_NO_SUCH_OBJECT;
     return changeGraphIcon(mapHandle->root_submap_id, selection, iconKey);
 }
 
@@ -276,9 +274,9 @@ int32_t TopologyAdapter::tqotChangeGraphIconInGraph(const char *protocolName, co
                                                     const char *iconKey)
 {
     TQ_TRACE_SCOPE("tqotChangeGraphIconInGraph");
-    NameBuffer selection;
+    TqSelectionName selection;
     if (name(protocolName, graphName, selection) == nullptr)
-        return 2;
+        return TQOT_ERR_NO_SUCH_OBJECT;
     return changeGraphIcon(selection, iconKey);
 }
 
@@ -286,9 +284,9 @@ int32_t TopologyAdapter::tqotChangeRootGraphLabel(const char *protocolName, cons
                                                   const char *label)
 {
     TQ_TRACE_SCOPE("tqotChangeRootGraphLabel");
-    NameBuffer selection;
+    TqSelectionName selection;
     if (name(protocolName, graphName, selection) == nullptr)
-        return 2;
+        return TQOT_ERR_NO_SUCH_OBJECT;
     return changeGraphLabel(mapHandle->root_submap_id, selection, label);
 }
 
@@ -296,9 +294,9 @@ int32_t TopologyAdapter::tqotChangeGraphLabelInGraph(const char *protocolName, c
                                                      const char *label)
 {
     TQ_TRACE_SCOPE("tqotChangeGraphLabelInGraph");
-    NameBuffer selection;
+    TqSelectionName selection;
     if (name(protocolName, graphName, selection) == nullptr)
-        return 2;
+        return TQOT_ERR_NO_SUCH_OBJECT;
     return changeGraphLabel(selection, label);
 }
 
@@ -352,7 +350,7 @@ int32_t TopologyAdapter::tqotFreeGraphList(GraphList *list)
 int32_t TopologyAdapter::tqotDeleteGraph(const char *protocolName, const char *graphName)
 {
     TQ_TRACE_SCOPE("tqotDeleteGraph");
-    NameBuffer selection;
+    TqSelectionName selection;
     if (name(protocolName, graphName, selection) == nullptr)
         return -1;
     return deleteGraph(0, selection, TQOT_KIND_GRAPH);
@@ -366,8 +364,8 @@ int32_t TopologyAdapter::tqotDeleteGraphFromGraph(const char *parentProtocol, co
         TQ_TRACE_MSG("graphName is null");
         return -1;
     }
-    NameBuffer parentSelection;
-    NameBuffer selection;
+    TqSelectionName parentSelection;
+    TqSelectionName selection;
     // A parent name that cannot be built is refused rather than taken for
     // the root submap.
     if (name(parentProtocol, parentName, parentSelection) == nullptr ||

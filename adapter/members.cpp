@@ -20,7 +20,7 @@ std::vector<char *> TopologyAdapter::memberSelectionNames(const char *operation,
         AdapterTrace("%s(%d): %s", operation, __LINE__, "no map open");
         return names;
     }
-    char graphSel[256];
+    TqSelectionName graphSel;
     const char *sel = name(graphProtocol, graphName, graphSel);
     const OVwObjectId graph = sel != nullptr ? OVwDbSelectionNameToObjectId(sel) : 0;
     if (graph == 0)

@@ -30,8 +30,8 @@ OVwObjectId TopologyAdapter::tqotCreateVertexInBox(const char *graphProtocol, co
     TQ_TRACE_SCOPE("tqotCreateVertexInBox");
     // What is pending afterwards tells about this creation alone.
     pendingError = 0;
-    char vertexSel[256];
-    char graphSel[256];
+    TqSelectionName vertexSel;
+    TqSelectionName graphSel;
     const char *v = name(protocol(vertexProtocol), vertexName, vertexSel);
     const char *g = name(graphProtocol, graphName, graphSel);
     if (v == nullptr || g == nullptr) {
@@ -50,8 +50,8 @@ OVwObjectId TopologyAdapter::tqotCreateVertexInGraph(const char *graphProtocol, 
     TQ_TRACE_SCOPE("tqotCreateVertexInGraph");
     // What is pending afterwards tells about this creation alone.
     pendingError = 0;
-    char vertexSel[256];
-    char graphSel[256];
+    TqSelectionName vertexSel;
+    TqSelectionName graphSel;
     const char *v = name(protocol(vertexProtocol), vertexName, vertexSel);
     const char *g = name(graphProtocol, graphName, graphSel);
     if (v == nullptr || g == nullptr) {
@@ -173,7 +173,7 @@ int32_t TopologyAdapter::tqotChangeVertexStatus(int32_t vertexProtocol, const ch
         TQ_TRACE_MSG("no map open");
         return TQOT_ERR_NO_MAP;
     }
-    char vertexSel[256];
+    TqSelectionName vertexSel;
     const char *sel = name(protocol(vertexProtocol), vertexName, vertexSel);
     if (sel == nullptr) {
         TQ_TRACE_MSG("no selection name");
@@ -210,8 +210,8 @@ int32_t TopologyAdapter::tqotDeleteVertexFromGraph(const char *graphProtocol, co
         TQ_TRACE_MSG("no map open");
         return -1;
     }
-    char graphSel[256];
-    char vertexSel[256];
+    TqSelectionName graphSel;
+    TqSelectionName vertexSel;
     OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
     const char *sel = name(protocol(vertexProtocol), vertexName, vertexSel);
     if (sel == nullptr) {

@@ -8,7 +8,7 @@ class TopologyAdapter;
 
 // The open message stream (tqdaemon.file), null until start-up opens it.
 extern FILE *tqMessageStream;
-// The adapter singleton, set during initialisation.
+// The adapter singleton, set during initialisation (not owned; never freed).
 extern TopologyAdapter *tqAdapter;
 
 // Ending routine: the two message-log lines, flush stderr, one WSACleanup,

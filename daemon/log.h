@@ -14,15 +14,16 @@ extern int tqDebug;
 extern int tqTraceDepth;
 
 // Copies at most `size` bytes of the log directory text (TQ_DRIVE or "C:",
-// then "\usr\ov\log\") into dst. Resolved once per process.
+// then "\usr\ov\log\") into dst, cut to fit and always NUL-terminated
+// (nothing for a null dst or size 0). Resolved once per process.
 void getLogDirectory(char *dst, size_t size);
 
 // Message log entry: "MM/DD/YY HH:MM:SS: tqdaemon.exe: <text>". The text is
 // written unchanged; callers format first.
 void MessageLog(const char *text);
 
-// Daemon trace entry: "[<ctime>]\t<format expanded>\n". Returns 0 when the
-// file fails to open.
+// Daemon trace entry: "[<ctime>]\t<format expanded>\n". Returns 0, also when
+// the entry is lost (the file cannot be written).
 int DebugTrace(const char *format, ...) TQ_PRINTF(1, 2);
 
 // Adapter trace entry, indented by tqTraceDepth ("MISSING" after a lost entry).

@@ -11,7 +11,8 @@
 class StringFieldQuery {
 public:
     // Looks up the field id of keyField and lists the objects whose value of
-    // that field is the string key. list() is null when the lookup failed.
+    // that field is the string key (read here only, not kept). list() is
+    // null when the lookup failed; the query owns the list.
     StringFieldQuery(const char *keyField, const char *key);
     ~StringFieldQuery();
     StringFieldQuery(const StringFieldQuery &) = delete;
@@ -20,7 +21,7 @@ public:
     OVwFieldId fieldId() const { return binding_.field_id; }
     const OVwObjectIdList *list() const { return list_; }
     int count() const { return list_ ? list_->count : 0; }
-    OVwObjectId at(int i) const { return list_->object_ids[i]; }
+    OVwObjectId at(int i) const { return list_->object_ids[i]; }   // 0 <= i < count()
     // Why the lookup failed, as the platform said right after it (later
     // calls set the platform error anew).
     const char *reason() const { return OVwErrorMsg(error_); }
@@ -32,7 +33,7 @@ private:
     int error_ = 0;
 };
 
-// Text of the platform's current error, for failure lines.
+// Text of the platform's current error (a static text), for failure lines.
 const char *ovReason();
 
 // Exact-text translation of "1".."4" to a status number; -1 when unknown.

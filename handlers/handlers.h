@@ -1,7 +1,8 @@
 // Message handlers, one per API sub-type or continuation kind. Each takes the
 // field data after the sub-type byte (or the continuation data after the
 // payload kind byte) and the number of bytes there, and checks every field
-// against that length.
+// against that length. The data stays the caller's; results go to the map and,
+// through daemon/outcome.h, to the message log; nothing is returned.
 #ifndef TQ_HANDLERS_HANDLERS_H
 #define TQ_HANDLERS_HANDLERS_H
 
@@ -24,7 +25,11 @@ void processArcMsg(char *data, int length);
 // statuses (status.cpp)
 void processVertexStatusMsg(char *data, int length);
 void processArcStatusMsg(char *data, int length);
+// Sets the status on every symbol of the vertex; a failure is logged and
+// refuses or fails the message in hand.
 void applyVertexStatus(int32_t vertexProtocol, const char *vertexName, int32_t statusNumber);
+// Sets isSanCommon, and State unless stateText is null, on every object whose
+// UniqueName is uniqueId (none for a null uniqueId).
 void markCommonState(const char *uniqueId, const char *stateText);
 
 // common properties (common_properties.cpp)
@@ -41,10 +46,17 @@ struct GraphRef {
     char graph_protocol[50];
 };
 struct ContentIdList;   // defined in handlers/content.h
+// Removes from the graph the members the collected content lists
+// (handlers/content.h) do not name: graphs with the arcs that touch them,
+// and vertices (every vertex when the lists name none).
 void reconcileGraphContents(GraphRef graph);
+// Removes every arc of the graph from it.
 void deleteGraphArcs(const char *graphProtocol, const char *graphName);
+// Removes the parent's arcs that end at the member graph.
 void deleteArcsTouchingGraph(const char *parentProtocol, const char *parentName,
                              const char *memberProtocol, const char *memberName);
+// Takes parentName out of the ParentNameList of the first object whose
+// TQObjectName is vertexName; nothing when either is null.
 void removeParentName(const char *parentName, const char *vertexName);
 
 #endif

@@ -9,12 +9,13 @@
 // the caller guarantees four readable bytes.
 int32_t payloadInt(const char *p);
 
-// Decodes the payload string at cursor. On success stores the text (a
-// pointer into the payload, or null for an absent string: length 1 or the
-// text "NULL"), advances the cursor past the string and returns the bytes
-// consumed (length + 4). A malformed string (fewer than four bytes left, a
-// length below 1 or past `end`, or a text whose last byte is not NUL) returns
-// -1 and leaves cursor and out untouched... out is set to null.
+// Decodes the payload string at cursor. Sets out to null first. On success
+// stores the text in out (a pointer into the payload, valid as long as the
+// payload; null for an absent string: length 1 or the text "NULL"), advances
+// the cursor past the string and returns the bytes consumed (length + 4). A
+// malformed string (fewer than four bytes left, a length below 1 or past
+// `end`, or a text whose last byte is not NUL) returns -1 and leaves the
+// cursor where it was (out stays null).
 int extractNextStr(char *&cursor, const char *end, char *&out);
 
 // Newly allocated copy of a NUL-terminated text (malloc), null when memory
@@ -28,11 +29,12 @@ class FieldReader {
 public:
     FieldReader(char *data, int length) : cur_(data), end_(data + (length > 0 ? length : 0)) {}
 
-    // Next payload string (null when absent or malformed).
+    // Next payload string: a pointer into the data (null when absent or
+    // malformed).
     char *str();
-    // Next payload integer (0 when fewer than four bytes remain).
+    // Next payload integer (0, and ok() false, when fewer than four bytes remain).
     int32_t integer();
-    // Next raw byte (0 when none remains).
+    // Next raw byte (0, and ok() false, when none remains).
     int8_t byte();
 
     bool ok() const { return ok_; }

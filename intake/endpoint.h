@@ -17,7 +17,8 @@ public:
     void closeListening();
     // Type 1 only: closes the connection socket; state back to 0.
     void closeConnection();
-    // Sends the four acknowledgement bytes 0x30 0x0A 0x00 0x00.
+    // Sends the four acknowledgement bytes 0x30 0x0A 0x00 0x00; a failed send
+    // is ignored.
     void acknowledge();
 
     int32_t port;

@@ -290,8 +290,8 @@ TEST_F(GraphsTest, RootIconAndLabelChangeTheRootSymbolOnly)
     EXPECT_EQ(sb[0].type, "Net:Graph");
     EXPECT_EQ(sb[0].label, "L");
 
-    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", "nope", "h.key"), 2);
-    EXPECT_EQ(ad->tqotChangeRootGraphLabel("IP", "nope", "x"), 2);
+    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", "nope", "h.key"), TQOT_ERR_NO_SUCH_OBJECT);
+    EXPECT_EQ(ad->tqotChangeRootGraphLabel("IP", "nope", "x"), TQOT_ERR_NO_SUCH_OBJECT);
 
     // An unknown icon key clears the symbol type.
     EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", "A", "no.such.key"), 0);
@@ -320,7 +320,7 @@ TEST_F(GraphsTest, InGraphFormsChangeEverySymbolAndGoOnAfterAFailure)
         changed += s.label == "Second" ? 1 : 0;
     EXPECT_EQ(changed, 1) << "the second symbol still changes";
 
-    EXPECT_EQ(ad->tqotChangeGraphIconInGraph("IP", "nope", "h.key"), 2);
+    EXPECT_EQ(ad->tqotChangeGraphIconInGraph("IP", "nope", "h.key"), TQOT_ERR_NO_SUCH_OBJECT);
 }
 
 TEST_F(GraphsTest, ChangesOfAnObjectWithoutSymbolsFail)
@@ -487,8 +487,8 @@ TEST_F(GraphsTest, TooLongNameIsRefusedAndNothingIsMade)
     EXPECT_EQ(objectId(sel("IP", tooLong.substr(0, 244))), 0) << "not cut into a shorter name";
     EXPECT_EQ(submapCount(), submaps);
     EXPECT_EQ(symbolsOn(rootSubmap()).size(), rootSymbols);
-    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", tooLong.c_str(), "g.key"), 2);
-    EXPECT_EQ(ad->tqotChangeGraphLabelInGraph("IP", tooLong.c_str(), "x"), 2);
+    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", tooLong.c_str(), "g.key"), TQOT_ERR_NO_SUCH_OBJECT);
+    EXPECT_EQ(ad->tqotChangeGraphLabelInGraph("IP", tooLong.c_str(), "x"), TQOT_ERR_NO_SUCH_OBJECT);
     EXPECT_EQ(ad->tqotDeleteGraph("IP", tooLong.c_str()), -1);
     EXPECT_EQ(ad->tqotDeleteGraphFromGraph("IP", tooLong.c_str(), "IP", "A"), -1);
     EXPECT_TRUE(listNames(tooLong.c_str()).empty());
@@ -502,7 +502,7 @@ TEST_F(GraphsTest, WithoutOpenMapOperationsFailCleanly)
     ad->mapHandle = nullptr;
     EXPECT_EQ(root("B"), 0);
     EXPECT_EQ(inGraph("A", "B"), 0);
-    EXPECT_EQ(ad->tqotChangeRootGraphLabel("IP", "A", "x"), 2);
+    EXPECT_EQ(ad->tqotChangeRootGraphLabel("IP", "A", "x"), TQOT_ERR_NO_SUCH_OBJECT);
     EXPECT_EQ(ad->changeGraphLabel("IP;A;default", "x"), -1);
     EXPECT_EQ(ad->createGraph("IP;B;default", 1, 0, nullptr, nullptr, nullptr, 1, nullptr), 0);
     EXPECT_EQ(ad->tqotDeleteGraph("IP", "A"), -1);

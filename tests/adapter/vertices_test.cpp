@@ -230,8 +230,8 @@ TEST_F(VertexOps, IconAndLabelChangeEverySymbol)
         EXPECT_EQ(s.type, "Device:B");
         EXPECT_EQ(s.label, "renamed");
     }
-    EXPECT_EQ(ad->tqotChangeVertexIconInGraph(kIP, "ghost", "dev.b"), 2);
-    EXPECT_EQ(ad->tqotChangeVertexLabelInGraph(kIP, "ghost", "x"), 2);
+    EXPECT_EQ(ad->tqotChangeVertexIconInGraph(kIP, "ghost", "dev.b"), TQOT_ERR_NO_SUCH_OBJECT);
+    EXPECT_EQ(ad->tqotChangeVertexLabelInGraph(kIP, "ghost", "x"), TQOT_ERR_NO_SUCH_OBJECT);
 }
 
 // ---- listing ---------------------------------------------------------------------
