@@ -3,10 +3,10 @@
 // the pending error.
 #include "adapter/tqot.h"
 
-#include "daemon/log.h"
-#include "daemon/runstats.h"
-#include "daemon/turns.h"
-#include "intake/endpoint.h"
+#include "adapter/ovtrace.h"
+#include "adapter/turns.h"
+#include "log/log.h"
+#include "log/runstats.h"
 
 namespace {
 
@@ -26,11 +26,6 @@ const EventHandler kHandlers[] = {
 
 // Symbols of every kind, as the listing asks for them.
 constexpr int kAllSymbols = 7;
-
-SocketEndpoint *endpointOf(void *serverData)
-{
-    return static_cast<SocketEndpoint *>(serverData);
-}
 
 }  // namespace
 
@@ -84,7 +79,7 @@ int32_t TopologyAdapter::tqotDone()
 {
     TQ_TRACE_SCOPE("tqotDone");
     if (serverData != nullptr)
-        endpointOf(serverData)->closeListening();
+        serverData->closeListening();
     done = 1;
     if (mapHandle != nullptr) {
         OVwFreeMapInfo(mapHandle);
@@ -104,7 +99,7 @@ int32_t TopologyAdapter::tqotSetSynchronousCreation(int32_t /*unused*/)
     return 0;
 }
 
-void TopologyAdapter::registerServerCallback(void *data, TqServerCallback callback)
+void TopologyAdapter::registerServerCallback(ServerEndpoint *data, TqServerCallback callback)
 {
     TQ_TRACE_SCOPE("registerServerCallback");
     serverData = data;
@@ -261,7 +256,7 @@ void TopologyAdapter::endSessionCB(void * /*userData*/, int /*event*/, OVwMapInf
     TQ_TRACE_SCOPE("endSessionCB");
     TopologyAdapter *self = instance();
     if (self->serverData != nullptr)
-        endpointOf(self->serverData)->closeConnection();
+        self->serverData->closeConnection();
     self->endConnection();
     self->done = 1;
 }
@@ -294,7 +289,7 @@ void TopologyAdapter::mapCloseCB(void * /*userData*/, int /*event*/, OVwMapInfo 
     OVwTime closeTime = eventData != nullptr ? *static_cast<const OVwTime *>(eventData) : 0;
     OVwAckMapClose(map, closeTime);
     if (self->serverData != nullptr)
-        endpointOf(self->serverData)->closeConnection();
+        self->serverData->closeConnection();
     self->endConnection();
 }
 

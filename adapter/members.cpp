@@ -2,7 +2,7 @@
 // members back from the member index, and setting an object's status.
 #include "adapter/tqot.h"
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 namespace {
 

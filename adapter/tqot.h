@@ -3,6 +3,7 @@
 #ifndef TQ_ADAPTER_TQOT_H
 #define TQ_ADAPTER_TQOT_H
 
+#include "adapter/server_endpoint.h"
 #include "platform/ovw.h"
 #include "platform/tqlib.h"
 
@@ -71,8 +72,7 @@ struct ArcList {
     ArcEntry *entries;
 };
 
-class SocketEndpoint;
-using TqServerCallback = void (*)(int32_t, void *);
+using TqServerCallback = void (*)(int32_t, ServerEndpoint *);
 
 // Ordered multimap (container object id, member kind) -> member object id.
 // Equal keys keep insertion order (std::multimap inserts at the upper bound).
@@ -87,7 +87,7 @@ public:
     int32_t tqotInit(int32_t unused, int32_t orderedArcNames, int32_t singleSymbolPerContainer);
     int32_t tqotDone();
     int32_t tqotSetSynchronousCreation(int32_t unused);
-    void registerServerCallback(void *serverData, TqServerCallback callback);
+    void registerServerCallback(ServerEndpoint *serverData, TqServerCallback callback);
     void mainLoop();
     void endConnection();
     void synchWithMap();
@@ -193,7 +193,7 @@ public:
     int32_t pendingError = 0;
     int32_t singleSymbolPerContainer = 1;
     uint8_t orderedArcNames = 1;
-    void *serverData = nullptr;
+    ServerEndpoint *serverData = nullptr;
     TqServerCallback serverCallback = nullptr;
     uint8_t done = 0;
     MemberIndex memberIndex;

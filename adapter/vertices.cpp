@@ -2,8 +2,9 @@
 // their icon, label and status, listing and deleting them.
 #include "adapter/tqot.h"
 #include "adapter/lists.h"
+#include "adapter/ovtrace.h"
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include <cstdlib>
 

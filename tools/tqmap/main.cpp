@@ -9,8 +9,8 @@
 // Every command but `post` opens the database read-only.
 #include "tools/tqmap/tqmap.h"
 
-#include "mapdb/testhooks.h"
 #include "platform/ovw.h"
+#include "platform/ovw_post.h"
 #include "tq_version.h"
 
 #include <CLI/CLI.hpp>
