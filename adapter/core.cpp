@@ -4,6 +4,7 @@
 #include "adapter/tqot.h"
 
 #include "adapter/ovtrace.h"
+#include "adapter/records.h"
 #include "adapter/turns.h"
 #include "log/log.h"
 #include "log/runstats.h"
@@ -165,8 +166,8 @@ void TopologyAdapter::synchWithMap()
     } else {
         for (int32_t i = 0; i < submaps->count; ++i) {
             const OVwSubmapInfo &submap = submaps->submaps[i];
-            OVwSymbolList *symbols = OVwListSymbols(mapHandle, submap.submap_id, kAllSymbols, appName);
-            if (symbols == nullptr) {
+            SymbolListPtr symbols(OVwListSymbols(mapHandle, submap.submap_id, kAllSymbols, appName));
+            if (!symbols) {
                 TQ_OV_ERROR();
                 continue;
             }
@@ -180,7 +181,6 @@ void TopologyAdapter::synchWithMap()
                                                                               : TQOT_KIND_GRAPH;
                 memberIndex.emplace(MemberKey(submap.parent_object_id, kind), sym.object_id);
             }
-            OVwFreeSymbolList(symbols);
         }
     }
     if (appName != nullptr)
