@@ -2,8 +2,10 @@
 // creation, creating, changing, listing and deleting arcs.
 #include "adapter/tqot.h"
 #include "adapter/lists.h"
+#include "adapter/ovtrace.h"
+#include "adapter/records.h"
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -44,9 +46,6 @@ int compareBytes(const char *a, const char *b)
     return static_cast<int>(*x) - static_cast<int>(*y);
 }
 
-// Endpoint names as name() writes them: a null name reads "(null)".
-const char *orNullText(const char *text) { return text != nullptr ? text : "(null)"; }
-
 OVwObjectId resolve(const char *selectionName)
 {
     return selectionName != nullptr ? OVwDbSelectionNameToObjectId(selectionName) : 0;
@@ -55,16 +54,14 @@ OVwObjectId resolve(const char *selectionName)
 // The first symbol of an object on a submap, 0 when there is none.
 OVwSymbolId symbolOnSubmap(OVwMapInfo *map, OVwObjectId object, OVwSubmapId submap)
 {
-    OVwSymbolList *symbols = OVwGetSymbolsByObject(map, object);
-    if (symbols == nullptr)
+    SymbolListPtr symbols(OVwGetSymbolsByObject(map, object));
+    if (!symbols)
         return 0;
-    OVwSymbolId found = 0;
-    for (int32_t i = 0; i < symbols->count && found == 0; ++i) {
+    for (int32_t i = 0; i < symbols->count; ++i) {
         if (symbols->symbols[i].submap_id == submap)
-            found = symbols->symbols[i].symbol_id;
+            return symbols->symbols[i].symbol_id;
     }
-    OVwFreeSymbolList(symbols);
-    return found;
+    return 0;
 }
 
 bool hasSymbolOnSubmap(const OVwSymbolList *symbols, OVwSubmapId submap)
@@ -103,6 +100,41 @@ bool parseIndex(const char *text, int32_t *value)
         return false;
     *value = static_cast<int32_t>(v);
     return true;
+}
+
+// True when the arc is already drawn in the graph: on the graph's submap, or
+// inside the exploded view of an object shown on it. Traces a failed lookup
+// under the caller's scope.
+bool drawnInGraph(OVwMapInfo *map, OVwObjectId arc, OVwSubmapId graphSubmap, const TraceScope &tqTraceScope_)
+{
+    SymbolListPtr symbols(OVwGetSymbolsByObject(map, arc));
+    if (!symbols) {
+        TQ_TRACE_MSG("Object exists, but symbol list is null.");
+        TQ_OV_ERROR();
+        return false;
+    }
+    for (int32_t i = 0; i < symbols->count; ++i) {
+        const OVwSymbolInfo &sym = symbols->symbols[i];
+        if (sym.submap_id == graphSubmap)
+            return true;
+        SubmapInfoPtr submap(OVwGetSubmapInfo(map, sym.submap_id));
+        if (!submap) {
+            TQ_TRACE_MSG("No OVwSubmapInfo returned for submap_id.");
+            TQ_OV_ERROR();
+            continue;
+        }
+        if (submap->submap_type != kExplodedSubmap)
+            continue;
+        SymbolListPtr parentSymbols(OVwGetSymbolsByObject(map, submap->parent_object_id));
+        if (!parentSymbols) {
+            TQ_TRACE_MSG("Object exists, but symbol list is null.");
+            TQ_OV_ERROR();
+            continue;
+        }
+        if (hasSymbolOnSubmap(parentSymbols.get(), graphSubmap))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -147,8 +179,8 @@ char *TopologyAdapter::arcName(int32_t binding, tqotEndpointProtocol aProtocol, 
     }
     const char *aP = aProto;
     const char *zP = zProto;
-    const char *aN = orNullText(aName);
-    const char *zN = orNullText(zName);
+    const char *aN = shownText(aName);
+    const char *zN = shownText(zName);
     // A part holding ';' would make the name of another arc, or one that no
     // longer reads back as an arc name.
     for (const char *part : {aP, aN, zP, zN}) {
@@ -169,7 +201,7 @@ char *TopologyAdapter::arcName(int32_t binding, tqotEndpointProtocol aProtocol, 
         }
     }
     int length = std::snprintf(arcNameBuffer_, kTqSelectionNameSize, "%s%c%s%c%s%c%s%c%d%c%s", aP, ';', aN, ';',
-                               zP, ';', zN, ';', arcIndex, ';', orNullText(mapHandle->map_name));
+                               zP, ';', zN, ';', arcIndex, ';', shownText(mapHandle->map_name));
     if (length < 0 || static_cast<size_t>(length) >= kTqSelectionNameSize) {
         arcNameBuffer_[0] = '\0';
         TQ_TRACE_MSG("Name too long.");
@@ -353,43 +385,9 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
             TQ_OV_ERROR();
             return creationFailed();
         }
-    } else if (singleSymbolPerContainer == 1) {
-        // Already drawn in this graph, directly or inside the exploded view
-        // of an object shown in this graph: nothing more to do.
-        OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, arc);
-        if (symbols == nullptr) {
-            TQ_TRACE_MSG("Object exists, but symbol list is null.");
-            TQ_OV_ERROR();
-        } else {
-            for (int32_t i = 0; i < symbols->count; ++i) {
-                const OVwSymbolInfo &sym = symbols->symbols[i];
-                if (sym.submap_id == graphSubmap) {
-                    OVwFreeSymbolList(symbols);
-                    return arc;
-                }
-                OVwSubmapInfo *submap = OVwGetSubmapInfo(mapHandle, sym.submap_id);
-                if (submap == nullptr) {
-                    TQ_TRACE_MSG("No OVwSubmapInfo returned for submap_id.");
-                    TQ_OV_ERROR();
-                    continue;
-                }
-                if (submap->submap_type == kExplodedSubmap) {
-                    OVwSymbolList *parentSymbols = OVwGetSymbolsByObject(mapHandle, submap->parent_object_id);
-                    if (parentSymbols == nullptr) {
-                        TQ_TRACE_MSG("Object exists, but symbol list is null.");
-                        TQ_OV_ERROR();
-                    } else if (hasSymbolOnSubmap(parentSymbols, graphSubmap)) {
-                        OVwFreeSymbolList(parentSymbols);
-                        OVwFreeSubmapInfo(submap);
-                        OVwFreeSymbolList(symbols);
-                        return arc;
-                    }
-                    OVwFreeSymbolList(parentSymbols);
-                }
-                OVwFreeSubmapInfo(submap);
-            }
-            OVwFreeSymbolList(symbols);
-        }
+    } else if (singleSymbolPerContainer == 1 && drawnInGraph(mapHandle, arc, graphSubmap, tqTraceScope_)) {
+        // Already drawn in this graph: nothing more to do.
+        return arc;
     }
 
     memberIndex.emplace(MemberKey(graph, TQOT_KIND_ARC), arc);

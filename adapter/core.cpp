@@ -3,10 +3,11 @@
 // the pending error.
 #include "adapter/tqot.h"
 
-#include "daemon/log.h"
-#include "daemon/runstats.h"
-#include "daemon/turns.h"
-#include "intake/endpoint.h"
+#include "adapter/ovtrace.h"
+#include "adapter/records.h"
+#include "adapter/turns.h"
+#include "log/log.h"
+#include "log/runstats.h"
 
 #include <ctime>
 
@@ -44,11 +45,6 @@ void publishRunCounters()
     c.skipped = st.skipped;
     c.events_handled = st.eventsHandled;
     OVwSetRunCounters(&c, 0);
-}
-
-SocketEndpoint *endpointOf(void *serverData)
-{
-    return static_cast<SocketEndpoint *>(serverData);
 }
 
 }  // namespace
@@ -103,7 +99,7 @@ int32_t TopologyAdapter::tqotDone()
 {
     TQ_TRACE_SCOPE("tqotDone");
     if (serverData != nullptr)
-        endpointOf(serverData)->closeListening();
+        serverData->closeListening();
     done = 1;
     if (mapHandle != nullptr) {
         OVwFreeMapInfo(mapHandle);
@@ -123,7 +119,7 @@ int32_t TopologyAdapter::tqotSetSynchronousCreation(int32_t /*unused*/)
     return 0;
 }
 
-void TopologyAdapter::registerServerCallback(void *data, TqServerCallback callback)
+void TopologyAdapter::registerServerCallback(ServerEndpoint *data, TqServerCallback callback)
 {
     TQ_TRACE_SCOPE("registerServerCallback");
     serverData = data;
@@ -191,8 +187,8 @@ void TopologyAdapter::synchWithMap()
     } else {
         for (int32_t i = 0; i < submaps->count; ++i) {
             const OVwSubmapInfo &submap = submaps->submaps[i];
-            OVwSymbolList *symbols = OVwListSymbols(mapHandle, submap.submap_id, kAllSymbols, appName);
-            if (symbols == nullptr) {
+            SymbolListPtr symbols(OVwListSymbols(mapHandle, submap.submap_id, kAllSymbols, appName));
+            if (!symbols) {
                 TQ_OV_ERROR();
                 continue;
             }
@@ -206,7 +202,6 @@ void TopologyAdapter::synchWithMap()
                                                                               : TQOT_KIND_GRAPH;
                 memberIndex.emplace(MemberKey(submap.parent_object_id, kind), sym.object_id);
             }
-            OVwFreeSymbolList(symbols);
         }
     }
     if (appName != nullptr)
@@ -282,7 +277,7 @@ void TopologyAdapter::endSessionCB(void * /*userData*/, int /*event*/, OVwMapInf
     TQ_TRACE_SCOPE("endSessionCB");
     TopologyAdapter *self = instance();
     if (self->serverData != nullptr)
-        endpointOf(self->serverData)->closeConnection();
+        self->serverData->closeConnection();
     self->endConnection();
     self->done = 1;
 }
@@ -315,7 +310,7 @@ void TopologyAdapter::mapCloseCB(void * /*userData*/, int /*event*/, OVwMapInfo 
     OVwTime closeTime = eventData != nullptr ? *static_cast<const OVwTime *>(eventData) : 0;
     OVwAckMapClose(map, closeTime);
     if (self->serverData != nullptr)
-        endpointOf(self->serverData)->closeConnection();
+        self->serverData->closeConnection();
     self->endConnection();
 }
 

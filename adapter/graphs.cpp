@@ -3,7 +3,9 @@
 // and removal of a member's symbol from its container.
 #include "adapter/tqot.h"
 #include "adapter/lists.h"
-#include "daemon/log.h"
+#include "adapter/ovtrace.h"
+#include "adapter/records.h"
+#include "log/log.h"
 
 #include <cstdlib>
 #include <memory>
@@ -12,14 +14,6 @@
 namespace {
 
 
-struct SymbolListFree {
-    void operator()(OVwSymbolList *l) const { OVwFreeSymbolList(l); }
-};
-struct ObjectInfoFree {
-    void operator()(OVwObjectInfo *i) const { OVwFreeObjectInfo(i); }
-};
-using SymbolListPtr = std::unique_ptr<OVwSymbolList, SymbolListFree>;
-using ObjectInfoPtr = std::unique_ptr<OVwObjectInfo, ObjectInfoFree>;
 
 // The symbol setter of an icon or label change: OVwSetSymbolType or
 // OVwSetSymbolLabel applied to one symbol; negative on failure.

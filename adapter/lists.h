@@ -2,7 +2,7 @@
 #ifndef TQ_ADAPTER_LISTS_H
 #define TQ_ADAPTER_LISTS_H
 
-#include "daemon/log.h"
+#include "log/log.h"
 #include "platform/ovw.h"
 
 #include <cstdlib>

@@ -1,8 +1,9 @@
 // Helpers shared by the graph, vertex and arc operations: reading a graph's
 // members back from the member index, and setting an object's status.
 #include "adapter/tqot.h"
+#include "adapter/records.h"
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 namespace {
 
@@ -68,8 +69,8 @@ int32_t TopologyAdapter::setStatusOnObject(const char *operation, const char *se
         AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
         return TQOT_ERR_NO_OBJECT;
     }
-    OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, object);
-    if (symbols == nullptr) {
+    SymbolListPtr symbols(OVwGetSymbolsByObject(mapHandle, object));
+    if (!symbols) {
         AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
         return TQOT_ERR_PLATFORM;
     }
@@ -82,6 +83,5 @@ int32_t TopologyAdapter::setStatusOnObject(const char *operation, const char *se
             result = TQOT_ERR_PLATFORM;
         }
     }
-    OVwFreeSymbolList(symbols);
     return result;
 }

@@ -3,7 +3,7 @@
 // oid_to_sym.
 #include "adapter/naming.h"
 #include "adapter/tqot.h"
-#include "daemon/log.h"
+#include "log/log.h"
 #include "platform/hostpath.h"
 
 #include <cstdio>
@@ -210,9 +210,9 @@ char *TopologyAdapter::name(const char *protocolName, const char *objectName, ch
     if (buffer == nullptr)
         buffer = nameBuffer_;
     const size_t size = sizeof nameBuffer_;
-    const char *first = protocolName != nullptr ? protocolName : "(null)";
-    const char *second = objectName != nullptr ? objectName : "(null)";
-    const char *mapName = mapHandle->map_name != nullptr ? mapHandle->map_name : "(null)";
+    const char *first = shownText(protocolName);
+    const char *second = shownText(objectName);
+    const char *mapName = shownText(mapHandle->map_name);
     // ';' separates the parts: a part holding one would make the name of
     // another object (or read back as other parts).
     if (std::strchr(first, ';') != nullptr || std::strchr(second, ';') != nullptr) {

@@ -25,6 +25,7 @@
 #ifndef TQ_ADAPTER_TQOT_H
 #define TQ_ADAPTER_TQOT_H
 
+#include "adapter/server_endpoint.h"
 #include "platform/ovw.h"
 #include "platform/tqlib.h"
 
@@ -106,10 +107,9 @@ struct ArcList {
     ArcEntry *entries;
 };
 
-class SocketEndpoint;
-// The server callback, run with (0, the server data): the daemon's reads and
+// The server callback, run with (0, the endpoint): the daemon reads and
 // handles one frame.
-using TqServerCallback = void (*)(int32_t, void *);
+using TqServerCallback = void (*)(int32_t, ServerEndpoint *);
 
 // Ordered multimap (container object id, member kind) -> member object id.
 // Equal keys keep insertion order (std::multimap inserts at the upper bound).
@@ -134,7 +134,7 @@ public:
     int32_t tqotSetSynchronousCreation(int32_t unused);
     // The endpoint (not owned; it must outlive mainLoop, which closes its
     // sockets through it) and the callback mainLoop runs with it.
-    void registerServerCallback(void *serverData, TqServerCallback callback);
+    void registerServerCallback(ServerEndpoint *serverData, TqServerCallback callback);
     // Until done: stores the turn before (OVwPending, made again while it
     // fails for a reason that may pass), handles the waiting events, then runs
     // the server callback. Leaves when done is set (end of session) or the
@@ -364,7 +364,7 @@ public:
     int32_t pendingError = 0;   // see tqotGetError
     int32_t singleSymbolPerContainer = 1;
     uint8_t orderedArcNames = 1;
-    void *serverData = nullptr;
+    ServerEndpoint *serverData = nullptr;
     TqServerCallback serverCallback = nullptr;
     uint8_t done = 0;
     MemberIndex memberIndex;

@@ -2,8 +2,10 @@
 // their icon, label and status, listing and deleting them.
 #include "adapter/tqot.h"
 #include "adapter/lists.h"
+#include "adapter/ovtrace.h"
+#include "adapter/records.h"
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include <cstdlib>
 
@@ -112,8 +114,8 @@ OVwObjectId TopologyAdapter::createVertex(OVwObjectId container, const char *ver
         }
         setTypeField(object, TQOT_KIND_VERTEX);
     } else if (singleSymbolPerContainer == 1) {
-        OVwSymbolList *symbols = OVwGetSymbolsByObject(mapHandle, object);
-        if (symbols == nullptr) {
+        SymbolListPtr symbols(OVwGetSymbolsByObject(mapHandle, object));
+        if (!symbols) {
             TQ_TRACE_MSG("Object exists, but symbol list is null.");
             TQ_OV_ERROR();
         } else {
@@ -132,10 +134,8 @@ OVwObjectId TopologyAdapter::createVertex(OVwObjectId container, const char *ver
                     TQ_TRACE_MSG("Could not set label.");
                 if (iconKey != nullptr && changeGraphIcon(childSubmap, vertexSelectionName, iconKey) != 0)
                     TQ_TRACE_MSG("Could not set icon.");
-                OVwFreeSymbolList(symbols);
                 return object;
             }
-            OVwFreeSymbolList(symbols);
         }
     }
 

@@ -2,8 +2,8 @@
 // against a bare append, the payload codec, and the map platform's look-ups
 // and per-message commit at two map sizes. Everything is written below a
 // temporary TQ_ROOT that is removed at the end.
-#include "daemon/log.h"
-#include "intake/codec.h"
+#include "log/log.h"
+#include "codec/codec.h"
 #include "platform/hostfile.h"
 #include "platform/ovw.h"
 #include "mapdb/operator.h"

@@ -1,6 +1,6 @@
 // The daemon's entry. It takes no arguments and reads no configuration file;
 // --help and --version answer and exit before any file is touched.
-#include "daemon/lifecycle.h"
+#include "daemon/startup.h"
 
 #include "tq_version.h"
 

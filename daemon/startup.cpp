@@ -1,13 +1,13 @@
 // Daemon start-up in its fixed order: message log, port lookup, debug flag,
 // socket endpoint, connection to the map platform, message stream, main loop.
-#include "daemon/lifecycle.h"
+#include "daemon/startup.h"
 
-#include "adapter/tqot.h"
-#include "daemon/log.h"
-#include "daemon/runstats.h"
-#include "daemon/turns.h"
+#include "adapter/turns.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
+#include "log/lifecycle.h"
+#include "log/log.h"
+#include "log/runstats.h"
 #include "platform/getportno.h"
 #include "platform/hostpath.h"
 #include "platform/sockets.h"
@@ -17,6 +17,8 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+
+TopologyAdapter *tqAdapter = nullptr;
 
 namespace {
 
@@ -132,7 +134,11 @@ int tqdaemonMain()
     // Lives for the rest of the process: every way out of here ends the process.
     static SocketEndpoint endpoint(port, kStreamSocket);
     endpoint.open();
+    runFromConnection(endpoint, dyn_recvMsg);
+}
 
+void runFromConnection(ServerEndpoint &endpoint, TqServerCallback callback)
+{
     char errorText[kErrorTextSize] = {};
     int exitCode = 1;
     if (initialise(errorText, exitCode)) {
@@ -154,7 +160,7 @@ int tqdaemonMain()
         MessageLog(line.c_str());
     }
 
-    TopologyAdapter::instance()->registerServerCallback(&endpoint, dyn_recvMsg);
+    TopologyAdapter::instance()->registerServerCallback(&endpoint, callback);
     TopologyAdapter::instance()->mainLoop();
     endDaemon(1);
 }

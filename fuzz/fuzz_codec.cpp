@@ -5,8 +5,8 @@
 // buffer of exactly its size so that any read past it is caught.
 #include "fuzz/fuzz_support.h"
 
-#include "daemon/log.h"
-#include "intake/codec.h"
+#include "log/log.h"
+#include "codec/codec.h"
 
 #include <cstdint>
 #include <cstdio>

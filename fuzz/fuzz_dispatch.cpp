@@ -17,7 +17,7 @@
 #include "fuzz/fuzz_support.h"
 
 #include "adapter/tqot.h"
-#include "daemon/log.h"
+#include "log/log.h"
 #include "handlers/content.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
@@ -39,7 +39,7 @@ constexpr size_t kMaxRecords = 64;
 
 SocketEndpoint endpoint(0, 1);
 
-void serverCallback(int32_t, void *) {}
+void serverCallback(int32_t, ServerEndpoint *) {}
 
 void connect(TopologyAdapter *ad)
 {

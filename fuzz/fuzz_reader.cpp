@@ -5,8 +5,8 @@
 // the handlers, which fail cleanly on the platform.
 #include "fuzz/fuzz_support.h"
 
-#include "daemon/lifecycle.h"
-#include "daemon/log.h"
+#include "log/lifecycle.h"
+#include "log/log.h"
 #include "handlers/content.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"

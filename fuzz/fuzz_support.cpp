@@ -1,7 +1,7 @@
 #include "fuzz/fuzz_support.h"
 
-#include "daemon/lifecycle.h"
-#include "daemon/log.h"
+#include "log/lifecycle.h"
+#include "log/log.h"
 
 #include <cstdio>
 #include <cstdlib>

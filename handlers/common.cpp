@@ -1,7 +1,7 @@
 #include "handlers/common.h"
 
-#include "daemon/log.h"
-#include "daemon/outcome.h"
+#include "log/log.h"
+#include "log/outcome.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -2,10 +2,10 @@
 // on every object whose UniqueName is the device's common object name.
 #include "handlers/handlers.h"
 
-#include "daemon/log.h"
-#include "daemon/outcome.h"
+#include "log/log.h"
+#include "log/outcome.h"
 #include "handlers/common.h"
-#include "intake/codec.h"
+#include "codec/codec.h"
 #include "platform/ovw.h"
 
 #include <cstdio>
@@ -27,11 +27,6 @@ struct CommonProperties {
     const char *EDFIFlag;
     const char *NodeFlag;
 };
-
-const char *shown(const char *text)
-{
-    return text != nullptr ? text : "(null)";
-}
 
 // Decodes the eleven strings in order, tracing each. False when a field is
 // malformed (the trace lines of the fields before it are already written).
@@ -62,7 +57,7 @@ bool decodeCommonProperties(char *data, int length, CommonProperties &msg)
             return false;
         msg.*slot.member = text;
         if (tqDebug)
-            DebugTrace("common.%s = %s\n", slot.name, shown(text));
+            DebugTrace("common.%s = %s\n", slot.name, shownText(text));
     }
     return true;
 }
@@ -205,7 +200,7 @@ void processCommonPropertiesMsg(char *data, int length)
                                msg.ManagementURL, msg.Capacity, msg.Serial,     msg.VendorName,
                                msg.LaunchFlag,    msg.EDFIFlag, msg.NodeFlag};
         for (const char *text : texts)
-            std::printf("%s\n", shown(text));
+            std::printf("%s\n", shownText(text));
     }
 
     if (msg.CommonObjName != nullptr)

@@ -1,7 +1,7 @@
 #include "handlers/endpoint_text.h"
 
 #include "adapter/tqot.h"
-#include "daemon/outcome.h"
+#include "log/outcome.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -9,11 +9,6 @@
 #include <cstring>
 
 const char *const kGraphProtocolName = "1.3.6.1.2.1.2.2.1.3.1";
-
-const char *shownText(const char *text)
-{
-    return text != nullptr ? text : "(null)";
-}
 
 int32_t leadingInt(const char *text)
 {

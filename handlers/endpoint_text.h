@@ -4,7 +4,7 @@
 #ifndef TQ_HANDLERS_ENDPOINT_TEXT_H
 #define TQ_HANDLERS_ENDPOINT_TEXT_H
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +12,6 @@
 // Protocol name that marks a graph endpoint in the arc status message and
 // names graphs in the icon and label messages.
 extern const char *const kGraphProtocolName;
-
-// "(null)" for an absent text, for trace and console lines.
-const char *shownText(const char *text);
 
 // Leading decimal integer of a text: leading white space skipped, an optional
 // sign, the digits up to the first other character; 0 without digits or for

@@ -5,9 +5,9 @@
 #include "handlers/handlers.h"
 
 #include "adapter/tqot.h"
-#include "daemon/log.h"
+#include "log/log.h"
 #include "handlers/common.h"
-#include "intake/codec.h"
+#include "codec/codec.h"
 #include "platform/ovw.h"
 #include "platform/tqlib.h"
 
@@ -17,11 +17,6 @@
 #include <vector>
 
 namespace {
-
-const char *shown(const char *text)
-{
-    return text != nullptr ? text : "(null)";
-}
 
 bool graphNamed(const ContentIdLists &lists, const char *protocol, const char *name)
 {
@@ -95,7 +90,7 @@ void writeListWithout(OVwObjectId object, OVwFieldId parentField, const OVwField
     for (int i = 0; i < list.list_count; ++i) {
         const char *name = list.un.list_val[i].un.string_val;
         if (tqDebug)
-            DebugTrace("name in the list: %s, pname: %s\n", shown(name), parentName);
+            DebugTrace("name in the list: %s, pname: %s\n", shownText(name), parentName);
         if (name != nullptr && std::strcmp(name, parentName) == 0) {
             if (tqDebug)
                 DebugTrace("Removeing parent %s\n", name);
@@ -109,7 +104,7 @@ void writeListWithout(OVwObjectId object, OVwFieldId parentField, const OVwField
             return;
         }
         if (tqDebug)
-            DebugTrace("Copying parent: %s\n", shown(name));
+            DebugTrace("Copying parent: %s\n", shownText(name));
         OVwFieldValue element{};
         element.is_list = 0;
         element.field_type = OVwStringField;

@@ -1,7 +1,7 @@
 // The split-list assembler and the content-ID record lists it fills.
 #include "handlers/split_list.h"
 
-#include "daemon/log.h"
+#include "log/log.h"
 #include "handlers/common.h"
 
 #include <cstring>

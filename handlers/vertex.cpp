@@ -3,11 +3,11 @@
 #include "handlers/handlers.h"
 
 #include "adapter/tqot.h"
-#include "daemon/log.h"
-#include "daemon/outcome.h"
+#include "log/log.h"
+#include "log/outcome.h"
 #include "handlers/common.h"
 #include "handlers/endpoint_text.h"
-#include "intake/codec.h"
+#include "codec/codec.h"
 #include "platform/ovw.h"
 
 #include <cstdio>

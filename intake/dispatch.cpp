@@ -1,7 +1,7 @@
 #include "intake/dispatch.h"
 
-#include "daemon/log.h"
-#include "daemon/outcome.h"
+#include "log/log.h"
+#include "log/outcome.h"
 #include "handlers/handlers.h"
 
 namespace {

@@ -3,23 +3,24 @@
 #ifndef TQ_INTAKE_ENDPOINT_H
 #define TQ_INTAKE_ENDPOINT_H
 
+#include "adapter/server_endpoint.h"
 #include "platform/sockets.h"
 
 #include <cstdint>
 
-class SocketEndpoint {
+class SocketEndpoint final : public ServerEndpoint {
 public:
     SocketEndpoint(int32_t port, int32_t type);
 
     // Starts sockets, creates, binds and (stream) listens. Failures are silent.
     void open();
     // Type 1 only: closes the listening socket.
-    void closeListening();
+    void closeListening() override;
     // Type 1 only: closes the connection socket; state back to 0.
-    void closeConnection();
+    void closeConnection() override;
     // Sends the four acknowledgement bytes 0x30 0x0A 0x00 0x00; a failed send
     // is ignored.
-    void acknowledge();
+    void acknowledge() override;
 
     int32_t port;
     int32_t type;

@@ -11,15 +11,14 @@
 // stream ends as it does on a short read.
 #include "intake/reader.h"
 
-#include "daemon/lifecycle.h"
-#include "daemon/log.h"
-#include "daemon/outcome.h"
-#include "daemon/runstats.h"
-#include "daemon/turns.h"
+#include "log/lifecycle.h"
+#include "log/log.h"
+#include "log/outcome.h"
+#include "log/runstats.h"
+#include "adapter/turns.h"
 #include "handlers/content.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
-#include "intake/endpoint.h"
 #include "platform/hostfile.h"
 
 #include <climits>
@@ -161,7 +160,7 @@ void noteSkippedFrame(long long position)
     ++runStats().skipped;
 }
 
-void acknowledge(SocketEndpoint *endpoint)
+void acknowledge(ServerEndpoint *endpoint)
 {
     if (endpoint != nullptr)
         endpoint->acknowledge();
@@ -286,9 +285,8 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
 
 }  // namespace
 
-void dyn_recvMsg(int32_t /*unused*/, void *serverData)
+void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
 {
-    auto *endpoint = static_cast<SocketEndpoint *>(serverData);
     FILE *stream = tqMessageStream;
     if (stream == nullptr)
         failStream(nullptr);

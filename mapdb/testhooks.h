@@ -1,7 +1,10 @@
-// Test hooks of the embedded map platform. The daemon's own code never uses
-// these; tests, the fault sweep and the tools do.
+// Test hooks of the embedded map platform: fault injection and the call
+// journal. The daemon's own code never uses these; tests and the fault sweep
+// do. Event posting (platform/ovw_post.h) comes with them.
 #ifndef TQ_MAPDB_TESTHOOKS_H
 #define TQ_MAPDB_TESTHOOKS_H
+
+#include "platform/ovw_post.h"
 
 #include <string>
 #include <vector>
@@ -32,15 +35,6 @@ bool armFaults(const std::string &text, std::string &error);
 void journalEnable(bool on);
 const std::vector<std::string> &journal();
 void journalClear();
-
-// Posts an event into the open map's events table, as another process would.
-// For OVwEventDeleteSymbols the symbols are deleted first (with their
-// connections), as an operator's deletion does. Returns 0 or -1.
-int postEvent(int code, const std::vector<int> &ids = {});
-
-// The same against a map database file from another process (tools).
-// Returns 0, or -1 with a message in `error`.
-int postEventToFile(const std::string &dbPath, int code, const std::vector<int> &ids, std::string &error);
 
 // Path of the map database OVwInit opens: OVW_MAPDB, else
 // <root>/usr/ov/databases/tqmap.db.

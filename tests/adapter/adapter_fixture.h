@@ -7,7 +7,7 @@
 
 #include "adapter/naming.h"
 #include "adapter/tqot.h"
-#include "daemon/log.h"
+#include "log/log.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
 #include "support/testsupport.h"

@@ -1,7 +1,7 @@
 // The adapter core: connection, map events, member index synchronisation,
 // the main loop and the pending error, against an in-memory map database.
 #include "adapter/tqot.h"
-#include "daemon/log.h"
+#include "log/log.h"
 #include "intake/endpoint.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
@@ -149,13 +149,13 @@ protected:
     // The server callback of the loop tests runs `turn` with the turn number.
     static std::function<void(int)> turn;
     static int turns;
-    static void serverCallback(int32_t, void *)
+    static void serverCallback(int32_t, ServerEndpoint *)
     {
         ++turns;
         if (turn)
             turn(turns);
     }
-    void runLoop(void *serverData)
+    void runLoop(ServerEndpoint *serverData)
     {
         turns = 0;
         ad->registerServerCallback(serverData, &serverCallback);

@@ -5,8 +5,8 @@
 #ifndef TQ_TESTS_DAEMON_INTAKE_FIXTURE_H
 #define TQ_TESTS_DAEMON_INTAKE_FIXTURE_H
 
-#include "daemon/lifecycle.h"
-#include "daemon/log.h"
+#include "log/lifecycle.h"
+#include "log/log.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
 #include "support/testsupport.h"

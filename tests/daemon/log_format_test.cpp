@@ -1,7 +1,7 @@
 // The trace writers expand the common conversions themselves: every entry
 // must read exactly as the C library's printf writes it, for those
 // conversions and for the ones left to the library.
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include "support/testsupport.h"
 

@@ -1,5 +1,5 @@
 // The message log and the two trace writers: exact entry formats.
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include "support/testsupport.h"
 

@@ -7,8 +7,9 @@
 
 #include "adapter/naming.h"
 #include "adapter/tqot.h"
-#include "daemon/lifecycle.h"
-#include "daemon/log.h"
+#include "daemon/startup.h"
+#include "log/lifecycle.h"
+#include "log/log.h"
 #include "handlers/content.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
@@ -41,7 +42,7 @@ inline std::function<void()> &turnHook()
     return hook;
 }
 
-inline void serverCallback(int32_t unused, void *endpoint)
+inline void serverCallback(int32_t unused, ServerEndpoint *endpoint)
 {
     if (turnHook())
         turnHook()();
@@ -106,7 +107,6 @@ inline int runDaemonInProcess(const std::string &dbPath, std::function<void()> b
 
     TopologyAdapter *ad = TopologyAdapter::instance();
     ad->resetForTests();
-    tqAdapter = ad;
     static SocketEndpoint endpoint(0, 1);   // never opened: acknowledgements go nowhere
     detail::turnHook() = std::move(beforeEachTurn);
     setExitHook(&detail::throwingExit);
@@ -114,15 +114,7 @@ inline int runDaemonInProcess(const std::string &dbPath, std::function<void()> b
     int exitCode = 1;
     detail::QuietConsole quiet;
     try {
-        (void)ad->tqotInit(0, 1, 1);
-        if (ad->tqotSetSynchronousCreation(10) != 0) {
-            ad->tqotDone();
-            endDaemon(1);
-        }
-        tqMessageStream = std::fopen(hostPath("\\tqdaemon.file").c_str(), "rb");
-        ad->registerServerCallback(&endpoint, &detail::serverCallback);
-        ad->mainLoop();
-        endDaemon(1);
+        runFromConnection(endpoint, &detail::serverCallback);
     } catch (const detail::DaemonEnded &ended) {
         exitCode = ended.exitCode;
     }

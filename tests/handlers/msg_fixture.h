@@ -7,8 +7,8 @@
 
 #include "adapter/naming.h"
 #include "adapter/tqot.h"
-#include "daemon/log.h"
-#include "daemon/outcome.h"
+#include "log/log.h"
+#include "log/outcome.h"
 #include "handlers/handlers.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"

@@ -1,7 +1,7 @@
 // The payload field codec: payload strings and integers, the bounds checks
 // on malformed fields, FieldReader and textDup.
-#include "daemon/log.h"
-#include "intake/codec.h"
+#include "log/log.h"
+#include "codec/codec.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The API dispatcher: the sub-type table, its trace lines and the data each
 // handler receives.
-#include "daemon/log.h"
+#include "log/log.h"
 #include "intake/dispatch.h"
 #include "support/testsupport.h"
 

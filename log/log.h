@@ -1,7 +1,7 @@
 // The message log (tqdaemon.log) and the two trace writers (tq_std.trc,
 // tq_n2o.trc). Every entry opens, writes and closes its file.
-#ifndef TQ_DAEMON_LOG_H
-#define TQ_DAEMON_LOG_H
+#ifndef TQ_LOG_LOG_H
+#define TQ_LOG_LOG_H
 
 #include "platform/compiler.h"
 
@@ -60,9 +60,13 @@ private:
     int line_;
 };
 
+// "(null)" for an absent text, as trace and console lines show it.
+inline const char *shownText(const char *text)
+{
+    return text != nullptr ? text : "(null)";
+}
+
 #define TQ_TRACE_SCOPE(name) TraceScope tqTraceScope_(name, __LINE__)
-// "%s(%d): OV error: %s" with the platform's error text.
-#define TQ_OV_ERROR() AdapterTrace("%s(%d): OV error: %s", tqTraceScope_.name(), __LINE__, OVwErrorMsg(OVwError()))
 // "%s(%d): %s" with a message of the operation.
 #define TQ_TRACE_MSG(msg) AdapterTrace("%s(%d): %s", tqTraceScope_.name(), __LINE__, msg)
 

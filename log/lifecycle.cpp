@@ -1,14 +1,13 @@
 // The ending routine and the stream-failure exit.
-#include "daemon/lifecycle.h"
+#include "log/lifecycle.h"
 
-#include "daemon/log.h"
-#include "daemon/outcome.h"
+#include "log/log.h"
+#include "log/outcome.h"
 #include "platform/sockets.h"
 
 #include <cstdlib>
 
 FILE *tqMessageStream = nullptr;
-TopologyAdapter *tqAdapter = nullptr;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The daemon's run counters: what the message log's run summary reports and
 // what monitoring reads. One instance per process, touched only by the main
 // loop's thread.
-#ifndef TQ_DAEMON_RUNSTATS_H
-#define TQ_DAEMON_RUNSTATS_H
+#ifndef TQ_LOG_RUNSTATS_H
+#define TQ_LOG_RUNSTATS_H
 
 #include <cstdint>
 #include <ctime>

@@ -1,6 +1,6 @@
-#include "daemon/outcome.h"
+#include "log/outcome.h"
 
-#include "daemon/runstats.h"
+#include "log/runstats.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -2,10 +2,10 @@
 // bad names, unknown codes) or whose map changes fail gets one message-log
 // line naming its frame, its kind, its identity and the reason; the run
 // counters learn how every message ended.
-#ifndef TQ_DAEMON_OUTCOME_H
-#define TQ_DAEMON_OUTCOME_H
+#ifndef TQ_LOG_OUTCOME_H
+#define TQ_LOG_OUTCOME_H
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 // Starts a message of the given kind ("vertex", "arc status", ...).
 void beginMessage(const char *kind);

@@ -1,10 +1,10 @@
 // Failed commits retried, waits logged, and the stop on a signal.
-#include "daemon/turns.h"
+#include "adapter/turns.h"
 
 #include "adapter/tqot.h"
-#include "daemon/lifecycle.h"
-#include "daemon/log.h"
-#include "daemon/runstats.h"
+#include "log/lifecycle.h"
+#include "log/log.h"
+#include "log/runstats.h"
 #include "platform/ovw.h"
 #include "platform/signals.h"
 

@@ -1,7 +1,7 @@
 // The payload field codec: payload strings and payload integers (big-endian),
 // with every length checked against the bytes that are really there.
-#ifndef TQ_INTAKE_CODEC_H
-#define TQ_INTAKE_CODEC_H
+#ifndef TQ_CODEC_CODEC_H
+#define TQ_CODEC_CODEC_H
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // the daemon runs. Paths are resolved once; the time text is cached per second.
 // Each file is bounded: past its size limit it becomes <name>.1 between two
 // entries and a new file starts.
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include "platform/hostfile.h"
 #include "platform/hostpath.h"
@@ -431,8 +431,7 @@ void adapterTraceEdge(const char *name, int line, bool entering)
     // "%s(%d): enter" / "%s(%d): exit", composed without a format.
     Entry entry(adapterBuffer());
     beginAdapterEntry(entry);
-    if (name == nullptr)
-        name = "(null)";
+    name = shownText(name);
     entry.put(name, std::strlen(name));
     entry.put('(');
     entry.putSigned(line);

@@ -3,8 +3,8 @@
 // logged, waited for and made again until it is stored; the daemon never
 // goes on as if it had been. Also the stop at a whole-message boundary
 // (SIGTERM, SIGINT).
-#ifndef TQ_DAEMON_TURNS_H
-#define TQ_DAEMON_TURNS_H
+#ifndef TQ_ADAPTER_TURNS_H
+#define TQ_ADAPTER_TURNS_H
 
 // What the open turn holds: a frame of the stream, or a map event (which the
 // platform delivers again after a rollback).

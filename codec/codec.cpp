@@ -1,6 +1,6 @@
-#include "intake/codec.h"
+#include "codec/codec.h"
 
-#include "daemon/log.h"
+#include "log/log.h"
 
 #include <cstdlib>
 #include <cstring>

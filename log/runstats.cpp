@@ -1,5 +1,5 @@
 // The process's run counters.
-#include "daemon/runstats.h"
+#include "log/runstats.h"
 
 RunStats &runStats()
 {
