@@ -5,6 +5,7 @@
 #include "intake/endpoint.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -44,24 +45,16 @@ protected:
     void SetUp() override
     {
         setenv("OVW_MAPDB", ":memory:", 1);
-        resetLogPaths();
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
-        mapdb::journalClear();
-        ad->resetForTests();
-        tqTraceDepth = 0;
+        tqtest::resetProcessState();
     }
 
     void TearDown() override
     {
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
-        mapdb::journalClear();
+        tqtest::resetMapState();
         if (connected_)
             ad->tqotDone();
-        ad->resetForTests();
         turn = nullptr;
-        resetLogPaths();
+        tqtest::resetProcessState();
     }
 
     void connect(int32_t single = 1)

@@ -9,6 +9,7 @@
 #include "daemon/log.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -36,8 +37,7 @@ protected:
 
     void SetUp() override
     {
-        resetLogPaths();
-        tqDebug = 1;
+        resetProcessState(1);
         setExitHook(&throwingExit);
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair_), 0);
         ::fcntl(pair_[1], F_SETFL, O_NONBLOCK);
@@ -53,12 +53,10 @@ protected:
         // End the (now absent) stream through the reader, as the daemon
         // would, so the next test's stream starts counting from byte 0.
         readOne();
-        setExitHook(nullptr);
-        tqDebug = 0;
         if (endpoint_.connectionSocket != TQ_INVALID_SOCKET)
             ::close(endpoint_.connectionSocket);
         ::close(pair_[1]);
-        resetLogPaths();
+        resetProcessState();
     }
 
     // Writes the stream file and opens it as the daemon does.

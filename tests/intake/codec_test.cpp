@@ -2,6 +2,7 @@
 // on malformed fields, FieldReader and textDup.
 #include "daemon/log.h"
 #include "intake/codec.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -60,16 +61,8 @@ std::vector<std::string> traceEntries(const tqtest::TempRoot &root)
 
 class Codec : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        resetLogPaths();
-        tqDebug = 0;
-    }
-    void TearDown() override
-    {
-        tqDebug = 0;
-        resetLogPaths();
-    }
+    void SetUp() override { tqtest::resetProcessState(); }
+    void TearDown() override { tqtest::resetProcessState(); }
     tqtest::TempRoot root_;
 };
 
