@@ -19,15 +19,9 @@
 
 namespace {
 
-using tqtest::readFile;
+using tqtest::countOf;
 
-int countOf(const std::string &text, const std::string &needle)
-{
-    int n = 0;
-    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
-        ++n;
-    return n;
-}
+using tqtest::readFile;
 
 // The events of the journal lines of one operation, in call order.
 std::vector<int> journalArgs(const std::string &operation)
