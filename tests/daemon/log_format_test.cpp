@@ -24,9 +24,9 @@ protected:
     void SetUp() override
     {
         unsetenv("TQ_DRIVE");
-        tqtest::resetProcessState();
+        tqtest::resetLogState();
     }
-    void TearDown() override { tqtest::resetProcessState(); }
+    void TearDown() override { tqtest::resetLogState(); }
 
     std::string traceBody()
     {

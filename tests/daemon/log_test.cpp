@@ -43,7 +43,7 @@ protected:
         if (hadDrive_)
             oldDrive_ = drive;
         unsetenv("TQ_DRIVE");
-        tqtest::resetProcessState();
+        tqtest::resetLogState();
     }
     void TearDown() override
     {
@@ -53,10 +53,10 @@ protected:
             unsetenv("TQ_DRIVE");
         unsetenv("TQ_TRACE_LIMIT");
         unsetenv("TQ_LOG_LIMIT");
-        tqtest::resetProcessState();
+        tqtest::resetLogState();
         // Clear a pending MISSING mark so later tests start clean.
         AdapterTrace("%s", "reset");
-        tqtest::resetProcessState();
+        tqtest::resetLogState();
     }
 
     std::string logPath() const { return root_.file("usr/ov/log/tqdaemon.log"); }

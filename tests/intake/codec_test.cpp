@@ -61,8 +61,8 @@ std::vector<std::string> traceEntries(const tqtest::TempRoot &root)
 
 class Codec : public ::testing::Test {
 protected:
-    void SetUp() override { tqtest::resetProcessState(); }
-    void TearDown() override { tqtest::resetProcessState(); }
+    void SetUp() override { tqtest::resetLogState(); }
+    void TearDown() override { tqtest::resetLogState(); }
     tqtest::TempRoot root_;
 };
 

@@ -37,14 +37,21 @@ inline void resetMapState()
 #endif
 }
 
+// Log and trace paths, trace depth and the debug flag (tqDebug, set to debug):
+// all the log writers' tests touch (the adapter's start traces what it does).
+inline void resetLogState(int debug = 0)
+{
+    resetLogPaths();
+    tqTraceDepth = 0;
+    tqDebug = debug;
+}
+
 // The daemon's own state back to its start, with the debug flag (tqDebug) set
 // to debug; the map platform's faults and journal are left as they are (the
 // in-process daemon runner runs with what its caller armed).
 inline void resetDaemonState(int debug = 0)
 {
-    resetLogPaths();
-    tqTraceDepth = 0;
-    tqDebug = debug;
+    resetLogState(debug);
 #ifndef _WIN32
     setExitHook(nullptr);
     runStats() = RunStats{};
