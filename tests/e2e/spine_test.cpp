@@ -1,6 +1,6 @@
 // End-to-end runs of the built daemon: start-up, the ways it ends, its log
 // and traces, and map events posted while it runs.
-#include "daemon/frames.h"
+#include "intake/frames.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
 #include "support/testsupport.h"

@@ -2,8 +2,8 @@
 // endpoint whose connection socket is one end of a socket pair (the test
 // reads the acknowledgements from the other end), and an exit hook that
 // throws so the stream-failure exit can be observed in-process.
-#ifndef TQ_TESTS_DAEMON_INTAKE_FIXTURE_H
-#define TQ_TESTS_DAEMON_INTAKE_FIXTURE_H
+#ifndef TQ_TESTS_INTAKE_INTAKE_FIXTURE_H
+#define TQ_TESTS_INTAKE_INTAKE_FIXTURE_H
 
 #include "daemon/lifecycle.h"
 #include "daemon/log.h"
