@@ -10,6 +10,7 @@
 #include "log/log.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -45,13 +46,7 @@ protected:
     void SetUp() override
     {
         setenv("OVW_MAPDB", ":memory:", 1);
-        resetLogPaths();
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
-        mapdb::journalClear();
-        ad->resetForTests();
-        resetNamingTables();
-        tqTraceDepth = 0;
+        resetProcessState();
         ASSERT_EQ(ad->tqotInit(0, 1, singleSymbolPerContainer_), 0);
         ASSERT_NE(ad->mapHandle, nullptr);
         (void)ad->tqotGetError();   // start with nothing pending
@@ -59,15 +54,13 @@ protected:
 
     void TearDown() override
     {
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
+        resetMapState();
         if (ad->mapHandle != nullptr) {
             OVwFreeMapInfo(ad->mapHandle);
             ad->mapHandle = nullptr;
         }
         ad->tqotDone();
-        ad->resetForTests();
-        resetNamingTables();
+        resetProcessState();
     }
 
     // ---- names and ids ----------------------------------------------------

@@ -3,6 +3,7 @@
 // conversions and for the ones left to the library.
 #include "log/log.h"
 
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -23,9 +24,9 @@ protected:
     void SetUp() override
     {
         unsetenv("TQ_DRIVE");
-        resetLogPaths();
+        tqtest::resetLogState();
     }
-    void TearDown() override { resetLogPaths(); }
+    void TearDown() override { tqtest::resetLogState(); }
 
     std::string traceBody()
     {

@@ -1,6 +1,7 @@
 // The message log and the two trace writers: exact entry formats.
 #include "log/log.h"
 
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -42,8 +43,7 @@ protected:
         if (hadDrive_)
             oldDrive_ = drive;
         unsetenv("TQ_DRIVE");
-        resetLogPaths();
-        tqTraceDepth = 0;
+        tqtest::resetLogState();
     }
     void TearDown() override
     {
@@ -51,12 +51,12 @@ protected:
             setenv("TQ_DRIVE", oldDrive_.c_str(), 1);
         else
             unsetenv("TQ_DRIVE");
-        tqTraceDepth = 0;
         unsetenv("TQ_TRACE_LIMIT");
         unsetenv("TQ_LOG_LIMIT");
+        tqtest::resetLogState();
         // Clear a pending MISSING mark so later tests start clean.
         AdapterTrace("%s", "reset");
-        resetLogPaths();
+        tqtest::resetLogState();
     }
 
     std::string logPath() const { return root_.file("usr/ov/log/tqdaemon.log"); }

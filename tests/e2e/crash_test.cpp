@@ -38,21 +38,11 @@
 
 namespace {
 
+using tqtest::freePort;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr int kKills = 50;
-
-int freePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
 
 // End offsets of the frames of an encoded stream.
 std::vector<size_t> frameEnds(const std::string &s)

@@ -25,20 +25,10 @@
 
 namespace {
 
+using tqtest::freePort;
+
 // The injected code and the text the platform gives for it.
 constexpr int kCode = OVw_STORAGE_FAILURE;
-
-int freePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
 
 // Lines of a run's outputs (traces, log, console) without their time stamps,
 // with how often each appears.

@@ -15,6 +15,7 @@
 #include "intake/reader.h"
 #include "platform/hostpath.h"
 #include "platform/ovw.h"
+#include "support/process_state.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -99,14 +100,9 @@ inline int runDaemonInProcess(const std::string &dbPath, std::function<void()> b
     const char *oldDb = std::getenv("OVW_MAPDB");
     const std::string savedDb = oldDb != nullptr ? oldDb : "";
     ::setenv("OVW_MAPDB", dbPath.c_str(), 1);
-    resetLogPaths();
-    resetNamingTables();
-    resetGraphStateForTests();
-    tqTraceDepth = 0;
-    tqDebug = 1;
+    tqtest::resetDaemonState(1);
 
     TopologyAdapter *ad = TopologyAdapter::instance();
-    ad->resetForTests();
     static SocketEndpoint endpoint(0, 1);   // never opened: acknowledgements go nowhere
     detail::turnHook() = std::move(beforeEachTurn);
     setExitHook(&detail::throwingExit);
@@ -131,9 +127,7 @@ inline int runDaemonInProcess(const std::string &dbPath, std::function<void()> b
         }
         OVwDone();
     }
-    ad->resetForTests();
-    resetGraphStateForTests();
-    setExitHook(nullptr);
+    tqtest::resetDaemonState(1);
     detail::turnHook() = nullptr;
     if (oldDb != nullptr)
         ::setenv("OVW_MAPDB", savedDb.c_str(), 1);

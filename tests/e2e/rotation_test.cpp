@@ -16,21 +16,10 @@
 
 namespace {
 
+using tqtest::freePort;
+
 using tqtest::readFile;
 using tqtest::splitLines;
-
-int freePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
 
 // The lines of trace entries without their "[time]\t" prefix. An entry's own
 // continuation lines (a format ending in a line end) stay as they are.

@@ -1,6 +1,6 @@
 // End-to-end runs of the built daemon: start-up, the ways it ends, its log
 // and traces, and map events posted while it runs.
-#include "daemon/frames.h"
+#include "intake/frames.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
 #include "support/testsupport.h"
@@ -27,6 +27,10 @@
 
 namespace {
 
+using tqtest::countOf;
+
+using tqtest::freePort;
+
 using tqtest::apiFrame;
 using tqtest::le32;
 using tqtest::readFile;
@@ -38,27 +42,6 @@ const char kPortLine1[] =
 const char kPortLine2[] =
     "Only TCP protocol is allowed for this service, please change it and try to start this service.";
 const char kEqualsLine[] = "=====================================================================";
-
-// A port the kernel considers free right now.
-int freePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
-
-int countOf(const std::string &text, const std::string &needle)
-{
-    int n = 0;
-    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
-        ++n;
-    return n;
-}
 
 // The texts of the message-log entries (after "MM/DD/YY HH:MM:SS: tqdaemon.exe: ").
 std::vector<std::string> logTexts(const std::string &log)

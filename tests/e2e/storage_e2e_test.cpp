@@ -33,21 +33,10 @@
 
 namespace {
 
+using tqtest::freePort;
+
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-int freePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
 
 // A daemon process, killed and reaped if the test leaves early.
 struct Daemon {

@@ -133,17 +133,6 @@ inline std::vector<std::string> recordTexts(const ContentIdChain &chain)
 
 class ContentFixture : public tqmsg::MsgFixture {
 protected:
-    void SetUp() override
-    {
-        MsgFixture::SetUp();
-        resetGraphStateForTests();
-    }
-    void TearDown() override
-    {
-        resetGraphStateForTests();
-        MsgFixture::TearDown();
-    }
-
     // ---- sending (the handlers take the bytes after the sub-type) ---------------------
     static void sendGraph(std::vector<char> msg) { processGraphMsg(msg.data(), static_cast<int>(msg.size())); }
     static void sendContentId(std::vector<char> msg)

@@ -12,6 +12,7 @@
 #include "handlers/handlers.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -84,14 +85,7 @@ protected:
     {
         setenv("OVW_MAPDB", ":memory:", 1);
         unsetenv("TQ_DRIVE");
-        resetLogPaths();
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
-        mapdb::journalClear();
-        ad->resetForTests();
-        resetNamingTables();
-        tqTraceDepth = 0;
-        tqDebug = 1;
+        tqtest::resetProcessState(1);
         // Each test is one message as far as the message log's refusal lines go.
         beginMessage(nullptr);
         ASSERT_EQ(ad->tqotInit(0, orderedArcNames_, 1), 0);
@@ -102,16 +96,14 @@ protected:
     void TearDown() override
     {
         endMessage();
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
+        tqtest::resetMapState();
         tqDebug = 1;
         if (ad->mapHandle != nullptr) {
             OVwFreeMapInfo(ad->mapHandle);
             ad->mapHandle = nullptr;
         }
         ad->tqotDone();
-        ad->resetForTests();
-        resetNamingTables();
+        tqtest::resetProcessState(1);
     }
 
     // ---- map set-up through the adapter ----------------------------------------

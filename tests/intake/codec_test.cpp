@@ -1,7 +1,8 @@
 // The payload field codec: payload strings and integers, the bounds checks
 // on malformed fields, FieldReader and textDup.
-#include "log/log.h"
 #include "codec/codec.h"
+#include "log/log.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -60,16 +61,8 @@ std::vector<std::string> traceEntries(const tqtest::TempRoot &root)
 
 class Codec : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        resetLogPaths();
-        tqDebug = 0;
-    }
-    void TearDown() override
-    {
-        tqDebug = 0;
-        resetLogPaths();
-    }
+    void SetUp() override { tqtest::resetLogState(); }
+    void TearDown() override { tqtest::resetLogState(); }
     tqtest::TempRoot root_;
 };
 

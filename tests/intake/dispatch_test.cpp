@@ -2,6 +2,7 @@
 // handler receives.
 #include "log/log.h"
 #include "intake/dispatch.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -38,16 +39,8 @@ std::vector<std::string> traceEntries(const tqtest::TempRoot &root)
 
 class Dispatch : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        resetLogPaths();
-        tqDebug = 1;
-    }
-    void TearDown() override
-    {
-        tqDebug = 0;
-        resetLogPaths();
-    }
+    void SetUp() override { tqtest::resetProcessState(1); }
+    void TearDown() override { tqtest::resetProcessState(); }
 
     // Dispatches the bytes from an exactly-sized heap block and returns the
     // trace entries it wrote.

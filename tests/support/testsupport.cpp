@@ -14,7 +14,10 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -125,7 +128,33 @@ std::vector<std::string> splitLines(const std::string &text)
     return lines;
 }
 
+int countOf(const std::string &text, const std::string &needle)
+{
+    int n = 0;
+    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
+        ++n;
+    return n;
+}
+
 #ifndef _WIN32
+int freePort(int type)
+{
+    int s = ::socket(AF_INET, type, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
+    ::close(s);
+    return ntohs(sa.sin_port);
+}
+
+int freePort()
+{
+    return freePort(SOCK_STREAM);
+}
+
 static void drain(int fd, std::string &into)
 {
     char buf[4096];

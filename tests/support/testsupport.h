@@ -45,6 +45,13 @@ std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &data);
 bool fileExists(const std::string &path);
 std::vector<std::string> splitLines(const std::string &text);
+// How often needle occurs in text (overlapping occurrences counted).
+int countOf(const std::string &text, const std::string &needle);
+
+// A free loopback port of the socket type (SOCK_STREAM, SOCK_DGRAM; TCP when
+// not given): bound and released again. POSIX hosts only.
+int freePort(int type);
+int freePort();
 
 struct RunResult {
     int exitCode = -1;     // exit status, or 128 + signal

@@ -13,6 +13,8 @@
 
 namespace {
 
+using tqtest::countOf;
+
 using tqtest::RunResult;
 
 // One value of a query on the database file, read-only; -1 when no row.
@@ -50,14 +52,6 @@ int linesStartingWith(const std::string &text, const std::string &prefix)
     int n = 0;
     for (const std::string &l : tqtest::splitLines(text))
         n += l.rfind(prefix, 0) == 0 ? 1 : 0;
-    return n;
-}
-
-int countOf(const std::string &text, const std::string &needle)
-{
-    int n = 0;
-    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1))
-        ++n;
     return n;
 }
 

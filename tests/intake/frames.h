@@ -1,6 +1,6 @@
 // Builders of framed messages for the reader tests and the end-to-end tests.
-#ifndef TQ_TESTS_DAEMON_FRAMES_H
-#define TQ_TESTS_DAEMON_FRAMES_H
+#ifndef TQ_TESTS_INTAKE_FRAMES_H
+#define TQ_TESTS_INTAKE_FRAMES_H
 
 #include <cstdint>
 #include <cstring>

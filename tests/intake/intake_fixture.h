@@ -2,13 +2,14 @@
 // endpoint whose connection socket is one end of a socket pair (the test
 // reads the acknowledgements from the other end), and an exit hook that
 // throws so the stream-failure exit can be observed in-process.
-#ifndef TQ_TESTS_DAEMON_INTAKE_FIXTURE_H
-#define TQ_TESTS_DAEMON_INTAKE_FIXTURE_H
+#ifndef TQ_TESTS_INTAKE_INTAKE_FIXTURE_H
+#define TQ_TESTS_INTAKE_INTAKE_FIXTURE_H
 
 #include "log/lifecycle.h"
 #include "log/log.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -36,8 +37,7 @@ protected:
 
     void SetUp() override
     {
-        resetLogPaths();
-        tqDebug = 1;
+        resetProcessState(1);
         setExitHook(&throwingExit);
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair_), 0);
         ::fcntl(pair_[1], F_SETFL, O_NONBLOCK);
@@ -53,12 +53,10 @@ protected:
         // End the (now absent) stream through the reader, as the daemon
         // would, so the next test's stream starts counting from byte 0.
         readOne();
-        setExitHook(nullptr);
-        tqDebug = 0;
         if (endpoint_.connectionSocket != TQ_INVALID_SOCKET)
             ::close(endpoint_.connectionSocket);
         ::close(pair_[1]);
-        resetLogPaths();
+        resetProcessState();
     }
 
     // Writes the stream file and opens it as the daemon does.

@@ -1,5 +1,6 @@
 // The socket endpoint: opening, closing and the acknowledgement bytes.
 #include "intake/endpoint.h"
+#include "support/testsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,19 +12,7 @@
 
 namespace {
 
-// A free TCP port on this host (bound and released again).
-uint16_t freePort(int type)
-{
-    int s = ::socket(AF_INET, type, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
+using tqtest::freePort;
 
 bool canConnect(uint16_t port)
 {

@@ -5,6 +5,7 @@
 #include "intake/endpoint.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -18,15 +19,9 @@
 
 namespace {
 
-using tqtest::readFile;
+using tqtest::countOf;
 
-int countOf(const std::string &text, const std::string &needle)
-{
-    int n = 0;
-    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
-        ++n;
-    return n;
-}
+using tqtest::readFile;
 
 // The events of the journal lines of one operation, in call order.
 std::vector<int> journalArgs(const std::string &operation)
@@ -44,24 +39,16 @@ protected:
     void SetUp() override
     {
         setenv("OVW_MAPDB", ":memory:", 1);
-        resetLogPaths();
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
-        mapdb::journalClear();
-        ad->resetForTests();
-        tqTraceDepth = 0;
+        tqtest::resetProcessState();
     }
 
     void TearDown() override
     {
-        mapdb::clearFaults();
-        mapdb::journalEnable(false);
-        mapdb::journalClear();
+        tqtest::resetMapState();
         if (connected_)
             ad->tqotDone();
-        ad->resetForTests();
         turn = nullptr;
-        resetLogPaths();
+        tqtest::resetProcessState();
     }
 
     void connect(int32_t single = 1)

@@ -1,7 +1,7 @@
 // The message reader: acknowledgements, payload kinds, the ends of the
 // stream, and frames whose lengths break the frame layout.
-#include "daemon/frames.h"
-#include "daemon/intake_fixture.h"
+#include "frames.h"
+#include "intake_fixture.h"
 
 #include <gtest/gtest.h>
 
