@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -94,7 +95,21 @@ TEST_F(WebViewE2E, FollowsTheDaemonWithinTwoSecondsAndKeepsTheLayoutOnAStatusCha
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_TRUE(before.is_object()) << "the daemon did not get through the example";
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // its last commits are seen
+    // Every frame of the example handled (one RETURN per frame in the daemon
+    // trace) and its last commit seen: the layout to compare with is final.
+    const std::string sentExample = example();
+    const auto frames = std::count(sentExample.begin(), sentExample.end(), '\n');
+    for (auto end = Clock::now() + std::chrono::seconds(60); Clock::now() < end;) {
+        const std::string trace = tqtest::readFile(root_.file("tq_std.trc"));
+        size_t returns = 0;
+        for (size_t at = trace.find("RETURN\n"); at != std::string::npos; at = trace.find("RETURN\n", at + 1))
+            ++returns;
+        if (static_cast<long>(returns) >= frames)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // its last commit is seen
+    before = Json::parse(c.Get(("/api/submap/" + std::to_string(fabricA)).c_str())->body);
 
     // Subscribe, then change host2's status through the pipe.
     std::atomic<int> events{0};
