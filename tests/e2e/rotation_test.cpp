@@ -21,30 +21,8 @@ using tqtest::freePort;
 using tqtest::readFile;
 using tqtest::splitLines;
 
-// The lines of trace entries without their "[time]\t" prefix. An entry's own
-// continuation lines (a format ending in a line end) stay as they are.
-std::vector<std::string> withoutTimes(const std::string &text)
-{
-    std::vector<std::string> lines = splitLines(text);
-    for (std::string &line : lines) {
-        if (!line.empty() && line[0] == '[') {
-            size_t at = line.find("]\t");
-            if (at != std::string::npos)
-                line.erase(0, at + 2);
-        }
-    }
-    return lines;
-}
-
-std::vector<std::string> logTexts(const std::string &text)
-{
-    std::vector<std::string> out;
-    for (const std::string &line : splitLines(text)) {
-        size_t at = line.find(": tqdaemon.exe: ");
-        out.push_back(at == std::string::npos ? line : line.substr(at + 16));
-    }
-    return out;
-}
+using tqtest::logTexts;
+using tqtest::traceTexts;
 
 class Rotation : public ::testing::Test {
 protected:
@@ -100,10 +78,10 @@ TEST_F(Rotation, TwoFilesHoldTheWholeRunInOrder)
     // Each file starts with an entry: none is split across the two.
     EXPECT_EQ(older[0], '[');
     EXPECT_EQ(newer[0], '[');
-    std::vector<std::string> joined = withoutTimes(older);
-    std::vector<std::string> rest = withoutTimes(newer);
+    std::vector<std::string> joined = traceTexts(older);
+    std::vector<std::string> rest = traceTexts(newer);
     joined.insert(joined.end(), rest.begin(), rest.end());
-    EXPECT_EQ(joined, withoutTimes(trace));
+    EXPECT_EQ(joined, traceTexts(trace));
 
     // The log: each file starts with the header; together they hold the run's entries.
     const std::string logOlder = readFile(root_.file("usr/ov/log/tqdaemon.log.1"));

@@ -43,17 +43,7 @@ const char kPortLine2[] =
     "Only TCP protocol is allowed for this service, please change it and try to start this service.";
 const char kEqualsLine[] = "=====================================================================";
 
-// The texts of the message-log entries (after "MM/DD/YY HH:MM:SS: tqdaemon.exe: ").
-std::vector<std::string> logTexts(const std::string &log)
-{
-    std::vector<std::string> out;
-    const std::string marker = ": tqdaemon.exe: ";
-    for (const std::string &line : splitLines(log)) {
-        size_t at = line.find(marker);
-        out.push_back(at == std::string::npos ? line : line.substr(at + marker.size()));
-    }
-    return out;
-}
+using tqtest::logTexts;
 
 // Enter lines of an adapter operation.
 int enters(const std::string &trace, const std::string &operation)

@@ -49,14 +49,7 @@ private:
 // Trace entries of tq_std.trc without their time stamps; empty lines dropped.
 std::vector<std::string> traceEntries(const tqtest::TempRoot &root)
 {
-    std::vector<std::string> out;
-    for (const std::string &line : tqtest::splitLines(tqtest::readFile(root.file("tq_std.trc")))) {
-        if (line.empty())
-            continue;
-        const size_t tab = line.find("]\t");
-        out.push_back(tab == std::string::npos ? line : line.substr(tab + 2));
-    }
-    return out;
+    return tqtest::traceTexts(tqtest::readFile(root.file("tq_std.trc")), true);
 }
 
 class Codec : public ::testing::Test {

@@ -136,6 +136,33 @@ int countOf(const std::string &text, const std::string &needle)
     return n;
 }
 
+std::vector<std::string> traceTexts(const std::string &text, bool dropEmpty)
+{
+    std::vector<std::string> out;
+    for (std::string &line : splitLines(text)) {
+        if (line.empty() && dropEmpty)
+            continue;
+        if (!line.empty() && line[0] == '[') {
+            const size_t at = line.find("]\t");
+            if (at != std::string::npos)
+                line.erase(0, at + 2);
+        }
+        out.push_back(std::move(line));
+    }
+    return out;
+}
+
+std::vector<std::string> logTexts(const std::string &text)
+{
+    static const std::string marker = ": tqdaemon.exe: ";
+    std::vector<std::string> out;
+    for (const std::string &line : splitLines(text)) {
+        const size_t at = line.find(marker);
+        out.push_back(at == std::string::npos ? line : line.substr(at + marker.size()));
+    }
+    return out;
+}
+
 #ifndef _WIN32
 int freePort(int type)
 {

@@ -47,6 +47,11 @@ bool fileExists(const std::string &path);
 std::vector<std::string> splitLines(const std::string &text);
 // How often needle occurs in text (overlapping occurrences counted).
 int countOf(const std::string &text, const std::string &needle);
+// The lines of trace entries without their "[time]\t" prefix; an entry's own
+// continuation lines stay as they are. dropEmpty leaves out empty lines.
+std::vector<std::string> traceTexts(const std::string &text, bool dropEmpty = false);
+// The texts of message-log entries (after "MM/DD/YY HH:MM:SS: tqdaemon.exe: ").
+std::vector<std::string> logTexts(const std::string &text);
 
 // A free loopback port of the socket type (SOCK_STREAM, SOCK_DGRAM; TCP when
 // not given): bound and released again. POSIX hosts only.

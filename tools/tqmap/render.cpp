@@ -8,10 +8,16 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace tqmap {
 
 namespace {
+
+// The Graphviz library keeps process-wide state (its error callback, its
+// text-measuring plugin's caches) and is not safe to use from two threads at
+// once: the web view's workers take turns, each render whole under this lock.
+std::mutex g_graphviz;
 
 // Graphviz reports through a process-wide callback; collect its text for
 // the current render.
@@ -24,9 +30,15 @@ int collectMessage(char *text)
     return 0;
 }
 
-struct ContextDeleter {
-    void operator()(GVC_t *c) const { gvFreeContext(c); }
-};
+// One Graphviz context for the process, made at the first render and kept:
+// the text-measuring plugin remembers the last font it measured with by a
+// pointer into the context, so a context freed between two renders of one
+// process (the web view) would leave it pointing at freed memory.
+GVC_t *sharedContext()
+{
+    static GVC_t *context = gvContext();
+    return context;
+}
 struct GraphDeleter {
     void operator()(Agraph_t *g) const { agclose(g); }
 };
@@ -43,6 +55,7 @@ std::string trimmed(std::string s)
 bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error,
                  const char *engine)
 {
+    std::lock_guard<std::mutex> lock(g_graphviz);
     g_graphvizMessages.clear();
     agusererrf previous = agseterrf(collectMessage);
     struct Restore {
@@ -50,8 +63,8 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
         ~Restore() { agseterrf(f); }
     } restore{previous};
 
-    std::unique_ptr<GVC_t, ContextDeleter> gvc(gvContext());
-    if (!gvc) {
+    GVC_t *gvc = sharedContext();
+    if (gvc == nullptr) {
         error = "Graphviz could not start";
         return false;
     }
@@ -60,7 +73,7 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
         error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
         return false;
     }
-    if (gvLayout(gvc.get(), graph.get(), engine) != 0) {
+    if (gvLayout(gvc, graph.get(), engine) != 0) {
         error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
         return false;
     }
@@ -68,12 +81,12 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
     // be written is reported as a failure.
     std::FILE *out = std::fopen(file.c_str(), "wb");
     if (out == nullptr) {
-        gvFreeLayout(gvc.get(), graph.get());
+        gvFreeLayout(gvc, graph.get());
         error = "cannot write " + file + ": " + std::strerror(errno);
         return false;
     }
-    int rc = gvRender(gvc.get(), graph.get(), format.c_str(), out);
-    gvFreeLayout(gvc.get(), graph.get());
+    int rc = gvRender(gvc, graph.get(), format.c_str(), out);
+    gvFreeLayout(gvc, graph.get());
     bool written = std::ferror(out) == 0;
     written = std::fclose(out) == 0 && written;
     if (rc != 0 || !written) {
@@ -91,6 +104,7 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
 bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
                std::map<std::string, std::pair<double, double>> &positions, std::string &error)
 {
+    std::lock_guard<std::mutex> lock(g_graphviz);
     g_graphvizMessages.clear();
     agusererrf previous = agseterrf(collectMessage);
     struct Restore {
@@ -98,13 +112,13 @@ bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
         ~Restore() { agseterrf(f); }
     } restore{previous};
 
-    std::unique_ptr<GVC_t, ContextDeleter> gvc(gvContext());
-    std::unique_ptr<Agraph_t, GraphDeleter> graph(gvc ? agmemread(dot.c_str()) : nullptr);
+    GVC_t *gvc = sharedContext();
+    std::unique_ptr<Agraph_t, GraphDeleter> graph(gvc != nullptr ? agmemread(dot.c_str()) : nullptr);
     if (!graph) {
         error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
         return false;
     }
-    if (gvLayout(gvc.get(), graph.get(), engine) != 0) {
+    if (gvLayout(gvc, graph.get(), engine) != 0) {
         error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
         return false;
     }
@@ -112,11 +126,11 @@ bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
         positions[agnameof(n)] = {ND_coord(n).x, ND_coord(n).y};
     char *data = nullptr;
     unsigned int length = 0;
-    int rc = gvRenderData(gvc.get(), graph.get(), "svg", &data, &length);
+    int rc = gvRenderData(gvc, graph.get(), "svg", &data, &length);
     if (rc == 0 && data != nullptr)
         svg.assign(data, length);
     gvFreeRenderData(data);
-    gvFreeLayout(gvc.get(), graph.get());
+    gvFreeLayout(gvc, graph.get());
     if (rc != 0) {
         error = "Graphviz could not render SVG: " + trimmed(g_graphvizMessages);
         return false;
