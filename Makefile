@@ -43,9 +43,8 @@ test-sanitize:
 	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTQ_SANITIZE=ON"
 
 # The host pieces, the log writers and the payload codec cross-built for
-# Windows with MinGW-w64, their tests run under Wine.
-# The Windows pieces under Wine. A test whose Wine client loses its server (one
-# that is just exiting) runs again, up to three times.
+# Windows with MinGW-w64, their tests run under Wine. A test whose Wine client
+# loses its server (one that is just exiting) runs again, up to three times.
 test-windows:
 	@scripts/deps --windows
 	@cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
