@@ -50,43 +50,69 @@ std::string trimmed(std::string s)
     return s;
 }
 
+// One render, whole under the Graphviz lock: the messages Graphviz reports
+// are collected for it, and the DOT text is read and laid out.
+class LaidOutGraph {
+public:
+    LaidOutGraph(const std::string &dot, const char *engine, std::string &error)
+        : lock_(g_graphviz), previous_(agseterrf(collectMessage))
+    {
+        g_graphvizMessages.clear();
+        gvc_ = sharedContext();
+        if (gvc_ == nullptr) {
+            error = "Graphviz could not start";
+            return;
+        }
+        graph_.reset(agmemread(dot.c_str()));
+        if (!graph_) {
+            error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
+            return;
+        }
+        if (gvLayout(gvc_, graph_.get(), engine) != 0) {
+            error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
+            graph_.reset();
+            return;
+        }
+        laidOut_ = true;
+    }
+    ~LaidOutGraph()
+    {
+        if (laidOut_)
+            gvFreeLayout(gvc_, graph_.get());
+        graph_.reset();
+        agseterrf(previous_);
+    }
+    LaidOutGraph(const LaidOutGraph &) = delete;
+    LaidOutGraph &operator=(const LaidOutGraph &) = delete;
+
+    bool ok() const { return laidOut_; }
+    GVC_t *context() const { return gvc_; }
+    Agraph_t *graph() const { return graph_.get(); }
+
+private:
+    std::lock_guard<std::mutex> lock_;
+    agusererrf previous_;
+    GVC_t *gvc_ = nullptr;
+    std::unique_ptr<Agraph_t, GraphDeleter> graph_;
+    bool laidOut_ = false;
+};
+
 }  // namespace
 
 bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error,
                  const char *engine)
 {
-    std::lock_guard<std::mutex> lock(g_graphviz);
-    g_graphvizMessages.clear();
-    agusererrf previous = agseterrf(collectMessage);
-    struct Restore {
-        agusererrf f;
-        ~Restore() { agseterrf(f); }
-    } restore{previous};
-
-    GVC_t *gvc = sharedContext();
-    if (gvc == nullptr) {
-        error = "Graphviz could not start";
+    LaidOutGraph run(dot, engine, error);
+    if (!run.ok())
         return false;
-    }
-    std::unique_ptr<Agraph_t, GraphDeleter> graph(agmemread(dot.c_str()));
-    if (!graph) {
-        error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
-        return false;
-    }
-    if (gvLayout(gvc, graph.get(), engine) != 0) {
-        error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
-        return false;
-    }
     // The file is opened here, not by Graphviz, so that a place that cannot
     // be written is reported as a failure.
     std::FILE *out = std::fopen(file.c_str(), "wb");
     if (out == nullptr) {
-        gvFreeLayout(gvc, graph.get());
         error = "cannot write " + file + ": " + std::strerror(errno);
         return false;
     }
-    int rc = gvRender(gvc, graph.get(), format.c_str(), out);
-    gvFreeLayout(gvc, graph.get());
+    int rc = gvRender(run.context(), run.graph(), format.c_str(), out);
     bool written = std::ferror(out) == 0;
     written = std::fclose(out) == 0 && written;
     if (rc != 0 || !written) {
@@ -104,33 +130,17 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
 bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
                std::map<std::string, std::pair<double, double>> &positions, std::string &error)
 {
-    std::lock_guard<std::mutex> lock(g_graphviz);
-    g_graphvizMessages.clear();
-    agusererrf previous = agseterrf(collectMessage);
-    struct Restore {
-        agusererrf f;
-        ~Restore() { agseterrf(f); }
-    } restore{previous};
-
-    GVC_t *gvc = sharedContext();
-    std::unique_ptr<Agraph_t, GraphDeleter> graph(gvc != nullptr ? agmemread(dot.c_str()) : nullptr);
-    if (!graph) {
-        error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
+    LaidOutGraph run(dot, engine, error);
+    if (!run.ok())
         return false;
-    }
-    if (gvLayout(gvc, graph.get(), engine) != 0) {
-        error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
-        return false;
-    }
-    for (Agnode_t *n = agfstnode(graph.get()); n != nullptr; n = agnxtnode(graph.get(), n))
+    for (Agnode_t *n = agfstnode(run.graph()); n != nullptr; n = agnxtnode(run.graph(), n))
         positions[agnameof(n)] = {ND_coord(n).x, ND_coord(n).y};
     char *data = nullptr;
     unsigned int length = 0;
-    int rc = gvRenderData(gvc, graph.get(), "svg", &data, &length);
+    int rc = gvRenderData(run.context(), run.graph(), "svg", &data, &length);
     if (rc == 0 && data != nullptr)
         svg.assign(data, length);
     gvFreeRenderData(data);
-    gvFreeLayout(gvc, graph.get());
     if (rc != 0) {
         error = "Graphviz could not render SVG: " + trimmed(g_graphvizMessages);
         return false;
