@@ -3,7 +3,7 @@
 #define TQ_ADAPTER_LISTS_H
 
 #include "log/log.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <cstdlib>
 #include <type_traits>

@@ -4,7 +4,7 @@
 #include "adapter/naming.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
-#include "platform/hostpath.h"
+#include "host/hostpath.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 #define TQ_ADAPTER_OVTRACE_H
 
 #include "log/log.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 // "%s(%d): OV error: %s" with the platform's error text, inside a
 // TQ_TRACE_SCOPE.

@@ -3,7 +3,7 @@
 #ifndef TQ_ADAPTER_RECORDS_H
 #define TQ_ADAPTER_RECORDS_H
 
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <memory>
 

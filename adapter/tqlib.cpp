@@ -1,6 +1,6 @@
 // The topology library's entry point: the content reconciliation removes arcs
 // through it, and it hands the call to the adapter.
-#include "platform/tqlib.h"
+#include "adapter/tqlib.h"
 
 #include "adapter/tqot.h"
 

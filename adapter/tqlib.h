@@ -1,6 +1,6 @@
 // The topology library's entry point that the content reconciliation calls.
-#ifndef TQ_PLATFORM_TQLIB_H
-#define TQ_PLATFORM_TQLIB_H
+#ifndef TQ_ADAPTER_TQLIB_H
+#define TQ_ADAPTER_TQLIB_H
 
 #include <stdint.h>
 

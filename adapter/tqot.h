@@ -2,7 +2,7 @@
 // over the map platform.
 //
 // Threads and callbacks: the adapter is one process-wide object without
-// locks, used from the thread that makes the platform calls (platform/ovw.h).
+// locks, used from the thread that makes the platform calls (ovw/ovw.h).
 // Its map-event handlers (the *CB members) are registered by tqotInit and run
 // only inside OVwProcessEvent, which mainLoop calls; tqotInit runs mapOpenCB
 // once itself. The server callback runs from mainLoop, once per loop turn,
@@ -26,8 +26,8 @@
 #define TQ_ADAPTER_TQOT_H
 
 #include "adapter/server_endpoint.h"
-#include "platform/ovw.h"
-#include "platform/tqlib.h"
+#include "ovw/ovw.h"
+#include "adapter/tqlib.h"
 
 #include <cstddef>
 #include <cstdint>

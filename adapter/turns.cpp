@@ -5,8 +5,8 @@
 #include "log/lifecycle.h"
 #include "log/log.h"
 #include "log/runstats.h"
-#include "platform/ovw.h"
-#include "platform/signals.h"
+#include "ovw/ovw.h"
+#include "host/signals.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -14,7 +14,7 @@
 // daemon interleaves them. Prints key=value lines; time_us (wall) and cpu_us
 // (user + system) are the medians of the repeats, min_us and cpu_min_us the
 // least.
-#include "platform/hostfile.h"
+#include "host/hostfile.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -4,8 +4,8 @@
 // temporary TQ_ROOT that is removed at the end.
 #include "log/log.h"
 #include "codec/codec.h"
-#include "platform/hostfile.h"
-#include "platform/ovw.h"
+#include "host/hostfile.h"
+#include "ovw/ovw.h"
 #include "mapdb/operator.h"
 
 #include <benchmark/benchmark.h>

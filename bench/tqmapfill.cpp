@@ -9,7 +9,7 @@
 // Symbol types come from the icon table of topology.h (tqgen --oid-to-sym).
 #include "topology.h"
 
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <chrono>
 #include <cstdio>

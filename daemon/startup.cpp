@@ -8,9 +8,9 @@
 #include "log/lifecycle.h"
 #include "log/log.h"
 #include "log/runstats.h"
-#include "platform/getportno.h"
-#include "platform/hostpath.h"
-#include "platform/sockets.h"
+#include "host/getportno.h"
+#include "host/hostpath.h"
+#include "host/sockets.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -23,7 +23,7 @@
 #include "intake/dispatch.h"
 #include "intake/endpoint.h"
 #include "mapdb/testhooks.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,8 +3,8 @@
 #ifndef TQ_HANDLERS_COMMON_H
 #define TQ_HANDLERS_COMMON_H
 
-#include "platform/compiler.h"
-#include "platform/ovw.h"
+#include "host/compiler.h"
+#include "ovw/ovw.h"
 
 // A field-value lookup: the field binding and its string value, built by
 // the handler and freed by it, and the object-id list the platform returned.

@@ -6,7 +6,7 @@
 #include "log/outcome.h"
 #include "handlers/common.h"
 #include "codec/codec.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <cstdio>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include "handlers/endpoint_text.h"
 #include "codec/codec.h"
 #include "handlers/split_list.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <cstdio>
 #include <cstring>

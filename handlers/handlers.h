@@ -6,7 +6,7 @@
 #ifndef TQ_HANDLERS_HANDLERS_H
 #define TQ_HANDLERS_HANDLERS_H
 
-#include "platform/tqlib.h"
+#include "adapter/tqlib.h"
 
 #include <cstdint>
 

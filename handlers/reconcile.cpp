@@ -8,8 +8,8 @@
 #include "log/log.h"
 #include "handlers/common.h"
 #include "codec/codec.h"
-#include "platform/ovw.h"
-#include "platform/tqlib.h"
+#include "ovw/ovw.h"
+#include "adapter/tqlib.h"
 
 #include <cstdlib>
 #include <cstring>

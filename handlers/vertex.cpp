@@ -8,7 +8,7 @@
 #include "handlers/common.h"
 #include "handlers/endpoint_text.h"
 #include "codec/codec.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <cstdio>
 #include <cstring>

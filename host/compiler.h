@@ -1,7 +1,7 @@
 // Compiler attributes, each behind a guard so that a compiler without it
 // builds the code unchecked.
-#ifndef TQ_PLATFORM_COMPILER_H
-#define TQ_PLATFORM_COMPILER_H
+#ifndef TQ_HOST_COMPILER_H
+#define TQ_HOST_COMPILER_H
 
 // printf-style format checking of argument `fmt` against the arguments from
 // `args` on (0: a va_list). MinGW checks against its own C99 printf.

@@ -1,7 +1,7 @@
 // Service-port lookup in the services file: "name port/protocol [aliases] [# comment]".
-#include "platform/getportno.h"
+#include "host/getportno.h"
 
-#include "platform/hostpath.h"
+#include "host/hostpath.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-// Service-port lookup in the system's services file (servicesFile(), platform/hostpath.h).
-#ifndef TQ_PLATFORM_GETPORTNO_H
-#define TQ_PLATFORM_GETPORTNO_H
+// Service-port lookup in the system's services file (servicesFile(), host/hostpath.h).
+#ifndef TQ_HOST_GETPORTNO_H
+#define TQ_HOST_GETPORTNO_H
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,7 +1,7 @@
 // Small file primitives for the log and trace writers: each call opens,
 // writes and closes, so an entry is never held open between calls.
-#ifndef TQ_PLATFORM_HOSTFILE_H
-#define TQ_PLATFORM_HOSTFILE_H
+#ifndef TQ_HOST_HOSTFILE_H
+#define TQ_HOST_HOSTFILE_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The host-path mapping, the same on every host; what differs (separator,
 // which paths are host paths already, directories) is in hostpath_host.h.
-#include "platform/hostpath.h"
+#include "host/hostpath.h"
 
-#include "platform/hostpath_host.h"
+#include "host/hostpath_host.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Host-path mapping: every file the daemon, the map platform and the tools
 // open goes through hostPath().
-#ifndef TQ_PLATFORM_HOSTPATH_H
-#define TQ_PLATFORM_HOSTPATH_H
+#ifndef TQ_HOST_HOSTPATH_H
+#define TQ_HOST_HOSTPATH_H
 
 #include <string>
 

@@ -1,7 +1,7 @@
-// The host side of the path mapping in platform/hostpath.cpp, one
-// implementation per host (platform/posix, platform/windows).
-#ifndef TQ_PLATFORM_HOSTPATH_HOST_H
-#define TQ_PLATFORM_HOSTPATH_HOST_H
+// The host side of the path mapping in host/hostpath.cpp, one
+// implementation per host (host/posix, host/windows).
+#ifndef TQ_HOST_HOSTPATH_HOST_H
+#define TQ_HOST_HOSTPATH_HOST_H
 
 #include <string>
 

@@ -1,8 +1,8 @@
 // Termination requests: SIGTERM and SIGINT set a flag that the daemon reads at
 // whole-message boundaries and while it waits, instead of ending the process
 // in the middle of a message.
-#ifndef TQ_PLATFORM_SIGNALS_H
-#define TQ_PLATFORM_SIGNALS_H
+#ifndef TQ_HOST_SIGNALS_H
+#define TQ_HOST_SIGNALS_H
 
 // Installs the handlers of SIGTERM and SIGINT. System calls they interrupt
 // are not restarted, so a read that waits for the stream returns at once.

@@ -1,8 +1,8 @@
 // Host sockets layer: the Windows Sockets calls the daemon makes, over the
 // host's own sockets (BSD sockets on POSIX, where WSAStartup and WSACleanup do
 // nothing; Windows Sockets on Windows).
-#ifndef TQ_PLATFORM_SOCKETS_H
-#define TQ_PLATFORM_SOCKETS_H
+#ifndef TQ_HOST_SOCKETS_H
+#define TQ_HOST_SOCKETS_H
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 #define TQ_INTAKE_ENDPOINT_H
 
 #include "adapter/server_endpoint.h"
-#include "platform/sockets.h"
+#include "host/sockets.h"
 
 #include <cstdint>
 

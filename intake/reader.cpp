@@ -19,7 +19,7 @@
 #include "handlers/content.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
-#include "platform/hostfile.h"
+#include "host/hostfile.h"
 
 #include <climits>
 #include <cstdio>

@@ -3,7 +3,7 @@
 
 #include "log/log.h"
 #include "log/outcome.h"
-#include "platform/sockets.h"
+#include "host/sockets.h"
 
 #include <cstdlib>
 

@@ -6,8 +6,8 @@
 // entries and a new file starts.
 #include "log/log.h"
 
-#include "platform/hostfile.h"
-#include "platform/hostpath.h"
+#include "host/hostfile.h"
+#include "host/hostpath.h"
 
 #include <algorithm>
 #include <cctype>

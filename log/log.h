@@ -3,7 +3,7 @@
 #ifndef TQ_LOG_LOG_H
 #define TQ_LOG_LOG_H
 
-#include "platform/compiler.h"
+#include "host/compiler.h"
 
 #include <cstddef>
 

@@ -4,7 +4,7 @@
 #include "mapdb/db.h"
 
 #include "mapdb/walvfs.h"
-#include "platform/signals.h"
+#include "host/signals.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -4,7 +4,7 @@
 #define TQ_MAPDB_DB_H
 
 #include "mapdb/errors.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <sqlite3.h>
 

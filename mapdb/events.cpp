@@ -3,8 +3,8 @@
 #include "mapdb/internal.h"
 #include "mapdb/testhooks.h"
 
-#include "platform/hostfile.h"
-#include "platform/hostpath.h"
+#include "host/hostfile.h"
+#include "host/hostpath.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,5 @@
-// Test hooks: injected faults and the call journal.
+// Test hooks: injected faults and the call journal, kept here and armed
+// through OVW_FAULTS or mapdb/testhooks.h (testhooks.cpp).
 #include "mapdb/internal.h"
 #include "mapdb/testhooks.h"
 
@@ -14,8 +15,6 @@ bool g_journalOn = false;
 
 namespace {
 
-enum class FaultMode { Next, Always, Nth, Stretch };
-
 struct Fault {
     std::string op;
     FaultMode mode;
@@ -30,21 +29,33 @@ std::vector<Fault> &faults()
     return f;
 }
 
+void updateActive() { g_hooksActive = g_journalOn || !faults().empty(); }
+
+}  // namespace
+
 std::vector<std::string> &journalLines()
 {
     static std::vector<std::string> j;
     return j;
 }
 
-void updateActive() { g_hooksActive = g_journalOn || !faults().empty(); }
-
-void addFault(const std::string &op, FaultMode mode, int n, int code)
+void addFault(const std::string &op, FaultMode mode, int n, int code, int count)
 {
-    faults().push_back(Fault{op, mode, n, code});
+    faults().push_back(Fault{op, mode, n, code, count});
     updateActive();
 }
 
-}  // namespace
+void dropFaults()
+{
+    faults().clear();
+    updateActive();
+}
+
+void setJournal(bool on)
+{
+    g_journalOn = on;
+    updateActive();
+}
 
 void jfmt(std::string &out, const char *s)
 {
@@ -127,41 +138,6 @@ bool faultFires(const char *op)
 }
 
 bool vfsFaultFires(const char *op, int &code) { return matchFault(op, code); }
-
-void failNext(const std::string &operation, int code) { addFault(operation, FaultMode::Next, 1, code); }
-
-void failAlways(const std::string &operation, int code) { addFault(operation, FaultMode::Always, 0, code); }
-
-void failNth(const std::string &operation, int n, int code)
-{
-    if (n < 1)
-        return;
-    addFault(operation, FaultMode::Nth, n, code);
-}
-
-void failStretch(const std::string &operation, int after, int count, int code)
-{
-    if (after < 0 || count < 1)
-        return;
-    faults().push_back(Fault{operation, FaultMode::Stretch, after, code, count});
-    updateActive();
-}
-
-void clearFaults()
-{
-    faults().clear();
-    updateActive();
-}
-
-void journalEnable(bool on)
-{
-    g_journalOn = on;
-    updateActive();
-}
-
-const std::vector<std::string> &journal() { return journalLines(); }
-
-void journalClear() { journalLines().clear(); }
 
 }  // namespace mapdb
 

@@ -3,9 +3,10 @@
 #ifndef TQ_MAPDB_HOOKS_H
 #define TQ_MAPDB_HOOKS_H
 
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <string>
+#include <vector>
 
 namespace mapdb {
 
@@ -18,6 +19,14 @@ bool faultFires(const char *op);
 // The same for the file layer under SQLite: the code is an SQLite result,
 // and the platform error is left alone.
 bool vfsFaultFires(const char *op, int &code);
+// The armed faults and the journal, driven by the test hooks
+// (mapdb/testhooks.h) and OVW_FAULTS. Nth: fires at the n-th call from now;
+// Stretch: lets n calls through, then fails the next `count`.
+enum class FaultMode { Next, Always, Nth, Stretch };
+void addFault(const std::string &op, FaultMode mode, int n, int code, int count = 0);
+void dropFaults();
+void setJournal(bool on);
+std::vector<std::string> &journalLines();
 // Arms the faults of OVW_FAULTS, the first time it is called in a process
 // (OVwInit); a malformed value is reported on stderr and ignored.
 void armFaultsFromEnvironment();

@@ -3,7 +3,7 @@
 #ifndef TQ_MAPDB_LISTS_H
 #define TQ_MAPDB_LISTS_H
 
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <cstdint>
 #include <string>

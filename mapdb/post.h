@@ -1,8 +1,8 @@
 // Posting map events as another process would (an operator's deletion, a
 // map closed elsewhere): the events reach the connected daemon through its
 // next OVwPending.
-#ifndef TQ_PLATFORM_OVW_POST_H
-#define TQ_PLATFORM_OVW_POST_H
+#ifndef TQ_MAPDB_POST_H
+#define TQ_MAPDB_POST_H
 
 #include <string>
 #include <vector>

@@ -4,8 +4,8 @@
 #define TQ_MAPDB_SESSION_H
 
 #include "mapdb/db.h"
-#include "platform/hostfile.h"
-#include "platform/ovw.h"
+#include "host/hostfile.h"
+#include "ovw/ovw.h"
 
 #include <map>
 #include <string>

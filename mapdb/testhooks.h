@@ -1,10 +1,10 @@
 // Test hooks of the embedded map platform: fault injection and the call
 // journal. The daemon's own code never uses these; tests and the fault sweep
-// do. Event posting (platform/ovw_post.h) comes with them.
+// do. Event posting (mapdb/post.h) comes with them.
 #ifndef TQ_MAPDB_TESTHOOKS_H
 #define TQ_MAPDB_TESTHOOKS_H
 
-#include "platform/ovw_post.h"
+#include "mapdb/post.h"
 
 #include <string>
 #include <vector>

@@ -33,8 +33,8 @@
  * inside a record go with it). Release calls accept null. What an event
  * handler is handed is the exception: see OVwCallbackProc.
  */
-#ifndef TQ_PLATFORM_OVW_H
-#define TQ_PLATFORM_OVW_H
+#ifndef TQ_OVW_OVW_H
+#define TQ_OVW_OVW_H
 
 #include <stdint.h>
 

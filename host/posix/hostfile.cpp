@@ -1,7 +1,7 @@
 // Positions are 64-bit on 32-bit hosts too.
 #define _FILE_OFFSET_BITS 64
 
-#include "platform/hostfile.h"
+#include "host/hostfile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The POSIX side of the host-path mapping: '/' paths, the drive under TQ_ROOT
 // (default "/").
-#include "platform/hostpath.h"
-#include "platform/hostpath_host.h"
+#include "host/hostpath.h"
+#include "host/hostpath_host.h"
 
 #include <cerrno>
 #include <sys/stat.h>

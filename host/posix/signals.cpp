@@ -1,5 +1,5 @@
 // Termination requests through SIGTERM and SIGINT.
-#include "platform/signals.h"
+#include "host/signals.h"
 
 #include <csignal>
 #include <ctime>

@@ -1,5 +1,5 @@
 // The Windows Sockets calls the daemon makes, over BSD sockets.
-#include "platform/sockets.h"
+#include "host/sockets.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

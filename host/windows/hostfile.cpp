@@ -1,4 +1,4 @@
-#include "platform/hostfile.h"
+#include "host/hostfile.h"
 
 #include <windows.h>
 

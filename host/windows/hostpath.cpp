@@ -1,7 +1,7 @@
 // The Windows side of the host-path mapping: drive-rooted '\' paths. With
 // TQ_ROOT set the drive maps under it; unset, paths are the host's own.
-#include "platform/hostpath.h"
-#include "platform/hostpath_host.h"
+#include "host/hostpath.h"
+#include "host/hostpath_host.h"
 
 #include <windows.h>
 

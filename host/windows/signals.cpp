@@ -1,6 +1,6 @@
 // Termination requests on Windows: Ctrl+C, Ctrl+Break and the console's close
 // set the flag that the daemon reads at whole-message boundaries.
-#include "platform/signals.h"
+#include "host/signals.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // The Windows Sockets calls the daemon makes, over the host's Windows Sockets.
-#include "platform/sockets.h"
+#include "host/sockets.h"
 
 #include <winsock2.h>
 

@@ -9,7 +9,7 @@
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "mapdb/testhooks.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "support/process_state.h"
 #include "support/testsupport.h"
 

@@ -4,7 +4,7 @@
 #include "log/log.h"
 #include "intake/endpoint.h"
 #include "mapdb/testhooks.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "support/process_state.h"
 #include "support/testsupport.h"
 

@@ -2,7 +2,7 @@
 // properties messages written by tqstream, the daemon run over it, and the
 // map database read back.
 #include "mapdb/testhooks.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

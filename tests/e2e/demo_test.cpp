@@ -1,7 +1,7 @@
 // The example storage network (examples/) run through the daemon: the map it
 // leaves is what the example's messages imply, tqmap shows it, and events
 // that tqmap posts reach a daemon that is still reading its stream.
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

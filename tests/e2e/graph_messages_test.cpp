@@ -2,8 +2,8 @@
 // daemon on the stream, then the map database file read back with SQLite.
 #include "e2e/inprocess.h"
 #include "mapdb/testhooks.h"
-#include "platform/hostpath.h"
-#include "platform/ovw.h"
+#include "host/hostpath.h"
+#include "ovw/ovw.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

@@ -13,8 +13,8 @@
 #include "handlers/content.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
-#include "platform/hostpath.h"
-#include "platform/ovw.h"
+#include "host/hostpath.h"
+#include "ovw/ovw.h"
 #include "support/process_state.h"
 
 #include <cstdio>

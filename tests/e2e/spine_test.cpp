@@ -2,7 +2,7 @@
 // and traces, and map events posted while it runs.
 #include "intake/frames.h"
 #include "mapdb/testhooks.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

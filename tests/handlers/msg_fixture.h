@@ -11,7 +11,7 @@
 #include "log/outcome.h"
 #include "handlers/handlers.h"
 #include "mapdb/testhooks.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "support/process_state.h"
 #include "support/testsupport.h"
 

@@ -1,5 +1,5 @@
 // Service-port lookup over <root>/etc/services.
-#include "platform/getportno.h"
+#include "host/getportno.h"
 
 #include "support/testsupport.h"
 

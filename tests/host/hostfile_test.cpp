@@ -1,6 +1,6 @@
 // The writers' append (open, write, close per entry) and 64-bit stream positions.
-#include "platform/hostfile.h"
-#include "platform/hostpath.h"
+#include "host/hostfile.h"
+#include "host/hostpath.h"
 
 #include "support/testsupport.h"
 

@@ -1,5 +1,5 @@
 // The host-path mapping, on the host the test runs on.
-#include "platform/hostpath.h"
+#include "host/hostpath.h"
 
 #include "support/testsupport.h"
 

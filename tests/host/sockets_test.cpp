@@ -1,5 +1,5 @@
 // The Windows Sockets layer over the host's sockets.
-#include "platform/sockets.h"
+#include "host/sockets.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #define TQ_TESTS_MAPDB_FIXTURE_H
 
 #include "mapdb/testhooks.h"
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -3,7 +3,7 @@
 // versions and the migration of maps of earlier forms.
 #include "mapdb_fixture.h"
 
-#include "platform/hostfile.h"
+#include "host/hostfile.h"
 #include "support/testsupport.h"
 
 #include <algorithm>

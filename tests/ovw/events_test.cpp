@@ -1,6 +1,6 @@
 // Map events: delivery through OVwPending/OVwProcessEvent, map open and
 // close, and posted deletions.
-#include "mapdb_fixture.h"
+#include "mapdb/mapdb_fixture.h"
 
 #include "support/testsupport.h"
 

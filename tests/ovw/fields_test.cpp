@@ -1,5 +1,5 @@
 // Objects, the field registry and typed values.
-#include "mapdb_fixture.h"
+#include "mapdb/mapdb_fixture.h"
 
 #include <cstring>
 

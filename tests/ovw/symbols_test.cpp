@@ -1,5 +1,5 @@
 // Symbols, connections, submaps, deletion cascades and the session.
-#include "mapdb_fixture.h"
+#include "mapdb/mapdb_fixture.h"
 
 #include "support/testsupport.h"
 

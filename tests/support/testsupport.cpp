@@ -1,6 +1,6 @@
 #include "support/testsupport.h"
 
-#include "platform/hostpath.h"
+#include "host/hostpath.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,5 +1,5 @@
 // tqmap serve over HTTP, and the read-only promise of every command but post.
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "serve_fixture.h"
 
 #include <gtest/gtest.h>

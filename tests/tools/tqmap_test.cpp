@@ -1,7 +1,7 @@
 // tqmap against a small map built through the platform API: the views show
 // what the map holds, the read-only commands leave the database alone, and
 // `post` writes exactly the event it is asked for.
-#include "platform/ovw.h"
+#include "ovw/ovw.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "tools/tqmap/tqmap.h"
 
 #include "mapdb/operator.h"
-#include "platform/hostpath.h"
+#include "host/hostpath.h"
 
 #include <algorithm>
 #include <cctype>

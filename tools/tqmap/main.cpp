@@ -16,8 +16,8 @@
 #include "tools/tqmap/commands.h"
 #include "tools/tqmap/json.h"
 
-#include "platform/ovw.h"
-#include "platform/ovw_post.h"
+#include "ovw/ovw.h"
+#include "mapdb/post.h"
 #include "tq_version.h"
 
 #include <CLI/CLI.hpp>

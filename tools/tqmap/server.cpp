@@ -3,7 +3,7 @@
 
 #include "tools/tqmap/commands.h"
 #include "mapdb/operator.h"
-#include "platform/sockets.h"
+#include "host/sockets.h"
 
 #include <httplib.h>
 

@@ -6,7 +6,7 @@
 
 #include "frames.h"
 
-#include "platform/compiler.h"
+#include "host/compiler.h"
 
 #include <cstddef>
 #include <cstdint>
