@@ -36,6 +36,9 @@ void journalEnable(bool on);
 const std::vector<std::string> &journal();
 void journalClear();
 
+// Every hook back to rest: no fault armed, the journal off and empty.
+void resetHooks();
+
 // Path of the map database OVwInit opens: OVW_MAPDB, else
 // <root>/usr/ov/databases/tqmap.db.
 std::string databasePath();

@@ -1,9 +1,9 @@
 // Objects, the field registry and typed values.
-#include "mapdb/mapdb_fixture.h"
+#include "ovw/contract.h"
 
 #include <cstring>
 
-using maptest::MapTest;
+using maptest::MapContract;
 
 namespace {
 
@@ -30,7 +30,7 @@ std::vector<int> listByString(OVwFieldId field, const char *text)
 
 }  // namespace
 
-TEST_F(MapTest, SelectionNamesAreUniqueAndResolvable)
+TEST_P(MapContract, SelectionNamesAreUniqueAndResolvable)
 {
     OVwObjectId a = object("1.3.6;graph A;default");
     OVwObjectId b = object("1.3.6;graph B;default");
@@ -54,7 +54,7 @@ TEST_F(MapTest, SelectionNamesAreUniqueAndResolvable)
     EXPECT_EQ(OVwError(), OVw_BAD_ARGUMENT);
 }
 
-TEST_F(MapTest, NewMapHasRootSubmapAndFieldRegistry)
+TEST_P(MapContract, NewMapHasRootSubmapAndFieldRegistry)
 {
     EXPECT_STREQ(map->map_name, "default");
     OVwSubmapInfo *rootInfo = OVwGetSubmapInfo(map, root());
@@ -80,7 +80,7 @@ TEST_F(MapTest, NewMapHasRootSubmapAndFieldRegistry)
     EXPECT_EQ(OVwError(), OVw_BAD_ARGUMENT);
 }
 
-TEST_F(MapTest, TypedValuesRoundTrip)
+TEST_P(MapContract, TypedValuesRoundTrip)
 {
     OVwObjectId o = object("obj");
     OVwFieldId str = field("MoidString"), num = field("SanArcIndex"), flag = field("isNode");
@@ -151,7 +151,7 @@ TEST_F(MapTest, TypedValuesRoundTrip)
     OVwDbFreeFieldBindList(all);
 }
 
-TEST_F(MapTest, WritesAreCheckedAgainstFieldAndObject)
+TEST_P(MapContract, WritesAreCheckedAgainstFieldAndObject)
 {
     OVwObjectId o = object("obj");
     OVwFieldId str = field("UniqueName"), num = field("SanArcIndex"), names = field("ParentNameList");
@@ -193,7 +193,7 @@ TEST_F(MapTest, WritesAreCheckedAgainstFieldAndObject)
     OVwDbFreeFieldValue(v);
 }
 
-TEST_F(MapTest, UnsetValuesAndBooleanDefault)
+TEST_P(MapContract, UnsetValuesAndBooleanDefault)
 {
     OVwObjectId o = object("obj");
     OVwFieldId flag = field("isSanCommon"), str = field("State");
@@ -218,7 +218,7 @@ TEST_F(MapTest, UnsetValuesAndBooleanDefault)
     OVwDbFreeFieldBindList(all);
 }
 
-TEST_F(MapTest, ListByValueFindsExactlyTheMatchingObjects)
+TEST_P(MapContract, ListByValueFindsExactlyTheMatchingObjects)
 {
     OVwFieldId un = field("UniqueName"), names = field("ParentNameList"), idx = field("SanArcIndex");
     OVwObjectId a = object("a"), c = object("c"), d = object("d"), e = object("e"), b = object("b");
@@ -256,7 +256,7 @@ TEST_F(MapTest, ListByValueFindsExactlyTheMatchingObjects)
     OVwDbFreeObjectIdList(ids);
 }
 
-TEST_F(MapTest, ReleaseCallsKeepTheErrorState)
+TEST_P(MapContract, ReleaseCallsKeepTheErrorState)
 {
     OVwObjectId o = object("obj");
     OVwFieldId str = field("Name");

@@ -1,12 +1,12 @@
 // Symbols, connections, submaps, deletion cascades and the session.
-#include "mapdb/mapdb_fixture.h"
+#include "ovw/contract.h"
 
 #include "support/testsupport.h"
 
-using maptest::MapTest;
+using maptest::MapContract;
 using maptest::symbolsOf;
 
-TEST_F(MapTest, SymbolListsAreNullOnlyOnFailure)
+TEST_P(MapContract, SymbolListsAreNullOnlyOnFailure)
 {
     OVwObjectId bare = object("bare");
     OVwDbSelectionNameToObjectId("missing");
@@ -23,7 +23,7 @@ TEST_F(MapTest, SymbolListsAreNullOnlyOnFailure)
     EXPECT_EQ(OVwError(), OVw_NO_MAP_OPEN);
 }
 
-TEST_F(MapTest, SymbolsKeepWhatTheyWereCreatedWith)
+TEST_P(MapContract, SymbolsKeepWhatTheyWereCreatedWith)
 {
     OVwObjectId o = object("o");
     OVwSymbolId s1 = OVwCreateSymbol(map, root(), o, "Net:Router", "label 1", OVwStatusMajor, 3, nullptr, 0);
@@ -69,7 +69,7 @@ TEST_F(MapTest, SymbolsKeepWhatTheyWereCreatedWith)
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
 }
 
-TEST_F(MapTest, DeletingASymbolDeletesTheConnectionsEndingAtIt)
+TEST_P(MapContract, DeletingASymbolDeletesTheConnectionsEndingAtIt)
 {
     OVwObjectId g = object("g"), x = object("x"), y = object("y"), z = object("z");
     OVwObjectId arc1 = object("arc1"), arc2 = object("arc2");
@@ -106,7 +106,7 @@ TEST_F(MapTest, DeletingASymbolDeletesTheConnectionsEndingAtIt)
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_SYMBOL);
 }
 
-TEST_F(MapTest, AnObjectParentsOneSubmap)
+TEST_P(MapContract, AnObjectParentsOneSubmap)
 {
     OVwObjectId g = object("g"), v = object("v");
     OVwSubmapId sm = OVwCreateSubmap(map, g, OVwGraphSubmap, 0, "g", OVwStarLayout, 0);
@@ -156,7 +156,7 @@ TEST_F(MapTest, AnObjectParentsOneSubmap)
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_SUBMAP);
 }
 
-TEST_F(MapTest, MapCallsWithoutAMapFailCleanly)
+TEST_P(MapContract, MapCallsWithoutAMapFailCleanly)
 {
     OVwObjectId o = object("o");
     EXPECT_EQ(OVwGetObjectInfo(nullptr, o), nullptr);
@@ -172,7 +172,7 @@ TEST_F(MapTest, MapCallsWithoutAMapFailCleanly)
     EXPECT_EQ(symbolsOf(map, o), std::vector<int>{});
 }
 
-TEST_F(MapTest, SessionEndsAndStartsAfresh)
+TEST_P(MapContract, SessionEndsAndStartsAfresh)
 {
     object("before");
     char *app = OVwGetAppName();
@@ -201,61 +201,4 @@ TEST_F(MapTest, SessionEndsAndStartsAfresh)
     EXPECT_EQ(OVwDbSelectionNameToObjectId("before"), 0);
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
     EXPECT_NE(OVwDbFieldNameToFieldId("UniqueName"), 0);
-}
-
-// Object deletion on a file database, so that a second connection can check
-// that no row is left pointing at a missing one.
-class FileMapTest : public MapTest {
-protected:
-    const char *dbPath() const override { return path_.c_str(); }
-    tqtest::TempRoot root_;
-    std::string path_ = root_.file("cascade.db");
-};
-
-TEST_F(FileMapTest, DeletingAnObjectLeavesNothingDangling)
-{
-    OVwObjectId g = object("graph"), v1 = object("v1"), v2 = object("v2"), arc = object("arc");
-    OVwObjectId inner = object("inner graph"), deep = object("deep");
-    OVwFieldId name = field("Name");
-    OVwDbSetFieldStringValue(g, name, "G");
-    OVwDbSetFieldStringValue(v1, name, "V1");
-    icon(root(), g);
-    OVwSubmapId sm = childSubmap(g);
-    OVwSymbolId s1 = icon(sm, v1), s2 = icon(sm, v2);
-    OVwSymbolId v1OnRoot = icon(root(), v1);
-    ASSERT_NE(OVwCreateConnSymbol(map, arc, s1, s2, "c", "l", 1, 3, 0), 0);
-    icon(sm, inner);
-    OVwSubmapId innerSm = childSubmap(inner);
-    icon(innerSm, deep);
-
-    ASSERT_EQ(OVwDbDeleteObject(g), 0);
-    EXPECT_LT(OVwDbDeleteObject(g), 0);
-    EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
-    ASSERT_EQ(OVwPending(), 0);
-
-    EXPECT_EQ(OVwDbSelectionNameToObjectId("graph"), 0);
-    EXPECT_EQ(OVwGetSubmapInfo(map, sm), nullptr);
-    EXPECT_EQ(OVwError(), OVw_NO_SUCH_SUBMAP);
-    EXPECT_EQ(symbolsOf(map, v1), std::vector<int>{v1OnRoot});
-    EXPECT_EQ(symbolsOf(map, v2), std::vector<int>{});
-    EXPECT_EQ(symbolsOf(map, arc), std::vector<int>{});
-    // Objects shown on the deleted submap stay, with their own submaps.
-    EXPECT_EQ(OVwDbSelectionNameToObjectId("inner graph"), inner);
-    EXPECT_EQ(symbolsOf(map, deep).size(), 1u);
-    OVwFieldValue *v = OVwDbGetFieldValue(v1, name);
-    ASSERT_NE(v, nullptr);
-    OVwDbFreeFieldValue(v);
-
-    using maptest::queryInt;
-    EXPECT_EQ(queryInt(path_, "SELECT count(*) FROM field_values WHERE object NOT IN (SELECT id FROM objects)"), 0);
-    EXPECT_EQ(queryInt(path_, "SELECT count(*) FROM symbols WHERE object NOT IN (SELECT id FROM objects)"
-                              " OR submap NOT IN (SELECT id FROM submaps)"),
-              0);
-    EXPECT_EQ(queryInt(path_, "SELECT count(*) FROM symbols WHERE variety = 2 AND"
-                              " (conn_a NOT IN (SELECT id FROM symbols) OR conn_z NOT IN (SELECT id FROM symbols))"),
-              0);
-    EXPECT_EQ(queryInt(path_, "SELECT count(*) FROM submaps WHERE parent_object <> 0 AND"
-                              " parent_object NOT IN (SELECT id FROM objects)"),
-              0);
-    EXPECT_EQ(queryInt(path_, "SELECT count(*) FROM field_values WHERE object = " + std::to_string(v1)), 1);
 }

@@ -31,9 +31,7 @@ namespace tqtest {
 inline void resetMapState()
 {
 #ifndef _WIN32
-    mapdb::clearFaults();
-    mapdb::journalEnable(false);
-    mapdb::journalClear();
+    mapdb::resetHooks();
 #endif
 }
 
