@@ -25,7 +25,6 @@ const char kEndpointIcon[] = "1.3.6.1.2.1.2.2.1.3.1.1";
 const char kDefaultArcIcon[] = "1.3.6.1.2.1.2.2.1.3.1.4";
 
 constexpr int32_t kEndpointStatus = 3;
-constexpr int32_t kCompoundStatusSource = 3;
 // Submap type of an object's exploded view.
 constexpr int32_t kExplodedSubmap = 3;
 
@@ -299,7 +298,7 @@ void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap
             return;
         }
         if (aIsNumber(binding)) {
-            a = createVertex(graph, aSel, kEndpointIcon, aName, kEndpointStatus, kCompoundStatusSource);
+            a = createVertex(graph, aSel, kEndpointIcon, aName, kEndpointStatus, OVwOwnStatusSource);
             if (a == 0) {
                 TQ_OV_ERROR();
                 return;
@@ -313,7 +312,7 @@ void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap
             return;
         }
         if (zIsNumber(binding)) {
-            z = createVertex(graph, zSel, kEndpointIcon, zName, kEndpointStatus, kCompoundStatusSource);
+            z = createVertex(graph, zSel, kEndpointIcon, zName, kEndpointStatus, OVwOwnStatusSource);
             if (z == 0) {
                 TQ_OV_ERROR();
                 return;
@@ -395,7 +394,7 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
     // The caller learns of a failed connection from the platform's error state.
     const char *symbolType = icon(iconKey != nullptr ? iconKey : kDefaultArcIcon);
     if (OVwCreateConnSymbol(mapHandle, arc, aSymbol, zSymbol, symbolType, label, status(statusNumber),
-                            kCompoundStatusSource, 0) == 0)
+                            OVwOwnStatusSource, 0) == 0)
         TQ_OV_ERROR();
     return arc;
 }

@@ -198,7 +198,7 @@ void TopologyAdapter::synchWithMap()
                 if (connection && sym.conn_derived != 0)
                     continue;
                 int32_t kind = connection ? TQOT_KIND_ARC
-                               : sym.status_source == OVwCompoundStatusSource ? TQOT_KIND_VERTEX
+                               : sym.status_source == OVwOwnStatusSource ? TQOT_KIND_VERTEX
                                                                               : TQOT_KIND_GRAPH;
                 memberIndex.emplace(MemberKey(submap.parent_object_id, kind), sym.object_id);
             }

@@ -212,7 +212,7 @@ OVwObjectId TopologyAdapter::createGraph(const char *selectionName, OVwSubmapId 
     }
 
     if (OVwCreateSymbol(mapHandle, container, object, icon(iconKey), label, OVwStatusNormal,
-                        OVwObjectStatusSource, position, 0) == 0) {
+                        OVwRollUpStatusSource, position, 0) == 0) {
         TQ_OV_ERROR();
         return 0;
     }

@@ -11,11 +11,6 @@
 
 namespace {
 
-// Status source of the symbols the daemon creates; it marks vertex symbols
-// when the member index is rebuilt from the map.
-constexpr int32_t kVertexStatusSource = 3;
-
-
 // Object id of a selection name; a name that could not be built resolves to nothing.
 OVwObjectId resolve(const char *selectionName)
 {
@@ -40,7 +35,7 @@ OVwObjectId TopologyAdapter::tqotCreateVertexInBox(const char *graphProtocol, co
         TQ_TRACE_MSG("no selection name");
         return creationFailed();
     }
-    OVwObjectId object = createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+    OVwObjectId object = createVertex(g, v, iconKey, label, statusNumber, OVwOwnStatusSource);
     return object != 0 ? object : creationFailed();
 }
 
@@ -60,7 +55,7 @@ OVwObjectId TopologyAdapter::tqotCreateVertexInGraph(const char *graphProtocol, 
         TQ_TRACE_MSG("no selection name");
         return creationFailed();
     }
-    OVwObjectId object = createVertex(g, v, iconKey, label, statusNumber, kVertexStatusSource);
+    OVwObjectId object = createVertex(g, v, iconKey, label, statusNumber, OVwOwnStatusSource);
     return object != 0 ? object : creationFailed();
 }
 
@@ -127,7 +122,7 @@ OVwObjectId TopologyAdapter::createVertex(OVwObjectId container, const char *ver
             if (shown != nullptr) {
                 // Already shown in this graph: bring the symbol up to date.
                 TQ_TRACE_MSG("Vertex exists; setting status and label.");
-                if (statusSource == kVertexStatusSource &&
+                if (statusSource == OVwOwnStatusSource &&
                     OVwSetStatusOnSymbol(mapHandle, shown->symbol_id, status(statusNumber)) != 0)
                     TQ_OV_ERROR();
                 if (label != nullptr && changeGraphLabel(childSubmap, vertexSelectionName, label) != 0)

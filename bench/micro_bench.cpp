@@ -235,11 +235,11 @@ void BM_RollUpWholeMap(benchmark::State &state)
     int id = 0, object = 0, submap = 1;
     for (int top = 0; top < 10; ++top) {
         int topObject = ++object, topMap = ++submap;
-        rows.push_back({++id, 1, topObject, OVwStatusNormal, mapdb::kCompoundSource});
+        rows.push_back({++id, 1, topObject, OVwStatusNormal, OVwRollUpStatusSource});
         submaps.emplace_back(topMap, topObject);
         for (int g = 0; g < n / 1000; ++g) {
             int gObject = ++object, gMap = ++submap;
-            rows.push_back({++id, topMap, gObject, OVwStatusNormal, mapdb::kCompoundSource});
+            rows.push_back({++id, topMap, gObject, OVwStatusNormal, OVwRollUpStatusSource});
             submaps.emplace_back(gMap, gObject);
             for (int v = 0; v < 100; ++v)
                 rows.push_back({++id, gMap, ++object, v == 7 && g == 3 ? OVwStatusCritical : OVwStatusNormal, 3});

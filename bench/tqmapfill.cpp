@@ -25,8 +25,6 @@ using namespace tqbench;
 // The adapter's translations for what the generated messages carry.
 constexpr int kLayoutOfNumber1 = 0;        // layout "1"
 constexpr int kStatusOfNumber3 = 1;        // status "3"
-constexpr int kVertexStatusSource = 3;     // vertex symbols
-constexpr int kArcStatusSource = 3;        // connection symbols
 
 std::map<std::string, std::string> iconTable()
 {
@@ -68,7 +66,7 @@ public:
         if (OVwSetBackgroundGraphic(map_, submap, nullptr) < 0)
             die("OVwSetBackgroundGraphic");
         if (OVwCreateSymbol(map_, container, object, icon(g.root ? kRootIcon : kFabricIcon), g.label.c_str(),
-                            OVwStatusNormal, OVwObjectStatusSource, nullptr, 0) == 0)
+                            OVwStatusNormal, OVwRollUpStatusSource, nullptr, 0) == 0)
             die("OVwCreateSymbol");
         setString(object, "MoidString", g.moid);
         setString(object, "UniqueName", g.uniqueId);
@@ -81,7 +79,7 @@ public:
         OVwSubmapId submap = childSubmap(graphObject);
         OVwObjectId object = newObject(name(kVertexProtocolName, v.name), false);
         if (OVwCreateSymbol(map_, submap, object, icon(v.icon), v.label.c_str(), kStatusOfNumber3,
-                            kVertexStatusSource, nullptr, 0) == 0)
+                            OVwOwnStatusSource, nullptr, 0) == 0)
             die("OVwCreateSymbol");
         setString(object, "MoidString", v.name);
         setString(object, "UniqueName", v.uniqueId);
@@ -111,7 +109,7 @@ public:
         if (object == 0)
             die("OVwDbCreateObjectBySelectionName");
         if (OVwCreateConnSymbol(map_, object, aSymbol, zSymbol, icon(a.icon), a.label.c_str(), kStatusOfNumber3,
-                                kArcStatusSource, 0) == 0)
+                                OVwOwnStatusSource, 0) == 0)
             die("OVwCreateConnSymbol");
         if (OVwDbSetFieldIntegerValue(object, fieldId("SanArcIndex"), a.index) != 0)
             die("OVwDbSetFieldIntegerValue");

@@ -2,7 +2,7 @@
 // field data after the sub-type byte (or the continuation data after the
 // payload kind byte) and the number of bytes there, and checks every field
 // against that length. The data stays the caller's; results go to the map and,
-// through daemon/outcome.h, to the message log; nothing is returned.
+// through log/outcome.h, to the message log; nothing is returned.
 #ifndef TQ_HANDLERS_HANDLERS_H
 #define TQ_HANDLERS_HANDLERS_H
 

@@ -81,11 +81,6 @@ void failMessage(const char *format, ...)
     va_end(args);
 }
 
-bool messageRejected()
-{
-    return state().outcome != Outcome::None;
-}
-
 void endMessage()
 {
     MessageState &s = state();

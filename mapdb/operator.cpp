@@ -72,7 +72,7 @@ std::unordered_map<int, int> effectiveStatuses(const std::vector<StatusRow> &sym
         if (done != out.end())
             return done->second;
         int e = r.status;
-        if (r.statusSource == kCompoundSource) {
+        if (r.statusSource == OVwRollUpStatusSource) {
             auto kids = childSubmaps.find(r.object);
             if (kids != childSubmaps.end()) {
                 int w = -1;
@@ -88,38 +88,6 @@ std::unordered_map<int, int> effectiveStatuses(const std::vector<StatusRow> &sym
     for (const StatusRow &r : symbols)
         effective(r);
     return out;
-}
-
-bool loadEffectiveStatuses(sqlite3 *db, std::unordered_map<int, int> &out, std::string &err)
-{
-    std::vector<StatusRow> rows;
-    std::vector<std::pair<int, int>> parents;
-    auto read = [&](const char *sql, auto &&take) {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-            err = sqlite3_errmsg(db);
-            return false;
-        }
-        int rc;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-            take(st);
-        sqlite3_finalize(st);
-        if (rc != SQLITE_DONE) {
-            err = sqlite3_errmsg(db);
-            return false;
-        }
-        return true;
-    };
-    auto col = [](sqlite3_stmt *st, int i) { return static_cast<int>(sqlite3_column_int64(st, i)); };
-    if (!read("SELECT id, submap, object, status, status_source FROM symbols",
-              [&](sqlite3_stmt *st) {
-                  rows.push_back({col(st, 0), col(st, 1), col(st, 2), col(st, 3), col(st, 4)});
-              }) ||
-        !read("SELECT id, parent_object FROM submaps WHERE parent_object <> 0",
-              [&](sqlite3_stmt *st) { parents.emplace_back(col(st, 0), col(st, 1)); }))
-        return false;
-    out = effectiveStatuses(rows, parents);
-    return true;
 }
 
 // ---- the tables ------------------------------------------------------------------------
@@ -314,7 +282,7 @@ extern "C" int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol)
         return w;
     };
     effective = [&](int object, int status, int source) {
-        if (source != kCompoundSource)
+        if (source != OVwRollUpStatusSource)
             return status;
         std::vector<int> kids;
         {

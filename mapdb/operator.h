@@ -16,9 +16,7 @@ namespace mapdb {
 
 // ---- status roll-up ----------------------------------------------------------
 
-// The status source whose symbols show the roll-up of their child submaps
-// (graph symbols are created with it).
-constexpr int kCompoundSource = 2;
+// Symbols of OVwRollUpStatusSource show the roll-up of their child submaps.
 
 // The rank of a status: higher is more severe. Unmanaged (0) and unknown (1)
 // say nothing about health and rank below every health status: normal (2),
@@ -44,9 +42,6 @@ struct StatusRow {
 // stored status. `submapParents` pairs each submap id with its parent object.
 std::unordered_map<int, int> effectiveStatuses(const std::vector<StatusRow> &symbols,
                                                const std::vector<std::pair<int, int>> &submapParents);
-
-// The same read from a map database (one scan of the symbols and submaps).
-bool loadEffectiveStatuses(sqlite3 *db, std::unordered_map<int, int> &out, std::string &err);
 
 // ---- history and run counters: the tables ---------------------------------------
 

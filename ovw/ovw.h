@@ -111,10 +111,12 @@ typedef int64_t OVwTime;
 #define OVwStatusMinor        6
 #define OVwStatusWarning      7
 
-/* status sources */
-#define OVwSymbolStatusSource  1
-#define OVwObjectStatusSource  2
-#define OVwCompoundStatusSource 3
+/* status sources: where the status a symbol shows comes from */
+#define OVwSymbolStatusSource  1  /* its stored status */
+#define OVwRollUpStatusSource  2  /* compound: the most severe status on its object's
+                                     child submaps, recursively (graph symbols) */
+#define OVwOwnStatusSource     3  /* its stored status, as the daemon sets it (vertex
+                                     and connection symbols) */
 
 /* submap layouts */
 #define OVwNoLayout            0
@@ -422,8 +424,8 @@ OVwSubmapInfo *OVwGetSubmapInfo(OVwMapInfo *map, OVwSubmapId submap);
 void OVwFreeSubmapInfo(OVwSubmapInfo *info);
 
 /* ---- monitoring ------------------------------------------------------------------------------ */
-/* The status a symbol shows: its stored status, or for a symbol of the compound
- * status source (2) the most severe status on its object's child submaps,
+/* The status a symbol shows: its stored status, or for a symbol of
+ * OVwRollUpStatusSource the most severe status on its object's child submaps,
  * recursively. Negative on failure. */
 int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol);
 

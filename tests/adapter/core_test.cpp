@@ -93,7 +93,7 @@ protected:
     {
         OVwObjectId g = object("g;" + name);
         *child = OVwCreateSubmap(ad->mapHandle, g, OVwGraphSubmap, 0, name.c_str(), OVwNoLayout, 0);
-        OVwSymbolId s = symbol(on, g, OVwObjectStatusSource);
+        OVwSymbolId s = symbol(on, g, OVwRollUpStatusSource);
         if (sym != nullptr)
             *sym = s;
         return g;
@@ -113,11 +113,11 @@ protected:
         m.g2 = graph("G2", m.s1, &m.s2, &m.g2Sym);
         m.g3 = graph("G3", rootSubmap(), &m.s3);
         m.v = object("7;V");
-        m.vSym = symbol(m.s1, m.v, OVwCompoundStatusSource);
-        m.vSymInG3 = symbol(m.s3, m.v, OVwCompoundStatusSource);
+        m.vSym = symbol(m.s1, m.v, OVwOwnStatusSource);
+        m.vSymInG3 = symbol(m.s3, m.v, OVwOwnStatusSource);
         m.a = object("arc;V;G2");
         OVwCreateConnSymbol(ad->mapHandle, m.a, m.vSym, m.g2Sym, nullptr, nullptr, OVwStatusNormal,
-                            OVwObjectStatusSource, 0);
+                            OVwRollUpStatusSource, 0);
         return m;
     }
     MemberIndex expectedIndex(const Map &m) const

@@ -388,9 +388,9 @@ TEST_F(LiveSpine, SymbolAndObjectDeletionsAreFollowed)
     ASSERT_NE(map, nullptr);
     OVwObjectId g = OVwDbCreateObjectBySelectionName("SAN;G;default");
     OVwSubmapId gSubmap = OVwCreateSubmap(map, g, OVwGraphSubmap, 0, "G", OVwNoLayout, 0);
-    OVwCreateSymbol(map, map->root_submap_id, g, nullptr, "G", OVwStatusNormal, OVwObjectStatusSource, nullptr, 0);
+    OVwCreateSymbol(map, map->root_submap_id, g, nullptr, "G", OVwStatusNormal, OVwRollUpStatusSource, nullptr, 0);
     OVwObjectId v = OVwDbCreateObjectBySelectionName("7;V;default");
-    OVwSymbolId vSym = OVwCreateSymbol(map, gSubmap, v, nullptr, "V", OVwStatusNormal, OVwCompoundStatusSource,
+    OVwSymbolId vSym = OVwCreateSymbol(map, gSubmap, v, nullptr, "V", OVwStatusNormal, OVwOwnStatusSource,
                                        nullptr, 0);
     OVwObjectId o = OVwDbCreateObjectBySelectionName("7;O;default");
     ASSERT_EQ(OVwDbSetFieldStringValue(o, OVwDbFieldNameToFieldId("UniqueName"), "u-O"), 0);

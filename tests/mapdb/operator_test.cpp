@@ -17,10 +17,10 @@ protected:
     {
         MapTest::SetUp();
         OVwObjectId fabricObj = object("fabric"), zoneObj = object("zone");
-        fabric = OVwCreateSymbol(map, root(), fabricObj, "g", "Fabric A", OVwStatusNormal, mapdb::kCompoundSource,
+        fabric = OVwCreateSymbol(map, root(), fabricObj, "g", "Fabric A", OVwStatusNormal, OVwRollUpStatusSource,
                                  nullptr, 0);
         OVwSubmapId fabricMap = childSubmap(fabricObj);
-        zone = OVwCreateSymbol(map, fabricMap, zoneObj, "g", "zone", OVwStatusNormal, mapdb::kCompoundSource,
+        zone = OVwCreateSymbol(map, fabricMap, zoneObj, "g", "zone", OVwStatusNormal, OVwRollUpStatusSource,
                                nullptr, 0);
         healthy = icon(fabricMap, object("switch"));
         OVwSubmapId zoneMap = childSubmap(zoneObj);
