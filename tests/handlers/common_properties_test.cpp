@@ -230,7 +230,7 @@ TEST_F(CommonPropertiesMsg, MalformedMessageIsDroppedWhole)
     EXPECT_FALSE(mapTouched());
 
     Payload past;
-    past.str("dev-1").str("n").len(500).str("abc");
+    past.str("dev-1").str("n").word(500).str("abc");
     processWithJournal(past);
     EXPECT_FALSE(mapTouched());
 

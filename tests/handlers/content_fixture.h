@@ -16,47 +16,7 @@
 namespace tqcontent {
 
 // Raw message bytes in the payload encoding.
-class Bytes {
-public:
-    // A present text, or the absent string for null.
-    Bytes &str(const char *text)
-    {
-        if (text == nullptr) {
-            word(1);
-            bytes_.push_back('\0');
-            return *this;
-        }
-        const std::string s(text);
-        word(static_cast<int32_t>(s.size() + 1));
-        bytes_.insert(bytes_.end(), s.begin(), s.end());
-        bytes_.push_back('\0');
-        return *this;
-    }
-    Bytes &str(const std::string &text) { return str(text.c_str()); }
-    // A big-endian 32-bit word.
-    Bytes &word(int32_t value)
-    {
-        const auto v = static_cast<uint32_t>(value);
-        for (int shift = 24; shift >= 0; shift -= 8)
-            bytes_.push_back(static_cast<char>((v >> shift) & 0xFF));
-        return *this;
-    }
-    Bytes &byte(int value)
-    {
-        bytes_.push_back(static_cast<char>(value));
-        return *this;
-    }
-    Bytes &raw(const std::vector<char> &more)
-    {
-        bytes_.insert(bytes_.end(), more.begin(), more.end());
-        return *this;
-    }
-    std::vector<char> &vec() { return bytes_; }
-    const std::vector<char> &vec() const { return bytes_; }
-
-private:
-    std::vector<char> bytes_;
-};
+using Bytes = tqmsg::Payload;
 
 // One content-ID entry: keyword, first value, second value (null: absent).
 struct Entry {

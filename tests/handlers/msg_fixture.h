@@ -33,12 +33,12 @@ public:
     Payload &str(const char *text)
     {
         if (text == nullptr) {
-            len(1);
+            word(1);
             bytes_.push_back('\0');
             return *this;
         }
         const std::string s(text);
-        len(static_cast<int32_t>(s.size() + 1));
+        word(static_cast<int32_t>(s.size() + 1));
         bytes_.insert(bytes_.end(), s.begin(), s.end());
         bytes_.push_back('\0');
         return *this;
@@ -49,8 +49,8 @@ public:
         bytes_.push_back(static_cast<char>(value));
         return *this;
     }
-    // A bare length word (for malformed strings).
-    Payload &len(int32_t value)
+    // A big-endian 32-bit word (also a bare length word, for malformed strings).
+    Payload &word(int32_t value)
     {
         const auto v = static_cast<uint32_t>(value);
         for (int shift = 24; shift >= 0; shift -= 8)
@@ -63,8 +63,15 @@ public:
         bytes_.resize(bytes_.size() > n ? bytes_.size() - n : 0);
         return *this;
     }
+    Payload &raw(const std::vector<char> &more)
+    {
+        bytes_.insert(bytes_.end(), more.begin(), more.end());
+        return *this;
+    }
     char *data() { return bytes_.data(); }
     int size() const { return static_cast<int>(bytes_.size()); }
+    std::vector<char> &vec() { return bytes_; }
+    const std::vector<char> &vec() const { return bytes_; }
 
 private:
     std::vector<char> bytes_;

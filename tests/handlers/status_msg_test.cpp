@@ -161,7 +161,7 @@ TEST_F(StatusMsgTest, FailedLookupAndAbsentStatusAreDropped)
     EXPECT_TRUE(contains(messageLog(), "Vertex status message dropped: the status is absent"));
 
     Payload cut;
-    cut.str("Xdev1").str("h1").str("1").len(9);
+    cut.str("Xdev1").str("h1").str("1").word(9);
     processVertexStatusMsg(cut.data(), cut.size());
     EXPECT_EQ(onlyStatus(h1), mapStatus(3));
     EXPECT_TRUE(contains(daemonTrace(), "processVertexStatusMsg: malformed field, message dropped\n"));

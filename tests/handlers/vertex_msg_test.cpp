@@ -253,11 +253,11 @@ TEST_F(VertexMsgTest, MalformedFieldDropsBeforeAnyMapChange)
     send(truncated);
     // A length that runs past the payload in the middle.
     Payload lying;
-    lying.byte(2).str(kGraphProto).str("SAN").str("1").len(5000).str("x");
+    lying.byte(2).str(kGraphProto).str("SAN").str("1").word(5000).str("x");
     send(lying);
     // A text without its NUL.
     Payload noNul;
-    noNul.byte(2).str(kGraphProto).str("SAN").len(2).byte('1').byte('1');
+    noNul.byte(2).str(kGraphProto).str("SAN").word(2).byte('1').byte('1');
     send(noNul);
 
     EXPECT_EQ(vertexId("host1"), 0);
