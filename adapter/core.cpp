@@ -385,22 +385,3 @@ void TopologyAdapter::removeMember(OVwObjectId container, int32_t kind, OVwObjec
             return;
     }
 }
-
-void TopologyAdapter::resetForTests()
-{
-    if (mapHandle != nullptr)
-        OVwFreeMapInfo(mapHandle);
-    mapHandle = nullptr;
-    pendingError = 0;
-    platformFailure_.clear();
-    singleSymbolPerContainer = 1;
-    orderedArcNames = 1;
-    serverData = nullptr;
-    serverCallback = nullptr;
-    done = 0;
-    memberIndex.clear();
-    nameBuffer_[0] = '\0';
-    arcNameBuffer_[0] = '\0';
-    isGraphField_ = 0;
-    isVertexField_ = 0;
-}

@@ -385,9 +385,6 @@ public:
     // a symbol's status could not be set.
     int32_t setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber);
 
-    // Puts every member back to its start value (tests; the daemon never calls it).
-    void resetForTests();
-
     // Sets the pending error to one of the adapter's own codes, unless one is
     // pending already (the first reason is the real one).
     void refuse(int32_t code);
@@ -396,6 +393,8 @@ public:
     OVwObjectId creationFailed();
 
 private:
+    friend struct TopologyAdapterPeer;   // tests' access (adapter/testing.h)
+
     TopologyAdapter();
     TopologyAdapter(const TopologyAdapter &) = delete;
     TopologyAdapter &operator=(const TopologyAdapter &) = delete;

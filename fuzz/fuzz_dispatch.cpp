@@ -16,6 +16,7 @@
 // loop does.
 #include "fuzz/fuzz_support.h"
 
+#include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "handlers/content.h"
@@ -43,7 +44,7 @@ void serverCallback(int32_t, ServerEndpoint *) {}
 
 void connect(TopologyAdapter *ad)
 {
-    ad->resetForTests();
+    TopologyAdapterPeer::reset(*ad);
     resetGraphStateForTests();
     tqTraceDepth = 0;
     if (ad->tqotInit(0, 1, 1) != 0 || ad->mapHandle == nullptr) {
@@ -59,7 +60,7 @@ void disconnect(TopologyAdapter *ad)
 {
     if (!ad->done)
         ad->tqotDone();
-    ad->resetForTests();
+    TopologyAdapterPeer::reset(*ad);
     resetGraphStateForTests();
 }
 

@@ -1,5 +1,6 @@
 // The adapter core: connection, map events, member index synchronisation,
 // the main loop and the pending error, against an in-memory map database.
+#include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "intake/endpoint.h"
@@ -207,7 +208,7 @@ TEST_F(AdapterCore, InitSetsFlagsFromItsArguments)
         int32_t single;
     };
     for (const Case &c : {Case{0, 1, 1, 1, 1}, Case{5, 0, 7, 0, 1}, Case{0, 1, 0, 1, 0}, Case{0, -3, 0, 1, 0}}) {
-        ad->resetForTests();
+        TopologyAdapterPeer::reset(*ad);
         ASSERT_EQ(ad->tqotInit(c.a, c.b, c.c), 0);
         connected_ = true;
         EXPECT_EQ(ad->orderedArcNames, c.ordered);

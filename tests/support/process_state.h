@@ -15,6 +15,7 @@
 
 #ifndef _WIN32
 #include "adapter/naming.h"
+#include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "log/lifecycle.h"
 #include "log/runstats.h"
@@ -53,7 +54,7 @@ inline void resetDaemonState(int debug = 0)
 #ifndef _WIN32
     setExitHook(nullptr);
     runStats() = RunStats{};
-    TopologyAdapter::instance()->resetForTests();
+    TopologyAdapterPeer::reset(*TopologyAdapter::instance());
     resetNamingTables();
 #ifndef TQ_TESTS_NO_HANDLERS
     resetGraphStateForTests();
