@@ -350,7 +350,7 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
         return 0;
     }
     OVwObjectId graph = OVwDbSelectionNameToObjectId(gSel);
-    OVwObjectInfo *info = graph != 0 ? OVwGetObjectInfo(mapHandle, graph) : nullptr;
+    ObjectInfoPtr info(graph != 0 ? OVwGetObjectInfo(mapHandle, graph) : nullptr);
     if (info == nullptr) {
         TQ_OV_ERROR();
         if (graph == 0)
@@ -358,7 +358,6 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
         return creationFailed();
     }
     OVwSubmapId graphSubmap = info->child_submap_id;
-    OVwFreeObjectInfo(info);
 
     OVwSymbolId aSymbol = 0;
     OVwSymbolId zSymbol = 0;

@@ -79,19 +79,12 @@ int32_t TopologyAdapter::tqotInit(int32_t /*unused*/, int32_t orderedArcNamesArg
             TQ_OV_ERROR();
     }
 
-    OVwMapInfo *info = OVwGetMapInfo();
-    char *appName = OVwGetAppName();
-    OVwFieldBindList *config = OVwGetAppConfigValues(info, appName);
+    MapInfoPtr info(OVwGetMapInfo());
+    TextPtr appName(OVwGetAppName());
+    FieldBindListPtr config(OVwGetAppConfigValues(info.get(), appName.get()));
 
     // Runs exactly as if the platform had reported the map as opened.
-    mapOpenCB(nullptr, OVwEventMapOpen, info, config);
-
-    if (info != nullptr)
-        OVwFreeMapInfo(info);
-    if (appName != nullptr)
-        OVFree(appName);
-    if (config != nullptr)
-        OVwDbFreeFieldBindList(config);
+    mapOpenCB(nullptr, OVwEventMapOpen, info.get(), config.get());
     return 0;
 }
 
@@ -180,14 +173,14 @@ void TopologyAdapter::synchWithMap()
     }
 
     OVwBeginMapSync(mapHandle);
-    char *appName = OVwGetAppName();
-    OVwSubmapList *submaps = OVwListSubmaps(mapHandle, appName, 0, 0);
+    TextPtr appName(OVwGetAppName());
+    SubmapListPtr submaps(OVwListSubmaps(mapHandle, appName.get(), 0, 0));
     if (submaps == nullptr) {
         TQ_OV_ERROR();
     } else {
         for (int32_t i = 0; i < submaps->count; ++i) {
             const OVwSubmapInfo &submap = submaps->submaps[i];
-            SymbolListPtr symbols(OVwListSymbols(mapHandle, submap.submap_id, kAllSymbols, appName));
+            SymbolListPtr symbols(OVwListSymbols(mapHandle, submap.submap_id, kAllSymbols, appName.get()));
             if (!symbols) {
                 TQ_OV_ERROR();
                 continue;
@@ -204,10 +197,6 @@ void TopologyAdapter::synchWithMap()
             }
         }
     }
-    if (appName != nullptr)
-        OVFree(appName);
-    if (submaps != nullptr)
-        OVwFreeSubmapList(submaps);
     OVwEndMapSync(mapHandle);
 }
 
@@ -324,14 +313,13 @@ void TopologyAdapter::deleteSymbolCB(void * /*userData*/, int /*event*/, OVwMapI
     bool resync = false;
     for (int32_t i = 0; i < list->count; ++i) {
         const OVwSymbolInfo &sym = list->symbols[i];
-        OVwSubmapInfo *submap = OVwGetSubmapInfo(map, sym.submap_id);
+        SubmapInfoPtr submap(OVwGetSubmapInfo(map, sym.submap_id));
         if (submap == nullptr) {
             TQ_OV_ERROR();
             resync = true;
             continue;
         }
         OVwObjectId container = submap->parent_object_id;
-        OVwFreeSubmapInfo(submap);
 
         // Every kind of that container, in index order.
         MemberIndex &index = self->memberIndex;
@@ -359,13 +347,12 @@ void TopologyAdapter::deleteObjectCB(void * /*userData*/, int /*event*/, OVwMapI
         return;
     for (int32_t i = 0; i < list->count; ++i) {
         OVwObjectId object = list->objects[i].object_id;
-        OVwFieldBindList *fields = OVwDbGetFieldValues(object);
+        FieldBindListPtr fields(OVwDbGetFieldValues(object));
         if (fields == nullptr) {
             TQ_OV_ERROR();
         } else {
             for (int32_t f = 0; f < fields->count; ++f)
                 OVwDbUnsetFieldValue(object, fields->fields[f].field_id);
-            OVwDbFreeFieldBindList(fields);
         }
         if (OVwDbDeleteObject(object) != 0)
             TQ_OV_ERROR();

@@ -1,5 +1,7 @@
-// Owners of the map platform's records: each frees its record with the
-// platform's call for that type when it goes out of scope.
+// Owners of the map platform's records and texts: each frees what it holds
+// with the platform's release call for that type when it goes out of scope.
+// The adapter holds every record a call returns in one of these, except the
+// open map's record, which it keeps across calls (TopologyAdapter::mapHandle).
 #ifndef TQ_ADAPTER_RECORDS_H
 #define TQ_ADAPTER_RECORDS_H
 
@@ -14,6 +16,10 @@ struct Freer {
     void operator()(Record *record) const { Free(record); }
 };
 
+struct TextFreer {
+    void operator()(char *text) const { OVFree(text); }
+};
+
 }  // namespace records
 
 using SymbolListPtr = std::unique_ptr<OVwSymbolList, records::Freer<OVwSymbolList, OVwFreeSymbolList>>;
@@ -21,5 +27,8 @@ using ObjectInfoPtr = std::unique_ptr<OVwObjectInfo, records::Freer<OVwObjectInf
 using SubmapInfoPtr = std::unique_ptr<OVwSubmapInfo, records::Freer<OVwSubmapInfo, OVwFreeSubmapInfo>>;
 using SubmapListPtr = std::unique_ptr<OVwSubmapList, records::Freer<OVwSubmapList, OVwFreeSubmapList>>;
 using MapInfoPtr = std::unique_ptr<OVwMapInfo, records::Freer<OVwMapInfo, OVwFreeMapInfo>>;
+using FieldBindListPtr =
+    std::unique_ptr<OVwFieldBindList, records::Freer<OVwFieldBindList, OVwDbFreeFieldBindList>>;
+using TextPtr = std::unique_ptr<char, records::TextFreer>;
 
 #endif

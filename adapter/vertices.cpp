@@ -92,13 +92,12 @@ OVwObjectId TopologyAdapter::createVertex(OVwObjectId container, const char *ver
         return 0;
     }
 
-    OVwObjectInfo *info = OVwGetObjectInfo(mapHandle, container);
+    ObjectInfoPtr info(OVwGetObjectInfo(mapHandle, container));
     if (info == nullptr) {
         TQ_OV_ERROR();
         return 0;
     }
     OVwSubmapId childSubmap = info->child_submap_id;
-    OVwFreeObjectInfo(info);
 
     OVwObjectId object = OVwDbSelectionNameToObjectId(vertexSelectionName);
     if (object == 0) {
