@@ -1,12 +1,17 @@
 # Thin wrapper over CMake. The two commands a new checkout needs:
-#   make demo   - build, run the daemon on the example topology, draw the map
-#   make test   - build and run every test
+#   make demo   - build the three programs, run the daemon on the example
+#                 topology, draw the map
+#   make test   - build everything and run every test
+# While working on the code:
+#   make check TEST=Reconcile    - build, then run the tests whose names match
+#   make check LABEL=unit        - ... or those of one label (unit, e2e, slow,
+#                                  browser); make check runs all but the slow
 BUILD ?= build
 export BUILD
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure test demo bench fuzz test-sanitize test-windows package clean
+.PHONY: all deps configure programs test check demo bench fuzz test-sanitize test-windows package clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -20,11 +25,23 @@ configure: deps
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# One test, one suite or one label; by default every test but the slow ones.
+TEST  ?=
+LABEL ?=
+check: all
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) \
+	  $(if $(TEST),-R '$(TEST)') $(if $(LABEL),-L '$(LABEL)',$(if $(TEST),,-LE slow))
+
 # The Debian package of the build, in $(BUILD)/tqdaemon_<version>_<arch>.deb.
 package: all
 	cd $(BUILD) && cpack -G DEB
 
-demo: all
+# The programs the demo and the package run, and the libraries they link.
+PROGRAMS = tqdaemon tqstream tqmap
+programs: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+
+demo: programs
 	@scripts/demo
 
 bench: all
