@@ -52,12 +52,13 @@ fuzz:
 	@scripts/fuzz
 
 # ASan + UBSan with leak checks; the programs the end-to-end tests run are
-# sanitized too and inherit these options.
+# sanitized too and inherit these options. The benchmarks are left out: they
+# run no test.
 test-sanitize:
 	@scripts/deps --dev
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTQ_SANITIZE=ON"
+	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTQ_SANITIZE=ON -DTQ_BENCH=OFF"
 
 # The host pieces, the log writers and the payload codec cross-built for
 # Windows with MinGW-w64, their tests run under Wine. A test whose Wine client
