@@ -12,8 +12,9 @@ include(GNUInstallDirs)
 set(TQ_STATE_DIR /var/lib/tqdaemon CACHE PATH "The service's TQ_ROOT")
 
 install(TARGETS tqdaemon tqstream tqmap RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/stream-format.md docs/demo-map.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+# The documents, whole: every file README.md and docs/ link to comes along.
+install(FILES README.md CONTRIBUTING.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES examples/README.md examples/storage.jsonl examples/oid_to_sym examples/services
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 # What the runner copies into a new root.
@@ -43,6 +44,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# groupadd, for the group of the stream's writers (postinst).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS passwd)
 set(CPACK_STRIP_FILES ON)
 # The environment file is a conffile: dpkg keeps an operator's edits.
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/conffiles

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs this build tree into a scratch prefix (never the build's programs
 # by path) and checks one area:
-#   demo     the example stream runs with the installed programs only; a
+#   demo     every document an installed document links to is installed; the
+#            example stream runs with the installed programs only; a
 #            reinstall keeps the operator's environment file
 #   runner   the service runner lays out a root without replacing files,
-#            runs again over a stream written during a run, passes on stops
-#            and exit codes
+#            runs again over a stream written during a run, refuses a root
+#            the daemon cannot write, passes on stops and exit codes
 #   units    systemd-analyze verify on the three units; the path unit's
 #            trigger and the environment file the services read
 #   package  the Debian package from this build: file list, control fields,
-#            and --version from a scratch root made with dpkg -x
+#            removal keeping the data, and --version from a scratch root made
+#            with dpkg -x
 # Usage: install_test.sh CASE BUILD_DIR
 set -euo pipefail
 
@@ -57,6 +59,12 @@ demo)
         lib/systemd/system/tqmap-serve.service etc/default/tqdaemon; do
         [ -e "$prefix/$f" ] || fail "not installed: $f"
     done
+    # Every file an installed document links to is installed beside it.
+    while IFS= read -r doc; do
+        for target in $(grep -o '](\([^)#]*\)' "$doc" | sed 's/^](//' | grep -v '^[a-z]*:'); do
+            [ -e "$(dirname "$doc")/$target" ] || fail "${doc#"$prefix"/} links to $target, which is not installed"
+        done
+    done < <(find "$prefix/share/doc/tqdaemon" -name '*.md')
     for p in tqdaemon tqstream tqmap; do
         out=$(installed "$p" --version)
         [ "$out" = "$p $version" ] || fail "$p --version printed '$out', not '$p $version'"
@@ -130,6 +138,22 @@ SCRIPT
     set -e
     [ "$rc" -eq 1 ] || fail "a failed run gave $rc, not 1"
     [ "$(wc -l <"$scratch/fails")" -eq 1 ] || fail "a failed run was repeated"
+
+    # A root whose folder the daemon cannot write (root without capabilities,
+    # as the sandboxed service runs, in a folder it may not write) is refused
+    # with a line in the journal; the daemon does not run.
+    chmod 555 "$root"
+    unprivileged=()
+    [ "$(id -u)" -ne 0 ] || unprivileged=(setpriv --bounding-set=-all --inh-caps=-all)
+    set +e
+    "${unprivileged[@]}" "${clean_env[@]}" TQ_ROOT="$root" TQ_DAEMON="$scratch/daemon" "$run" >"$scratch/refused.txt" 2>&1
+    rc=$?
+    set -e
+    chmod 755 "$root"
+    [ "$rc" -eq 1 ] || { cat "$scratch/refused.txt"; fail "a root the daemon cannot write gave $rc, not 1"; }
+    grep -q "tqdaemon-run: the daemon cannot write its log and traces: $root is not writable" "$scratch/refused.txt" ||
+        { cat "$scratch/refused.txt"; fail "no line on the root the daemon cannot write"; }
+    [ "$(wc -l <"$scratch/runs")" -eq 3 ] || fail "the daemon ran in a root it cannot write"
 
     # A stop request reaches the daemon, whose exit code is the runner's.
     for mode in clean killed; do
@@ -224,7 +248,8 @@ package)
         /usr/lib/systemd/system/tqdaemon.service /usr/lib/systemd/system/tqdaemon.path \
         /usr/lib/systemd/system/tqmap-serve.service /etc/default/tqdaemon \
         /usr/share/tqdaemon/oid_to_sym /usr/share/tqdaemon/services \
-        /usr/share/doc/tqdaemon/README.md /usr/share/doc/tqdaemon/examples/storage.jsonl; do
+        /usr/share/doc/tqdaemon/README.md /usr/share/doc/tqdaemon/examples/storage.jsonl \
+        /usr/share/doc/tqdaemon/docs/web-view.md; do
         grep -qx "$f" "$scratch/files" || fail "not in the package: $f"
     done
     # Nothing outside /usr and /etc/default, nothing in /usr/local, no unit enabled.
@@ -237,6 +262,21 @@ package)
     for script in postinst prerm postrm; do
         [ -x "$scratch/control/$script" ] || fail "no $script"
     done
+
+    # Removing keeps the service's root and says so; a purge removes it only
+    # when empty. Run on a scratch root in place of the service's.
+    state=$scratch/state
+    sed -e "s|/var/lib/tqdaemon|$state|g" -e "s|/run/systemd/system|$scratch/no-systemd|" \
+        "$scratch/control/postrm" >"$scratch/postrm"
+    mkdir -p "$state/usr/ov/log"
+    touch "$state/tq_std.trc"
+    out=$(sh "$scratch/postrm" remove)
+    [ -e "$state/tq_std.trc" ] && grep -q "kept $state" <<<"$out" || fail "apt remove: '$out'"
+    out=$(sh "$scratch/postrm" purge)
+    [ -e "$state/tq_std.trc" ] && grep -q "kept $state" <<<"$out" || fail "apt purge of a root in use: '$out'"
+    rm -rf "${state:?}"/*
+    sh "$scratch/postrm" purge >/dev/null
+    [ ! -e "$state" ] || fail "apt purge left an empty root"
 
     dpkg -x "$deb" "$scratch/x"
     out=$("$scratch/x/usr/bin/tqdaemon" --version)
