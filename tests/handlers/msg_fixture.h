@@ -9,6 +9,7 @@
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "log/outcome.h"
+#include "log/runstats.h"
 #include "handlers/handlers.h"
 #include "mapdb/testhooks.h"
 #include "platform/ovw.h"
