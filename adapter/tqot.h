@@ -59,7 +59,7 @@ enum : int32_t {
     TQOT_ERR_CREATE_FAILED = 35,      // the platform did not create the object
     TQOT_ERR_NO_OBJECT = 36,          // status changes: no object has the name the change was aimed at
     TQOT_ERR_BAD_BINDING = 37,        // tqotChangeArcStatus: a name binding outside 4..7 (never pending)
-    TQOT_ERR_NOT_SHOWN = 38,          // status, icon, label changes: no symbol where the change is aimed (never pending)
+    TQOT_ERR_NOT_SHOWN = 38,          // status, icon, label changes: no symbol there (never pending)
 };
 
 // Size of a buffer for one selection name ("<protocol>;<name>;<map>") or arc
@@ -139,9 +139,10 @@ public:
     void registerServerCallback(ServerEndpoint *serverData, TqServerCallback callback);
     // Until done: stores the turn before (OVwPending, made again while it
     // fails for a reason that may pass), handles the waiting events, then runs
-    // the server callback, only while a map is open (mapReadyForFrame). Leaves when done is set (end of session) or the
-    // event channel fails (an event that fails is traced, and the frame comes
-    // next); then commits the open turn and calls tqotDone.
+    // the server callback, only while a map is open (mapReadyForFrame).
+    // Leaves when done is set (end of session) or the event channel fails (an
+    // event that fails is traced, and the frame comes next); then commits the
+    // open turn and calls tqotDone.
     void mainLoop();
     // Does nothing but trace.
     void endConnection();

@@ -42,9 +42,16 @@ const AppearanceChange kIconChange = {"icon", &TopologyAdapter::tqotChangeVertex
 const AppearanceChange kLabelChange = {"label", &TopologyAdapter::tqotChangeVertexLabelInGraph,
                                        &TopologyAdapter::tqotChangeGraphLabelInGraph, false, false};
 
-void reportFailure(const AppearanceChange &change, const char *objectName)
+// A change that did not happen: refused when there was nothing to change
+// (no object of that name under the protocol the change uses, or no symbol),
+// failed when the platform refused it.
+void reportFailure(const AppearanceChange &change, const char *objectName, int32_t rc)
 {
-    failMessage("the %s of '%.200s' was not changed", change.valueName, objectName);
+    if (rc == TQOT_ERR_NO_SUCH_OBJECT || rc == TQOT_ERR_NOT_SHOWN)
+        refuse(kRefusalOnly, "the %s of '%.200s' was not changed: %s", change.valueName, objectName,
+               rc == TQOT_ERR_NOT_SHOWN ? "it has no symbol" : "no object of that name under its protocol");
+    else
+        failMessage("the %s of '%.200s' was not changed", change.valueName, objectName);
     if (!tqDebug)
         return;
     if (change.failuresOnConsole)
@@ -90,13 +97,15 @@ bool changeObject(const AppearanceChange &change, OVwObjectId object, const char
 
     TopologyAdapter *adapter = TopologyAdapter::instance();
     if (isVertex) {
-        if ((adapter->*change.changeVertex)(1, name, value) != 0)
-            reportFailure(change, name);
+        const int32_t rc = (adapter->*change.changeVertex)(1, name, value);
+        if (rc != 0)
+            reportFailure(change, name, rc);
         else
             reportSuccess(change, true);
     } else if (isGraph) {
-        if ((adapter->*change.changeGraph)(kGraphProtocolName, name, value) != 0)
-            reportFailure(change, name);
+        const int32_t rc = (adapter->*change.changeGraph)(kGraphProtocolName, name, value);
+        if (rc != 0)
+            reportFailure(change, name, rc);
         else
             reportSuccess(change, false);
     }
@@ -212,9 +221,11 @@ void processGraphUpdateMsg(char *data, int length)
         }
     }
     const int32_t rc = iconRc != 0 ? iconRc : labelRc;
-    if (rc == TQOT_ERR_NO_SUCH_OBJECT || rc == TQOT_ERR_NOT_SHOWN)
-        // Nothing was changed: no such graph, or not one on the root submap.
-        reportAdapterFailure(rc);
+    // Nothing was changed: no such graph, or not one on the root submap.
+    if (rc == TQOT_ERR_NO_SUCH_OBJECT)
+        refuse(kRefusalOnly, "no graph has this name");
+    else if (rc == TQOT_ERR_NOT_SHOWN)
+        refuse(kRefusalOnly, "the graph is not on the root submap");
     else if (rc != 0)
         failMessage("the %s of the root graph was not changed (code %d)", iconRc != 0 ? "icon" : "label", rc);
 }

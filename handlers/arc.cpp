@@ -62,7 +62,8 @@ bool parseEndpoint(const char *text, bool isA, ArcEndpoint &endpoint)
         if (number < 0) {
             if (tqDebug)
                 DebugTrace("This program doesn't support vertexProtocol = %s!\n", endpoint.vertexPart);
-            refuse(logged("Arc message dropped"), "unsupported vertex protocol '%s' in the %s endpoint", endpoint.vertexPart, which);
+            refuse(logged("Arc message dropped"), "unsupported vertex protocol '%s' in the %s endpoint",
+                   endpoint.vertexPart, which);
             return false;
         }
         endpoint.isGraph = false;
@@ -187,7 +188,8 @@ void processArcMsg(char *data, int length)
     // binding; one that disagrees with the endpoint kinds would make it read a
     // number as a text. Such a message never reaches the adapter.
     if (binding != bindingForKinds(a.isGraph, z.isGraph))
-        return refuse(logged("Arc message refused"), "name binding %d does not match endpoint kinds (%s, %s)", binding, endpointKindName(a.isGraph), endpointKindName(z.isGraph));
+        return refuse(logged("Arc message refused"), "name binding %d does not match endpoint kinds (%s, %s)", binding,
+                      endpointKindName(a.isGraph), endpointKindName(z.isGraph));
 
     std::unique_ptr<octetString> arcDetails;
     if (details != nullptr) {

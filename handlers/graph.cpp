@@ -91,7 +91,8 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
         return false;
     }
     if (!fitsText(protocol, kGraphProtocolMax)) {
-        refuse(traced(handler), "graph protocol of %zu characters is longer than %d", std::strlen(protocol), kGraphProtocolMax);
+        refuse(traced(handler), "graph protocol of %zu characters is longer than %d", std::strlen(protocol),
+               kGraphProtocolMax);
         return false;
     }
     if (!fitsText(name, kGraphNameMax)) {
@@ -99,13 +100,15 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
         return false;
     }
     if (size > kPendingFieldsSize) {
-        refuse(traced(handler), "leading fields of %ld bytes do not fit the %d-byte pending area", size, static_cast<int>(kPendingFieldsSize));
+        refuse(traced(handler), "leading fields of %ld bytes do not fit the %d-byte pending area", size,
+               static_cast<int>(kPendingFieldsSize));
         return false;
     }
     // the list part and the ending flag that follows it
     const long afterLength = total - size - 4;
     if (msg.listLength < 0 || msg.listLength > afterLength - 1) {
-        refuse(traced(handler), "list length %d runs past the message (%ld bytes left with the flag)", msg.listLength, afterLength);
+        refuse(traced(handler), "list length %d runs past the message (%ld bytes left with the flag)", msg.listLength,
+               afterLength);
         return false;
     }
     msg.fieldsLength = static_cast<int>(size);
@@ -115,6 +118,7 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
 }
 
 // The graph identity held in the pending fields: their first two texts.
+// False, with the message refused, when they are unusable or name no graph.
 bool graphRefFromPending(GraphRef &graph, const char *handler)
 {
     PendingGraphFields &pending = splitList().pending();
@@ -127,6 +131,17 @@ bool graphRefFromPending(GraphRef &graph, const char *handler)
     }
     if (!fitsText(protocol, kGraphProtocolMax) || !fitsText(name, kGraphNameMax)) {
         refuse(traced(handler, ", list dropped"), "pending graph protocol or name is absent or too long");
+        return false;
+    }
+    // A content list for a graph that does not exist would change nothing.
+    TopologyAdapter *adapter = TopologyAdapter::instance();
+    TqSelectionName selection;
+    if (adapter->name(protocol, name, selection) == nullptr) {
+        reportAdapterFailure(adapter->tqotGetError());
+        return false;
+    }
+    if (OVwDbSelectionNameToObjectId(selection) == 0) {
+        refuse(kRefusalOnly, "no graph has this name");
         return false;
     }
     graph = GraphRef{};
@@ -242,11 +257,15 @@ bool BuildCTIDLinkedList(char *data, int length)
         if (!next(protocol) || !next(name))
             return false;
         if (protocol == nullptr || name == nullptr) {
-            refuse(traced("BuildCTIDLinkedList", ", list refused"), "%s entry with an absent %s", keyword, protocol == nullptr ? "protocol" : "name");
+            refuse(traced("BuildCTIDLinkedList", ", list refused"), "%s entry with an absent %s", keyword,
+                   protocol == nullptr ? "protocol" : "name");
             return false;
         }
         if (!fitsText(protocol, kRecordProtocolMax) || !fitsText(name, kRecordNameMax)) {
-            refuse(traced("BuildCTIDLinkedList", ", list refused"), "%s entry (protocol of %zu, name of %zu characters) does not fit its record (at most %d and %d)", keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax), static_cast<int>(kRecordNameMax));
+            refuse(traced("BuildCTIDLinkedList", ", list refused"),
+                   "%s entry (protocol of %zu, name of %zu characters) does not fit its record (at most %d and %d)",
+                   keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax),
+                   static_cast<int>(kRecordNameMax));
             return false;
         }
         int32_t number = 0;
@@ -298,7 +317,8 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     if (!next(gprotocol))
         return malformed();
     if (!fitsText(gprotocol, kGraphProtocolMax)) {
-        refuse(traced("mkCreateGraphInGraph", ", graph not created"), "gprotocol is absent or longer than %d characters", static_cast<int>(kGraphProtocolMax));
+        refuse(traced("mkCreateGraphInGraph", ", graph not created"),
+               "gprotocol is absent or longer than %d characters", static_cast<int>(kGraphProtocolMax));
         return false;
     }
     *graph = GraphRef{};
@@ -312,7 +332,8 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     if (!next(objName))
         return malformed();
     if (!fitsText(objName, kGraphNameMax)) {
-        refuse(traced("mkCreateGraphInGraph", ", graph not created"), "graph name is absent or longer than %d characters", static_cast<int>(kGraphNameMax));
+        refuse(traced("mkCreateGraphInGraph", ", graph not created"),
+               "graph name is absent or longer than %d characters", static_cast<int>(kGraphNameMax));
         return false;
     }
     std::memcpy(graph->graph_name, objName, std::strlen(objName) + 1);

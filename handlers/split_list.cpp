@@ -11,12 +11,16 @@
 
 ListFragment firstFragment(int flag)
 {
-    return flag == kListEnds ? ListFragment::Full : flag == kListContinues ? ListFragment::First : ListFragment::Unknown;
+    return flag == kListEnds        ? ListFragment::Full
+           : flag == kListContinues ? ListFragment::First
+                                    : ListFragment::Unknown;
 }
 
 ListFragment continuationFragment(int flag)
 {
-    return flag == kListEnds ? ListFragment::Last : flag == kListContinues ? ListFragment::Middle : ListFragment::Unknown;
+    return flag == kListEnds        ? ListFragment::Last
+           : flag == kListContinues ? ListFragment::Middle
+                                    : ListFragment::Unknown;
 }
 
 // ---- record lists ------------------------------------------------------------------

@@ -78,7 +78,8 @@ bool parseStatusEndpoint(const char *text, bool isA, StatusEndpoint &endpoint)
     const SplitResult split = splitEndpointText(text, kStatusEndpointMax, endpoint.first, kStatusFirstSize,
                                                 endpoint.second, kStatusSecondSize);
     if (split != SplitResult::Ok) {
-        refuse(logged("Arc status message dropped"), "the %s endpoint text '%.100s' %s", which, text, splitFailureText(split));
+        refuse(logged("Arc status message dropped"), "the %s endpoint text '%.100s' %s", which, text,
+               splitFailureText(split));
         return false;
     }
     if (std::strcmp(endpoint.first, kGraphProtocolName) == 0) {
@@ -215,7 +216,8 @@ void processVertexStatusMsg(char *data, int length)
     const OVwFieldId fieldId2 = OVwDbFieldNameToFieldId("isGraph");
 
     if (query.list() == nullptr)
-        return refuse(logged("Vertex status message dropped"), "the UniqueName lookup for '%.100s' failed: %s", uniqueIdStr, query.reason());
+        return refuse(logged("Vertex status message dropped"), "the UniqueName lookup for '%.100s' failed: %s",
+                      uniqueIdStr, query.reason());
     if (query.count() == 0)
         return refuse(kRefusalOnly, "no object has this unique id");
 
@@ -324,7 +326,8 @@ void processArcStatusMsg(char *data, int length)
     // The adapter reads each endpoint protocol as a text or a number by the
     // binding; one that disagrees with the endpoint kinds never reaches it.
     if (binding != bindingForKinds(a.isGraph, z.isGraph))
-        return refuse(logged("Arc status message refused"), "name binding %d does not match endpoint kinds (%s, %s)", binding, endpointKindName(a.isGraph), endpointKindName(z.isGraph));
+        return refuse(logged("Arc status message refused"), "name binding %d does not match endpoint kinds (%s, %s)",
+                      binding, endpointKindName(a.isGraph), endpointKindName(z.isGraph));
 
     // No arc can carry an absent MoidString.
     if (moidString == nullptr) {

@@ -146,6 +146,17 @@ void processVertexMsg(char *data, int length)
             return malformed();
     }
 
+    // A vertex sent again with an icon key oid_to_sym lacks would lose its
+    // symbol type: the message changes nothing instead.
+    TopologyAdapter *adapter = TopologyAdapter::instance();
+    if (vicon != nullptr && adapter->icon(vicon) == nullptr) {
+        TqSelectionName selection;
+        if (adapter->name(adapter->protocol(vertexProtocol), vname, selection) != nullptr &&
+            OVwDbSelectionNameToObjectId(selection) != 0)
+            return refuse(kRefusalOnly, "unknown icon key '%.100s'", vicon);
+        (void)adapter->tqotGetError();
+    }
+
     std::unique_ptr<octetString> vDetails;
     if (details != nullptr) {
         vDetails.reset(new octetString{const_cast<char *>(details), static_cast<int32_t>(std::strlen(details))});
@@ -155,7 +166,6 @@ void processVertexMsg(char *data, int length)
         }
     }
 
-    TopologyAdapter *adapter = TopologyAdapter::instance();
     if (identifier == 1) {
         const OVwObjectId objId = adapter->tqotCreateVertexInBox(graphProtocol, parentName, vertexProtocol, vname,
                                                                  vicon, vlabel, vDetails.get(), vstatus);

@@ -225,10 +225,11 @@ TEST_F(GraphMsgTest, RefusedGraphMessageChangesNothing)
     EXPECT_EQ(stringField(gIn, "UniqueName"), std::nullopt);
 }
 
-TEST_F(GraphMsgTest, FailedMoidStringWriteIsTracedAndTheOtherFieldsStillWritten)
+TEST_F(GraphMsgTest, FailedMoidStringWriteFailsTheMessageAndTheOtherFieldsStillWritten)
 {
     mapdb::failNext("OVwDbSetFieldStringValue", OVw_STORAGE_FAILURE);
-    sendGraph(graphMessage(GraphFields{}, {}, 1));
+    EXPECT_EQ(outcomeOf([&] { sendGraph(graphMessage(GraphFields{}, {}, 1)); }),
+              std::string("failed: field MoidString was not written: ") + OVwErrorMsg(OVw_STORAGE_FAILURE));
     const OVwObjectId g = graphId("G");
     EXPECT_TRUE(contains(daemonTrace(), std::string("******Tqdaemon Error: failed to set value to field MoidString "
                                                     "with reason: ") +
@@ -383,6 +384,9 @@ TEST_F(GraphMsgTest, UnreadableContentListIsRefusedAndDeletesNothing)
     EXPECT_EQ(runStats().refused, 4);
     EXPECT_TRUE(contains(messageLog(), "refused: vertex protocol '1x' is not a decimal number"));
     EXPECT_TRUE(contains(messageLog(), "refused: no entry of the content list has a known keyword"));
+    // a list for a graph that does not exist would change nothing
+    EXPECT_EQ(outcomeOf([&] { sendContentId(contentIdMessage(kProto, "Nowhere", listPart({}), 1)); }),
+              "refused: no graph has this name");
 }
 
 TEST_F(GraphMsgTest, SplitContentListReconcilesOnlyAtTheLastPart)

@@ -173,6 +173,20 @@ TEST_F(StatusMsgTest, StatusNotSetStoresNoStateAndNoOpsAreRefused)
     EXPECT_EQ(onlyStatus(h1), mapStatus(3));
 }
 
+// A status or state write the platform refuses fails the message.
+TEST_F(StatusMsgTest, FailedStatusOrStateWriteFailsTheMessage)
+{
+    setString(h1, "UniqueName", "Xdev1");
+    commonObject("common;dev1", "dev1");
+    mapdb::failNext("OVwSetStatusOnSymbol", OVw_STORAGE_FAILURE);
+    const std::string status = outcomeOf([&] { vertexStatus("Xdev1", "h1", "1", "up"); });
+    EXPECT_EQ(status.rfind("failed: ", 0), 0u) << status;
+    mapdb::failNext("OVwDbSetFieldStringValue", OVw_STORAGE_FAILURE);
+    EXPECT_EQ(outcomeOf([&] { vertexStatus("Xdev1", "h1", "1", "up"); }),
+              std::string("failed: field State was not written: ") + OVwErrorMsg(OVw_STORAGE_FAILURE));
+    EXPECT_EQ(runStats().failed, 2);
+}
+
 TEST_F(StatusMsgTest, UnknownIdentifierChangesNothing)
 {
     const OVwObjectId c = commonObject("common;dev9", "dev9");
