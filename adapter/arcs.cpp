@@ -328,6 +328,28 @@ void TopologyAdapter::endpointSymbols(OVwObjectId graph, OVwSubmapId graphSubmap
     *zSymbol = symbolOnSubmap(mapHandle, z, graphSubmap);
 }
 
+void TopologyAdapter::updateArcSymbols(OVwObjectId arc, OVwSubmapId graphSubmap, const char *label,
+                                       int32_t statusNumber)
+{
+    TQ_TRACE_SCOPE("updateArcSymbols");
+    SymbolListPtr symbols(OVwGetSymbolsByObject(mapHandle, arc));
+    if (!symbols) {
+        TQ_OV_ERROR();
+        return;
+    }
+    for (int32_t i = 0; i < symbols->count; ++i) {
+        const OVwSymbolInfo &sym = symbols->symbols[i];
+        if (sym.submap_id != graphSubmap)
+            continue;
+        // The first failure stops the updates, so that its error state stands.
+        if (OVwSetStatusOnSymbol(mapHandle, sym.symbol_id, status(statusNumber)) != 0 ||
+            (label != nullptr && OVwSetSymbolLabel(mapHandle, sym.symbol_id, label) < 0)) {
+            TQ_OV_ERROR();
+            return;
+        }
+    }
+}
+
 OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, const char *graphName,
                                                   int32_t binding, tqotEndpointProtocol aProtocol,
                                                   const char *aName, tqotEndpointProtocol zProtocol,
@@ -359,6 +381,15 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
     }
     OVwSubmapId graphSubmap = info->child_submap_id;
 
+    // The arc's name first: an arc that cannot be named creates no endpoint.
+    const char *built = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
+    if (built == nullptr) {
+        TQ_TRACE_MSG("bad arc name");
+        return 0;
+    }
+    TqSelectionName arcSel;
+    std::memcpy(arcSel, built, std::strlen(built) + 1);
+
     OVwSymbolId aSymbol = 0;
     OVwSymbolId zSymbol = 0;
     endpointSymbols(graph, graphSubmap, binding, aProtocol, aName, zProtocol, zName, &aSymbol, &zSymbol);
@@ -368,14 +399,6 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
         return creationFailed();
     }
 
-    const char *built = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
-    if (built == nullptr) {
-        TQ_TRACE_MSG("bad arc name");
-        return 0;
-    }
-    TqSelectionName arcSel;
-    std::memcpy(arcSel, built, std::strlen(built) + 1);
-
     OVwObjectId arc = OVwDbSelectionNameToObjectId(arcSel);
     if (arc == 0) {
         arc = OVwDbCreateObjectBySelectionName(arcSel);
@@ -384,7 +407,10 @@ OVwObjectId TopologyAdapter::tqotCreateArcInGraph(const char *graphProtocol, con
             return creationFailed();
         }
     } else if (singleSymbolPerContainer == 1 && drawnInGraph(mapHandle, arc, graphSubmap, tqTraceScope_)) {
-        // Already drawn in this graph: nothing more to do.
+        // Already drawn in this graph: an arc sent again brings its symbols
+        // there up to date, as a vertex sent again does. The caller learns of
+        // a failed update from the platform's error state.
+        updateArcSymbols(arc, graphSubmap, label, statusNumber);
         return arc;
     }
 
@@ -403,12 +429,16 @@ int32_t TopologyAdapter::tqotChangeArcStatus(int32_t binding, tqotEndpointProtoc
                                              int32_t statusNumber)
 {
     TQ_TRACE_SCOPE("tqotChangeArcStatus");
+    if (binding < 4 || binding > 7) {
+        TQ_TRACE_MSG("bad name binding");
+        return TQOT_ERR_BAD_BINDING;
+    }
     const char *sel = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
     if (sel == nullptr) {
         // The refusal's own code: no status is set on an object of another name.
         const int32_t code = pendingError;
         pendingError = 0;
-        return code;
+        return code != 0 ? code : TQOT_ERR_NAME_TOO_LONG;
     }
     return setStatusOnObject("tqotChangeArcStatus", sel, statusNumber);
 }
@@ -442,6 +472,12 @@ int32_t TopologyAdapter::tqotDeleteArcFromGraph(const char *graphProtocol, const
     }
     TqSelectionName graphSel;
     OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
+    if (graph == 0) {
+        // Never the root submap: a graph that does not resolve holds nothing.
+        TQ_TRACE_MSG("no such graph");
+        refuse(TQOT_ERR_NO_CONTAINER);
+        return TQOT_ERR_NO_CONTAINER;
+    }
     const char *built = arcName(binding, aProtocol, aName, zProtocol, zName, arcIndex);
     if (built == nullptr) {
         // Nothing can match a name that cannot be built.

@@ -149,6 +149,10 @@ void TopologyAdapter::mainLoop()
         if (done)
             break;
         stopIfRequested();
+        // No frame is taken that could not be applied: while no map is open
+        // the stream waits and only map events are handled.
+        if (!mapReadyForFrame(mapHandle != nullptr))
+            continue;
         noteTurn(TurnKind::Frame);
         if (serverCallback != nullptr)
             serverCallback(0, serverData);
@@ -236,6 +240,10 @@ const char *TopologyAdapter::tqotGetErrorMsg(int32_t code)
         return platformFailure_.c_str();
     case TQOT_ERR_NO_OBJECT:
         return "no object has that name";
+    case TQOT_ERR_BAD_BINDING:
+        return "the arc name binding is not 4 to 7";
+    case TQOT_ERR_NOT_SHOWN:
+        return "the object has no symbol there";
     default:
         return code != 0 ? "tqot2ov error" : "tqot2ov no error";
     }

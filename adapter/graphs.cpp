@@ -28,7 +28,8 @@ int setSymbolType(OVwMapInfo *map, OVwSymbolId symbol, const char *type)
 // get its symbols, then apply the setter with the text that textOf() gives to
 // its symbol on `container` (container form) or to every symbol
 // (all-symbols form, `all`). 0, -1 on failure, TQOT_ERR_NO_SUCH_OBJECT
-// when no object has the name.
+// when no object has the name, TQOT_ERR_NOT_SHOWN when it has no symbol
+// there.
 template <typename TextOf>
 int changeSymbols(TraceScope &tqTraceScope_, OVwMapInfo *map, bool all, OVwSubmapId container,
                   const char *selectionName, TextOf textOf, SymbolSetter setter)
@@ -47,16 +48,18 @@ int changeSymbols(TraceScope &tqTraceScope_, OVwMapInfo *map, bool all, OVwSubma
         return TQOT_ERR_NO_SUCH_OBJECT;
     }
     SymbolListPtr list(OVwGetSymbolsByObject(map, object));
-    if (!list || list->count == 0) {
+    if (!list) {
         TQ_OV_ERROR();
         return -1;
     }
     const char *text = textOf();
-    int result = 0;
+    int result = TQOT_ERR_NOT_SHOWN;
     for (int32_t i = 0; i < list->count; ++i) {
         const OVwSymbolInfo &symbol = list->symbols[i];
         if (!all && symbol.submap_id != container)
             continue;
+        if (result == TQOT_ERR_NOT_SHOWN)
+            result = 0;
         if (setter(map, symbol.symbol_id, text) < 0) {
             TQ_OV_ERROR();
             result = -1;
@@ -64,6 +67,8 @@ int changeSymbols(TraceScope &tqTraceScope_, OVwMapInfo *map, bool all, OVwSubma
         if (!all)
             break;
     }
+    if (result == TQOT_ERR_NOT_SHOWN)
+        TQ_TRACE_MSG("No symbol to change.");
     return result;
 }
 
@@ -366,6 +371,12 @@ int32_t TopologyAdapter::tqotDeleteGraphFromGraph(const char *parentProtocol, co
         name(protocolName, graphName, selection) == nullptr)
         return -1;
     OVwObjectId parent = OVwDbSelectionNameToObjectId(parentSelection);
+    if (parent == 0) {
+        // Never the root submap: a parent that does not resolve holds nothing.
+        TQ_TRACE_MSG("no such parent");
+        refuse(TQOT_ERR_NO_CONTAINER);
+        return TQOT_ERR_NO_CONTAINER;
+    }
     return deleteGraph(parent, selection, TQOT_KIND_GRAPH);
 }
 

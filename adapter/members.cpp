@@ -74,6 +74,10 @@ int32_t TopologyAdapter::setStatusOnObject(const char *operation, const char *se
         AdapterTrace("%s(%d): OV error: %s", operation, __LINE__, OVwErrorMsg(OVwError()));
         return TQOT_ERR_PLATFORM;
     }
+    if (symbols->count == 0) {
+        AdapterTrace("%s(%d): %s", operation, __LINE__, "the object has no symbol");
+        return TQOT_ERR_NOT_SHOWN;
+    }
     // Every symbol of the object, on whatever submap, gets the status.
     const int mapStatus = status(statusNumber);
     int32_t result = 0;

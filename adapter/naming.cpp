@@ -140,15 +140,21 @@ void initUnprotocolMap()
 }
 
 // Adds one oid_to_sym line ("key:value", value cut at a newline, tab or '#',
-// trailing blanks removed) to the table.
-void addIconLine(TraceScope &tqTraceScope_, const char *line, std::map<std::string, std::string> &map)
+// trailing blanks removed) to the table. Null when the line was taken or is
+// blank or a comment; else why it cannot be read.
+const char *addIconLine(TraceScope &tqTraceScope_, const char *line, std::map<std::string, std::string> &map)
 {
     if (line[0] == '\n')
-        return;
+        return nullptr;
     const char *colon = line;
     while (*colon != ':') {
-        if (*colon == '#' || *colon == '\0' || *colon == '\n')
-            return;
+        if (*colon == '#' || *colon == '\0' || *colon == '\n') {
+            // Blanks before the end or a comment make no entry and no fault.
+            const char *p = line;
+            while (p < colon && (*p == ' ' || *p == '\t' || *p == '\r'))
+                ++p;
+            return p == colon ? nullptr : "no ':' between an icon key and a symbol type";
+        }
         ++colon;
     }
     size_t keyLength = static_cast<size_t>(colon - line);
@@ -161,13 +167,14 @@ void addIconLine(TraceScope &tqTraceScope_, const char *line, std::map<std::stri
         --valueLength;
     if (keyLength > kIconTextMax) {
         TQ_TRACE_MSG("initIconMap: key too long, line skipped");
-        return;
+        return "icon key longer than 127 characters";
     }
     if (valueLength > kIconTextMax) {
         TQ_TRACE_MSG("initIconMap: value too long, line skipped");
-        return;
+        return "symbol type longer than 127 characters";
     }
     map[std::string(line, keyLength)] = std::string(value, valueLength);
+    return nullptr;
 }
 
 void initIconMap()
@@ -182,10 +189,20 @@ void initIconMap()
         return;
     }
     // At most 255 characters per piece; the rest of a longer line comes as
-    // a piece of its own.
+    // a piece of its own. A line that cannot be read is named in the message
+    // log, once, as the table is read.
     char line[256];
-    while (std::fgets(line, sizeof line, file.get()) != nullptr)
-        addIconLine(tqTraceScope_, line, t.iconMap);
+    long number = 1;
+    while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+        if (const char *reason = addIconLine(tqTraceScope_, line, t.iconMap)) {
+            char text[160];
+            std::snprintf(text, sizeof text, "oid_to_sym line %ld cannot be read: %s; it gives no symbol type",
+                          number, reason);
+            MessageLog(text);
+        }
+        if (std::strchr(line, '\n') != nullptr)
+            ++number;
+    }
 }
 
 }  // namespace

@@ -58,6 +58,8 @@ enum : int32_t {
     TQOT_ERR_NO_CONTAINER = 34,       // the containing graph does not exist
     TQOT_ERR_CREATE_FAILED = 35,      // the platform did not create the object
     TQOT_ERR_NO_OBJECT = 36,          // status changes: no object has the name the change was aimed at
+    TQOT_ERR_BAD_BINDING = 37,        // tqotChangeArcStatus: a name binding outside 4..7 (never pending)
+    TQOT_ERR_NOT_SHOWN = 38,          // status, icon, label changes: no symbol there (never pending)
 };
 
 // Size of a buffer for one selection name ("<protocol>;<name>;<map>") or arc
@@ -137,9 +139,10 @@ public:
     void registerServerCallback(ServerEndpoint *serverData, TqServerCallback callback);
     // Until done: stores the turn before (OVwPending, made again while it
     // fails for a reason that may pass), handles the waiting events, then runs
-    // the server callback. Leaves when done is set (end of session) or the
-    // event channel fails (an event that fails is traced, and the frame comes
-    // next); then commits the open turn and calls tqotDone.
+    // the server callback, only while a map is open (mapReadyForFrame).
+    // Leaves when done is set (end of session) or the event channel fails (an
+    // event that fails is traced, and the frame comes next); then commits the
+    // open turn and calls tqotDone.
     void mainLoop();
     // Does nothing but trace.
     void endConnection();
@@ -226,9 +229,9 @@ public:
     OVwFieldId getFieldId(const char *fieldName);
     // Icon (the key's symbol type; a key the table lacks clears it) or label
     // of a graph: of its symbol on the root submap or on container (Root and
-    // container forms; none there is a success), or of every symbol it has.
-    // 0; -1 when the object has no symbol or a setter failed (the platform's
-    // error state tells), or, for changeGraph*, no map is open;
+    // container forms), or of every symbol it has. 0; TQOT_ERR_NOT_SHOWN when
+    // it has no symbol there (or none at all); -1 when a setter failed (the
+    // platform's error state tells), or, for changeGraph*, no map is open;
     // TQOT_ERR_NO_SUCH_OBJECT when no object has the name or the name cannot
     // be built (no map open included; its refusal stays pending).
     int32_t tqotChangeRootGraphIcon(const char *protocolName, const char *graphName, const char *iconKey);
@@ -245,10 +248,11 @@ public:
     // Releases a list and its texts; null allowed. 0.
     int32_t tqotFreeGraphList(GraphList *list);
     // Removes a graph's symbol from the root submap, or from the parent's
-    // submap (a parent no object has stands for the root submap), with its
-    // index entry; the object stays, and a symbol that cannot be deleted is
-    // traced only. 0; -1 when a name cannot be built (refusal pending), no map
-    // is open, the object does not resolve or its symbols cannot be read;
+    // submap, with its index entry; the object stays, and a symbol that
+    // cannot be deleted is traced only. 0; TQOT_ERR_NO_CONTAINER, pending
+    // too, when the parent does not resolve (never taken for the root
+    // submap); -1 when a name cannot be built (refusal pending), no map is
+    // open, the object does not resolve or its symbols cannot be read;
     // tqotDeleteGraphFromGraph also for a null graph name.
     int32_t tqotDeleteGraph(const char *protocolName, const char *graphName);
     int32_t tqotDeleteGraphFromGraph(const char *parentProtocol, const char *parentName,
@@ -292,8 +296,8 @@ public:
     VertexList *tqotGetVerticesInGraph(const char *graphProtocol, const char *graphName);
     // Removes the vertex's symbol from the graph's submap, with its index
     // entry, as tqotDeleteGraphFromGraph; -1 also for a null vertex name. A
-    // graph that does not resolve (its name not built included) stands for
-    // the root submap.
+    // graph that does not resolve (its name not built included) gives
+    // TQOT_ERR_NO_CONTAINER.
     int32_t tqotDeleteVertexFromGraph(const char *graphProtocol, const char *graphName, int32_t vertexProtocol,
                                       const char *vertexName);
     // Releases a list and its texts; null allowed. 0.
@@ -304,19 +308,25 @@ public:
     // binding gives by number where they are missing, and its connection
     // between the endpoints' symbols on the graph's submap, with an index
     // entry under the graph. The arc's id, or 0 with the reason pending:
-    // TQOT_ERR_NO_MAP, a name refusal, TQOT_ERR_NO_CONTAINER,
-    // TQOT_ERR_NO_ENDPOINT or TQOT_ERR_CREATE_FAILED. With
-    // singleSymbolPerContainer an arc already drawn in the graph (or in the
-    // exploded view of an object shown there) is left as it is. A connection that could not be drawn still gives the id: the
-    // platform's error state tells (tqotGetError: TQOT_ERR_PLATFORM).
+    // TQOT_ERR_NO_MAP, a name refusal (checked before any endpoint vertex
+    // is made), TQOT_ERR_NO_CONTAINER, TQOT_ERR_NO_ENDPOINT or
+    // TQOT_ERR_CREATE_FAILED. With singleSymbolPerContainer an arc already
+    // drawn in the graph (or in the exploded view of an object shown there)
+    // gets updateArcSymbols instead. A connection that could not be drawn or
+    // updated still gives the id: the platform's error state tells
+    // (tqotGetError: TQOT_ERR_PLATFORM).
     OVwObjectId tqotCreateArcInGraph(const char *graphProtocol, const char *graphName, int32_t binding,
                                      tqotEndpointProtocol aProtocol, const char *aName,
                                      tqotEndpointProtocol zProtocol, const char *zName, int32_t arcIndex,
                                      const char *iconKey, const char *label, octetString *details,
                                      int32_t statusNumber);
-    // Sets the status on every symbol of the arc: as setStatusOnObject, or the
-    // pending code when the name cannot be built (taken; 0 when nothing was
-    // refused, as for a binding outside 4..7).
+    // An arc already drawn in the graph, sent again: its symbols on the
+    // graph's submap get the status, and the label unless it is null. The
+    // first failure stops it, traced, with the platform's error state set.
+    void updateArcSymbols(OVwObjectId arc, OVwSubmapId graphSubmap, const char *label, int32_t statusNumber);
+    // Sets the status on every symbol of the arc: as setStatusOnObject, or
+    // TQOT_ERR_BAD_BINDING for a binding outside 4..7, or the code of the
+    // name's refusal (taken, not left pending).
     int32_t tqotChangeArcStatus(int32_t binding, tqotEndpointProtocol aProtocol, const char *aName,
                                 tqotEndpointProtocol zProtocol, const char *zName, int32_t arcIndex,
                                 int32_t statusNumber);
@@ -381,8 +391,9 @@ public:
 
     // Sets the map status of a status number on every symbol of the object
     // with that selection name. Traces under the caller's operation. 0, or
-    // TQOT_ERR_NO_OBJECT when no object has the name, TQOT_ERR_PLATFORM when
-    // a symbol's status could not be set.
+    // TQOT_ERR_NO_OBJECT when no object has the name, TQOT_ERR_NOT_SHOWN when
+    // it has no symbol, TQOT_ERR_PLATFORM when a symbol's status could not
+    // be set.
     int32_t setStatusOnObject(const char *operation, const char *selectionName, int32_t statusNumber);
 
     // Sets the pending error to one of the adapter's own codes, unless one is

@@ -39,6 +39,19 @@ struct LockWait {
 };
 LockWait g_lockWait;
 
+// The frames held back while no map is open.
+constexpr int kMapLookPauseMs = 100;
+struct MapWait {
+    bool active = false;
+    int64_t waitedMs = 0;
+    int64_t nextNoteMs = kWaitWorthNotingMs;
+    bool noted = false;
+};
+MapWait g_mapWait;
+
+void pauseForMap() { sleepUnlessStopped(kMapLookPauseMs); }
+TqMapWaitPause g_mapWaitPause = &pauseForMap;
+
 // "Frame 12" or "Map event after frame 12".
 void turnName(char *out, size_t size)
 {
@@ -155,6 +168,37 @@ void commitTurns()
         return;
     }
 }
+
+bool mapReadyForFrame(bool mapOpen)
+{
+    char text[256];
+    if (mapOpen) {
+        if (g_mapWait.noted) {
+            std::snprintf(text, sizeof text, "A map is open again after %lld s: the stream is read again",
+                          static_cast<long long>(g_mapWait.waitedMs / 1000));
+            MessageLog(text);
+        }
+        g_mapWait = MapWait{};
+        return true;
+    }
+    if (g_mapWait.active) {
+        g_mapWaitPause();
+        g_mapWait.waitedMs += kMapLookPauseMs;
+    }
+    g_mapWait.active = true;
+    if (g_mapWait.waitedMs >= g_mapWait.nextNoteMs) {
+        std::snprintf(text, sizeof text,
+                      "No map is open: frame %lld and those after it wait until a map opens (%lld s so far)",
+                      static_cast<long long>(currentFrameNumber() + 1),
+                      static_cast<long long>(g_mapWait.waitedMs / 1000));
+        MessageLog(text);
+        g_mapWait.noted = true;
+        g_mapWait.nextNoteMs = g_mapWait.waitedMs + kNoteEveryMs;
+    }
+    return false;
+}
+
+void setMapWaitPause(TqMapWaitPause pause) { g_mapWaitPause = pause != nullptr ? pause : &pauseForMap; }
 
 void stopIfRequested()
 {

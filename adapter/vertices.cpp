@@ -207,6 +207,12 @@ int32_t TopologyAdapter::tqotDeleteVertexFromGraph(const char *graphProtocol, co
     TqSelectionName graphSel;
     TqSelectionName vertexSel;
     OVwObjectId graph = resolve(name(graphProtocol, graphName, graphSel));
+    if (graph == 0) {
+        // Never the root submap: a graph that does not resolve holds nothing.
+        TQ_TRACE_MSG("no such graph");
+        refuse(TQOT_ERR_NO_CONTAINER);
+        return TQOT_ERR_NO_CONTAINER;
+    }
     const char *sel = name(protocol(vertexProtocol), vertexName, vertexSel);
     if (sel == nullptr) {
         TQ_TRACE_MSG("no selection name");

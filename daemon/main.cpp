@@ -29,7 +29,7 @@ const char kUsage[] =
     "  OVW_MAPDB   the map database file\n"
     "  TQ_TRACE_LIMIT, TQ_LOG_LIMIT\n"
     "              size limits of each trace (default 256M) and of the message log\n"
-    "              (default 16M): bytes with an optional K, M or G, 0 for none; past\n"
+    "              (default 0): bytes with an optional K, M or G, 0 for none; past\n"
     "              its limit a file becomes <name>.1 and a new one starts\n"
     "\n"
     "Exit codes:\n"

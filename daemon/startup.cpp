@@ -143,6 +143,8 @@ void runFromConnection(ServerEndpoint &endpoint, TqServerCallback callback)
     int exitCode = 1;
     if (initialise(errorText, exitCode)) {
         MessageLog("Initialization complete.");
+        // The symbol-type table is read now, so that its unreadable lines are named at start.
+        TopologyAdapter::instance()->icon(nullptr);
     } else {
         MessageLog("Initialization failure");
         MessageLog(errorText);

@@ -42,9 +42,16 @@ const AppearanceChange kIconChange = {"icon", &TopologyAdapter::tqotChangeVertex
 const AppearanceChange kLabelChange = {"label", &TopologyAdapter::tqotChangeVertexLabelInGraph,
                                        &TopologyAdapter::tqotChangeGraphLabelInGraph, false, false};
 
-void reportFailure(const AppearanceChange &change, const char *objectName)
+// A change that did not happen: refused when there was nothing to change
+// (no object of that name under the protocol the change uses, or no symbol),
+// failed when the platform refused it.
+void reportFailure(const AppearanceChange &change, const char *objectName, int32_t rc)
 {
-    failMessage("the %s of '%.200s' was not changed", change.valueName, objectName);
+    if (rc == TQOT_ERR_NO_SUCH_OBJECT || rc == TQOT_ERR_NOT_SHOWN)
+        refuse(kRefusalOnly, "the %s of '%.200s' was not changed: %s", change.valueName, objectName,
+               rc == TQOT_ERR_NOT_SHOWN ? "it has no symbol" : "no object of that name under its protocol");
+    else
+        failMessage("the %s of '%.200s' was not changed", change.valueName, objectName);
     if (!tqDebug)
         return;
     if (change.failuresOnConsole)
@@ -63,8 +70,9 @@ void reportSuccess(const AppearanceChange &change, bool vertex)
         DebugTrace("%s for %s is changed\n", change.valueName, vertex ? "vertex" : "graph");
 }
 
-// Applies the new icon or label to one object found by its UniqueName.
-void changeObject(const AppearanceChange &change, OVwObjectId object, const char *uniqueId, const char *value,
+// Applies the new icon or label to one object found by its UniqueName. True
+// when the object is a named vertex or graph, so that the change was tried.
+bool changeObject(const AppearanceChange &change, OVwObjectId object, const char *uniqueId, const char *value,
                   OVwFieldId objectNameField)
 {
     const bool isVertex = readFlag(object, "isVertex");
@@ -83,19 +91,21 @@ void changeObject(const AppearanceChange &change, OVwObjectId object, const char
             DebugTrace("*******Tqdaemon error: no value found for %s in object name field\n", uniqueId);
         if (objectName != nullptr)
             OVwDbFreeFieldValue(objectName);
-        return;
+        return false;
     }
     const char *name = objectName->un.string_val;
 
     TopologyAdapter *adapter = TopologyAdapter::instance();
     if (isVertex) {
-        if ((adapter->*change.changeVertex)(1, name, value) != 0)
-            reportFailure(change, name);
+        const int32_t rc = (adapter->*change.changeVertex)(1, name, value);
+        if (rc != 0)
+            reportFailure(change, name, rc);
         else
             reportSuccess(change, true);
     } else if (isGraph) {
-        if ((adapter->*change.changeGraph)(kGraphProtocolName, name, value) != 0)
-            reportFailure(change, name);
+        const int32_t rc = (adapter->*change.changeGraph)(kGraphProtocolName, name, value);
+        if (rc != 0)
+            reportFailure(change, name, rc);
         else
             reportSuccess(change, false);
     }
@@ -103,6 +113,7 @@ void changeObject(const AppearanceChange &change, OVwObjectId object, const char
     OVwDbFreeFieldValue(objectName);
     if (tqDebug)
         DebugTrace("objNameFieldValue free\n");
+    return isVertex || isGraph;
 }
 
 void processAppearanceMsg(const AppearanceChange &change, const char *handlerName, char *data, int length)
@@ -112,7 +123,7 @@ void processAppearanceMsg(const AppearanceChange &change, const char *handlerNam
     if (!reader.ok()) {
         if (tqDebug)
             DebugTrace("%s: malformed field, message dropped\n", handlerName);
-        return refuseMessage("malformed field");
+        return refuse(kRefusalOnly, "malformed field");
     }
     if (tqDebug)
         DebugTrace("uniqueId = %s\n", shownText(uniqueId));
@@ -122,22 +133,30 @@ void processAppearanceMsg(const AppearanceChange &change, const char *handlerNam
     if (!reader.ok()) {
         if (tqDebug)
             DebugTrace("%s: malformed field, message dropped\n", handlerName);
-        return refuseMessage("malformed field");
+        return refuse(kRefusalOnly, "malformed field");
     }
     if (tqDebug)
         DebugTrace("%s = %s\n", change.valueName, shownText(value));
 
     if (uniqueId == nullptr || value == nullptr)
-        return refuseMessage("the %s is absent", uniqueId == nullptr ? "unique id" : change.valueName);
+        return refuse(kRefusalOnly, "the %s is absent", uniqueId == nullptr ? "unique id" : change.valueName);
 
     StringFieldQuery query("UniqueName", uniqueId);
     if (tqDebug) {
         DebugTrace("fieldId for UniqueName is %d\n\n", query.fieldId());
         DebugTrace("field Value for unique name is %s\n\n", uniqueId);
     }
+    if (query.count() == 0)
+        return refuse(kRefusalOnly, "no object has this unique id");
+    // A key oid_to_sym lacks would strip the symbol type: the type stays.
+    if (&change == &kIconChange && TopologyAdapter::instance()->icon(value) == nullptr)
+        return refuse(kRefusalOnly, "unknown icon key '%.100s'", value);
     const OVwFieldId objectNameField = OVwDbFieldNameToFieldId("TQObjectName");
+    int tried = 0;
     for (int i = 0; i < query.count(); ++i)
-        changeObject(change, query.at(i), uniqueId, value, objectNameField);
+        tried += changeObject(change, query.at(i), uniqueId, value, objectNameField) ? 1 : 0;
+    if (tried == 0)
+        refuse(kRefusalOnly, "no vertex or graph with a name has this unique id");
 }
 
 }  // namespace
@@ -153,7 +172,7 @@ void processGraphUpdateMsg(char *data, int length)
         if (!reader.ok()) {
             if (tqDebug)
                 DebugTrace("processGraphUpdateMsg: malformed field, message dropped\n");
-            return refuseMessage("malformed field");
+            return refuse(kRefusalOnly, "malformed field");
         }
         if (tqDebug)
             DebugTrace("graphToUpdate.%s = %s\n", fieldNames[i], shownText(fields[i]));
@@ -169,28 +188,46 @@ void processGraphUpdateMsg(char *data, int length)
 
     if (name != nullptr)
         messageIdentity("name '%.200s'", name);
+    // An absent icon or label keeps the one shown; a key oid_to_sym lacks
+    // would strip the symbol type, so the message changes nothing.
+    if (icon == nullptr && label == nullptr)
+        return refuse(kRefusalOnly, "the icon and the label are absent");
     TopologyAdapter *adapter = TopologyAdapter::instance();
-    const int32_t iconRc = adapter->tqotChangeRootGraphIcon(protocol, name, icon);
-    if (tqDebug) {
-        if (iconRc == 0)
-            DebugTrace("Graph icon for %s updated successfully \n", shownText(name));
-        else
-            DebugTrace("An error occured in updating icon for %s with error code %s\n", shownText(name),
-                       adapter->tqotGetErrorMsg(iconRc));
+    if (icon != nullptr && adapter->icon(icon) == nullptr)
+        return refuse(kRefusalOnly, "unknown icon key '%.100s'", icon);
+
+    int32_t iconRc = 0;
+    if (icon != nullptr) {
+        iconRc = adapter->tqotChangeRootGraphIcon(protocol, name, icon);
+        if (tqDebug) {
+            if (iconRc == 0)
+                DebugTrace("Graph icon for %s updated successfully \n", shownText(name));
+            else
+                DebugTrace("An error occured in updating icon for %s with error code %s\n", shownText(name),
+                           adapter->tqotGetErrorMsg(iconRc));
+        }
     }
 
     // The label is tried whatever became of the icon.
-    const int32_t labelRc = adapter->tqotChangeRootGraphLabel(protocol, name, label);
-    if (tqDebug) {
-        if (labelRc == 0)
-            DebugTrace("Graph lable for %s updated successfully \n", shownText(name));
-        else
-            DebugTrace("An error occured in updating label for %s with error code %s\n", shownText(name),
-                       adapter->tqotGetErrorMsg(labelRc));
+    int32_t labelRc = 0;
+    if (label != nullptr) {
+        labelRc = adapter->tqotChangeRootGraphLabel(protocol, name, label);
+        if (tqDebug) {
+            if (labelRc == 0)
+                DebugTrace("Graph lable for %s updated successfully \n", shownText(name));
+            else
+                DebugTrace("An error occured in updating label for %s with error code %s\n", shownText(name),
+                           adapter->tqotGetErrorMsg(labelRc));
+        }
     }
-    if (iconRc != 0 || labelRc != 0)
-        failMessage("the %s of the root graph was not changed (code %d)", iconRc != 0 ? "icon" : "label",
-                    iconRc != 0 ? iconRc : labelRc);
+    const int32_t rc = iconRc != 0 ? iconRc : labelRc;
+    // Nothing was changed: no such graph, or not one on the root submap.
+    if (rc == TQOT_ERR_NO_SUCH_OBJECT)
+        refuse(kRefusalOnly, "no graph has this name");
+    else if (rc == TQOT_ERR_NOT_SHOWN)
+        refuse(kRefusalOnly, "the graph is not on the root submap");
+    else if (rc != 0)
+        failMessage("the %s of the root graph was not changed (code %d)", iconRc != 0 ? "icon" : "label", rc);
 }
 
 void processChangeIconMsg(char *data, int length)

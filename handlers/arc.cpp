@@ -32,7 +32,7 @@ struct ArcEndpoint {
 
 void malformed()
 {
-    malformedMessage("processArcMsg: malformed field, message dropped\n");
+    refuse(traced("processArcMsg"), "malformed field");
 }
 
 // Splits and classifies an endpoint text. The a endpoint and the z endpoint
@@ -42,13 +42,13 @@ bool parseEndpoint(const char *text, bool isA, ArcEndpoint &endpoint)
 {
     const char *which = isA ? "a" : "z";
     if (text == nullptr) {
-        dropMessage("Arc message dropped: the %s endpoint is absent", which);
+        refuse(logged("Arc message dropped"), "the %s endpoint is absent", which);
         return false;
     }
     const SplitResult split = splitEndpointText(text, kEndpointTextSize - 1, endpoint.graphPart, kEndpointTextSize,
                                                 endpoint.vertexPart, kEndpointTextSize);
     if (split != SplitResult::Ok) {
-        dropMessage("Arc message dropped: the %s endpoint text '%.80s' %s", which, text, splitFailureText(split));
+        refuse(logged("Arc message dropped"), "the %s endpoint text '%.80s' %s", which, text, splitFailureText(split));
         return false;
     }
     if (tqDebug)
@@ -62,8 +62,8 @@ bool parseEndpoint(const char *text, bool isA, ArcEndpoint &endpoint)
         if (number < 0) {
             if (tqDebug)
                 DebugTrace("This program doesn't support vertexProtocol = %s!\n", endpoint.vertexPart);
-            dropMessage("Arc message dropped: unsupported vertex protocol '%s' in the %s endpoint",
-                        endpoint.vertexPart, which);
+            refuse(logged("Arc message dropped"), "unsupported vertex protocol '%s' in the %s endpoint",
+                   endpoint.vertexPart, which);
             return false;
         }
         endpoint.isGraph = false;
@@ -92,6 +92,7 @@ void setFieldFailed(const char *fieldName)
 {
     if (tqDebug)
         DebugTrace("******Tqdaemon Error: failed to set value to field: %s with reason: %s\n", fieldName, ovReason());
+    failedFieldWrite(fieldName);
 }
 
 }  // namespace
@@ -114,13 +115,13 @@ void processArcMsg(char *data, int length)
     if (!reader.ok())
         return malformed();
     if (bindingText == nullptr)
-        return dropMessage("Arc message dropped: arcNameBinding is absent");
+        return refuse(logged("Arc message dropped"), "arcNameBinding is absent");
     if (tqDebug)
         DebugTrace("arcNameBinding = %s\n", bindingText);
     const int32_t binding = bindingFromText(bindingText);
     if (binding < 0) {
         std::printf("Unknown tqotNameBindingType\n");
-        return dropMessage("Arc message dropped: unknown arcNameBinding '%.60s'", bindingText);
+        return refuse(logged("Arc message dropped"), "unknown arcNameBinding '%.60s'", bindingText);
     }
 
     ArcEndpoint a;
@@ -151,7 +152,7 @@ void processArcMsg(char *data, int length)
     if (!reader.ok())
         return malformed();
     if (arcIdText == nullptr)
-        return dropMessage("Arc message dropped: arcId is absent");
+        return refuse(logged("Arc message dropped"), "arcId is absent");
     if (tqDebug)
         DebugTrace("arcId = %s\n", arcIdText);
     const int32_t arcIndex = leadingInt(arcIdText);
@@ -173,12 +174,12 @@ void processArcMsg(char *data, int length)
     if (!reader.ok())
         return malformed();
     if (statusText == nullptr)
-        return dropMessage("Arc message dropped: astatus is absent");
+        return refuse(logged("Arc message dropped"), "astatus is absent");
     const int32_t astatus = statusFromText(statusText);
     if (astatus < 0) {
         if (tqDebug)
             DebugTrace("Unknown tqotStatusType!\n");
-        return dropMessage("Arc message dropped: unknown astatus '%.60s'", statusText);
+        return refuse(logged("Arc message dropped"), "unknown astatus '%.60s'", statusText);
     }
     if (tqDebug)
         DebugTrace("astatus = %d\n", astatus);
@@ -187,8 +188,8 @@ void processArcMsg(char *data, int length)
     // binding; one that disagrees with the endpoint kinds would make it read a
     // number as a text. Such a message never reaches the adapter.
     if (binding != bindingForKinds(a.isGraph, z.isGraph))
-        return dropMessage("Arc message refused: name binding %d does not match endpoint kinds (%s, %s)", binding,
-                           endpointKindName(a.isGraph), endpointKindName(z.isGraph));
+        return refuse(logged("Arc message refused"), "name binding %d does not match endpoint kinds (%s, %s)", binding,
+                      endpointKindName(a.isGraph), endpointKindName(z.isGraph));
 
     std::unique_ptr<octetString> arcDetails;
     if (details != nullptr) {
@@ -220,6 +221,9 @@ void processArcMsg(char *data, int length)
         else
             DebugTrace("Created arc (label:'%s', objId:%d)\n", shownText(label), objId);
     }
+    // The arc object is there but its connection was not drawn or updated.
+    if (error != 0)
+        failMessage("the arc's connection was not drawn: %s", adapter->tqotGetErrorMsg(error));
 
     if (OVwDbSetFieldIntegerValue(objId, OVwDbFieldNameToFieldId("SanArcIndex"), arcIndex) != 0)
         setFieldFailed("SanArcIndex");

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 StringFieldQuery::StringFieldQuery(const char *keyField, const char *key)
 {
@@ -41,19 +42,27 @@ int statusFromText(const char *text)
     return -1;
 }
 
-void refuseTraced(const char *format, ...)
+void refuse(const RefusalLines &lines, const char *format, ...)
 {
-    char line[512];
+    char reason[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    std::vsnprintf(reason, sizeof reason, format, args);
     va_end(args);
-    if (tqDebug)
-        DebugTrace("%s", line);
-    size_t length = std::strlen(line);
-    while (length > 0 && line[length - 1] == '\n')
-        line[--length] = '\0';
-    refuseMessage("%s", line);
+    if (lines.where != nullptr) {
+        if (tqDebug)
+            DebugTrace("%s: %s%s\n", lines.where, reason, lines.traceEnd);
+        if (lines.messageLog) {
+            const std::string line = std::string(lines.where) + ": " + reason;
+            MessageLog(line.c_str());
+        }
+    }
+    refuseMessage("%s", reason);
+}
+
+void failedFieldWrite(const char *fieldName)
+{
+    failMessage("field %s was not written: %s", fieldName, ovReason());
 }
 
 bool fitsText(const char *text, int max)

@@ -39,9 +39,34 @@ const char *ovReason();
 // Exact-text translation of "1".."4" to a status number; -1 when unknown.
 int statusFromText(const char *text);
 
-// A part of a message dropped: the line goes to the daemon trace (debug flag
-// on) and names the message's refusal in the message log.
-void refuseTraced(const char *format, ...) TQ_PRINTF(1, 2);
+// Where a refusal is told besides its "Frame N: ... refused: <reason>" line
+// of the message log. `where` null: nowhere else. Otherwise the debug trace
+// (debug flag on) gets "<where>: <reason><traceEnd>", and with messageLog the
+// message log gets "<where>: <reason>" before the refusal line.
+struct RefusalLines {
+    const char *where;
+    const char *traceEnd;
+    bool messageLog;
+};
+// No line but the refusal line.
+constexpr RefusalLines kRefusalOnly{nullptr, "", false};
+// A trace line naming the handler, e.g. "processArcMsg: <reason>, message dropped".
+constexpr RefusalLines traced(const char *where, const char *end = ", message dropped")
+{
+    return RefusalLines{where, end, false};
+}
+// A trace and a message-log line, e.g. "Arc message dropped: <reason>".
+constexpr RefusalLines logged(const char *where) { return RefusalLines{where, "", true}; }
+
+// The handlers' one way to refuse the message in hand (the map stays as it
+// was): the reason, formatted, goes to the lines asked for and to the
+// refusal line, and the message counts as refused. Failed platform calls go
+// to failMessage (log/outcome.h) instead.
+void refuse(const RefusalLines &lines, const char *format, ...) TQ_PRINTF(2, 3);
+
+// A field write the platform refused, just now: the message in hand fails
+// ("field <name> was not written: <platform reason>").
+void failedFieldWrite(const char *fieldName);
 
 // True when text is present and has at most max characters.
 bool fitsText(const char *text, int max);

@@ -94,9 +94,10 @@ CommonFieldIds lookUpFieldIds()
     return ids;
 }
 
+// Only "TRUE" is true; an absent flag is false.
 OVwBoolean flagValue(const char *text)
 {
-    return std::strcmp(text, "TRUE") == 0 ? 1 : 0;
+    return text != nullptr && std::strcmp(text, "TRUE") == 0 ? 1 : 0;
 }
 
 // A string write; an absent text skips the write (with a trace line).
@@ -110,6 +111,8 @@ void writeString(OVwObjectId object, OVwFieldId field, const char *text, const c
     const int rc = OVwDbSetFieldStringValue(object, field, text);
     if (tqDebug)
         DebugTrace("String Value for %s is %d\n", label, rc);
+    if (rc != 0)
+        failedFieldWrite(label);
 }
 
 void writeBoolean(OVwObjectId object, OVwFieldId field, OVwBoolean value, const char *label)
@@ -117,10 +120,12 @@ void writeBoolean(OVwObjectId object, OVwFieldId field, OVwBoolean value, const 
     const int rc = OVwDbSetFieldBooleanValue(object, field, value);
     if (tqDebug)
         DebugTrace("Boolean Vlaue for %s is %d\n", label, rc);
+    if (rc != 0)
+        failedFieldWrite(label);
 }
 
-// The twelve writes on one object, in their fixed order. A failed write is
-// only traced; the rest still run.
+// The twelve writes on one object, in their fixed order. A failed write
+// fails the message; the rest still run.
 void applyToObject(OVwObjectId object, const CommonFieldIds &ids, const CommonProperties &msg)
 {
     writeBoolean(object, ids.isSanCommon, 1, "IsSanCommon");
@@ -128,18 +133,19 @@ void applyToObject(OVwObjectId object, const CommonFieldIds &ids, const CommonPr
     writeString(object, ids.State, msg.State, "State");
     writeString(object, ids.Type, msg.Type, "Type");
 
-    // The first character of the management URL is its flag; the address follows.
+    // The first character of the management URL is its flag; the address
+    // follows. An absent URL has flag "0" and no address.
     const char *url = msg.ManagementURL;
     const char *urlFlag = "0";
-    if (url[0] == '1') {
+    if (url != nullptr && url[0] == '1') {
         urlFlag = "1";
-    } else if (url[0] == '2') {
+    } else if (url != nullptr && url[0] == '2') {
         urlFlag = "2";
-    } else if (tqDebug) {
+    } else if (url != nullptr && tqDebug) {
         DebugTrace("URL Flag is %d\n", static_cast<int>(url[0]));
     }
     writeString(object, ids.URLFlag, urlFlag, "URLFlag");
-    writeString(object, ids.ManagementURL, url[0] != '\0' ? url + 1 : url, "ManagementURL");
+    writeString(object, ids.ManagementURL, url != nullptr && url[0] != '\0' ? url + 1 : url, "ManagementURL");
 
     writeString(object, ids.DeviceCapacity, msg.Capacity, "Capacity");
     writeString(object, ids.Serial, msg.Serial, "Serial");
@@ -149,28 +155,14 @@ void applyToObject(OVwObjectId object, const CommonFieldIds &ids, const CommonPr
     writeBoolean(object, ids.isNode, flagValue(msg.NodeFlag), "isNode");
 }
 
-// The texts the apply step cannot do without; names the first one missing.
-const char *missingRequiredField(const CommonProperties &msg)
-{
-    if (msg.CommonObjName == nullptr)
-        return "CommonObjName";
-    if (msg.ManagementURL == nullptr)
-        return "ManagementURL";
-    if (msg.LaunchFlag == nullptr)
-        return "LaunchFlag";
-    if (msg.EDFIFlag == nullptr)
-        return "EDFIFlag";
-    if (msg.NodeFlag == nullptr)
-        return "NodeFlag";
-    return nullptr;
-}
-
 void applyCommonProperties(const CommonProperties &msg)
 {
-    if (const char *missing = missingRequiredField(msg)) {
+    // No object can carry an absent name; any other absent text is stored as
+    // absent (a flag as false, the URL as flag "0" without an address).
+    if (msg.CommonObjName == nullptr) {
         if (tqDebug)
-            DebugTrace("processCommonPropertiesMsg: %s is absent, message dropped\n", missing);
-        return refuseMessage("%s is absent", missing);
+            DebugTrace("processCommonPropertiesMsg: %s is absent, message dropped\n", "CommonObjName");
+        return refuse(kRefusalOnly, "%s is absent", "CommonObjName");
     }
 
     StringFieldQuery query("UniqueName", msg.CommonObjName);
@@ -178,6 +170,8 @@ void applyCommonProperties(const CommonProperties &msg)
         DebugTrace("Field Id for UniqueName is %d\n", query.fieldId());
         DebugTrace("Looking up objects with UniqueName %s\n", msg.CommonObjName);
     }
+    if (query.count() == 0)
+        return refuse(kRefusalOnly, "no object has this unique id");
     const CommonFieldIds ids = lookUpFieldIds();
     for (int i = 0; i < query.count(); ++i)
         applyToObject(query.at(i), ids, msg);
@@ -191,7 +185,7 @@ void processCommonPropertiesMsg(char *data, int length)
     if (!decodeCommonProperties(data, length, msg)) {
         if (tqDebug)
             DebugTrace("processCommonPropertiesMsg: malformed field, message dropped\n");
-        return refuseMessage("malformed field");
+        return refuse(kRefusalOnly, "malformed field");
     }
 
     if (tqDebug) {

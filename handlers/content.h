@@ -46,20 +46,30 @@ private:
     int size_ = 0;
 };
 
-// The three record lists of the content list being collected.
+// The three record lists of the content list being collected, and the
+// number of its entries whose keyword is none of the three.
 struct ContentIdLists {
     ContentIdChain graphs;
     ContentIdChain vertices;
     ContentIdChain boxes;
+    int unknownEntries = 0;
 
     void clear()
     {
         graphs.clear();
         vertices.clear();
         boxes.clear();
+        unknownEntries = 0;
     }
     bool empty() const { return graphs.empty() && vertices.empty() && boxes.empty(); }
+    // A list that had entries, none of them known: it names nothing the
+    // daemon can read, which is not the same as naming nothing.
+    bool unreadable() const { return empty() && unknownEntries > 0; }
 };
+
+// The value of a text of decimal digits ("01" is 1). False for an empty
+// text, any other character, or a value beyond 32 bits.
+bool decimalValue(const char *text, int32_t &value);
 
 // The process-wide record lists (read by the content reconciliation).
 ContentIdLists &contentIdLists();
@@ -75,15 +85,19 @@ const PendingGraphFields &pendingGraphFields();
 // Reads content-ID entries from data (the list part followed by the ending
 // flag byte, which is left unread) and appends records to the three lists.
 // False when an entry is malformed, has an absent text or a text that does
-// not fit its record; records appended before the fault stay, and the caller
-// discards the whole list.
+// not fit its record, or a vertex entry's protocol is not a decimal number;
+// records appended before the fault stay, and the caller discards the whole
+// list.
 bool BuildCTIDLinkedList(char *data, int length);
 
-// Decodes the eleven graph fields held in fields[0, length), deletes the
-// graph's arcs, creates the graph and writes its fields. True when *graph
-// was filled (also when the creation itself failed); false when the fields
-// are malformed, or the graph name or protocol is absent or too long, in
-// which case nothing is done on the map.
+// Decodes the eleven graph fields held in fields[0, length), creates the
+// graph (an existing one keeps an icon or label the message leaves absent),
+// deletes its arcs and writes its fields. True when the graph is there and
+// *graph names it. False, with the message refused or failed, when the
+// fields are malformed, a name is absent, too long or cannot be built, the
+// parent graph does not exist, an existing graph would get an icon key that
+// oid_to_sym lacks, or the creation failed: then the map is as it was
+// (a creation that failed in the platform may have left its parts).
 bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph);
 
 // Forgets the pending fields, the record lists and any discarded split list

@@ -1,6 +1,7 @@
 #include "handlers/endpoint_text.h"
 
 #include "adapter/tqot.h"
+#include "handlers/common.h"
 #include "log/outcome.h"
 
 #include <cctype>
@@ -121,33 +122,14 @@ const char *endpointKindName(bool isGraph)
     return isGraph ? "graph" : "vertex";
 }
 
-void dropMessage(const char *format, ...)
-{
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (tqDebug)
-        DebugTrace("%s\n", line);
-    MessageLog(line);
-    // The reason is what follows "... dropped: " or "... refused: ".
-    const char *reason = std::strstr(line, ": ");
-    refuseMessage("%s", reason != nullptr ? reason + 2 : line);
-}
-
-void malformedMessage(const char *traceLine)
-{
-    if (tqDebug)
-        DebugTrace("%s", traceLine);
-    refuseMessage("malformed field");
-}
-
 void reportAdapterFailure(int32_t code)
 {
     const char *text = TopologyAdapter::instance()->tqotGetErrorMsg(code);
-    if (code >= TQOT_ERR_NO_MAP && code <= TQOT_ERR_NO_CONTAINER)
-        refuseMessage("%s", text);
+    const bool refusal = (code >= TQOT_ERR_NO_MAP && code <= TQOT_ERR_NO_CONTAINER) ||
+                         code == TQOT_ERR_NO_SUCH_OBJECT || code == TQOT_ERR_NO_OBJECT ||
+                         code == TQOT_ERR_BAD_BINDING || code == TQOT_ERR_NOT_SHOWN;
+    if (refusal)
+        refuse(kRefusalOnly, "%s", text);
     else
         failMessage("%s", text);
 }

@@ -1,6 +1,6 @@
 // Helpers shared by the vertex, arc and status handlers: endpoint texts of the
 // two arc messages, the decimal conversions, the protocol and binding checks,
-// and the line written when a message is dropped.
+// and the outcome of a failed adapter call.
 #ifndef TQ_HANDLERS_ENDPOINT_TEXT_H
 #define TQ_HANDLERS_ENDPOINT_TEXT_H
 
@@ -43,18 +43,10 @@ const char *splitFailureText(SplitResult result);
 int32_t bindingForKinds(bool aIsGraph, bool zIsGraph);
 const char *endpointKindName(bool isGraph);
 
-// A message the daemon will not apply: the finished line goes to the daemon
-// trace (debug flag on) and always to the message log, followed by the
-// refusal line that names the frame and the message.
-void dropMessage(const char *format, ...) TQ_PRINTF(1, 2);
-
-// A message dropped with a trace line only (malformed fields): the refusal
-// line of the message log names it.
-void malformedMessage(const char *traceLine);
-
 // An adapter call that failed with this code: the adapter's own refusals
-// (no map, bad names, missing graph or endpoint) refuse the message, any
-// other code fails it; the line gives the code's text.
+// (no map, bad names, missing graph, endpoint or object, bad binding, no
+// symbol to change) refuse the message, any other code fails it; the line
+// gives the code's text.
 void reportAdapterFailure(int32_t code);
 
 #endif

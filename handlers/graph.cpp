@@ -53,14 +53,13 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
     for (int i = 0; i < fieldCount; ++i) {
         const long left = total - size;
         if (left < 4) {
-            refuseTraced("%s: field %d is cut off by the end of the message, message dropped\n", handler, i + 1);
+            refuse(traced(handler), "field %d is cut off by the end of the message", i + 1);
             return false;
         }
         const int32_t fieldLength = payloadInt(data + size);
         char *text = data + size + 4;
         if (fieldLength < 1 || fieldLength > left - 4 || text[fieldLength - 1] != '\0') {
-            refuseTraced("%s: field %d is malformed (length %d, %ld bytes left), message dropped\n", handler,
-                         i + 1, fieldLength, left - 4);
+            refuse(traced(handler), "field %d is malformed (length %d, %ld bytes left)", i + 1, fieldLength, left - 4);
             return false;
         }
         if (tqDebug) {
@@ -80,7 +79,7 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
         messageIdentity("name '%.200s'", msg.identity[1]);
 
     if (total - size < 4) {
-        refuseTraced("%s: list length is cut off by the end of the message, message dropped\n", handler);
+        refuse(traced(handler), "list length is cut off by the end of the message");
         return false;
     }
     msg.listLength = payloadInt(data + size);
@@ -88,29 +87,28 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
     const char *protocol = msg.identity[0];
     const char *name = msg.identity[1];
     if (protocol == nullptr || name == nullptr) {
-        refuseTraced("%s: graph %s is absent, message dropped\n", handler, protocol == nullptr ? "protocol" : "name");
+        refuse(traced(handler), "graph %s is absent", protocol == nullptr ? "protocol" : "name");
         return false;
     }
     if (!fitsText(protocol, kGraphProtocolMax)) {
-        refuseTraced("%s: graph protocol of %zu characters is longer than %d, message dropped\n", handler,
-                     std::strlen(protocol), kGraphProtocolMax);
+        refuse(traced(handler), "graph protocol of %zu characters is longer than %d", std::strlen(protocol),
+               kGraphProtocolMax);
         return false;
     }
     if (!fitsText(name, kGraphNameMax)) {
-        refuseTraced("%s: graph name of %zu characters is longer than %d, message dropped\n", handler,
-                     std::strlen(name), kGraphNameMax);
+        refuse(traced(handler), "graph name of %zu characters is longer than %d", std::strlen(name), kGraphNameMax);
         return false;
     }
     if (size > kPendingFieldsSize) {
-        refuseTraced("%s: leading fields of %ld bytes do not fit the %d-byte pending area, message dropped\n",
-                     handler, size, static_cast<int>(kPendingFieldsSize));
+        refuse(traced(handler), "leading fields of %ld bytes do not fit the %d-byte pending area", size,
+               static_cast<int>(kPendingFieldsSize));
         return false;
     }
     // the list part and the ending flag that follows it
     const long afterLength = total - size - 4;
     if (msg.listLength < 0 || msg.listLength > afterLength - 1) {
-        refuseTraced("%s: list length %d runs past the message (%ld bytes left with the flag), message dropped\n",
-                     handler, msg.listLength, afterLength);
+        refuse(traced(handler), "list length %d runs past the message (%ld bytes left with the flag)", msg.listLength,
+               afterLength);
         return false;
     }
     msg.fieldsLength = static_cast<int>(size);
@@ -120,6 +118,7 @@ bool readFirstMessage(char *data, int length, FirstKind kind, FirstMessage &msg)
 }
 
 // The graph identity held in the pending fields: their first two texts.
+// False, with the message refused, when they are unusable or name no graph.
 bool graphRefFromPending(GraphRef &graph, const char *handler)
 {
     PendingGraphFields &pending = splitList().pending();
@@ -127,11 +126,22 @@ bool graphRefFromPending(GraphRef &graph, const char *handler)
     const char *protocol = reader.str();
     const char *name = reader.ok() ? reader.str() : nullptr;
     if (!reader.ok()) {
-        refuseTraced("%s: no graph identity is pending, list dropped\n", handler);
+        refuse(traced(handler, ", list dropped"), "no graph identity is pending");
         return false;
     }
     if (!fitsText(protocol, kGraphProtocolMax) || !fitsText(name, kGraphNameMax)) {
-        refuseTraced("%s: pending graph protocol or name is absent or too long, list dropped\n", handler);
+        refuse(traced(handler, ", list dropped"), "pending graph protocol or name is absent or too long");
+        return false;
+    }
+    // A content list for a graph that does not exist would change nothing.
+    TopologyAdapter *adapter = TopologyAdapter::instance();
+    TqSelectionName selection;
+    if (adapter->name(protocol, name, selection) == nullptr) {
+        reportAdapterFailure(adapter->tqotGetError());
+        return false;
+    }
+    if (OVwDbSelectionNameToObjectId(selection) == 0) {
+        refuse(kRefusalOnly, "no graph has this name");
         return false;
     }
     graph = GraphRef{};
@@ -144,6 +154,16 @@ bool graphRefFromPending(GraphRef &graph, const char *handler)
     return true;
 }
 
+// A complete content list that had entries, none of them readable, names
+// nothing: the message is refused rather than taken for an empty list.
+bool listReadable(const char *handler)
+{
+    if (!contentIdLists().unreadable())
+        return true;
+    refuse(traced(handler), "no entry of the content list has a known keyword");
+    return false;
+}
+
 int layoutNumber(const char *text)
 {
     static const char *const texts[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
@@ -153,6 +173,31 @@ int layoutNumber(const char *text)
                 return i + 1;
     if (tqDebug)
         DebugTrace("layout %s is not 1 to 9, layout 0 used\n", shown(text));
+    return 0;
+}
+
+// Code of a change to an existing graph's icon whose key oid_to_sym lacks.
+constexpr int32_t kUnknownIconKey = -2;
+
+// Why the graph message cannot be applied, found before the map changes: the
+// name refusal of the graph or its parent, TQOT_ERR_NO_CONTAINER for a parent
+// no object has, kUnknownIconKey for an existing graph given an icon key the
+// table lacks. 0 when none.
+int32_t graphRefusal(const char *parentProtocol, const char *parentName, const char *protocol, const char *name,
+                     const char *icon)
+{
+    TopologyAdapter *adapter = TopologyAdapter::instance();
+    TqSelectionName selection;
+    if (parentProtocol != nullptr) {
+        if (adapter->name(parentProtocol, parentName, selection) == nullptr)
+            return adapter->tqotGetError();
+        if (OVwDbSelectionNameToObjectId(selection) == 0)
+            return TQOT_ERR_NO_CONTAINER;
+    }
+    if (adapter->name(protocol, name, selection) == nullptr)
+        return adapter->tqotGetError();
+    if (icon != nullptr && adapter->icon(icon) == nullptr && OVwDbSelectionNameToObjectId(selection) != 0)
+        return kUnknownIconKey;
     return 0;
 }
 
@@ -175,7 +220,7 @@ bool BuildCTIDLinkedList(char *data, int length)
     auto next = [&](char *&text) {
         const int used = extractNextStr(cursor, end, text);
         if (used < 0) {
-            refuseTraced("BuildCTIDLinkedList: malformed entry at byte %d, list refused\n", processed);
+            refuse(traced("BuildCTIDLinkedList", ", list refused"), "malformed entry at byte %d", processed);
             return false;
         }
         processed += used;
@@ -191,7 +236,7 @@ bool BuildCTIDLinkedList(char *data, int length)
         if (!next(keyword))
             return false;
         if (keyword == nullptr) {
-            refuseTraced("BuildCTIDLinkedList: absent keyword, list refused\n");
+            refuse(traced("BuildCTIDLinkedList", ", list refused"), "absent keyword");
             return false;
         }
         ContentIdChain *chain = nullptr;
@@ -201,27 +246,36 @@ bool BuildCTIDLinkedList(char *data, int length)
             chain = &contentIdLists().vertices;
         else if (std::strcmp(keyword, "GetBoxesInGraph") == 0)
             chain = &contentIdLists().boxes;
-        if (chain == nullptr)
-            continue;   // an unknown keyword adds no record; the next string is a keyword
+        if (chain == nullptr) {
+            // an unknown keyword adds no record; the next string is a keyword
+            ++contentIdLists().unknownEntries;
+            continue;
+        }
 
         char *protocol = nullptr;
         char *name = nullptr;
         if (!next(protocol) || !next(name))
             return false;
         if (protocol == nullptr || name == nullptr) {
-            refuseTraced("BuildCTIDLinkedList: %s entry with an absent %s, list refused\n", keyword,
-                         protocol == nullptr ? "protocol" : "name");
+            refuse(traced("BuildCTIDLinkedList", ", list refused"), "%s entry with an absent %s", keyword,
+                   protocol == nullptr ? "protocol" : "name");
             return false;
         }
         if (!fitsText(protocol, kRecordProtocolMax) || !fitsText(name, kRecordNameMax)) {
-            refuseTraced("BuildCTIDLinkedList: %s entry (protocol of %zu, name of %zu characters) does not "
-                         "fit its record (at most %d and %d), list refused\n",
-                         keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax),
-                         static_cast<int>(kRecordNameMax));
+            refuse(traced("BuildCTIDLinkedList", ", list refused"),
+                   "%s entry (protocol of %zu, name of %zu characters) does not fit its record (at most %d and %d)",
+                   keyword, std::strlen(protocol), std::strlen(name), static_cast<int>(kRecordProtocolMax),
+                   static_cast<int>(kRecordNameMax));
+            return false;
+        }
+        int32_t number = 0;
+        if (chain == &contentIdLists().vertices && !decimalValue(protocol, number)) {
+            refuse(traced("BuildCTIDLinkedList", ", list refused"), "vertex protocol '%.60s' is not a decimal number",
+                   protocol);
             return false;
         }
         if (!chain->append(protocol, name)) {
-            refuseTraced("BuildCTIDLinkedList: out of memory, list refused\n");
+            refuse(traced("BuildCTIDLinkedList", ", list refused"), "out of memory");
             return false;
         }
     }
@@ -241,7 +295,7 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
         return reader.ok();
     };
     auto malformed = []() {
-        refuseTraced("mkCreateGraphInGraph: graph fields are malformed, graph not created\n");
+        refuse(traced("mkCreateGraphInGraph", ", graph not created"), "graph fields are malformed");
         return false;
     };
 
@@ -263,8 +317,8 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     if (!next(gprotocol))
         return malformed();
     if (!fitsText(gprotocol, kGraphProtocolMax)) {
-        refuseTraced("mkCreateGraphInGraph: gprotocol is absent or longer than %d characters, graph not created\n",
-                     static_cast<int>(kGraphProtocolMax));
+        refuse(traced("mkCreateGraphInGraph", ", graph not created"),
+               "gprotocol is absent or longer than %d characters", static_cast<int>(kGraphProtocolMax));
         return false;
     }
     *graph = GraphRef{};
@@ -278,8 +332,8 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     if (!next(objName))
         return malformed();
     if (!fitsText(objName, kGraphNameMax)) {
-        refuseTraced("mkCreateGraphInGraph: graph name is absent or longer than %d characters, graph not created\n",
-                     static_cast<int>(kGraphNameMax));
+        refuse(traced("mkCreateGraphInGraph", ", graph not created"),
+               "graph name is absent or longer than %d characters", static_cast<int>(kGraphNameMax));
         return false;
     }
     std::memcpy(graph->graph_name, objName, std::strlen(objName) + 1);
@@ -328,9 +382,18 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
         }
     }
 
-    deleteGraphArcs(gprotocol, objName);
-
     TopologyAdapter *adapter = TopologyAdapter::instance();
+    const int32_t refusal = graphRefusal(parentProtocol, parentName, gprotocol, objName, icon);
+    if (refusal != 0) {
+        if (tqDebug)
+            DebugTrace("Cannot create graph (obj name:'%s'): %s!\n", objName, adapter->tqotGetErrorMsg(refusal));
+        if (refusal == kUnknownIconKey)
+            refuse(kRefusalOnly, "unknown icon key '%.100s'", icon);
+        else
+            reportAdapterFailure(refusal);
+        return false;
+    }
+
     OVwObjectId objId = 0;
     if (parentProtocol != nullptr) {
         objId = adapter->tqotCreateGraphInGraph(parentProtocol, parentName, gprotocol, objName, layout, background,
@@ -340,29 +403,39 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     }
     int32_t error = adapter->tqotGetError();
     if (parentProtocol == nullptr && error == TQOT_ERR_ROOT_EXISTS) {
-        adapter->tqotChangeRootGraphIcon(gprotocol, objName, icon);
-        adapter->tqotChangeRootGraphLabel(gprotocol, objName, label);
-        error = adapter->tqotGetError();
+        // A root graph sent again: an absent icon or label keeps the one shown.
+        error = 0;
+        if (icon != nullptr)
+            error = adapter->tqotChangeRootGraphIcon(gprotocol, objName, icon);
+        if (error == 0 && label != nullptr)
+            error = adapter->tqotChangeRootGraphLabel(gprotocol, objName, label);
     }
 
     // Object 0 is no object: a failed creation writes no field.
     if (error != 0 || objId == 0) {
         if (tqDebug)
             DebugTrace("Cannot create graph (obj name:'%s'): %s!\n", objName, adapter->tqotGetErrorMsg(error));
-        reportAdapterFailure(error);
-        return true;
+        reportAdapterFailure(error != 0 ? error : TQOT_ERR_CREATE_FAILED);
+        return false;
     }
     if (tqDebug) {
         DebugTrace("Created graph (obj name:'%s', objId:%d)\n", objName, objId);
         DebugTrace(">>>>>>>>>>>>>>>>>>>  The name of the Object being created is %s\nobjId is %d", objName, objId);
     }
 
+    // A graph sent again is drawn anew: its arcs go (the content list keeps
+    // its members).
+    deleteGraphArcs(gprotocol, objName);
+
     const char *moidValue = moidStr != nullptr ? moidStr : objName;
     if (tqDebug)
         DebugTrace("\nMoidStr is %s\n", moidValue);
-    if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("MoidString"), moidValue) != 0 && tqDebug)
-        DebugTrace("******Tqdaemon Error: failed to set value to field %s with reason: %s\n", "MoidString",
-                   ovReason());
+    if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("MoidString"), moidValue) != 0) {
+        if (tqDebug)
+            DebugTrace("******Tqdaemon Error: failed to set value to field %s with reason: %s\n", "MoidString",
+                       ovReason());
+        failedFieldWrite("MoidString");
+    }
 
     if (tqDebug) {
         DebugTrace("uniqueIdStr=%s\n", shown(uniqueIdStr));
@@ -371,16 +444,22 @@ bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph)
     if (uniqueIdStr == nullptr) {
         if (tqDebug)
             DebugTrace("uniqueIdStr is absent, UniqueName not written\n");
-    } else if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("UniqueName"), uniqueIdStr) != 0 && tqDebug) {
-        std::printf("*****Tqdaemon Error: failed to set value to field: %s with reason: %s\n", "UniqueName",
-                    ovReason());
-        std::fflush(stdout);
+    } else if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("UniqueName"), uniqueIdStr) != 0) {
+        if (tqDebug) {
+            std::printf("*****Tqdaemon Error: failed to set value to field: %s with reason: %s\n", "UniqueName",
+                        ovReason());
+            std::fflush(stdout);
+        }
+        failedFieldWrite("UniqueName");
     }
 
-    if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("TQObjectName"), objName) != 0 && tqDebug) {
-        std::printf("*****Tqdaemon Error: failed to set value to field: %s with reason: %s\n", "TQObjectName",
-                    ovReason());
-        std::fflush(stdout);
+    if (OVwDbSetFieldStringValue(objId, OVwDbFieldNameToFieldId("TQObjectName"), objName) != 0) {
+        if (tqDebug) {
+            std::printf("*****Tqdaemon Error: failed to set value to field: %s with reason: %s\n", "TQObjectName",
+                        ovReason());
+            std::fflush(stdout);
+        }
+        failedFieldWrite("TQObjectName");
     }
     return true;
 }
@@ -417,7 +496,8 @@ void processGraphMsg(char *data, int length)
         if (tqDebug)
             DebugTrace("processGraphMsg calling mkCreateGraphInGraph\n");
         GraphRef graph{};
-        if (mkCreateGraphInGraph(list.pending().bytes, list.pending().length, &graph) && msg.listLength > 0)
+        if (listReadable("processGraphMsg") &&
+            mkCreateGraphInGraph(list.pending().bytes, list.pending().length, &graph) && msg.listLength > 0)
             reconcileGraphContents(graph);
         list.complete();
     } else if (fragment == ListFragment::First) {
@@ -438,7 +518,8 @@ void processContinueGraphMsg(char *data, int length)
         return;
     if (fragment == ListFragment::Last) {
         GraphRef graph{};
-        if (mkCreateGraphInGraph(list.pending().bytes, list.pending().length, &graph))
+        if (listReadable("processContinueGraphMsg") &&
+            mkCreateGraphInGraph(list.pending().bytes, list.pending().length, &graph))
             reconcileGraphContents(graph);
         list.complete();
     }
@@ -471,7 +552,7 @@ void processContentIDMsg(char *data, int length)
         if (!list.begin("processContentIDMsg", fragment, msg.listPart, msg.listLength, staged))
             return;
         GraphRef graph{};
-        if (graphRefFromPending(graph, "processContentIDMsg"))
+        if (listReadable("processContentIDMsg") && graphRefFromPending(graph, "processContentIDMsg"))
             reconcileGraphContents(graph);
         list.complete();
     } else if (fragment == ListFragment::First) {
@@ -497,7 +578,8 @@ void processContinueContentIDListMsg(char *data, int length)
         return;
     if (fragment == ListFragment::Last) {
         GraphRef graph{};
-        if (graphRefFromPending(graph, "processContinueContentIDListMsg"))
+        if (listReadable("processContinueContentIDListMsg") &&
+            graphRefFromPending(graph, "processContinueContentIDListMsg"))
             reconcileGraphContents(graph);
         list.complete();
     }

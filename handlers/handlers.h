@@ -29,8 +29,9 @@ void processArcStatusMsg(char *data, int length);
 // refuses or fails the message in hand.
 void applyVertexStatus(int32_t vertexProtocol, const char *vertexName, int32_t statusNumber);
 // Sets isSanCommon, and State unless stateText is null, on every object whose
-// UniqueName is uniqueId (none for a null uniqueId).
-void markCommonState(const char *uniqueId, const char *stateText);
+// UniqueName is uniqueId (none for a null uniqueId); a failed write fails the
+// message. The number of such objects.
+int markCommonState(const char *uniqueId, const char *stateText);
 
 // common properties (common_properties.cpp)
 void processCommonPropertiesMsg(char *data, int length);
@@ -47,8 +48,9 @@ struct GraphRef {
 };
 struct ContentIdList;   // defined in handlers/content.h
 // Removes from the graph the members the collected content lists
-// (handlers/content.h) do not name: graphs with the arcs that touch them,
-// and vertices (every vertex when the lists name none).
+// (handlers/content.h) do not name: graphs (a graph or box record keeps one)
+// with the arcs that touch them, and vertices (every vertex when the lists
+// name none), each removed vertex losing the graph from its ParentNameList.
 void reconcileGraphContents(GraphRef graph);
 // Removes every arc of the graph from it.
 void deleteGraphArcs(const char *graphProtocol, const char *graphName);

@@ -18,16 +18,23 @@
 
 namespace {
 
-bool graphNamed(const ContentIdLists &lists, const char *protocol, const char *name)
+bool recordNamed(const ContentIdChain &chain, const char *protocol, const char *name)
 {
-    for (const ContentIdList *r = lists.graphs.head(); r != nullptr; r = r->next)
+    for (const ContentIdList *r = chain.head(); r != nullptr; r = r->next)
         if (std::strcmp(r->name, name) == 0 && std::strcmp(r->protocol, protocol) == 0)
             return true;
     return false;
 }
 
-// The value of a text of decimal digits ("01" is 1). False for an empty
-// text, any other character, or a value beyond 32 bits.
+// A box is a member graph of its parent: a box record keeps it as a graph
+// record does.
+bool graphNamed(const ContentIdLists &lists, const char *protocol, const char *name)
+{
+    return recordNamed(lists.graphs, protocol, name) || recordNamed(lists.boxes, protocol, name);
+}
+
+}  // namespace
+
 bool decimalValue(const char *text, int32_t &value)
 {
     if (text == nullptr || *text == '\0')
@@ -43,6 +50,8 @@ bool decimalValue(const char *text, int32_t &value)
     value = static_cast<int32_t>(v);
     return true;
 }
+
+namespace {
 
 bool vertexNamed(const ContentIdLists &lists, int32_t protocol, const char *name)
 {
@@ -157,11 +166,9 @@ void reconcileGraphContents(GraphRef graph)
     const bool listNamesVertices = !lists.vertices.empty();
     for (int i = 0; i < vertices->count; ++i) {
         const VertexEntry &member = vertices->entries[i];
-        if (listNamesVertices) {
-            if (member.name != nullptr && vertexNamed(lists, member.protocol, member.name))
-                continue;
-            removeParentName(name, member.name);
-        }
+        if (listNamesVertices && member.name != nullptr && vertexNamed(lists, member.protocol, member.name))
+            continue;
+        removeParentName(name, member.name);
         adapter->tqotDeleteVertexFromGraph(protocol, name, member.protocol, member.name);
     }
     adapter->tqotFreeVertexList(vertices);

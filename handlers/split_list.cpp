@@ -11,12 +11,16 @@
 
 ListFragment firstFragment(int flag)
 {
-    return flag == kListEnds ? ListFragment::Full : flag == kListContinues ? ListFragment::First : ListFragment::Unknown;
+    return flag == kListEnds        ? ListFragment::Full
+           : flag == kListContinues ? ListFragment::First
+                                    : ListFragment::Unknown;
 }
 
 ListFragment continuationFragment(int flag)
 {
-    return flag == kListEnds ? ListFragment::Last : flag == kListContinues ? ListFragment::Middle : ListFragment::Unknown;
+    return flag == kListEnds        ? ListFragment::Last
+           : flag == kListContinues ? ListFragment::Middle
+                                    : ListFragment::Unknown;
 }
 
 // ---- record lists ------------------------------------------------------------------
@@ -74,7 +78,7 @@ bool SplitListAssembler::begin(const char *handler, ListFragment fragment, char 
 {
     startNew(handler);
     if ((fragment == ListFragment::First || listLength > 0) && !BuildCTIDLinkedList(listPart, listLength + 1)) {
-        refuseTraced("%s: content list refused, message dropped\n", handler);
+        refuse(traced(handler), "content list refused");
         abandon();
         return false;
     }
@@ -92,7 +96,7 @@ void SplitListAssembler::keepFields(const PendingGraphFields &fields)
 bool SplitListAssembler::admit(const char *handler, const char *data, int length, ListFragment &fragment)
 {
     if (data == nullptr || length < 1) {
-        refuseTraced("%s: no ending flag, message dropped\n", handler);
+        refuse(traced(handler), "no ending flag");
         abandon();
         return false;
     }
@@ -101,17 +105,19 @@ bool SplitListAssembler::admit(const char *handler, const char *data, int length
     // While a refused part is being skipped, every further part is dropped;
     // the last part ends the skipping.
     if (discarding_) {
-        refuseTraced("%s: an earlier part of this content list was refused, part dropped\n", handler);
+        refuse(traced(handler, ", part dropped"), "an earlier part of this content list was refused");
         if (fragment == ListFragment::Last)
             discarding_ = false;
         return false;
     }
     if (fragment == ListFragment::Unknown) {
-        refuseTraced("Unknown msg ending flag.\n");
+        if (tqDebug)
+            DebugTrace("Unknown msg ending flag.\n");
+        refuse(kRefusalOnly, "unknown ending flag %d", flag);
         return false;
     }
     if (!open_) {
-        refuseTraced("%s: no split content list is open, part dropped\n", handler);
+        refuse(traced(handler, ", part dropped"), "no split content list is open");
         return false;
     }
     return true;
@@ -123,7 +129,7 @@ bool SplitListAssembler::append(const char *handler, ListFragment fragment, char
         open_ = false;
     if (BuildCTIDLinkedList(data, length))
         return true;
-    refuseTraced("%s: content list refused, message dropped\n", handler);
+    refuse(traced(handler), "content list refused");
     if (fragment == ListFragment::Last)
         complete();
     else
@@ -156,6 +162,7 @@ void SplitListAssembler::save()
     std::memcpy(saved_.pending.bytes, pending_.bytes, static_cast<size_t>(pending_.length));
     saved_.discarding = discarding_;
     saved_.open = open_;
+    saved_.unknownEntries = records_.unknownEntries;
 }
 
 void SplitListAssembler::restore()
@@ -170,6 +177,7 @@ void SplitListAssembler::restore()
     std::memcpy(pending_.bytes, saved_.pending.bytes, static_cast<size_t>(saved_.pending.length));
     discarding_ = saved_.discarding;
     open_ = saved_.open;
+    records_.unknownEntries = saved_.unknownEntries;
 }
 
 void SplitListAssembler::reset()

@@ -97,6 +97,7 @@ private:
         PendingGraphFields pending{};
         bool discarding = false;
         bool open = false;
+        int unknownEntries = 0;
     };
     Saved saved_;
 };

@@ -32,23 +32,17 @@ void reportUnknownStatus(int32_t status)
     MessageLog(line);
 }
 
-// The status text names no status: the message goes on with the status it
-// had, and the refusal of the text is named.
-void refuseStatusText(const char *text, int32_t kept)
-{
-    refuseMessage("unknown status '%.60s'; status %d kept", text, kept);
-}
-
-// The status number of a status text; an unknown text keeps `current`
-// after the unknown-status lines.
+// The status number of a status text. An unknown text, after the
+// unknown-status lines (with the status the message started with), refuses
+// the message: no status and no state text change. -1 then.
 int32_t translatedStatus(const char *text, int32_t current)
 {
     const int32_t translated = statusFromText(text);
     if (translated >= 0)
         return translated;
     reportUnknownStatus(current);
-    refuseStatusText(text, current);
-    return current;
+    refuse(kRefusalOnly, "unknown status '%.60s'", text);
+    return -1;
 }
 
 // A failed adapter call: its text on the error stream (debug flag on) and in
@@ -78,14 +72,14 @@ bool parseStatusEndpoint(const char *text, bool isA, StatusEndpoint &endpoint)
 {
     const char *which = isA ? "a" : "z";
     if (text == nullptr) {
-        dropMessage("Arc status message dropped: the %s endpoint is absent", which);
+        refuse(logged("Arc status message dropped"), "the %s endpoint is absent", which);
         return false;
     }
     const SplitResult split = splitEndpointText(text, kStatusEndpointMax, endpoint.first, kStatusFirstSize,
                                                 endpoint.second, kStatusSecondSize);
     if (split != SplitResult::Ok) {
-        dropMessage("Arc status message dropped: the %s endpoint text '%.100s' %s", which, text,
-                    splitFailureText(split));
+        refuse(logged("Arc status message dropped"), "the %s endpoint text '%.100s' %s", which, text,
+               splitFailureText(split));
         return false;
     }
     if (std::strcmp(endpoint.first, kGraphProtocolName) == 0) {
@@ -105,12 +99,12 @@ bool parseStatusEndpoint(const char *text, bool isA, StatusEndpoint &endpoint)
 
 void malformedArcStatus()
 {
-    malformedMessage("processArcStatusMsg: malformed field, message dropped\n");
+    refuse(traced("processArcStatusMsg"), "malformed field");
 }
 
 void malformedVertexStatus()
 {
-    malformedMessage("processVertexStatusMsg: malformed field, message dropped\n");
+    refuse(traced("processVertexStatusMsg"), "malformed field");
 }
 
 }  // namespace
@@ -133,14 +127,14 @@ void applyVertexStatus(int32_t vertexProtocol, const char *vertexName, int32_t s
     }
 }
 
-void markCommonState(const char *uniqueId, const char *stateText)
+int markCommonState(const char *uniqueId, const char *stateText)
 {
     if (tqDebug) {
         std::printf("%s\n", shownText(uniqueId));
         DebugTrace("%s\n", shownText(stateText));
     }
     if (uniqueId == nullptr)
-        return;
+        return 0;
 
     StringFieldQuery query("UniqueName", uniqueId);
     const OVwFieldId sanCommonField = OVwDbFieldNameToFieldId("isSanCommon");
@@ -156,6 +150,8 @@ void markCommonState(const char *uniqueId, const char *stateText)
         const int sanRc = OVwDbSetFieldBooleanValue(object, sanCommonField, 1);
         if (tqDebug)
             DebugTrace("Boolean Vlaue for IsSanCommon is %d\n", sanRc);
+        if (sanRc != 0)
+            failedFieldWrite("isSanCommon");
         // An absent state text is not written as an empty or null value.
         if (stateText == nullptr) {
             if (tqDebug)
@@ -165,7 +161,10 @@ void markCommonState(const char *uniqueId, const char *stateText)
         const int stateRc = OVwDbSetFieldStringValue(object, stateField, stateText);
         if (tqDebug)
             DebugTrace("String Value for State is %d\n", stateRc);
+        if (stateRc != 0)
+            failedFieldWrite("State");
     }
+    return query.count();
 }
 
 void processVertexStatusMsg(char *data, int length)
@@ -188,8 +187,10 @@ void processVertexStatusMsg(char *data, int length)
     if (!reader.ok())
         return malformedVertexStatus();
     if (statusText == nullptr)
-        return dropMessage("Vertex status message dropped: the status is absent");
+        return refuse(logged("Vertex status message dropped"), "the status is absent");
     status = translatedStatus(statusText, status);
+    if (status < 0)
+        return;
     if (tqDebug)
         DebugTrace("vTQStatus = %d\n", status);
 
@@ -203,7 +204,7 @@ void processVertexStatusMsg(char *data, int length)
     if (uniqueIdStr == nullptr) {
         if (tqDebug)
             DebugTrace("processVertexStatusMsg: uniqueIdStr is absent, nothing to change\n");
-        return refuseMessage("the unique id is absent");
+        return refuse(kRefusalOnly, "the unique id is absent");
     }
 
     StringFieldQuery query("UniqueName", uniqueIdStr);
@@ -215,10 +216,10 @@ void processVertexStatusMsg(char *data, int length)
     const OVwFieldId fieldId2 = OVwDbFieldNameToFieldId("isGraph");
 
     if (query.list() == nullptr)
-        return dropMessage("Vertex status message dropped: the UniqueName lookup for '%.100s' failed: %s",
-                           uniqueIdStr, query.reason());
+        return refuse(logged("Vertex status message dropped"), "the UniqueName lookup for '%.100s' failed: %s",
+                      uniqueIdStr, query.reason());
     if (query.count() == 0)
-        return refuseMessage("no object has this unique id");
+        return refuse(kRefusalOnly, "no object has this unique id");
 
     const OVwObjectId objectId = query.at(0);
     const OVwBoolean isVertex = OVwDbGetFieldBooleanValue(objectId, fieldId1);
@@ -235,6 +236,9 @@ void processVertexStatusMsg(char *data, int length)
     if (isVertex == 1) {
         // Vertices are always addressed under protocol 1 here.
         applyVertexStatus(1, vname, status);
+        // A status not set keeps the state text from being written.
+        if (messageRejected())
+            return;
     } else if (isGraph != 1) {
         std::fprintf(stderr, "Failed to change the status : the object is not a graph or a vertex.\n");
         MessageLog("Failed to change the status : the object is not a graph or a vertex.");
@@ -242,9 +246,10 @@ void processVertexStatusMsg(char *data, int length)
     }
 
     // The common-properties objects carry the identifier without its first
-    // character.
-    if (uniqueIdStr[0] != '\0')
-        markCommonState(uniqueIdStr + 1, stateText);
+    // character. A graph's status message changes only them.
+    const int marked = uniqueIdStr[0] != '\0' ? markCommonState(uniqueIdStr + 1, stateText) : 0;
+    if (isVertex != 1 && marked == 0)
+        refuse(kRefusalOnly, "no common-properties object has the unique id '%.100s'", uniqueIdStr + 1);
 }
 
 void processArcStatusMsg(char *data, int length)
@@ -256,14 +261,14 @@ void processArcStatusMsg(char *data, int length)
     if (!reader.ok())
         return malformedArcStatus();
     if (bindingText == nullptr)
-        return dropMessage("Arc status message dropped: the Arc Name Binding is absent");
+        return refuse(logged("Arc status message dropped"), "the Arc Name Binding is absent");
     const int32_t binding = leadingInt(bindingText);
     if (binding < 0 || binding > 7) {
         std::fprintf(stderr, "Invalid Name Binding Type specified - %d\n", binding);
         char line[96];
         std::snprintf(line, sizeof line, "Invalid Name Binding Type specified - %d", binding);
         MessageLog(line);
-        return dropMessage("Arc status message dropped: name binding %d is outside 0 to 7", binding);
+        return refuse(logged("Arc status message dropped"), "name binding %d is outside 0 to 7", binding);
     }
     if (tqDebug)
         DebugTrace("Arc Name Binding = %d\n", binding);
@@ -296,7 +301,7 @@ void processArcStatusMsg(char *data, int length)
     if (!reader.ok())
         return malformedArcStatus();
     if (indexText == nullptr)
-        return dropMessage("Arc status message dropped: arcIndexId is absent");
+        return refuse(logged("Arc status message dropped"), "arcIndexId is absent");
     int32_t arcIndex = leadingInt(indexText);
     if (tqDebug)
         DebugTrace("arcIndexId = %d\n", arcIndex);
@@ -307,8 +312,10 @@ void processArcStatusMsg(char *data, int length)
     if (!reader.ok())
         return malformedArcStatus();
     if (statusText == nullptr)
-        return dropMessage("Arc status message dropped: arcStatus is absent");
+        return refuse(logged("Arc status message dropped"), "arcStatus is absent");
     status = translatedStatus(statusText, status);
+    if (status < 0)
+        return;
     if (tqDebug)
         DebugTrace("arcStatus = %d\n", status);
 
@@ -319,14 +326,14 @@ void processArcStatusMsg(char *data, int length)
     // The adapter reads each endpoint protocol as a text or a number by the
     // binding; one that disagrees with the endpoint kinds never reaches it.
     if (binding != bindingForKinds(a.isGraph, z.isGraph))
-        return dropMessage("Arc status message refused: name binding %d does not match endpoint kinds (%s, %s)",
-                           binding, endpointKindName(a.isGraph), endpointKindName(z.isGraph));
+        return refuse(logged("Arc status message refused"), "name binding %d does not match endpoint kinds (%s, %s)",
+                      binding, endpointKindName(a.isGraph), endpointKindName(z.isGraph));
 
     // No arc can carry an absent MoidString.
     if (moidString == nullptr) {
         if (tqDebug)
             DebugTrace("processArcStatusMsg: MoidString is absent, nothing to change\n");
-        return refuseMessage("the MoidString is absent");
+        return refuse(kRefusalOnly, "the MoidString is absent");
     }
 
     StringFieldQuery query("MoidString", moidString);
@@ -336,7 +343,7 @@ void processArcStatusMsg(char *data, int length)
         DebugTrace("field Value for MoidString is %s\n", moidString);
     }
     if (query.count() == 0)
-        return refuseMessage("no arc has the MoidString '%.100s'", moidString);
+        return refuse(kRefusalOnly, "no arc has the MoidString '%.100s'", moidString);
 
     // The index stored on the arc wins over the caller's.
     if (OVwFieldValue *stored = OVwDbGetFieldValue(query.at(0), indexField)) {

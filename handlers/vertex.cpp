@@ -31,23 +31,30 @@ bool setStringField(OVwObjectId object, const char *fieldName, const char *value
 
 // Failed writes of MoidString are traced (six asterisks); those of UniqueName
 // and TQObjectName go to the console (five asterisks).
+// Either way the message fails.
 void setTracedField(OVwObjectId object, const char *fieldName, const char *value)
 {
-    if (!setStringField(object, fieldName, value) && tqDebug)
+    if (setStringField(object, fieldName, value))
+        return;
+    if (tqDebug)
         DebugTrace("******Tqdaemon Error: failed to set value to field: %s with reason: %s\n", fieldName,
                    ovReason());
+    failedFieldWrite(fieldName);
 }
 
 void setConsoleField(OVwObjectId object, const char *fieldName, const char *value)
 {
-    if (!setStringField(object, fieldName, value) && tqDebug)
+    if (setStringField(object, fieldName, value))
+        return;
+    if (tqDebug)
         std::printf("*****Tqdaemon Error: failed to set value to field: %s with reason: %s\n", fieldName,
                     ovReason());
+    failedFieldWrite(fieldName);
 }
 
 void malformed()
 {
-    malformedMessage("processVertexMsg: malformed field, message dropped\n");
+    refuse(traced("processVertexMsg"), "malformed field");
 }
 
 // An absent identifier keeps the one stored: the write is skipped.
@@ -86,7 +93,7 @@ void processVertexMsg(char *data, int length)
     if (!reader.ok())
         return malformed();
     if (protocolText == nullptr)
-        return dropMessage("Vertex message dropped: vertexProtocol is absent");
+        return refuse(logged("Vertex message dropped"), "vertexProtocol is absent");
     int32_t vertexProtocol = vertexMsgProtocol(protocolText);
     if (vertexProtocol < 0) {
         if (tqDebug)
@@ -102,19 +109,19 @@ void processVertexMsg(char *data, int length)
     if (tqDebug)
         DebugTrace("vname = %s\n", shownText(vname));
     if (vname == nullptr)
-        return dropMessage("Vertex message dropped: vname is absent");
+        return refuse(logged("Vertex message dropped"), "vname is absent");
     messageIdentity("name '%.200s'", vname);
 
     const char *statusText = reader.str();
     if (!reader.ok())
         return malformed();
     if (statusText == nullptr)
-        return dropMessage("Vertex message dropped: vstatus is absent");
+        return refuse(logged("Vertex message dropped"), "vstatus is absent");
     const int32_t vstatus = statusFromText(statusText);
     if (vstatus < 0) {
         if (tqDebug)
             DebugTrace("Unknown tqotStatusType!\n");
-        return dropMessage("Vertex message dropped: unknown vstatus '%.60s'", statusText);
+        return refuse(logged("Vertex message dropped"), "unknown vstatus '%.60s'", statusText);
     }
     if (tqDebug)
         DebugTrace("vstatus = %d\n", vstatus);
@@ -139,6 +146,17 @@ void processVertexMsg(char *data, int length)
             return malformed();
     }
 
+    // A vertex sent again with an icon key oid_to_sym lacks would lose its
+    // symbol type: the message changes nothing instead.
+    TopologyAdapter *adapter = TopologyAdapter::instance();
+    if (vicon != nullptr && adapter->icon(vicon) == nullptr) {
+        TqSelectionName selection;
+        if (adapter->name(adapter->protocol(vertexProtocol), vname, selection) != nullptr &&
+            OVwDbSelectionNameToObjectId(selection) != 0)
+            return refuse(kRefusalOnly, "unknown icon key '%.100s'", vicon);
+        (void)adapter->tqotGetError();
+    }
+
     std::unique_ptr<octetString> vDetails;
     if (details != nullptr) {
         vDetails.reset(new octetString{const_cast<char *>(details), static_cast<int32_t>(std::strlen(details))});
@@ -148,7 +166,6 @@ void processVertexMsg(char *data, int length)
         }
     }
 
-    TopologyAdapter *adapter = TopologyAdapter::instance();
     if (identifier == 1) {
         const OVwObjectId objId = adapter->tqotCreateVertexInBox(graphProtocol, parentName, vertexProtocol, vname,
                                                                  vicon, vlabel, vDetails.get(), vstatus);
@@ -172,6 +189,8 @@ void processVertexMsg(char *data, int length)
             else
                 DebugTrace("Created VertexInBox (obj name='%s', objId:%d)\n", shownText(vname), objId);
         }
+        if (error != 0)
+            failMessage("the vertex's symbol was not drawn: %s", adapter->tqotGetErrorMsg(error));
     } else if (identifier == 2) {
         const OVwObjectId objId = adapter->tqotCreateVertexInGraph(graphProtocol, parentName, vertexProtocol,
                                                                    vname, vicon, vlabel, vDetails.get(), vstatus);
@@ -191,6 +210,6 @@ void processVertexMsg(char *data, int length)
         setIdentifierField(objId, "UniqueName", uniqueIdStr);
         setConsoleField(objId, "TQObjectName", vname);
     } else {
-        refuseMessage("identifier %d is neither 1 (in a box) nor 2 (in a graph)", identifier);
+        refuse(kRefusalOnly, "identifier %d is neither 1 (in a box) nor 2 (in a graph)", identifier);
     }
 }

@@ -2,8 +2,8 @@
 // buffer and written with a single append (open, write, close), so a crash
 // loses at most the entry in hand and other programs can read the files while
 // the daemon runs. Paths are resolved once; the time text is cached per second.
-// Each file is bounded: past its size limit it becomes <name>.1 between two
-// entries and a new file starts.
+// Each trace is bounded, and the message log when a limit is set: past its
+// size limit a file becomes <name>.1 between two entries and a new one starts.
 #include "log/log.h"
 
 #include "host/hostfile.h"
@@ -27,9 +27,11 @@ namespace {
 
 const char kLogHeader[] = "Quillon - tqdaemon Message Log\n";
 
-// Size limits: each trace and the message log, in bytes (0: none).
+// Size limits: each trace and the message log, in bytes (0: none). The
+// message log is small (a line per refused or failed message) and is the
+// operator's record: it keeps its history unless a limit is set.
 constexpr uint64_t kDefaultTraceLimit = 256ull << 20;
-constexpr uint64_t kDefaultLogLimit = 16ull << 20;
+constexpr uint64_t kDefaultLogLimit = 0;
 
 struct LogPaths {
     bool resolved = false;

@@ -162,6 +162,14 @@ TEST_F(ArcOps, ArcNameBoundsAndBadBindings)
     EXPECT_EQ(ad->endpointProtocols(5, txt(p128.c_str()), num(kIP), aArea, zArea), -1);
     EXPECT_TRUE(traceHas(adapterTrace(), "endpointProtocols", "endpoint protocol name too long"));
     EXPECT_EQ(ad->endpointProtocols(6, num(kIP), txt(nullptr), aArea, zArea), -1);
+
+    // A status change with such a binding says so by its own code, never by
+    // success or a code left pending by an earlier call.
+    (void)ad->tqotGetError();
+    EXPECT_EQ(ad->tqotChangeArcStatus(3, num(kIP), "a", num(kIP), "b", 1, 2), TQOT_ERR_BAD_BINDING);
+    EXPECT_EQ(ad->name("a;b", "x"), nullptr);
+    EXPECT_EQ(ad->tqotChangeArcStatus(8, num(kIP), "a", num(kIP), "b", 1, 2), TQOT_ERR_BAD_BINDING);
+    EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NAME_SEPARATOR);
 }
 
 TEST_F(ArcOps, ArcOfExactly255CharactersIsCreatedAnd256Refused)
@@ -186,6 +194,14 @@ TEST_F(ArcOps, ArcOfExactly255CharactersIsCreatedAnd256Refused)
     EXPECT_TRUE(traceHas(trace, "arcName", "Name too long."));
     EXPECT_TRUE(traceHas(trace, "tqotCreateArcInGraph", "bad arc name"));
     EXPECT_EQ(indexCount(net, TQOT_KIND_ARC), 1u);
+
+    // An arc that cannot be named creates none of its missing endpoints.
+    const std::string newA(119, 'b');
+    const std::string newZ(120, 'y');
+    EXPECT_EQ(arc7(kIP, newA.c_str(), kIP, newZ.c_str()), 0);
+    EXPECT_EQ(objectId(sel("IP", newA)), 0);
+    EXPECT_EQ(objectId(sel("IP", newZ)), 0);
+    EXPECT_EQ(indexCount(net, TQOT_KIND_VERTEX), 3u);
 }
 
 TEST_F(ArcOps, RefusalsLeaveTheirOwnPendingError)
@@ -369,12 +385,28 @@ TEST_F(ArcOps, EndpointWithoutASymbolInTheGraphFailsWithoutAnArcObject)
     EXPECT_EQ(indexCount(net, TQOT_KIND_ARC), 0u);
 }
 
-TEST_F(ArcOps, ExistingArcInTheGraphIsReturnedWithoutANewSymbol)
+// An arc sent again gets its label and status, as a vertex sent again does;
+// an absent label keeps the one shown.
+TEST_F(ArcOps, ExistingArcInTheGraphIsUpdatedWithoutANewSymbol)
 {
     OVwObjectId arc = arc7(kIP, "a", kIP, "b");
     ASSERT_NE(arc, 0);
     EXPECT_EQ(arc7(kIP, "b", kIP, "a"), arc);
     EXPECT_EQ(connections(arc).size(), 1u);
+    EXPECT_EQ(indexCount(net, TQOT_KIND_ARC, arc), 1u);
+
+    EXPECT_EQ(ad->tqotCreateArcInGraph("IP", "net", 7, num(kIP), "a", num(kIP), "b", 1, nullptr, "relabelled",
+                                       nullptr, 2),
+              arc);
+    EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NONE);
+    ASSERT_EQ(connections(arc).size(), 1u);
+    EXPECT_EQ(connections(arc)[0].label, "relabelled");
+    EXPECT_EQ(connections(arc)[0].status, kMapStatus2);
+    EXPECT_EQ(ad->tqotCreateArcInGraph("IP", "net", 7, num(kIP), "a", num(kIP), "b", 1, nullptr, nullptr, nullptr,
+                                       3),
+              arc);
+    EXPECT_EQ(connections(arc)[0].label, "relabelled");
+    EXPECT_EQ(connections(arc)[0].status, kMapStatus3);
     EXPECT_EQ(indexCount(net, TQOT_KIND_ARC, arc), 1u);
 }
 

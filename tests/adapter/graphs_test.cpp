@@ -282,9 +282,9 @@ TEST_F(GraphsTest, RootIconAndLabelChangeTheRootSymbolOnly)
     EXPECT_EQ(sa[0].type, "Net:Other");
     EXPECT_EQ(sa[0].label, "Renamed");
 
-    // B's only symbol is on A's submap: nothing to do.
-    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", "B", "h.key"), 0);
-    EXPECT_EQ(ad->tqotChangeRootGraphLabel("IP", "B", "X"), 0);
+    // B's only symbol is on A's submap: nothing to do, and the call says so.
+    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", "B", "h.key"), TQOT_ERR_NOT_SHOWN);
+    EXPECT_EQ(ad->tqotChangeRootGraphLabel("IP", "B", "X"), TQOT_ERR_NOT_SHOWN);
     std::vector<SymbolView> sb = symbolsOf(b);
     ASSERT_EQ(sb.size(), 1u);
     EXPECT_EQ(sb[0].type, "Net:Graph");
@@ -323,11 +323,11 @@ TEST_F(GraphsTest, InGraphFormsChangeEverySymbolAndGoOnAfterAFailure)
     EXPECT_EQ(ad->tqotChangeGraphIconInGraph("IP", "nope", "h.key"), TQOT_ERR_NO_SUCH_OBJECT);
 }
 
-TEST_F(GraphsTest, ChangesOfAnObjectWithoutSymbolsFail)
+TEST_F(GraphsTest, ChangesOfAnObjectWithoutSymbolsChangeNothingAndSetterFailuresFail)
 {
     ASSERT_NE(OVwDbCreateObjectBySelectionName(sel("IP", "bare").c_str()), 0);
-    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", "bare", "g.key"), -1);
-    EXPECT_EQ(ad->tqotChangeGraphLabelInGraph("IP", "bare", "x"), -1);
+    EXPECT_EQ(ad->tqotChangeRootGraphIcon("IP", "bare", "g.key"), TQOT_ERR_NOT_SHOWN);
+    EXPECT_EQ(ad->tqotChangeGraphLabelInGraph("IP", "bare", "x"), TQOT_ERR_NOT_SHOWN);
 
     root("A");
     mapdb::failNext("OVwSetSymbolType", OVw_STORAGE_FAILURE);
@@ -445,13 +445,24 @@ TEST_F(GraphsMultiTest, DeleteWithoutOneSymbolPerContainerRemovesAll)
     EXPECT_EQ(indexCount(a, TQOT_KIND_GRAPH), 1u) << "other members stay";
 }
 
-TEST_F(GraphsTest, UnknownParentMeansTheRootSubmap)
+// A graph that does not resolve is never the root submap: deletions aimed at
+// it are refused with TQOT_ERR_NO_CONTAINER and the root keeps its symbols.
+TEST_F(GraphsTest, UnknownParentIsNoContainerNeverTheRootSubmap)
 {
     OVwObjectId a = root("A");
     OVwObjectId b = root("B");
     inGraph("A", "B");
-    EXPECT_EQ(ad->tqotDeleteGraphFromGraph("IP", "nope", "IP", "B"), 0);
-    EXPECT_TRUE(symbolsOf(b, rootSubmap()).empty());
+    tqotEndpointProtocol ip{};
+    ip.graphProtocol = const_cast<char *>("IP");
+    const int32_t results[] = {
+        ad->tqotDeleteGraphFromGraph("IP", "nope", "IP", "B"),
+        ad->tqotDeleteVertexFromGraph("IP", "nope", ad->unprotocol("IP"), "B"),
+        ad->tqotDeleteArcFromGraph("IP", "nope", 4, ip, "A", ip, "B", 1),
+    };
+    for (int32_t rc : results)
+        EXPECT_EQ(rc, TQOT_ERR_NO_CONTAINER);
+    EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NO_CONTAINER);
+    EXPECT_EQ(symbolsOf(b, rootSubmap()).size(), 1u);
     EXPECT_EQ(symbolsOf(b, childSubmap(a)).size(), 1u);
 
     EXPECT_EQ(ad->tqotDeleteGraph("IP", "A"), 0);

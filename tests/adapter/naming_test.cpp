@@ -225,6 +225,14 @@ TEST_F(NamingTest, IconFileLinesFollowTheirRules)
     EXPECT_STREQ(ad->icon("empty"), "");
     EXPECT_STREQ(ad->icon("last"), "noNewline");
     EXPECT_EQ(traceCount("initIconMap("), 2) << "read once";
+    // Lines that give no symbol type, comments and blank lines aside, are
+    // named once in the message log.
+    const std::string log = tqtest::readFile(root_.file("usr/ov/log/tqdaemon.log"));
+    const std::string noColon = "cannot be read: no ':' between an icon key and a symbol type";
+    EXPECT_NE(log.find("oid_to_sym line 4 " + noColon), std::string::npos) << log;
+    EXPECT_NE(log.find("oid_to_sym line 12 " + noColon), std::string::npos) << log;
+    EXPECT_EQ(log.find("oid_to_sym line "), log.find("oid_to_sym line 4 "));
+    EXPECT_EQ(log.find("oid_to_sym line ", log.find("line 12 ")), std::string::npos);
 }
 
 TEST_F(NamingTest, LongIconLinesAreSplitAndOversizedTextsSkipped)
@@ -243,6 +251,10 @@ TEST_F(NamingTest, LongIconLinesAreSplitAndOversizedTextsSkipped)
     EXPECT_EQ(ad->icon("v2"), nullptr);
     EXPECT_EQ(traceCount("key too long"), 1);
     EXPECT_EQ(traceCount("value too long"), 1);
+    const std::string log = tqtest::readFile(root_.file("usr/ov/log/tqdaemon.log"));
+    EXPECT_NE(log.find("oid_to_sym line 3 cannot be read: icon key longer than 127 characters"), std::string::npos);
+    EXPECT_NE(log.find("oid_to_sym line 5 cannot be read: symbol type longer than 127 characters"),
+              std::string::npos);
 }
 
 TEST_F(NamingTest, MissingIconFileIsReportedOnce)

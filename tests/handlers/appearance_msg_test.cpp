@@ -205,4 +205,58 @@ TEST_F(AppearanceMsgTest, GraphUpdateChangesLabelAfterAFailedIconChange)
     EXPECT_TRUE(contains(daemonTrace(), "An error occured in updating label for NOSUCH with error code tqot2ov error\n"));
 }
 
+// A change that would change nothing is refused with its reason, and a key
+// oid_to_sym lacks never strips a symbol type.
+TEST_F(AppearanceMsgTest, NoOpsAndUnknownIconKeysAreRefusedAndChangeNothing)
+{
+    sharedPair();
+    changeIcon("dev", "icon.old");
+    ASSERT_EQ(types(vertex), std::vector<std::string>{"Old:Type"});
+    const OVwObjectId plain = OVwDbCreateObjectBySelectionName("plain;thing;default");
+    setString(plain, "UniqueName", "plain");
+
+    EXPECT_EQ(outcomeOf([&] { changeIcon("dev", "no.such.key"); }), "refused: unknown icon key 'no.such.key'");
+    EXPECT_EQ(outcomeOf([&] { changeLabel("nobody", "x"); }), "refused: no object has this unique id");
+    EXPECT_EQ(outcomeOf([&] { changeIcon("nobody", "icon.new"); }), "refused: no object has this unique id");
+    EXPECT_EQ(outcomeOf([&] { changeLabel("plain", "x"); }),
+              "refused: no vertex or graph with a name has this unique id");
+    EXPECT_EQ(types(vertex), std::vector<std::string>{"Old:Type"});
+    EXPECT_EQ(types(graph), std::vector<std::string>{"Old:Type"});
+    EXPECT_EQ(outcomeOf([&] { changeLabel("dev", "y"); }), "applied");
+    EXPECT_EQ(onlyLabel(vertex), "y");
+}
+
+// The graph update keeps an icon or label it leaves absent, refuses a key
+// oid_to_sym lacks, and names an update of a graph that is not on the root
+// submap (or of none) instead of counting it applied.
+TEST_F(AppearanceMsgTest, GraphUpdateChangesOnlyWhatItNames)
+{
+    const OVwObjectId san = objectId(sel(kGraphProto, "SAN"));
+    const OVwObjectId inner = graphIn("SAN", "Inner");
+    graphUpdate(kGraphProto, "SAN", "icon.old", "Storage");
+    const struct {
+        const char *name;
+        const char *icon;
+        const char *label;
+        const char *outcome;
+        const char *type;    // SAN's afterwards
+        const char *shown;   // SAN's label afterwards
+    } cases[] = {
+        {"SAN", nullptr, "Relabelled", "applied", "Old:Type", "Relabelled"},
+        {"SAN", "icon.new", nullptr, "applied", "New:Type", "Relabelled"},
+        {"SAN", "no.such.key", "x", "refused: unknown icon key 'no.such.key'", "New:Type", "Relabelled"},
+        {"SAN", nullptr, nullptr, "refused: the icon and the label are absent", "New:Type", "Relabelled"},
+        {"Inner", "icon.old", "x", "refused: the graph is not on the root submap", "New:Type", "Relabelled"},
+        {"NOSUCH", nullptr, "x", "refused: no graph has this name", "New:Type", "Relabelled"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.outcome);
+        const std::string outcome = outcomeOf([&] { graphUpdate(kGraphProto, c.name, c.icon, c.label); });
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(types(san), std::vector<std::string>{c.type});
+        EXPECT_EQ(onlyLabel(san), c.shown);
+    }
+    EXPECT_EQ(onlyLabel(inner), "Inner");
+}
+
 }  // namespace

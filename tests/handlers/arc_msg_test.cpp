@@ -202,6 +202,46 @@ TEST_F(ArcMsgTest, FailedCreationWritesNothingAndNamesTheReason)
     EXPECT_TRUE(objectsWith("MoidString", "arc-moid-1").empty());
 }
 
+// Every failed platform write fails the message, whatever the debug flag.
+TEST_F(ArcMsgTest, FailedWritesAndConnectionsFailTheMessage)
+{
+    tqDebug = 0;
+    const std::string storage = OVwErrorMsg(OVw_STORAGE_FAILURE);
+    const struct {
+        const char *operation;
+        const char *outcome;
+    } cases[] = {
+        {"OVwDbSetFieldIntegerValue", "failed: field SanArcIndex was not written: "},
+        {"OVwDbSetFieldStringValue", "failed: field MoidString was not written: "},
+        {"OVwCreateConnSymbol", "failed: the arc's connection was not drawn: "},
+    };
+    int index = 20;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.operation);
+        ArcMsg msg;
+        const std::string id = std::to_string(++index);
+        msg.arcId = id.c_str();
+        mapdb::failNext(c.operation, OVw_STORAGE_FAILURE);
+        const std::string outcome = outcomeOf([&] { send(msg); });
+        EXPECT_EQ(outcome.rfind(c.outcome, 0), 0u) << outcome;
+    }
+    EXPECT_EQ(runStats().failed, 3);
+}
+
+// An arc sent again takes its new label and status, as a vertex does.
+TEST_F(ArcMsgTest, ArcSentAgainTakesItsNewLabelAndStatus)
+{
+    send(ArcMsg{});
+    const OVwObjectId arc = arcWith("arc-moid-1");
+    ASSERT_NE(arc, 0);
+    ArcMsg again;
+    again.label = "relabelled";
+    again.status = "4";
+    EXPECT_EQ(outcomeOf([&] { send(again); }), "applied");
+    EXPECT_EQ(onlyLabel(arc), "relabelled");
+    EXPECT_EQ(onlyStatus(arc), mapStatus(4));
+}
+
 TEST_F(ArcMsgTest, EndpointTextLimits)
 {
     // 49 characters are accepted: a graph part of 47 characters, ':' and one more.

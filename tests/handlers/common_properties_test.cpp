@@ -129,7 +129,7 @@ TEST_F(CommonPropertiesMsg, EveryObjectGetsAllTwelveWritesOneObjectAfterTheOther
 
 TEST_F(CommonPropertiesMsg, TracesAndConsoleLines)
 {
-    object("SAN;sw1;default", "dev-1");
+    const OVwObjectId id = object("SAN;sw1;default", "dev-1");
     Fields f;
     f.url = "xhttp://b";
     f.node = nullptr;
@@ -141,24 +141,14 @@ TEST_F(CommonPropertiesMsg, TracesAndConsoleLines)
               "This is what we recevied from caller for Common Properties\n"
               "dev-1\nSwitch 1\nonline\nswitch\nxhttp://b\n64\nSN-9\nAcme\nTRUE\nFALSE\n(null)\n");
 
-    // Node flag absent: the message is dropped before the map is looked at.
-    const std::string dropped = daemonTrace();
-    EXPECT_TRUE(contains(dropped, "common.ManagementURL = xhttp://b\n"));
-    EXPECT_TRUE(contains(dropped, "common.NodeFlag = (null)\n"));
-    EXPECT_TRUE(contains(dropped, "processCommonPropertiesMsg: NodeFlag is absent, message dropped\n"));
-    EXPECT_FALSE(contains(dropped, "Vlaue"));
-
-    f.node = "1";
-    Payload q = f.payload();
-    processCommonPropertiesMsg(q.data(), q.size());
-    const std::string trace = daemonTrace().substr(dropped.size());
+    const std::string trace = daemonTrace();
     const char *const inOrder[] = {
         "common.CommonObjName = dev-1\n",  "common.Name = Switch 1\n",
         "common.State = online\n",         "common.Type = switch\n",
         "common.ManagementURL = xhttp://b\n", "common.Capacity = 64\n",
         "common.Serial = SN-9\n",          "common.VendorName = Acme\n",
         "common.LaunchFlag = TRUE\n",      "common.EDFIFlag = FALSE\n",
-        "common.NodeFlag = 1\n",           "Field Id for UniqueName is ",
+        "common.NodeFlag = (null)\n",      "Field Id for UniqueName is ",
         "Looking up objects with UniqueName dev-1\n", "Field Id for isSanCommon is ",
         "Field Id for isNode is ",         "Boolean Vlaue for IsSanCommon is 0\n",
         "String Value for Name is 0\n",    "String Value for State is 0\n",
@@ -174,33 +164,50 @@ TEST_F(CommonPropertiesMsg, TracesAndConsoleLines)
         ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line;
         pos = at;
     }
+    // an absent flag is false, as any text but "TRUE" is
+    EXPECT_EQ(intField(id, "isNode"), 0);
 }
 
-TEST_F(CommonPropertiesMsg, MissingUrlFlagOrKeyDropsTheMessageBeforeTheMap)
+// Only an absent CommonObjName drops the message; an absent URL or flag is
+// stored as absent and the other fields as sent.
+TEST_F(CommonPropertiesMsg, AbsentUrlOrFlagStoresWhatIsPresent)
 {
     const OVwObjectId id = object("SAN;sw1;default", "dev-1");
     const struct {
         const char *Fields::*member;
-        const char *name;
-    } required[] = {
-        {&Fields::common, "CommonObjName"}, {&Fields::url, "ManagementURL"}, {&Fields::launch, "LaunchFlag"},
-        {&Fields::edfi, "EDFIFlag"},        {&Fields::node, "NodeFlag"},
+        const char *field;   // what the absent text leaves
+        int flag;            // its value for a flag, -1 for the URL
+    } cases[] = {
+        {&Fields::url, "Management URL", -1}, {&Fields::launch, "isLaunchable", 0},
+        {&Fields::edfi, "isEDFI", 0},         {&Fields::node, "isNode", 0},
     };
-    for (const auto &r : required) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.field);
+        OVwDbUnsetFieldValue(id, OVwDbFieldNameToFieldId("Management URL"));
         Fields f;
-        f.*r.member = nullptr;
+        f.edfi = "TRUE";
+        f.*c.member = c.flag < 0 ? "NULL" : nullptr;   // "NULL" is the absent string too
         process(f);
-        EXPECT_FALSE(mapTouched()) << r.name;
-        EXPECT_TRUE(contains(daemonTrace(), std::string("processCommonPropertiesMsg: ") + r.name +
-                                                " is absent, message dropped\n"))
-            << r.name;
+        EXPECT_EQ(stringField(id, "Name"), "Switch 1");
+        EXPECT_EQ(stringField(id, "State"), "online");
+        EXPECT_EQ(stringField(id, "Type"), "switch");
+        EXPECT_EQ(stringField(id, "Serial"), "SN-9");
+        EXPECT_EQ(stringField(id, "VendorName"), "Acme");
+        if (c.flag < 0) {
+            EXPECT_EQ(stringField(id, "URLFlag"), "0");
+            EXPECT_EQ(stringField(id, "Management URL"), std::nullopt);
+        } else {
+            EXPECT_EQ(intField(id, c.field), c.flag);
+            EXPECT_EQ(stringField(id, "Management URL"), "https://c");
+        }
     }
-    // "NULL" is the absent string too.
+    EXPECT_EQ(runStats().refused, 0);
+
     Fields f;
-    f.url = "NULL";
+    f.common = nullptr;
     process(f);
     EXPECT_FALSE(mapTouched());
-    EXPECT_EQ(intField(id, "isSanCommon"), std::nullopt);
+    EXPECT_TRUE(contains(daemonTrace(), "processCommonPropertiesMsg: CommonObjName is absent, message dropped\n"));
 }
 
 TEST_F(CommonPropertiesMsg, AbsentTextFieldsAreSkippedAndKeepTheirValues)
@@ -238,7 +245,7 @@ TEST_F(CommonPropertiesMsg, MalformedMessageIsDroppedWhole)
     EXPECT_EQ(intField(id, "isSanCommon"), std::nullopt);
 }
 
-TEST_F(CommonPropertiesMsg, FailedWriteDoesNotStopTheOthers)
+TEST_F(CommonPropertiesMsg, FailedWriteFailsTheMessageAndDoesNotStopTheOthers)
 {
     const OVwObjectId a = object("SAN;a;default", "dev-1");
     const OVwObjectId b = object("SAN;b;default", "dev-1");
@@ -246,12 +253,24 @@ TEST_F(CommonPropertiesMsg, FailedWriteDoesNotStopTheOthers)
     process(Fields{});
     EXPECT_EQ(journalWrites().size(), 24u);
     EXPECT_TRUE(contains(daemonTrace(), "String Value for Name is -1\n"));
+    EXPECT_EQ(runStats().failed, 1);
+    EXPECT_TRUE(contains(messageLog(), "failed: field Name was not written: "));
     const OVwObjectId failed = objectsWith("UniqueName", "dev-1").front();
     const OVwObjectId full = failed == a ? b : a;
     EXPECT_EQ(stringField(failed, "Name"), std::nullopt);
     EXPECT_EQ(stringField(failed, "State"), "online");
     EXPECT_EQ(intField(failed, "isNode"), 1);
     EXPECT_EQ(stringField(full, "Name"), "Switch 1");
+}
+
+// A unique id no object carries changes nothing: a named refusal.
+TEST_F(CommonPropertiesMsg, UniqueIdNoObjectCarriesIsRefused)
+{
+    object("SAN;sw1;default", "dev-2");
+    process(Fields{});
+    EXPECT_TRUE(journalWrites().empty());
+    EXPECT_EQ(runStats().refused, 1);
+    EXPECT_TRUE(contains(messageLog(), "(unique id 'dev-1') refused: no object has this unique id"));
 }
 
 }  // namespace

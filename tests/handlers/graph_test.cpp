@@ -74,6 +74,24 @@ TEST_F(GraphMsgTest, RootGraphSentAgainChangesIconAndLabelAndRewritesFields)
     EXPECT_EQ(stringField(g, "UniqueName"), "uid-2");
     EXPECT_EQ(stringField(g, "TQObjectName"), "G");
     EXPECT_FALSE(contains(daemonTrace(), "Cannot create graph"));
+
+    // An absent icon or label keeps the one shown.
+    f.icon = nullptr;
+    f.label = nullptr;
+    sendGraph(graphMessage(f, {}, 1));
+    EXPECT_EQ(symbolsOf(g)[0].type, "Cls:Two");
+    EXPECT_EQ(symbolsOf(g)[0].label, "second");
+    EXPECT_FALSE(messageRejected());
+
+    // A key oid_to_sym lacks would strip the type: the message changes nothing.
+    f.icon = "9.9";
+    f.label = "third";
+    f.moid = "moid-3";
+    sendGraph(graphMessage(f, {}, 1));
+    EXPECT_EQ(symbolsOf(g)[0].type, "Cls:Two");
+    EXPECT_EQ(symbolsOf(g)[0].label, "second");
+    EXPECT_EQ(stringField(g, "MoidString"), "moid-2");
+    EXPECT_TRUE(contains(messageLog(), "refused: unknown icon key '9.9'"));
 }
 
 TEST_F(GraphMsgTest, MoidStringFallsBackToTheGraphName)
@@ -144,7 +162,8 @@ TEST_F(GraphMsgTest, SingleMessageWithEmptyListRunsNoReconciliation)
     EXPECT_TRUE(shownIn(v1, g));
 }
 
-TEST_F(GraphMsgTest, GraphMessageDeletesTheGraphsArcsBeforeCreatingItAgain)
+// A graph sent again is drawn anew: its arcs go, its members stay.
+TEST_F(GraphMsgTest, GraphMessageSentAgainDeletesTheGraphsArcs)
 {
     const OVwObjectId g = rootGraph("G");
     const OVwObjectId m1 = graphIn("G", "m1", "IP");
@@ -155,54 +174,62 @@ TEST_F(GraphMsgTest, GraphMessageDeletesTheGraphsArcsBeforeCreatingItAgain)
     ASSERT_TRUE(a1 && a2);
     ASSERT_EQ(connections(a1), 1);
 
-    mapdb::journalClear();
-    mapdb::journalEnable(true);
     sendGraph(graphMessage(GraphFields{}, {}, 1));
-    mapdb::journalEnable(false);
-
     EXPECT_EQ(connections(a1), 0);
     EXPECT_EQ(connections(a2), 0);
     EXPECT_EQ(ad->memberIndex.count(MemberKey(g, TQOT_KIND_ARC)), 0u);
     EXPECT_TRUE(shownIn(m1, g));   // members stay: no content list
-    // the arcs went before the graph was created again
-    const std::vector<std::string> &calls = mapdb::journal();
-    size_t lastDelete = 0, firstCreateCall = calls.size();
-    int deletes = 0;
-    for (size_t i = 0; i < calls.size(); ++i) {
-        if (calls[i].rfind("OVwDeleteSymbol", 0) == 0) {
-            lastDelete = i;
-            ++deletes;
-        }
-        if (firstCreateCall == calls.size() && calls[i].rfind("OVwSetSymbolLabel", 0) == 0)
-            firstCreateCall = i;
-    }
-    EXPECT_EQ(deletes, 2);
-    EXPECT_LT(lastDelete, firstCreateCall);
 }
 
-TEST_F(GraphMsgTest, ArcsAreDeletedEvenWhenTheCreationFails)
+// A graph message the daemon refuses leaves the map as it was: no arc
+// deleted, no member reconciled, no field written.
+TEST_F(GraphMsgTest, RefusedGraphMessageChangesNothing)
 {
     const OVwObjectId g = rootGraph("G");
-    vertexIn("G", "v1");
+    const OVwObjectId gIn = graphIn("G", "Inner");
+    const OVwObjectId v1 = vertexIn("G", "v1");
     vertexIn("G", "v2");
+    vertexIn("Inner", "w1");
+    vertexIn("Inner", "w2");
     const OVwObjectId a = arc("G", 7, number(1), "v1", number(1), "v2", 1);
-    ASSERT_NE(a, 0);
+    const OVwObjectId b = arc("Inner", 7, number(1), "w1", number(1), "w2", 1);
+    ASSERT_TRUE(a && b && gIn);
 
-    GraphFields f;
-    f.parentProtocol = kProto;
-    f.parentName = "Nowhere";
-    sendGraph(graphMessage(f, {}, 1));
+    const struct {
+        const char *parent;
+        const char *name;
+        const char *reason;
+    } cases[] = {
+        {"Nowhere", "G", "refused: the containing graph does not exist"},
+        {"G", "Inn;er", "refused: a name contains ';'"},
+        {"No;where", "Inner", "refused: a name contains ';'"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reason);
+        GraphFields f;
+        f.parentProtocol = kProto;
+        f.parentName = c.parent;
+        f.name = c.name;
+        endMessage();
+        beginMessage("graph");
+        sendGraph(graphMessage(f, listPart({vertexEntry("1", "nobody")}), 1));
+        EXPECT_TRUE(contains(messageLog(), c.reason));
+        EXPECT_TRUE(messageRejected());
+    }
     EXPECT_TRUE(contains(daemonTrace(), "Cannot create graph (obj name:'G'): "));
-    EXPECT_EQ(connections(a), 0);
-    EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, a), 0u);
-    // no field is written after a failed creation
+    EXPECT_EQ(connections(a), 1);
+    EXPECT_EQ(connections(b), 1);
+    EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, a), 1u);
+    EXPECT_TRUE(shownIn(v1, g));
     EXPECT_EQ(stringField(g, "UniqueName"), std::nullopt);
+    EXPECT_EQ(stringField(gIn, "UniqueName"), std::nullopt);
 }
 
-TEST_F(GraphMsgTest, FailedMoidStringWriteIsTracedAndTheOtherFieldsStillWritten)
+TEST_F(GraphMsgTest, FailedMoidStringWriteFailsTheMessageAndTheOtherFieldsStillWritten)
 {
     mapdb::failNext("OVwDbSetFieldStringValue", OVw_STORAGE_FAILURE);
-    sendGraph(graphMessage(GraphFields{}, {}, 1));
+    EXPECT_EQ(outcomeOf([&] { sendGraph(graphMessage(GraphFields{}, {}, 1)); }),
+              std::string("failed: field MoidString was not written: ") + OVwErrorMsg(OVw_STORAGE_FAILURE));
     const OVwObjectId g = graphId("G");
     EXPECT_TRUE(contains(daemonTrace(), std::string("******Tqdaemon Error: failed to set value to field MoidString "
                                                     "with reason: ") +
@@ -268,7 +295,6 @@ TEST_F(GraphMsgTest, ContentListKeepsExactlyTheMembersItNames)
                                    listPart({graphEntry("IP", "m1"),
                                              graphEntry("IP", "m2"),    // right name, other protocol
                                              vertexEntry("01", "v1"),   // decimal 1
-                                             vertexEntry("1x", "v2"),   // not a number
                                              vertexEntry("2", "v3")}),
                                    1));
     EXPECT_TRUE(shownIn(m1, g));
@@ -307,14 +333,60 @@ TEST_F(GraphMsgTest, RemovedVerticesLoseTheGraphFromTheirParentNameList)
     EXPECT_TRUE(contains(trace, "Copying parent: Other"));
 }
 
-TEST_F(GraphMsgTest, ListWithoutVertexRecordsRemovesVerticesButNoParentNames)
+// A box is a member graph of its parent: a box record keeps it (and what is
+// in it). A list without vertex records removes every vertex, each losing
+// the graph from its ParentNameList.
+TEST_F(GraphMsgTest, BoxRecordKeepsTheBoxAndRemovedVerticesLoseTheirParentName)
 {
     const OVwObjectId g = rootGraph("G");
+    const OVwObjectId box = graphIn("G", "Box1");
+    const OVwObjectId inBox = vertexIn("Box1", "h9");
     const OVwObjectId v1 = taggedVertex("G", "v1");
     setParents(v1, {"G", "Other"});
-    sendContentId(contentIdMessage(kProto, "G", listPart({boxEntry("B", "box1")}), 1));
+    sendContentId(contentIdMessage(kProto, "G", listPart({boxEntry(kProto, "Box1")}), 1));
+    EXPECT_TRUE(shownIn(box, g));
+    EXPECT_TRUE(shownIn(inBox, box));
     EXPECT_FALSE(shownIn(v1, g));
-    EXPECT_EQ(parents(v1), (std::vector<std::string>{"G", "Other"}));
+    EXPECT_EQ(parents(v1), std::vector<std::string>{"Other"});
+
+    const OVwObjectId host1 = taggedVertex("G", "host1");
+    sendContentId(contentIdMessage(kProto, "G", listPart({boxEntry(kProto, "Box1"), vertexEntry("1", "host1")}), 1));
+    EXPECT_TRUE(shownIn(box, g));
+    EXPECT_TRUE(shownIn(inBox, box));
+    EXPECT_TRUE(shownIn(host1, g));
+}
+
+// A list the daemon cannot read deletes nothing: a vertex record whose
+// protocol is not a decimal number, or entries whose keywords are all unknown.
+TEST_F(GraphMsgTest, UnreadableContentListIsRefusedAndDeletesNothing)
+{
+    const OVwObjectId g = rootGraph("G");
+    const OVwObjectId m1 = graphIn("G", "m1");
+    const OVwObjectId v1 = vertexIn("G", "v1");
+    Bytes unknownOnly;
+    unknownOnly.str("GetThingsInGraph").str("x").str("y");
+    const std::vector<char> lists[] = {
+        listPart({vertexEntry("1x", "v1")}),
+        unknownOnly.vec(),
+    };
+    for (const std::vector<char> &list : lists) {
+        endMessage();
+        beginMessage("content id");
+        sendContentId(contentIdMessage(kProto, "G", list, 1));
+        EXPECT_TRUE(messageRejected());
+        endMessage();
+        beginMessage("graph");
+        sendGraph(graphMessage(GraphFields{}, list, 1));
+        EXPECT_TRUE(messageRejected());
+        EXPECT_TRUE(shownIn(m1, g));
+        EXPECT_TRUE(shownIn(v1, g));
+    }
+    EXPECT_EQ(runStats().refused, 4);
+    EXPECT_TRUE(contains(messageLog(), "refused: vertex protocol '1x' is not a decimal number"));
+    EXPECT_TRUE(contains(messageLog(), "refused: no entry of the content list has a known keyword"));
+    // a list for a graph that does not exist would change nothing
+    EXPECT_EQ(outcomeOf([&] { sendContentId(contentIdMessage(kProto, "Nowhere", listPart({}), 1)); }),
+              "refused: no graph has this name");
 }
 
 TEST_F(GraphMsgTest, SplitContentListReconcilesOnlyAtTheLastPart)
@@ -626,16 +698,16 @@ TEST_F(GraphMsgTest, RecordTextsUpToTheirFieldSizesAreKeptWhole)
 {
     const std::string name501(501, 'n');
     const std::string protocol49(49, 'p');
-    std::vector<char> ok = continuation(listPart({vertexEntry(protocol49.c_str(), name501.c_str())}), 1);
+    std::vector<char> ok = continuation(listPart({graphEntry(protocol49.c_str(), name501.c_str())}), 1);
     ASSERT_TRUE(BuildCTIDLinkedList(ok.data(), static_cast<int>(ok.size())));
-    ASSERT_EQ(contentIdLists().vertices.size(), 1);
-    EXPECT_EQ(std::string(contentIdLists().vertices.head()->name), name501);
-    EXPECT_EQ(std::string(contentIdLists().vertices.head()->protocol), protocol49);
+    ASSERT_EQ(contentIdLists().graphs.size(), 1);
+    EXPECT_EQ(std::string(contentIdLists().graphs.head()->name), name501);
+    EXPECT_EQ(std::string(contentIdLists().graphs.head()->protocol), protocol49);
 
     const std::string name502(502, 'n');
     std::vector<char> over = continuation(listPart({vertexEntry("1", name502.c_str())}), 1);
     EXPECT_FALSE(BuildCTIDLinkedList(over.data(), static_cast<int>(over.size())));
-    EXPECT_EQ(contentIdLists().vertices.size(), 1);   // nothing appended for the refused entry
+    EXPECT_EQ(contentIdLists().vertices.size(), 0);   // nothing appended for the refused entry
 }
 
 TEST(SplitListFragments, EndingFlagsNameTheFragmentOfFirstAndContinuationMessages)

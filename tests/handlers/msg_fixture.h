@@ -9,6 +9,7 @@
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "log/outcome.h"
+#include "log/runstats.h"
 #include "handlers/handlers.h"
 #include "mapdb/testhooks.h"
 #include "ovw/ovw.h"
@@ -235,6 +236,31 @@ protected:
         return n;
     }
     std::string messageLog() const { return tqtest::readFile(root_.file("usr/ov/log/tqdaemon.log")); }
+    // Handles one message as the daemon does, as a message of its own, and
+    // tells how it ended: "applied", or "refused: <reason>" or "failed:
+    // <reason>" as its message-log line says.
+    template <typename Send>
+    std::string outcomeOf(Send send)
+    {
+        endMessage();
+        const size_t before = messageLog().size();
+        beginMessage("probe");
+        send();
+        endMessage();
+        beginMessage(nullptr);
+        const std::string added = messageLog().substr(before);
+        for (const std::string &line : tqtest::splitLines(added)) {
+            const size_t at = line.find("probe message");
+            if (at == std::string::npos)
+                continue;
+            for (const char *word : {" refused: ", " failed: "}) {
+                const size_t w = line.find(word, at);
+                if (w != std::string::npos)
+                    return line.substr(w + 1);
+            }
+        }
+        return "applied";
+    }
     static bool contains(const std::string &text, const std::string &needle)
     {
         return text.find(needle) != std::string::npos;

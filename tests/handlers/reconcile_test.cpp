@@ -65,6 +65,27 @@ TEST_F(ReconcileTest, EmptyGraphRecordsDeleteEveryMemberGraphAfterItsArcs)
     EXPECT_LT(arcDelete, memberDelete);
 }
 
+// A removed member graph takes the graph-to-graph arcs that end at it, at
+// either end; an arc between kept graphs stays.
+TEST_F(ReconcileTest, RemovedGraphTakesItsArcsAtEitherEnd)
+{
+    const OVwObjectId g = rootGraph("G");
+    graphIn("G", "gone");
+    graphIn("G", "k1");
+    graphIn("G", "k2");
+    const OVwObjectId fromGone = arc("G", 4, text(kProto), "gone", text(kProto), "k1", 1);
+    const OVwObjectId toGone = arc("G", 4, text(kProto), "k2", text(kProto), "gone", 2);
+    const OVwObjectId kept = arc("G", 4, text(kProto), "k1", text(kProto), "k2", 3);
+    ASSERT_TRUE(fromGone && toGone && kept);
+    keepGraph(kProto, "k1");
+    keepGraph(kProto, "k2");
+    reconcileGraphContents(ref("G"));
+    EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, fromGone), 0u);
+    EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, toGone), 0u);
+    EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, kept), 1u);
+    EXPECT_EQ(connections(kept), 1);
+}
+
 TEST_F(ReconcileTest, MemberGraphNeedsBothNameAndProtocol)
 {
     const OVwObjectId g = rootGraph("G");

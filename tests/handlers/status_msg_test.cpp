@@ -104,27 +104,87 @@ TEST_F(StatusMsgTest, NeitherVertexNorGraphIsReportedWhateverTheDebugFlag)
     EXPECT_EQ(stringField(c, "State"), std::nullopt);
 }
 
-TEST_F(StatusMsgTest, UnknownStatusGivesThreeWithItsMessageLogLine)
+// An unknown status text is refused whole: no status and no state text change.
+TEST_F(StatusMsgTest, UnknownStatusChangesNoStatusAndNoState)
 {
     setString(h1, "UniqueName", "Xdev1");
+    const OVwObjectId c = commonObject("common;dev1", "dev1");
     vertexStatus("Xdev1", "h1", "1", "s");
     ASSERT_EQ(onlyStatus(h1), mapStatus(1));
 
     tqDebug = 0;
     testing::internal::CaptureStderr();
-    vertexStatus("Xdev1", "h1", "5", "s");
+    vertexStatus("Xdev1", "h1", "5", "t");
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "");
-    EXPECT_EQ(onlyStatus(h1), mapStatus(3));
+    EXPECT_EQ(onlyStatus(h1), mapStatus(1));
+    EXPECT_EQ(stringField(c, "State"), "s");
     EXPECT_EQ(count(messageLog(), ": tqdaemon.exe: Unknown tqotStatusType = 3!\n"), 1);
+    EXPECT_TRUE(contains(messageLog(), "refused: unknown status '5'\n"));
 
     tqDebug = 1;
     testing::internal::CaptureStderr();
-    vertexStatus("Xdev1", "h1", "five", "s");
+    vertexStatus("Xdev1", "h1", "five", "t");
     err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "Unknown tqotStatusType = 3!\n");
     EXPECT_EQ(count(messageLog(), "Unknown tqotStatusType = 3!"), 2);
-    EXPECT_TRUE(contains(daemonTrace(), "vTQStatus = 3\n"));
+    EXPECT_EQ(onlyStatus(h1), mapStatus(1));
+    EXPECT_EQ(stringField(c, "State"), "s");
+}
+
+// A status that is not set keeps the state text from being stored, and a
+// message that would change nothing is named.
+TEST_F(StatusMsgTest, StatusNotSetStoresNoStateAndNoOpsAreRefused)
+{
+    const OVwObjectId h3 = vertexIn("SAN", "h3");
+    setString(h3, "UniqueName", "Xdev3");
+    for (const Sym &sym : symbolsOf(h3))
+        ASSERT_EQ(OVwDeleteSymbol(ad->mapHandle, sym.id), 0);
+    const OVwObjectId c3 = commonObject("common;dev3", "dev3");
+    setString(h1, "UniqueName", "Xdev1");
+    const OVwObjectId c1 = commonObject("common;dev1", "dev1");
+    setString(g2, "UniqueName", "Xg2");   // a graph with no common-properties object
+
+    OVwMapInfo *map = ad->mapHandle;
+    const struct {
+        const char *id;
+        const char *vname;
+        bool mapClosed;
+        const char *reason;
+    } cases[] = {
+        {"Xdev3", "h3", false, "refused: the object has no symbol there"},
+        {"Xdev1", "h1", true, "refused: no map is open"},
+        {"Xg2", "G2", false, "refused: no common-properties object has the unique id 'g2'"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.id);
+        endMessage();
+        beginMessage("vertex status");
+        if (c.mapClosed)
+            ad->mapHandle = nullptr;
+        vertexStatus(c.id, c.vname, "1", "up");
+        ad->mapHandle = map;
+        EXPECT_TRUE(messageRejected());
+        EXPECT_TRUE(contains(messageLog(), c.reason));
+    }
+    EXPECT_EQ(runStats().refused, 3);
+    EXPECT_EQ(stringField(c3, "State"), std::nullopt);
+    EXPECT_EQ(stringField(c1, "State"), std::nullopt);
+    EXPECT_EQ(onlyStatus(h1), mapStatus(3));
+}
+
+// A status or state write the platform refuses fails the message.
+TEST_F(StatusMsgTest, FailedStatusOrStateWriteFailsTheMessage)
+{
+    setString(h1, "UniqueName", "Xdev1");
+    commonObject("common;dev1", "dev1");
+    mapdb::failNext("OVwSetStatusOnSymbol", OVw_STORAGE_FAILURE);
+    const std::string status = outcomeOf([&] { vertexStatus("Xdev1", "h1", "1", "up"); });
+    EXPECT_EQ(status.rfind("failed: ", 0), 0u) << status;
+    mapdb::failNext("OVwDbSetFieldStringValue", OVw_STORAGE_FAILURE);
+    EXPECT_EQ(outcomeOf([&] { vertexStatus("Xdev1", "h1", "1", "up"); }),
+              std::string("failed: field State was not written: ") + OVwErrorMsg(OVw_STORAGE_FAILURE));
+    EXPECT_EQ(runStats().failed, 2);
 }
 
 TEST_F(StatusMsgTest, UnknownIdentifierChangesNothing)
@@ -279,7 +339,7 @@ TEST_F(ArcStatusMsgTest, InvalidBindingIsReportedWhateverTheDebugFlagAndDropped)
     EXPECT_EQ(adapterCalls("tqotChangeArcStatus"), 0);
 }
 
-TEST_F(ArcStatusMsgTest, UnknownStatusGivesThree)
+TEST_F(ArcStatusMsgTest, UnknownStatusChangesNoStatus)
 {
     const OVwObjectId arc = vertexArc("h1", "h2", 5);
     setString(arc, "MoidString", "arc-1");
@@ -290,9 +350,10 @@ TEST_F(ArcStatusMsgTest, UnknownStatusGivesThree)
     ArcStatusMsg unknown;
     unknown.status = "5";
     send(unknown);
-    EXPECT_EQ(onlyStatus(arc), mapStatus(3));
+    EXPECT_EQ(onlyStatus(arc), mapStatus(1));
     EXPECT_TRUE(contains(messageLog(), "Unknown tqotStatusType = 3!"));
-    EXPECT_TRUE(contains(daemonTrace(), "arcStatus = 3\n"));
+    EXPECT_TRUE(contains(messageLog(), "refused: unknown status '5'"));
+    EXPECT_EQ(count(daemonTrace(), "arcStatus = "), 1);   // the first message's
 }
 
 TEST_F(ArcStatusMsgTest, BindingThatDisagreesWithEndpointKindsIsRefused)

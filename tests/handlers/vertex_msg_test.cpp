@@ -124,12 +124,13 @@ TEST_F(VertexMsgTest, FailedInBoxCreationWritesNothingAndNamesTheReason)
     EXPECT_TRUE(objectsWith("UniqueName", "Uhost1").empty());
 }
 
-TEST_F(VertexMsgTest, FailedFieldWriteIsReportedAndTheNextWriteStillRuns)
+TEST_F(VertexMsgTest, FailedFieldWriteFailsTheMessageAndTheNextWriteStillRuns)
 {
     ASSERT_NE(rootGraph("SAN"), 0);
     mapdb::failNth("OVwDbSetFieldStringValue", 2, OVw_STORAGE_FAILURE);   // UniqueName
     testing::internal::CaptureStdout();
-    send(VertexMsg{});
+    EXPECT_EQ(outcomeOf([&] { send(VertexMsg{}); }),
+              std::string("failed: field UniqueName was not written: ") + OVwErrorMsg(OVw_STORAGE_FAILURE));
     const std::string out = testing::internal::GetCapturedStdout();
 
     const OVwObjectId v = vertexId("host1");
@@ -276,6 +277,26 @@ TEST_F(VertexMsgTest, DebugFlagOffWritesNoTraceButStillCreates)
     EXPECT_EQ(out, "");
     EXPECT_NE(vertexId("host1"), 0);
     EXPECT_FALSE(contains(daemonTrace(), "vname ="));
+}
+
+// A vertex sent again with an icon key oid_to_sym lacks keeps its symbol
+// type: the message is refused whole.
+TEST_F(VertexMsgTest, VertexSentAgainWithAnUnknownIconKeyIsRefused)
+{
+    root_.writeOidToSym("icon.a:A:Type\n");
+    resetNamingTables();
+    ASSERT_NE(rootGraph("SAN"), 0);
+    VertexMsg msg;
+    msg.icon = "icon.a";
+    send(msg);
+    const OVwObjectId v = vertexId("host1");
+    ASSERT_EQ(symbolsOf(v).size(), 1u);
+    ASSERT_EQ(symbolsOf(v)[0].type, "A:Type");
+    msg.icon = "icon.none";
+    msg.label = "relabelled";
+    EXPECT_EQ(outcomeOf([&] { send(msg); }), "refused: unknown icon key 'icon.none'");
+    EXPECT_EQ(symbolsOf(v)[0].type, "A:Type");
+    EXPECT_EQ(symbolsOf(v)[0].label, "Host 1");
 }
 
 }  // namespace

@@ -270,6 +270,20 @@ TEST_F(LogTest, NegativeDepthIsShownAndCorrectedAsZero)
     EXPECT_TRUE(matches(lines[4], std::string(kTime) + R"(   outer\(\d+\): exit)")) << lines[4];
 }
 
+// The message log keeps its history unless TQ_LOG_LIMIT sets a limit: it is
+// the operator's record of what was refused. The traces stay bounded.
+TEST_F(LogTest, MessageLogKeepsItsHistoryByDefault)
+{
+    unsetenv("TQ_LOG_LIMIT");
+    resetLogPaths();
+    const std::string entry(1 << 20, 'x');
+    for (int i = 0; i < 17; ++i)   // past the 16 MiB that once bounded it
+        MessageLog(entry.c_str());
+    EXPECT_FALSE(fileExists(logPath() + ".1"));
+    EXPECT_GT(readFile(logPath()).size(), size_t{17} << 20);
+    std::remove(logPath().c_str());
+}
+
 // Each file is bounded by its limit: past it, the file becomes <name>.1 between
 // entries. The limits come from TQ_TRACE_LIMIT and TQ_LOG_LIMIT (bytes, K, M
 // or G; 0 none; an unreadable value keeps the default).
