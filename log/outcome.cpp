@@ -81,6 +81,11 @@ void failMessage(const char *format, ...)
     va_end(args);
 }
 
+bool messageRejected()
+{
+    return state().outcome != Outcome::None;
+}
+
 void endMessage()
 {
     MessageState &s = state();

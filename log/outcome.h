@@ -19,6 +19,9 @@ void messageIdentity(const char *format, ...) TQ_PRINTF(1, 2);
 void refuseMessage(const char *format, ...) TQ_PRINTF(1, 2);
 void failMessage(const char *format, ...) TQ_PRINTF(1, 2);
 
+// True when the message in hand was refused or failed.
+bool messageRejected();
+
 // Ends the message: one that was neither refused nor failed counts as applied.
 void endMessage();
 
