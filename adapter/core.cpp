@@ -30,23 +30,6 @@ const EventHandler kHandlers[] = {
 // Symbols of every kind, as the listing asks for them.
 constexpr int kAllSymbols = 7;
 
-// Hands the run counters to the map platform, which stores them for
-// monitoring at most once a second (and when the session ends).
-void publishRunCounters()
-{
-    static const std::time_t firstTurn = std::time(nullptr);
-    const RunStats &st = runStats();
-    OVwRunCounters c{};
-    c.started = st.started != 0 ? st.started : firstTurn;
-    c.frames_read = st.framesRead;
-    c.applied = st.applied;
-    c.refused = st.refused;
-    c.failed = st.failed;
-    c.skipped = st.skipped;
-    c.events_handled = st.eventsHandled;
-    OVwSetRunCounters(&c, 0);
-}
-
 }  // namespace
 
 TopologyAdapter::TopologyAdapter()

@@ -4,6 +4,7 @@
 #include "adapter/naming.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
+#include "host/fileid.h"
 #include "host/hostpath.h"
 
 #include <cstdio>
@@ -186,6 +187,16 @@ void initIconMap()
     std::unique_ptr<FILE, FileCloser> file(std::fopen(hostPath("\\usr\\ov\\conf\\c\\oid_to_sym").c_str(), "r"));
     if (!file) {
         TQ_TRACE_MSG("initIconMap: could not open \\usr\\ov\\conf\\c\\oid_to_sym");
+        return;
+    }
+    // Its lines are kept in memory: a file past the bound is not read.
+    HostFileIdentity size;
+    if (hostStreamIdentity(file.get(), size) && size.size > kLargestTableFile) {
+        char text[256];
+        std::snprintf(text, sizeof text, "Symbol types file %s is larger than %lld bytes: not read",
+                      hostPath("\\usr\\ov\\conf\\c\\oid_to_sym").c_str(),
+                      static_cast<long long>(kLargestTableFile));
+        MessageLog(text);
         return;
     }
     // At most 255 characters per piece; the rest of a longer line comes as

@@ -11,6 +11,12 @@ public:
     virtual void closeConnection() = 0;
     // Sends the four acknowledgement bytes of a message.
     virtual void acknowledge() = 0;
+    // The same, once the turn holding the message is stored (turnStored).
+    virtual void acknowledgeWhenStored() { acknowledge(); }
+    // The turn before was stored (committed): owed acknowledgements go out.
+    virtual void turnStored() {}
+    // At the start of a loop turn: takes a peer that waits to connect.
+    virtual void acceptPending() {}
 
 protected:
     ServerEndpoint() = default;

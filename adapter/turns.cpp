@@ -21,6 +21,7 @@ constexpr int64_t kWaitWorthNotingMs = 3000;    // a wait for a lock is logged p
 
 TurnKind g_turn = TurnKind::Frame;
 TqFrameRedo g_frameRedo = nullptr;
+TqFrameRedo g_frameUndo = nullptr;
 
 // The failed tries of the turn in hand.
 struct Retry {
@@ -71,6 +72,33 @@ void logTurn(const char *what)
     MessageLog(text);
 }
 
+// The open turn is not stored and not made again: it is not counted.
+void forgetTurn()
+{
+    if (g_turn == TurnKind::Frame) {
+        if (g_frameUndo != nullptr)
+            g_frameUndo();
+    } else if (runStats().eventsHandled > 0) {
+        --runStats().eventsHandled;
+    }
+    publishRunCounters();
+}
+
+// The map database failed for good: nothing of the turn was stored and the
+// platform's session is closed.
+[[noreturn]] void endOnUnusableMap(int code)
+{
+    forgetTurn();
+    char what[1024];
+    std::snprintf(what, sizeof what, "map changes not stored: %s: %s; the daemon ends", OVwErrorMsg(code),
+                  OVwErrorDetail());
+    logTurn(what);
+    char name[64];
+    turnName(name, sizeof name);
+    std::fprintf(stderr, "%s: %s\n", name, what);
+    endDaemon(kExitMapFailed);
+}
+
 [[noreturn]] void stopNow()
 {
     char text[128];
@@ -107,9 +135,28 @@ void noteTurn(TurnKind kind) { g_turn = kind; }
 
 void setFrameRedo(TqFrameRedo redo) { g_frameRedo = redo; }
 
+void setFrameUndo(TqFrameRedo undo) { g_frameUndo = undo; }
+
+void publishRunCounters()
+{
+    static const std::time_t firstTurn = std::time(nullptr);
+    const RunStats &st = runStats();
+    OVwRunCounters c{};
+    c.started = st.started != 0 ? st.started : firstTurn;
+    c.frames_read = st.framesRead;
+    c.applied = st.applied;
+    c.refused = st.refused;
+    c.failed = st.failed;
+    c.skipped = st.skipped;
+    c.events_handled = st.eventsHandled;
+    OVwSetRunCounters(&c, 0);
+}
+
 bool turnFailed()
 {
     const int code = OVwError();
+    if (code == OVw_MAP_UNUSABLE)
+        endOnUnusableMap(code);
     if (OVwErrorMayPass(code) == 0)
         return false;
     char what[256];
@@ -130,6 +177,7 @@ bool turnFailed()
         // Nothing of the turn was stored: the map stays that of the frames before.
         std::snprintf(what, sizeof what, "map changes not stored: %s; stopping", OVwErrorMsg(code));
         logTurn(what);
+        forgetTurn();
         stopNow();
     }
     if (g_retry.waitedMs >= g_retry.nextNoteMs) {
@@ -149,6 +197,8 @@ bool turnFailed()
 
 void turnStored()
 {
+    if (ServerEndpoint *endpoint = TopologyAdapter::instance()->serverData)
+        endpoint->turnStored();
     if (!g_retry.active)
         return;
     char what[256];
@@ -210,4 +260,5 @@ void installTurnKeeping()
 {
     installStopSignals();
     OVwSetWaitHandler(&onWait);
+    OVwSetNoticeHandler(&MessageLog);
 }

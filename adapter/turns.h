@@ -15,12 +15,23 @@ void noteTurn(TurnKind kind);
 // registered by the reader, which keeps the frame.
 using TqFrameRedo = void (*)();
 void setFrameRedo(TqFrameRedo redo);
+// Forgets what the open turn's frame did to the handlers' state and the run
+// counters, when its changes are not stored and will not be made again:
+// registered by the reader with the redo.
+void setFrameUndo(TqFrameRedo undo);
+
+// Hands the run counters to the map platform, which stores them with the
+// next commit (at most once a second) and when the session ends.
+void publishRunCounters();
 
 // After OVwPending returned 0: true when the turn's changes were rolled back
 // for a reason that may pass; then it has been logged (with the frame), the
 // daemon has waited (growing pauses) and made the turn again, and OVwPending
 // is to be called once more. Ends the daemon (exit code 0) when it is asked
-// to stop while it waits.
+// to stop while it waits, without counting the turn. Ends it with exit code
+// 5 when the map database can no longer be used (OVw_MAP_UNUSABLE): the
+// turn was rolled back, the log and the console name the frame and the
+// cause, and the run summary does not count the turn.
 bool turnFailed();
 // After OVwPending stored the turn: logs the recovery after failed tries.
 void turnStored();

@@ -4,6 +4,7 @@
 // temporary TQ_ROOT that is removed at the end.
 #include "log/log.h"
 #include "codec/codec.h"
+#include "host/fileid.h"
 #include "host/hostfile.h"
 #include "ovw/ovw.h"
 #include "mapdb/operator.h"
@@ -222,6 +223,18 @@ void BM_FieldWriteAndCommit(benchmark::State &state)
     }
 }
 BENCHMARK(BM_FieldWriteAndCommit)->Arg(1000)->Arg(100000);
+
+// The look at the map database's path that each commit that wrote makes
+// (is it still the file that was opened?): part of BM_FieldWriteAndCommit.
+void BM_MapPathCheckPerCommit(benchmark::State &state)
+{
+    const std::string path = root().file("stat.db");
+    hostAppend(path, "x", 1);
+    HostFileIdentity id;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(hostPathIdentity(path, id));
+}
+BENCHMARK(BM_MapPathCheckPerCommit);
 
 // ---- status roll-up -------------------------------------------------------------------
 

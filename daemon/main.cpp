@@ -27,6 +27,9 @@ const char kUsage[] =
     "  TQ_ROOT     the directory every drive maps to (default /)\n"
     "  TQ_DRIVE    the drive of the message log (default C:), or an absolute path\n"
     "  OVW_MAPDB   the map database file\n"
+    "  TQ_ACK_ADDRESS\n"
+    "              the IPv4 address the acknowledgement port listens on (default\n"
+    "              127.0.0.1)\n"
     "  TQ_TRACE_LIMIT, TQ_LOG_LIMIT\n"
     "              size limits of each trace (default 256M) and of the message log\n"
     "              (default 0): bytes with an optional K, M or G, 0 for none; past\n"
@@ -37,9 +40,11 @@ const char kUsage[] =
     "  1  start-up or initialisation failed, or the map platform ended the session\n"
     "  2  usage error\n"
     "  3  the map database cannot be used (read-only file or folder, not SQLite, not a\n"
-    "     map, a map of a form this version cannot use, OVW_MAPDB in a missing folder);\n"
-    "     nothing was written to it\n"
-    "  4  another daemon has the map database open\n";
+    "     map, a map of a form this version cannot use, damaged, OVW_MAPDB in a missing\n"
+    "     folder); nothing was written to it\n"
+    "  4  another daemon has the map database open\n"
+    "  5  the map database failed for good during the run (a commit that cannot pass,\n"
+    "     damage, the file moved or replaced); the map holds the messages before\n";
 
 }  // namespace
 

@@ -9,6 +9,8 @@
 #include "log/log.h"
 #include "log/runstats.h"
 #include "host/getportno.h"
+#include "host/fileid.h"
+#include "host/hostfile.h"
 #include "host/hostpath.h"
 #include "host/sockets.h"
 
@@ -27,9 +29,6 @@ constexpr int kDefaultPort = 8010;
 constexpr int32_t kStreamSocket = 1;
 constexpr int32_t kSynchronousCreation = 10;
 constexpr size_t kErrorTextSize = 256;
-// Exit codes of a refused map database.
-constexpr int kExitDatabaseUnusable = 3;
-constexpr int kExitDatabaseInUse = 4;
 
 // The exit code for a map database the platform refused at connection, or
 // 0 when the failure was of another kind.
@@ -41,6 +40,7 @@ int refusalExitCode(int platformError)
     case OVw_NOT_A_MAP:
     case OVw_SCHEMA_UNUSABLE:
     case OVw_NO_DATABASE_FOLDER:
+    case OVw_MAP_DAMAGED:
         return kExitDatabaseUnusable;
     case OVw_MAP_IN_USE:
         return kExitDatabaseInUse;
@@ -99,6 +99,14 @@ int initialise(char *errorText, int &exitCode)
         return 0;
     }
 
+    OVwRunCounters last{};
+    if (OVwPreviousRunUnended(&last) != 0) {
+        // Killed, or the machine stopped: its last message may not be on the map.
+        char line[160];
+        std::snprintf(line, sizeof line, "the previous run ended without its ending lines after frame %lld",
+                      static_cast<long long>(last.frames_read));
+        MessageLog(line);
+    }
     if (tqDebug)
         DebugTrace("PLX connection ready...\n\n");
     return 1;
@@ -108,10 +116,24 @@ int initialise(char *errorText, int &exitCode)
 
 int tqdaemonMain()
 {
+    // A root that is not there is a mistake, not a new root: nothing is made.
+    const std::string root = hostRoot();
+    if (!root.empty() && hostPathKind(root) != HostPathKind::Folder) {
+        std::fprintf(stderr, "tqdaemon: TQ_ROOT %s is not an existing folder\n", root.c_str());
+        return 1;
+    }
     runStats().started = std::time(nullptr);
     installTurnKeeping();
     MessageLog("Starting tqdaemon.exe");
 
+    HostFileIdentity services;
+    if (hostPathIdentity(servicesFile(), services) && services.size > kLargestTableFile) {
+        char text[256];
+        std::snprintf(text, sizeof text, "The services file %s is larger than %lld bytes: not read",
+                      servicesFile().c_str(), static_cast<long long>(kLargestTableFile));
+        MessageLog(text);
+        std::fprintf(stderr, "%s\n", text);
+    }
     int port = GetPortNo(kServiceName);
     if (port < 0) {
         DebugTrace("Port no for Orrery Daemon has not been defined properly in the services file in your system.");
@@ -146,14 +168,15 @@ void runFromConnection(ServerEndpoint &endpoint, TqServerCallback callback)
         // The symbol-type table is read now, so that its unreadable lines are named at start.
         TopologyAdapter::instance()->icon(nullptr);
     } else {
+        // The cause is already in the log and on the console, once.
         MessageLog("Initialization failure");
-        MessageLog(errorText);
         std::fputs("Initialization failure\n", stderr);
         endDaemon(exitCode);
     }
 
     const std::string streamPath = hostPath("\\tqdaemon.file");
     tqMessageStream = std::fopen(streamPath.c_str(), "rb");
+    setStreamPath(streamPath);
     if (tqMessageStream == nullptr) {
         // The run still ends as a finished stream does; the log says why nothing was read.
         const int error = errno;

@@ -1,6 +1,7 @@
 // Service-port lookup in the services file: "name port/protocol [aliases] [# comment]".
 #include "host/getportno.h"
 
+#include "host/fileid.h"
 #include "host/hostpath.h"
 
 #include <cctype>
@@ -46,6 +47,10 @@ bool splitPortProtocol(const std::string &text, long &port, std::string &protoco
 extern "C" int GetPortNo(const char *serviceName)
 {
     if (serviceName == nullptr || *serviceName == '\0')
+        return -1;
+    // A file past the bound is not read (a line is read whole into memory).
+    HostFileIdentity file;
+    if (hostPathIdentity(servicesFile(), file) && file.size > kLargestTableFile)
         return -1;
     std::ifstream in(servicesFile());
     if (!in)

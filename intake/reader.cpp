@@ -19,6 +19,7 @@
 #include "handlers/content.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
+#include "host/fileid.h"
 #include "host/hostfile.h"
 
 #include <climits>
@@ -77,12 +78,15 @@ long long bytesRemaining(FILE *stream)
     return end < here ? -1 : static_cast<long long>(end - here);
 }
 
+// Counts what a short read took too: on a pipe that is all the frame
+// there will ever be.
 bool readExact(FILE *stream, void *into, size_t length)
 {
-    if (length == 0 || std::fread(into, length, 1, stream) != 1)
+    if (length == 0)
         return false;
-    cursor.consumed += static_cast<long long>(length);
-    return true;
+    const size_t got = std::fread(into, 1, length, stream);
+    cursor.consumed += static_cast<long long>(got);
+    return got == length;
 }
 
 bool readLength(FILE *stream, int32_t &length)
@@ -103,9 +107,34 @@ bool skipBytes(FILE *stream, long long length)
     return true;
 }
 
+// The stream file as opened, to tell when another file takes its place.
+std::string streamPath;
+
+// Bytes from the frame's start to the stream's end, none of which was
+// handled: a file's size past it, or on a pipe what was taken of the frame.
+long long unreadFrom(FILE *stream, long long frameStart)
+{
+    HostFileIdentity open;
+    if (hostStreamIdentity(stream, open) && open.size >= 0)
+        return open.size > frameStart ? open.size - frameStart : 0;
+    return cursor.consumed - frameStart;
+}
+
+// True when the path now names another file than the one being read, or
+// the file was cut below the position: what follows is not this stream.
+bool streamReplaced(FILE *stream, long long position)
+{
+    HostFileIdentity open, named;
+    if (streamPath.empty() || !hostStreamIdentity(stream, open) || open.size < 0)
+        return false;
+    if (open.size < position)
+        return true;
+    return hostPathIdentity(streamPath, named) && !named.sameFile(open);
+}
+
 void logFrame(long long position, const char *what)
 {
-    char text[256];
+    char text[384];
     std::snprintf(text, sizeof text, "Frame at byte %lld %s", position, what);
     MessageLog(text);
 }
@@ -123,12 +152,33 @@ void logFrame(long long position, const char *what)
     streamFailureExit(stream);
 }
 
+// The stream ends at a frame that was replaced under the reader, or with
+// the frame's line: what is wrong, its number and the bytes left unread.
+[[noreturn]] void endAtFrame(FILE *stream, long long position, long long frameNumber, const char *reason)
+{
+    char text[320];
+    if (streamReplaced(stream, position)) {
+        std::snprintf(text, sizeof text, "stream replaced at frame %lld, offset %lld", frameNumber, position);
+        MessageLog(text);
+    } else {
+        std::snprintf(text, sizeof text, "ends the stream: %s (frame %lld, %lld bytes left unread)", reason,
+                      frameNumber, unreadFrom(stream, position));
+        logFrame(position, text);
+    }
+    failStream(stream);
+}
+
 [[noreturn]] void endStream(FILE *stream, long long position, const char *field, int32_t length, const char *reason)
 {
     char what[160];
-    std::snprintf(what, sizeof what, "ends the stream: %s %d %s", field, length, reason);
-    logFrame(position, what);
-    failStream(stream);
+    std::snprintf(what, sizeof what, "%s %d %s", field, length, reason);
+    endAtFrame(stream, position, currentFrameNumber(), what);
+}
+
+// The frame in hand was cut short (or its length was 0).
+[[noreturn]] void endCut(FILE *stream, long long position, const char *reason)
+{
+    endAtFrame(stream, position, currentFrameNumber(), reason);
 }
 
 // A length to be skipped must stay within the limit and inside the file;
@@ -214,12 +264,19 @@ KeptFrame kept;
 // The run counters before the frame: a frame made again counts once.
 RunStats statsBefore;
 
-void redoKeptFrame()
+void undoKeptFrame()
 {
     if (!kept.payload)
         return;
     restoreContentState();
     runStats() = statsBefore;
+}
+
+void redoKeptFrame()
+{
+    if (!kept.payload)
+        return;
+    undoKeptFrame();
     std::unique_ptr<char[]> copy(new (std::nothrow) char[static_cast<size_t>(kept.length)]);
     if (!copy)
         return;
@@ -236,6 +293,7 @@ void keepFrame(const char *payload, int32_t length)
     saveContentState();
     statsBefore = runStats();
     setFrameRedo(&redoKeptFrame);
+    setFrameUndo(&undoKeptFrame);
 }
 
 // Reads the API message's payload after its header: dispatches it, or drops
@@ -243,8 +301,10 @@ void keepFrame(const char *payload, int32_t length)
 void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool skipFrame)
 {
     int32_t payloadLength = 0;
-    if (!readLength(stream, payloadLength) || payloadLength == 0)
-        failStream(stream);
+    if (!readLength(stream, payloadLength))
+        endCut(stream, frameStart, "the frame is cut short before its payload length");
+    if (payloadLength == 0)
+        endCut(stream, frameStart, "payload length 0");
     if (payloadLength < 0)
         endStream(stream, frameStart, "payload length", payloadLength, "is negative");
     if (payloadLength > kFrameLimit)
@@ -278,15 +338,19 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
         return;
     }
     if (!readExact(stream, payload.get(), static_cast<size_t>(payloadLength)))
-        failStream(stream);
+        endCut(stream, frameStart, "the frame is cut short in its payload");
     keepFrame(payload.get(), payloadLength);
     dispatchPayload(payload.get(), payloadLength);
 }
 
 }  // namespace
 
+void setStreamPath(const std::string &path) { streamPath = path; }
+
 void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
 {
+    if (endpoint != nullptr)
+        endpoint->acceptPending();
     FILE *stream = tqMessageStream;
     if (stream == nullptr)
         failStream(nullptr);
@@ -297,10 +361,22 @@ void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
     kept.payload.reset();
     kept.length = 0;
     long long frameStart = streamPosition(stream);
+    if (streamReplaced(stream, frameStart))
+        endAtFrame(stream, frameStart, currentFrameNumber() + 1, "");
     int32_t headerLength = 0;
-    if (!readLength(stream, headerLength) || headerLength == 0)
-        failStream(stream);
+    const long long before = cursor.consumed;
+    if (!readLength(stream, headerLength)) {
+        // Nothing more: the stream's end. Less than a length: stray bytes.
+        if (cursor.consumed == before)
+            failStream(stream);
+        char what[96];
+        std::snprintf(what, sizeof what, "%lld stray bytes where a header length belongs",
+                      cursor.consumed - before);
+        endAtFrame(stream, frameStart, currentFrameNumber() + 1, what);
+    }
     ++runStats().framesRead;
+    if (headerLength == 0)
+        endCut(stream, frameStart, "header length 0");
 
     bool skipFrame = false;
     if (headerLength < 0 || headerLength > kHeaderCapacity) {
@@ -316,7 +392,7 @@ void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
         headerBuffer[kHeaderCapacity] = '\0';
     } else {
         if (!readExact(stream, headerBuffer, static_cast<size_t>(headerLength)))
-            failStream(stream);
+            endCut(stream, frameStart, "the frame is cut short in its header");
         headerBuffer[headerLength] = '\0';
     }
 
@@ -339,8 +415,9 @@ void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
         noteSkippedFrame(frameStart);
         if (tqDebug)
             DebugTrace("\t\tRETURN\n");
-        // Second acknowledgement: the message has been processed.
-        acknowledge(endpoint);
+        // Second acknowledgement: once the message's changes are stored.
+        if (endpoint != nullptr)
+            endpoint->acknowledgeWhenStored();
         return;
     }
 

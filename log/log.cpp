@@ -312,6 +312,21 @@ std::string &adapterBuffer()
     return buffer;
 }
 
+// Entries that could not be written (a full disk, an unwritable folder):
+// counted, the first loss told on stderr once, and the count written to the
+// log ahead of the first entry that can be written again.
+struct LostEntries {
+    int64_t total = 0;
+    int64_t unreported = 0;
+    bool told = false;
+};
+
+LostEntries &lostEntries()
+{
+    static LostEntries lost;
+    return lost;
+}
+
 bool adapterEntryMissing = false;
 
 // The start of an adapter trace entry: time, indentation, "MISSING" marker.
@@ -355,13 +370,14 @@ void getLogDirectory(char *dst, size_t size)
 void resetLogPaths()
 {
     paths() = LogPaths();
+    lostEntries() = LostEntries();
 }
 
 namespace {
 
 // One message-log entry: stamped, after a rotation when the log is full; a
 // new log file begins with the header.
-void writeLogEntry(LogPaths &p, const char *text)
+bool writeLogEntry(LogPaths &p, const char *text)
 {
     const std::string &path = p.messageLog;
     std::time_t now = std::time(nullptr);
@@ -380,13 +396,33 @@ void writeLogEntry(LogPaths &p, const char *text)
     entry += '\n';
 
     // A full log becomes the previous generation; the entry then starts a new
-    // file, which like any new log file begins with the header.
+    // file, which like any new log file begins with the header (in the same
+    // write: the two land together or not at all).
     hostRotateIfFull(path, entry.size(), p.logLimit, p.previousLog);
     if (!hostFileExists(path)) {
         ensureParentDirs(path);
-        hostAppend(path, kLogHeader, sizeof kLogHeader - 1);
+        entry.insert(0, kLogHeader, sizeof kLogHeader - 1);
     }
-    hostAppend(path, entry.data(), entry.size());
+    return hostAppend(path, entry.data(), entry.size());
+}
+
+void writeOrCount(LogPaths &p, const char *text)
+{
+    LostEntries &lost = lostEntries();
+    if (lost.unreported > 0) {
+        const std::string note = std::to_string(lost.unreported) + " log entries were lost";
+        if (writeLogEntry(p, note.c_str()))
+            lost.unreported = 0;
+    }
+    if (lost.unreported == 0 && writeLogEntry(p, text))
+        return;
+    ++lost.total;
+    ++lost.unreported;
+    if (!lost.told) {
+        lost.told = true;
+        std::fprintf(stderr, "tqdaemon: the message log %s cannot be written; its entries are counted until it can\n",
+                     p.messageLog.c_str());
+    }
 }
 
 }  // namespace
@@ -398,10 +434,12 @@ void MessageLog(const char *text)
         p.refusalLogged = true;
         std::string note = "TQ_DRIVE '" + p.refusedDrive +
                            "' is neither a drive nor an absolute path: refused, the log is on C:";
-        writeLogEntry(p, note.c_str());
+        writeOrCount(p, note.c_str());
     }
-    writeLogEntry(p, text);
+    writeOrCount(p, text);
 }
+
+int64_t lostLogEntries() { return lostEntries().total; }
 
 int DebugTrace(const char *format, ...)
 {

@@ -6,6 +6,7 @@
 #include "host/compiler.h"
 
 #include <cstddef>
+#include <cstdint>
 
 // Process-wide debug flag: call sites test it before writing trace lines.
 extern int tqDebug;
@@ -21,6 +22,10 @@ void getLogDirectory(char *dst, size_t size);
 // Message log entry: "MM/DD/YY HH:MM:SS: tqdaemon.exe: <text>". The text is
 // written unchanged; callers format first.
 void MessageLog(const char *text);
+// Message-log entries lost so far (not written whole: a full disk). The
+// first loss is told on stderr once; when the log can be written again, its
+// next entry is preceded by "N log entries were lost".
+int64_t lostLogEntries();
 
 // Daemon trace entry: "[<ctime>]\t<format expanded>\n". Returns 0, also when
 // the entry is lost (the file cannot be written).

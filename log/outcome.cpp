@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -106,5 +107,10 @@ void logRunSummary()
                   static_cast<long long>(r.framesRead), static_cast<long long>(r.applied),
                   static_cast<long long>(r.refused), static_cast<long long>(r.failed),
                   static_cast<long long>(r.skipped), static_cast<long long>(r.eventsHandled));
+    // Entries the log could not hold (a full disk) are part of the record.
+    if (const int64_t lost = lostLogEntries()) {
+        const size_t used = std::strlen(line);
+        std::snprintf(line + used, sizeof line - used, ", %lld log entries lost", static_cast<long long>(lost));
+    }
     MessageLog(line);
 }

@@ -81,7 +81,6 @@ bool Db::configure(std::string &err)
     // that grew past 4 MiB (readers kept it from starting over) is cut back
     // to that when it starts over: so the log stays within a few MiB, and a
     // full disk is less likely.
-    exec("PRAGMA wal_autocheckpoint=1024");
     exec("PRAGMA journal_size_limit=4194304");
     // 8 MiB of pages stay cached between transactions (SQLite keeps 2 MiB):
     // the pages a message reads are then seldom read again from the files.
@@ -93,11 +92,55 @@ bool Db::configure(std::string &err)
         close();
         return false;
     }
+    // In place of SQLite's own automatic checkpoint (see logGrew).
+    sqlite3_wal_hook(db_, &logCommitted, this);
     return true;
+}
+
+int Db::logCommitted(void *self, sqlite3 *, const char *, int frames)
+{
+    static_cast<Db *>(self)->logGrew(frames);
+    return SQLITE_OK;
+}
+
+void Db::logGrew(int frames)
+{
+    if (frames < kCheckpointFrames) {
+        if (logHeld_) {
+            logHeld_ = false;
+            reportNotice("The map database's log (WAL) is within its bound again: the snapshot that held it has ended");
+        }
+        return;
+    }
+    // A reader that keeps an old snapshot keeps the log from starting over:
+    // trying to copy it at every commit would only cost more as it grows.
+    if (logHeld_ && frames < nextCheckpointAt_)
+        return;
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    nextCheckpointAt_ = frames + kCheckpointFrames;
+    if (!logHeld_ && frames >= kHeldFrames) {
+        logHeld_ = true;
+        reportNotice("The map database's log (WAL) is past its bound of 4 MiB: another program holds an old "
+                     "snapshot of the map (an open read transaction); the log is copied into the database "
+                     "once it ends");
+    }
 }
 
 void Db::noteFailure(int sqliteResult)
 {
+    lastFailure_ = sqlite3_errstr(sqliteResult);
+    if (db_ != nullptr && sqlite3_errcode(db_) == sqliteResult)
+        lastFailure_ = sqlite3_errmsg(db_);
+    switch (sqliteResult & 0xff) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_READONLY:
+        if (damage_.empty())
+            damage_ = lastFailure_;
+        break;
+    default:
+        break;
+    }
     const int code = transientCode(sqliteResult);
     g_storageCause = code;
     if (code != 0 && turnFault_ == 0)

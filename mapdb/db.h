@@ -4,6 +4,7 @@
 #define TQ_MAPDB_DB_H
 
 #include "mapdb/errors.h"
+#include "mapdb/hooks.h"
 #include "ovw/ovw.h"
 
 #include <sqlite3.h>
@@ -43,6 +44,18 @@ public:
         return code;
     }
     int turnFault() const { return turnFault_; }
+    // The first failure since the last call that makes the map database
+    // unusable for the rest of the run (damage met by a statement, a file
+    // that became read-only), as a text; empty when none. A turn with one is
+    // rolled back and the session ends.
+    std::string takeDamage()
+    {
+        std::string text;
+        text.swap(damage_);
+        return text;
+    }
+    // The SQLite text of the last failed statement.
+    const std::string &lastFailure() const { return lastFailure_; }
     // The busy handler waited this long again for another writer's lock;
     // the wait ended (the lock was taken or not).
     void busyWaited(int milliseconds);
@@ -96,11 +109,24 @@ public:
     void forgetObject(OVwObjectId id);
 
 private:
+    // The log is copied into the database (a passive checkpoint, which waits
+    // for no reader) once it holds kCheckpointFrames pages (2 MiB of 2 KiB
+    // pages). Past kHeldFrames a reader holds it: that is told once (and
+    // when it is back), and a copy is tried only every kCheckpointFrames
+    // more pages, so each commit costs what it did.
+    static constexpr int kCheckpointFrames = 1024;
+    static constexpr int kHeldFrames = 2048;
+    static int logCommitted(void *self, sqlite3 *db, const char *schema, int frames);
+    void logGrew(int frames);
     bool objectCacheUsable();
     void clearObjectCache();
 
     sqlite3 *db_ = nullptr;
     int turnFault_ = 0;
+    bool logHeld_ = false;
+    int nextCheckpointAt_ = 0;
+    std::string damage_;
+    std::string lastFailure_;
     int64_t busyWaitedMs_ = 0;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
@@ -159,7 +185,11 @@ public:
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step()
     {
-        const int rc = s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR;
+        int rc = SQLITE_ERROR;
+        // Tests make one statement fail ("Statement", an SQLite result) as a
+        // full disk under it would.
+        if (s_ != nullptr && !(g_hooksActive && vfsFaultFires("Statement", rc)))
+            rc = sqlite3_step(s_);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             db_->noteFailure(rc);
         return rc;

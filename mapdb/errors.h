@@ -35,6 +35,8 @@ inline T fail(int code, T value)
 // Tells the registered wait handler (OVwSetWaitHandler) of a wait for the map
 // database.
 void reportWait(int code, int64_t waitedMs, bool ended);
+// Tells the registered notice handler (OVwSetNoticeHandler) of the text.
+void reportNotice(const char *text);
 
 // The platform code of an SQLite result that may pass by itself (full disk,
 // I/O error, lock held by another connection); 0 for any other result.

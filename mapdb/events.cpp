@@ -313,9 +313,24 @@ extern "C" int OVwPending(void)
     // statement of the turn failed for a reason that may pass (full disk,
     // I/O error, another writer's lock): then none of it does, so that a
     // message is never stored in part, and the caller makes the turn again.
+    // Damage met in the turn, a database file that is no longer the one
+    // opened (one stat per write turn), or a commit that failed for a reason
+    // that does not pass: nothing of the turn is stored, and the session
+    // ends, as every later turn would fail the same way or write to a file
+    // that is not the map.
     int fault = s->db.takeTurnFault();
-    if (fault == 0 && !s->db.commit())
+    std::string unusable = s->db.takeDamage();
+    if (unusable.empty() && writing && fault == 0)
+        unusable = fileMovedCause(*s);
+    if (fault == 0 && unusable.empty() && !s->db.commit()) {
         fault = s->db.takeTurnFault();
+        if (fault == 0)
+            unusable = "the commit failed: " + s->db.lastFailure();
+    }
+    if (!unusable.empty()) {
+        endUnusable(unusable);
+        return 0;
+    }
     if (fault != 0 || s->db.inTransaction()) {
         s->db.rollback();
         s->db.takeTurnFault();

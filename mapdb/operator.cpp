@@ -224,6 +224,23 @@ bool writeCounters(Session &s, bool ended)
 
 namespace mapdb {
 
+namespace {
+// What the previous session on the map left, when it never ended.
+OVwRunCounters g_previous{};
+bool g_previousUnended = false;
+}  // namespace
+
+void readPreviousRunCounters(Db &db)
+{
+    g_previousUnended = false;
+    Stmt q(db, "SELECT ended, started, frames_read, applied, refused, failed, skipped, events_handled"
+               " FROM run_counters WHERE id = 1");
+    if (q.step() != SQLITE_ROW || q.i64(0) != 0)
+        return;
+    g_previousUnended = true;
+    g_previous = OVwRunCounters{q.i64(1), q.i64(2), q.i64(3), q.i64(4), q.i64(5), q.i64(6), q.i64(7)};
+}
+
 void forgetRunCounters() { g_counters = PendingCounters(); }
 
 void flushRunCounters(bool ended)
@@ -233,6 +250,13 @@ void flushRunCounters(bool ended)
 }
 
 }  // namespace mapdb
+
+extern "C" int OVwPreviousRunUnended(OVwRunCounters *last)
+{
+    if (g_previousUnended && last != nullptr)
+        *last = g_previous;
+    return g_previousUnended ? 1 : 0;
+}
 
 extern "C" int OVwSetRunCounters(const OVwRunCounters *counters, OVwBoolean force)
 {

@@ -278,7 +278,11 @@ int inspectSchema(Db &db, std::string &err, bool &fresh, int &version)
         if (rc != SQLITE_DONE || version < 0) {
             err = db.lastError();
             const int cause = db.takeTurnFault();
-            return cause != 0 ? cause : (rc & 0xff) == SQLITE_NOTADB ? OVw_NOT_A_DATABASE : OVw_STORAGE_FAILURE;
+            if (cause != 0)
+                return cause;
+            if ((rc & 0xff) == SQLITE_CORRUPT)
+                return OVw_MAP_DAMAGED;
+            return (rc & 0xff) == SQLITE_NOTADB ? OVw_NOT_A_DATABASE : OVw_STORAGE_FAILURE;
         }
     }
     if (tables == 0) {

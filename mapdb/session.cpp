@@ -19,6 +19,7 @@ Session *g_session = nullptr;
 
 namespace {
 OVwWaitProc g_waitProc = nullptr;
+OVwNoticeProc g_noticeProc = nullptr;
 std::string g_errorDetail;
 }  // namespace
 
@@ -26,6 +27,12 @@ void reportWait(int code, int64_t waitedMs, bool ended)
 {
     if (g_waitProc != nullptr)
         g_waitProc(code, waitedMs, ended ? 1 : 0);
+}
+
+void reportNotice(const char *text)
+{
+    if (g_noticeProc != nullptr)
+        g_noticeProc(text);
 }
 
 bool loadMap(Session &s)
@@ -79,6 +86,34 @@ bool beginWrite(Session &s)
 }
 
 void storageFailure() { fail(OVw_STORAGE_FAILURE, 0); }
+
+void endUnusable(const std::string &cause)
+{
+    Session *s = g_session;
+    g_session = nullptr;
+    g_errorDetail = (s != nullptr ? s->path + ": " : std::string()) + cause;
+    if (s != nullptr) {
+        s->db.rollback();
+        // Closed as it is: no checkpoint copies the log into a file that is
+        // damaged or no longer the map's.
+        if (s->db.handle() != nullptr)
+            sqlite3_db_config(s->db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        delete s;
+    }
+    setError(OVw_MAP_UNUSABLE);
+}
+
+std::string fileMovedCause(const Session &s)
+{
+    if (!s.fileKnown)
+        return std::string();
+    HostFileIdentity now;
+    if (!hostPathIdentity(s.path, now))
+        return "the file is gone from its path (moved or deleted while the daemon ran)";
+    if (!now.sameFile(s.file))
+        return "the path names another file (the map database was replaced while the daemon ran)";
+    return std::string();
+}
 
 bool objectExists(Db &db, OVwObjectId id)
 {
@@ -158,6 +193,8 @@ extern "C" int OVwErrorMayPass(int code)
 
 extern "C" void OVwSetWaitHandler(OVwWaitProc proc) { g_waitProc = proc; }
 
+extern "C" void OVwSetNoticeHandler(OVwNoticeProc proc) { g_noticeProc = proc; }
+
 extern "C" const char *OVwErrorMsg(int code)
 {
     switch (code) {
@@ -177,6 +214,8 @@ extern "C" const char *OVwErrorMsg(int code)
     case OVw_SCHEMA_UNUSABLE: return "the map database's schema cannot be used";
     case OVw_MAP_IN_USE: return "another daemon has the map database open";
     case OVw_NO_DATABASE_FOLDER: return "the map database's folder does not exist";
+    case OVw_MAP_DAMAGED: return "the map database is damaged";
+    case OVw_MAP_UNUSABLE: return "the map database cannot be used any more";
     case OVw_NO_SUCH_OBJECT: return "no such object";
     case OVw_DUPLICATE_SELECTION_NAME: return "duplicate selection name";
     case OVw_NO_SUCH_FIELD: return "no such field";
@@ -234,6 +273,20 @@ int checkDatabasePath(const std::string &path, bool named)
     return 0;
 }
 
+// SQLite's own check of every page's structure (not of the indexes against
+// their tables). Empty when it passes, else what it found first.
+std::string damageFound(Db &db)
+{
+    Stmt q(db, "PRAGMA quick_check(1)");
+    const int rc = q.step();
+    if (rc == SQLITE_ROW && std::strcmp(q.text(0), "ok") == 0)
+        return std::string();
+    std::string found = rc == SQLITE_ROW ? q.text(0) : db.lastError();
+    db.takeTurnFault();
+    db.takeDamage();
+    return found;
+}
+
 }  // namespace
 
 extern "C" int OVwInit(void)
@@ -258,18 +311,39 @@ extern "C" int OVwInit(void)
     std::string path = databasePath();
     auto s = std::make_unique<Session>();
     std::string err;
+    // A file this call made and could not finish (a full disk) is removed
+    // with its side files: no empty map is left behind.
+    bool made = false;
+    auto refuseMade = [&](int code, const std::string &why) {
+        s->db.close();
+        if (made)
+            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+                hostRemoveFile(path + suffix);
+        return refuse(code, path, why);
+    };
     if (path != ":memory:") {
         const char *env = std::getenv("OVW_MAPDB");
         if (checkDatabasePath(path, env != nullptr && *env != '\0') != 0)
             return -1;
+        made = hostPathKind(path) == HostPathKind::Missing;
         if (!s->db.openPlain(path, true, err))
-            return refuse(OVw_STORAGE_FAILURE, path, err);
+            return refuseMade(OVw_STORAGE_FAILURE, err);
         // Nothing is written before the contents are known to be a map, or
         // nothing at all (a new file): refused databases keep every byte.
         bool fresh = false;
         int version = 0;
         if (const int code = inspectSchema(s->db, err, fresh, version))
-            return refuse(code, path, err);
+            return refuseMade(code, err);
+        // A damaged map is refused before it is written to; damage met later
+        // ends the run (OVwPending).
+        if (!fresh) {
+            const std::string damage = damageFound(s->db);
+            if (!damage.empty()) {
+                // Closed without copying a log into the damaged file.
+                sqlite3_db_config(s->db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+                return refuse(OVw_MAP_DAMAGED, path, "it fails SQLite's check: " + damage + " (left unchanged)");
+            }
+        }
         bool busy = false;
         if (!s->writerLock.acquire(path + "-lock", busy)) {
             if (busy)
@@ -281,12 +355,16 @@ extern "C" int OVwInit(void)
     }
     // The page size of a new map is set before its first table.
     if (!s->db.configure(err))
-        return refuse(OVw_STORAGE_FAILURE, path, err);
+        return refuseMade(OVw_STORAGE_FAILURE, err);
     const int code = ensureSchema(s->db, err);
     if (code != 0)
-        return refuse(code, path, err);
+        return refuseMade(code, err);
     if (!loadMap(*s))
-        return refuse(OVw_STORAGE_FAILURE, path, "its map row cannot be read");
+        return refuseMade(OVw_STORAGE_FAILURE, "its map row cannot be read");
+    s->path = path;
+    s->fileKnown = path != ":memory:" && hostPathIdentity(path, s->file);
+    s->db.takeDamage();
+    readPreviousRunCounters(s->db);
     g_session = s.release();
     forgetRunCounters();
     setError(OVw_SUCCESS);

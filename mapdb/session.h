@@ -4,6 +4,7 @@
 #define TQ_MAPDB_SESSION_H
 
 #include "mapdb/db.h"
+#include "host/fileid.h"
 #include "host/hostfile.h"
 #include "ovw/ovw.h"
 
@@ -28,6 +29,9 @@ struct Callback {
 struct Session {
     HostFileLock writerLock;   // one daemon per map database; released after db closes
     Db db;
+    std::string path;              // the database file (":memory:" for none)
+    HostFileIdentity file;         // the file opened at that path
+    bool fileKnown = false;
     std::string mapName;
     OVwSubmapId rootSubmap = 0;
     bool mapOpen = false;
@@ -51,12 +55,21 @@ Session *mapSession(const OVwMapInfo *map);
 bool beginWrite(Session &s);
 // Sets OVw_STORAGE_FAILURE.
 void storageFailure();
+// The session's map database can no longer be used: rolls the turn back,
+// closes the session without writing, sets OVw_MAP_UNUSABLE with the cause
+// as the error detail.
+void endUnusable(const std::string &cause);
+// The cause when the database path no longer names the file the session
+// opened (one stat); empty when it still does.
+std::string fileMovedCause(const Session &s);
 
 // Re-reads the map row (name, root submap, open flag) after a rollback.
 bool loadMap(Session &s);
 
 // Writes the run counters not yet written (ended: the session ends).
 void flushRunCounters(bool ended);
+// Reads the counters the previous session left, before this one writes any.
+void readPreviousRunCounters(Db &db);
 // A new session starts without counters.
 void forgetRunCounters();
 

@@ -10,8 +10,8 @@
  *
  * The error state (OVwError): every call sets it, OVw_SUCCESS when it
  * succeeds and the code of the failure when it fails, except the release
- * calls, OVFree, OVwError, OVwErrorMsg, OVwErrorDetail, OVwErrorMayPass and
- * OVwSetWaitHandler, which leave it as it is. A call that needs the session
+ * calls, OVFree, OVwError, OVwErrorMsg, OVwErrorDetail, OVwErrorMayPass,
+ * OVwSetWaitHandler and OVwSetNoticeHandler, which leave it as it is. A call that needs the session
  * fails with OVw_NOT_CONNECTED before OVwInit and after OVwDone. A call that
  * takes a map record fails with OVw_NO_MAP_OPEN for a null record or when no
  * map is open (OVwAckMapClose: only for a null record); the record itself is
@@ -69,6 +69,12 @@ typedef int64_t OVwTime;
 #define OVw_SCHEMA_UNUSABLE        13  /* a map of a form this platform cannot use */
 #define OVw_MAP_IN_USE             14  /* another daemon has the map open */
 #define OVw_NO_DATABASE_FOLDER     15  /* the folder named for the map database does not exist */
+#define OVw_MAP_DAMAGED            16  /* the map database fails SQLite's own checks */
+/* The map database cannot be used any more: a commit failed for a reason
+ * that does not pass, the database was found damaged, or its path no longer
+ * names the file that was opened (moved, replaced or deleted). The turn was
+ * rolled back and the session closed without writing. */
+#define OVw_MAP_UNUSABLE           17
 #define OVw_NO_SUCH_OBJECT         60
 #define OVw_DUPLICATE_SELECTION_NAME 61
 #define OVw_NO_SUCH_FIELD          62
@@ -240,8 +246,8 @@ int OVwError(void);
 /* A static text for any code (unknown codes share one). */
 const char *OVwErrorMsg(int code);
 /* The particulars of the last refusal of OVwInit (the database path and
- * what is wrong with it); empty when it has none. The platform's text, valid
- * until the next OVwInit. */
+ * what is wrong with it), or of the OVw_MAP_UNUSABLE of OVwPending; empty
+ * when it has none. The platform's text, valid until the next OVwInit. */
 const char *OVwErrorDetail(void);
 /* True for the codes of storage failures that may pass (OVw_DISK_FULL,
  * OVw_IO_ERROR, OVw_MAP_BUSY). */
@@ -254,14 +260,22 @@ int OVwErrorMayPass(int code);
 typedef void (*OVwWaitProc)(int code, int64_t waited_ms, int ended);
 void OVwSetWaitHandler(OVwWaitProc proc);
 
+/* Hears of what the platform tells about the map database that calls for no
+ * action by the caller: its log (WAL) held past its bound by another
+ * program's open read transaction, once, and once more when that is over.
+ * Called inside the call that commits. Null: nobody. */
+typedef void (*OVwNoticeProc)(const char *text);
+void OVwSetNoticeHandler(OVwNoticeProc proc);
+
 /* ---- connection ------------------------------------------------------------ */
 /* Connects: opens the map database (OVW_MAPDB, else the default place; a
  * missing one is made, with the default folder, but a folder named in
  * OVW_MAPDB must exist) and reads its map; arms the faults of OVW_FAULTS the
  * first time. 0, also when already connected (nothing else is done then);
- * -1 with OVw_READ_ONLY_DATABASE ... OVw_NO_DATABASE_FOLDER or
- * OVw_STORAGE_FAILURE, and OVwErrorDetail naming the path and the reason.
- * A database it refuses is not written to. */
+ * -1 with OVw_READ_ONLY_DATABASE ... OVw_MAP_DAMAGED (an existing map
+ * that fails PRAGMA quick_check) or OVw_STORAGE_FAILURE, and OVwErrorDetail
+ * naming the path and the reason. A database it refuses is not written to;
+ * one it made and could not finish (a full disk) is removed. */
 int OVwInit(void);
 /* Commits the open turn (rolls it back when one of its statements failed for
  * a reason that may pass), closes the map database and forgets the handlers.
@@ -285,8 +299,11 @@ int OVwFileDescriptor(void);
 /* Ends the loop turn: commits what it changed, then looks for waiting events.
  * 1 when events wait, else 0; 0 also on failure, so the caller reads
  * OVwError: a code that may pass when the turn was rolled back for it (the
- * caller makes the turn again), OVw_STORAGE_FAILURE when the turn was rolled
- * back for another reason or the events could not be read. */
+ * caller makes the turn again), OVw_MAP_UNUSABLE (with OVwErrorDetail
+ * naming the cause) when the turn was rolled back for a reason that does not
+ * pass and the session is closed, OVw_STORAGE_FAILURE when the events could
+ * not be read. One stat of the database path per committed write turn tells
+ * a moved, replaced or deleted file. */
 int OVwPending(void);
 /* Takes the oldest waiting event (its removal belongs to the turn) and runs
  * the handler of its code, if there is one; a map open or map close marks the
@@ -443,6 +460,10 @@ typedef struct OVwRunCounters {
 /* Keeps the counters; they are written at most once a second (at once when
  * force is non-zero) and when the session ends. 0, or -1 on failure. */
 int OVwSetRunCounters(const OVwRunCounters *counters, OVwBoolean force);
+/* After OVwInit: 1 when the map's run counters say the previous daemon on
+ * it never ended (killed, or the machine stopped), with the counters it last
+ * stored copied to *last; else 0. Not an error either way. */
+int OVwPreviousRunUnended(OVwRunCounters *last);
 
 /* ---- memory ---------------------------------------------------------------------------------- */
 /* Releases a text the platform returned (OVwGetAppName,

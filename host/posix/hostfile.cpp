@@ -28,20 +28,27 @@ bool passesLimit(off_t size, size_t incoming, uint64_t limit)
     return limit != 0 && size > 0 && static_cast<uint64_t>(size) + incoming > limit;
 }
 
-// Writes all bytes to fd and closes it.
+// Writes all bytes to fd (opened for appending) and closes it. A write cut
+// short (a full disk) is taken back, so the file never ends in part of an
+// entry.
 bool writeAndClose(int fd, const char *data, size_t len)
 {
     bool ok = true;
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
+    size_t written = 0;
+    while (written < len) {
+        ssize_t n = write(fd, data + written, len - written);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             ok = false;
             break;
         }
-        data += n;
-        len -= static_cast<size_t>(n);
+        written += static_cast<size_t>(n);
+    }
+    if (!ok && written > 0) {
+        const off_t end = lseek(fd, 0, SEEK_END);
+        if (end >= static_cast<off_t>(written) && ftruncate(fd, end - static_cast<off_t>(written)) != 0)
+            ok = false;
     }
     if (close(fd) != 0)
         ok = false;

@@ -104,7 +104,8 @@ protected:
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         ::sigaction(SIGPIPE, &ignore, &oldPipe_);
-        root_.writeServices("TQDAEMON " + std::to_string(freePort()) + "/tcp\n");
+        port_ = freePort();
+        root_.writeServices("TQDAEMON " + std::to_string(port_) + "/tcp\n");
         root_.writeOidToSym(tqtest::readFile(tqtest::sourcePath("examples/oid_to_sym")));
         fs::create_directories(root_.file("maps"));
         fs::create_directories(root_.file("usr/ov/log"));
@@ -163,6 +164,14 @@ protected:
             ::_exit(127);
         }
     }
+    // Starts the daemon on the map with the stream as a named pipe and opens
+    // the pipe's writing end, which succeeds once the daemon's start-up is done.
+    bool startOnPipe(Daemon &d, Pipe &pipe, const std::string &dbPath, std::map<std::string, std::string> extra = {})
+    {
+        const std::string fifo = streamAsPipe();
+        spawn(d, dbPath, std::move(extra));
+        return pipe.open(fifo);
+    }
     int runToEnd(const std::string &dbPath, std::map<std::string, std::string> extra = {}, int uid = -1) const
     {
         Daemon d;
@@ -180,6 +189,68 @@ protected:
         }
         return clean_;
     }
+    // The maps after each whole message of the stream, from the daemon's
+    // code in this process (reference.db holds the whole run).
+    const std::set<std::string> &prefixes()
+    {
+        if (prefixes_.empty()) {
+            streamAsFile();
+            std::unique_ptr<tqcheck::MapFile> reader;
+            const std::string ref = db("reference.db");
+            EXPECT_EQ(tqcheck::runDaemonInProcess(ref, [&] {
+                          if (!reader)
+                              reader.reset(new tqcheck::MapFile(ref));
+                          prefixList_.push_back(reader->dump());
+                      }),
+                      0);
+            prefixList_.push_back(tqcheck::MapFile(ref).dump());
+            prefixes_.insert(prefixList_.begin(), prefixList_.end());
+        }
+        return prefixes_;
+    }
+    // The counts of the run summary line: frames read, applied, refused,
+    // failed, skipped (empty when there is no summary).
+    std::vector<long long> summary() const
+    {
+        const std::string log = messageLog();
+        const size_t at = log.rfind("Run summary: ");
+        std::vector<long long> n(5, -1);
+        if (at == std::string::npos ||
+            std::sscanf(log.c_str() + at, "Run summary: %lld frames read, %lld applied, %lld refused, %lld failed, "
+                                          "%lld skipped",
+                        &n[0], &n[1], &n[2], &n[3], &n[4]) != 5)
+            return {};
+        return n;
+    }
+    static int count(const std::string &text, const std::string &needle)
+    {
+        int n = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
+        return n;
+    }
+    // Waits until the daemon's stored run counters show a frame read.
+    static bool framesStored(const std::string &path, int seconds = 60)
+    {
+        const auto until = Clock::now() + std::chrono::seconds(seconds);
+        while (Clock::now() < until) {
+            sqlite3 *h = nullptr;
+            long long frames = 0;
+            if (sqlite3_open_v2(path.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK)
+                sqlite3_exec(
+                    h, "SELECT frames_read FROM run_counters WHERE id = 1",
+                    [](void *out, int, char **v, char **) {
+                        *static_cast<long long *>(out) = v[0] != nullptr ? std::atoll(v[0]) : 0;
+                        return 0;
+                    },
+                    &frames, nullptr);
+            sqlite3_close(h);
+            if (frames > 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
     // Waits until the message log holds the text.
     bool logShows(const std::string &text, int seconds = 60) const
     {
@@ -195,6 +266,9 @@ protected:
     tqtest::TempRoot root_;
     std::string stream_;
     std::string clean_;
+    std::set<std::string> prefixes_;
+    std::vector<std::string> prefixList_;   // the map after 0, 1, 2... messages
+    uint16_t port_ = 0;
     struct sigaction oldPipe_ {};
 };
 
@@ -261,6 +335,28 @@ TEST_F(StorageE2E, UnusableMapDatabasesAreRefusedBeforeAnythingIsWritten)
          },
          3, "is a folder, not a map database file"},
         {"missing folder", [&] { return root_.file("nowhere/map.db"); }, 3, "does not exist"},
+        {"truncated map",
+         [&] {
+             const std::string p = db("cut.db");
+             EXPECT_EQ(runToEnd(p), 0);
+             ::truncate(p.c_str(), static_cast<off_t>(fs::file_size(p) / 2));
+             ::chmod(p.c_str(), 0666);
+             return p;
+         },
+         3, "it fails SQLite's check: "},
+        {"damaged page",
+         [&] {
+             const std::string p = db("damaged.db");
+             EXPECT_EQ(runToEnd(p), 0);
+             const std::string garbage(2048, '\xa5');
+             int fd = ::open(p.c_str(), O_WRONLY);
+             EXPECT_EQ(::pwrite(fd, garbage.data(), garbage.size(), static_cast<off_t>(fs::file_size(p) / 2 & ~2047)),
+                       2048);
+             ::close(fd);
+             ::chmod(p.c_str(), 0666);
+             return p;
+         },
+         3, "it fails SQLite's check: "},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -270,7 +366,7 @@ TEST_F(StorageE2E, UnusableMapDatabasesAreRefusedBeforeAnythingIsWritten)
         clearOutputs();
         EXPECT_EQ(runToEnd(path, {}, uid), c.exitCode) << console();
         const std::string expected = "Map database refused: " + path + ": ";
-        EXPECT_NE(messageLog().find(expected), std::string::npos) << messageLog();
+        EXPECT_EQ(count(messageLog(), expected), 1) << messageLog();
         EXPECT_NE(messageLog().find(c.line), std::string::npos) << messageLog();
         EXPECT_NE(console().find(expected), std::string::npos) << console();
         EXPECT_EQ(messageLog().find("Initialization complete."), std::string::npos);
@@ -321,11 +417,9 @@ TEST_F(StorageE2E, AMapOfTheMinimalSchemaIsMigratedAndTheRunFillsIt)
 
 TEST_F(StorageE2E, ASecondDaemonOnTheSameMapIsRefused)
 {
-    const std::string fifo = streamAsPipe();
     Daemon first;
-    spawn(first, db());
     Pipe pipe;
-    ASSERT_TRUE(pipe.open(fifo));
+    ASSERT_TRUE(startOnPipe(first, pipe, db()));
     // The first holds the map while it waits for its stream.
     const std::string firstLog = messageLog();
     std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
@@ -345,14 +439,18 @@ TEST_F(StorageE2E, ASecondDaemonOnTheSameMapIsRefused)
 
 TEST_F(StorageE2E, LogWritesThatFailForAWhileLoseNothing)
 {
-    for (const auto &fault : {std::make_pair("13", "the map database's disk is full"),
-                              std::make_pair("10", "map database I/O error")}) {
-        SCOPED_TRACE(fault.second);
-        const std::string path = db((std::string("faults-") + fault.first + ".db").c_str());
+    // Writes of the log that fail, and one statement in the middle of a turn
+    // that fails (a full disk for one write) while the turn's commit would
+    // succeed: no part of that message may be stored.
+    int n = 0;
+    for (const auto &fault : {std::make_pair("VfsWrite:stretch=40+4:13", "the map database's disk is full"),
+                              std::make_pair("VfsWrite:stretch=40+4:10", "map database I/O error"),
+                              std::make_pair("Statement:nth=700:13", "the map database's disk is full")}) {
+        SCOPED_TRACE(fault.first);
+        const std::string path = db(("faults-" + std::to_string(++n) + ".db").c_str());
         streamAsFile();
         clearOutputs();
-        EXPECT_EQ(runToEnd(path, {{"OVW_FAULTS", std::string("VfsWrite:stretch=40+4:") + fault.first}}), 0)
-            << console();
+        EXPECT_EQ(runToEnd(path, {{"OVW_FAULTS", fault.first}}), 0) << console();
         const std::string log = messageLog();
         const std::string notStored = std::string(": map changes not stored: ") + fault.second;
         const size_t at = log.find(notStored);
@@ -390,11 +488,9 @@ TEST_F(StorageE2E, AFullDiskIsWaitedForAndTheMapEndsAsACleanRun)
         GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
     const std::string expected = cleanMap();
     const std::string path = disk.path + "/map.db";
-    const std::string fifo = streamAsPipe();
     Daemon d;
-    spawn(d, path);
     Pipe pipe;
-    ASSERT_TRUE(pipe.open(fifo));
+    ASSERT_TRUE(startOnPipe(d, pipe, path));
     // Fill the disk to the last byte.
     const std::string filler = disk.path + "/filler";
     {
@@ -422,18 +518,84 @@ TEST_F(StorageE2E, AFullDiskIsWaitedForAndTheMapEndsAsACleanRun)
     tqcheck::MapFile map(path);
     EXPECT_EQ(map.integrity(), "ok");
     EXPECT_TRUE(map.dump() == expected) << messageLog();
+
+    // A new map on a full disk is refused, and no empty file is left behind.
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'x');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    while (::write(fd, block.data(), 1) > 0) {
+    }
+    ::close(fd);
+    clearOutputs();
+    EXPECT_EQ(runToEnd(disk.path + "/new.db"), 1) << console();
+    EXPECT_NE(messageLog().find("Map database refused: " + disk.path + "/new.db: "), std::string::npos)
+        << messageLog();
+    EXPECT_FALSE(fs::exists(disk.path + "/new.db"));
+    EXPECT_FALSE(fs::exists(disk.path + "/new.db-wal"));
+}
+
+TEST_F(StorageE2E, AFullLogDiskLosesWholeEntriesCountsThemAndTheMapIsKept)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root; not run as root";
+    const std::string expected = cleanMap();
+    clearOutputs();
+    SmallDisk disk(root_.file("usr/ov/log"));
+    if (!disk.mounted)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    // The log's disk holds the first entries, then is full to the last byte.
+    tqtest::writeFile(root_.file("usr/ov/log/tqdaemon.log"), "Quillon - tqdaemon Message Log\n");
+    const std::string filler = disk.path + "/filler";
+    {
+        int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    Daemon d;
+    Pipe pipe;
+    ASSERT_TRUE(startOnPipe(d, pipe, db()));
+    pipe.write(stream_.substr(0, stream_.size() / 2));
+    // The daemon goes on: the map takes the frames while the log cannot.
+    ASSERT_TRUE(framesStored(db()));
+    std::remove(filler.c_str());
+    pipe.write(stream_.substr(stream_.size() / 2));
+    pipe.close();
+    EXPECT_EQ(d.wait(), 0) << console();
+    EXPECT_TRUE(tqcheck::MapFile(db()).dump() == expected);
+    EXPECT_EQ(count(console(), "the message log " + root_.file("usr/ov/log/tqdaemon.log") + " cannot be written"), 1)
+        << console();
+    const std::string log = messageLog();
+    EXPECT_EQ(count(log, " log entries were lost\n"), 1) << log;
+    EXPECT_NE(log.find("log entries lost\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Ending tqdaemon.exe\n"), std::string::npos) << log;
+    // Every entry is whole: each line after the header is a stamped entry.
+    size_t at = log.find('\n') + 1;
+    while (at < log.size()) {
+        const size_t end = log.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << "the log ends inside an entry";
+        EXPECT_NE(log.substr(at, end - at).find(": tqdaemon.exe: "), std::string::npos) << log.substr(at, end - at);
+        at = end + 1;
+    }
 }
 
 TEST_F(StorageE2E, AnotherWritersLockIsWaitedForAndNoMessageIsLost)
 {
     const std::string expected = cleanMap();
-    const std::string fifo = streamAsPipe();
     Daemon d;
-    spawn(d, db());
     Pipe pipe;
-    ASSERT_TRUE(pipe.open(fifo));
+    ASSERT_TRUE(startOnPipe(d, pipe, db()));
+    // The daemon writes at its start (schema, run counters): the lock is
+    // taken once it is ready for the stream, waiting for a turn it may be
+    // finishing.
+    ASSERT_TRUE(logShows("Initialization complete.")) << messageLog();
     sqlite3 *other = nullptr;
     ASSERT_EQ(sqlite3_open(db().c_str(), &other), SQLITE_OK);
+    sqlite3_busy_timeout(other, 60000);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     std::thread writer([&] {
         pipe.write(stream_);
@@ -456,30 +618,15 @@ TEST_F(StorageE2E, AnotherWritersLockIsWaitedForAndNoMessageIsLost)
 
 TEST_F(StorageE2E, SigtermEndsTheRunAfterAWholeMessage)
 {
-    // The map after each whole message, from the daemon's code in this process.
-    streamAsFile();
-    std::set<std::string> prefixes;
-    {
-        std::unique_ptr<tqcheck::MapFile> reader;
-        const std::string ref = db("reference.db");
-        ASSERT_EQ(tqcheck::runDaemonInProcess(ref, [&] {
-                      if (!reader)
-                          reader.reset(new tqcheck::MapFile(ref));
-                      prefixes.insert(reader->dump());
-                  }),
-                  0);
-        prefixes.insert(tqcheck::MapFile(ref).dump());
-    }
+    const std::set<std::string> &prefixes = this->prefixes();
     // Once while messages arrive, once while the daemon waits for more.
     for (const bool idle : {false, true}) {
         SCOPED_TRACE(idle ? "waiting for the stream" : "in the middle of the stream");
         clearOutputs();
         const std::string path = db(idle ? "idle.db" : "busy.db");
-        const std::string fifo = streamAsPipe();
         Daemon d;
-        spawn(d, path);
         Pipe pipe;
-        ASSERT_TRUE(pipe.open(fifo));
+        ASSERT_TRUE(startOnPipe(d, pipe, path));
         std::thread writer([&] { pipe.write(stream_); });
         if (idle) {
             ASSERT_TRUE(logShows("Initialization complete."));
@@ -516,6 +663,203 @@ TEST_F(StorageE2E, SigtermEndsTheRunAfterAWholeMessage)
     tqcheck::MapFile map(db("stuck.db"));
     EXPECT_EQ(map.integrity(), "ok");
     EXPECT_TRUE(prefixes.count(map.dump()) == 1) << "not the map of a whole number of messages";
+    // The frame whose changes were not stored is not counted as handled.
+    const std::vector<long long> n = summary();
+    ASSERT_EQ(n.size(), 5u) << log;
+    EXPECT_EQ(n[1] + n[2] + n[3] + n[4], n[0] - 1) << log;
+}
+
+// ---- acknowledgements -------------------------------------------------------------------------
+
+// The stream's frames, each whole (header length, header, and for an API
+// message its payload length and payload).
+std::vector<std::string> framesOf(const std::string &stream)
+{
+    auto le32 = [&](size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, stream.data() + at, 4);
+        return static_cast<size_t>(v);
+    };
+    std::vector<std::string> frames;
+    for (size_t at = 0; at + 4 <= stream.size();) {
+        size_t end = at + 4 + le32(at);
+        if (stream[at + 4] == 3)
+            end += 4 + le32(end);
+        frames.push_back(stream.substr(at, end - at));
+        at = end;
+    }
+    return frames;
+}
+
+TEST_F(StorageE2E, APeerGetsTwoAcknowledgementsPerMessageTheSecondOnceTheMapHoldsIt)
+{
+    prefixes();
+    const std::vector<std::string> frames = framesOf(stream_);
+    ASSERT_EQ(frames.size() + 1, prefixList_.size());
+    Daemon d;
+    Pipe pipe;
+    ASSERT_TRUE(startOnPipe(d, pipe, db()));
+    const int peer = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port_);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr *>(&to), sizeof to), 0) << std::strerror(errno);
+    timeval wait{60, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    auto readAck = [&] {
+        char ack[4];
+        size_t got = 0;
+        while (got < 4) {
+            const ssize_t n = ::recv(peer, ack + got, 4 - got, 0);
+            if (n <= 0)
+                return false;
+            got += static_cast<size_t>(n);
+        }
+        return std::memcmp(ack, "0\n\0\0", 4) == 0;
+    };
+    for (size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE("message " + std::to_string(i + 1));
+        pipe.write(frames[i]);
+        ASSERT_TRUE(readAck());
+        ASSERT_TRUE(readAck());
+        // The second came after the message's changes were committed.
+        EXPECT_TRUE(tqcheck::MapFile(db()).dump() == prefixList_[i + 1]);
+    }
+    pipe.close();
+    EXPECT_EQ(d.wait(), 0) << console();
+    char extra;
+    EXPECT_EQ(::recv(peer, &extra, 1, 0), 0) << "no more acknowledgements, and the connection closed";
+    ::close(peer);
+
+    // tqstream send does the same for a writer: each frame after the last was stored.
+    clearOutputs();
+    const std::string path = db("sent.db");
+    const std::string fifo2 = streamAsPipe();
+    Daemon sent;
+    spawn(sent, path);
+    // It listens before it connects to the map.
+    ASSERT_TRUE(logShows("Initialization complete."));
+    const tqtest::RunResult r = tqtest::run({tqtest::binPath("tqstream"), "send", "-i", root_.file("stream.bin"),
+                                             "--to", fifo2, "--port", std::to_string(port_)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(count(r.out, ": stored\n"), static_cast<int>(frames.size())) << r.out;
+    EXPECT_EQ(sent.wait(), 0) << console();
+    EXPECT_TRUE(tqcheck::MapFile(path).dump() == prefixList_.back());
+}
+
+// ---- the map database failing for good during a run ------------------------------------------
+
+TEST_F(StorageE2E, AMapDatabaseThatFailsForGoodEndsTheRunWithCodeFiveAndAWholeMessagePrefix)
+{
+    const std::set<std::string> &prefixes = this->prefixes();
+    struct Case {
+        const char *name;
+        std::map<std::string, std::string> env;
+        std::function<void(const std::string &)> during;   // with the map's path, after 10 frames
+        const char *cause;
+    };
+    const std::vector<Case> cases = {
+        {"a commit that fails with corruption", {{"OVW_FAULTS", "VfsWrite:stretch=40+1:11"}}, nullptr,
+         ": the commit failed: "},
+        {"damage met by a statement", {{"OVW_FAULTS", "Statement:nth=300:11"}}, nullptr, ""},
+        {"the map file moved", {},
+         [&](const std::string &p) { ASSERT_EQ(::rename(p.c_str(), (p + ".moved").c_str()), 0); },
+         ": the file is gone from its path"},
+        {"the map file replaced", {},
+         [&](const std::string &p) {
+             ASSERT_EQ(::rename(p.c_str(), (p + ".moved").c_str()), 0);
+             tqtest::writeFile(p, "");
+         },
+         ": the path names another file"},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        clearOutputs();
+        const std::string path = db(("unusable-" + std::to_string(++n) + ".db").c_str());
+        Daemon d;
+        Pipe pipe;
+        ASSERT_TRUE(startOnPipe(d, pipe, path, c.env));
+        const size_t half = c.during ? stream_.size() / 2 : 0;
+        if (c.during) {
+            pipe.write(stream_.substr(0, half));
+            ASSERT_TRUE(framesStored(path));
+            c.during(path);
+        }
+        std::thread writer([&] {
+            pipe.write(stream_.substr(half));
+            pipe.close();
+        });
+        const int code = d.wait();
+        pipe.close();
+        writer.join();
+        // The log of the file that was moved away goes with it.
+        if (c.during)
+            ::rename((path + "-wal").c_str(), (path + ".moved-wal").c_str());
+        EXPECT_EQ(code, 5) << console();
+        const std::string log = messageLog();
+        const std::string line = ": map changes not stored: the map database cannot be used any more: " + path;
+        EXPECT_EQ(count(log, line), 1) << log;
+        EXPECT_NE(log.find(line + c.cause), std::string::npos) << log;
+        EXPECT_NE(console().find(line), std::string::npos) << console();
+        const std::vector<long long> counts = summary();
+        ASSERT_EQ(counts.size(), 5u) << log;
+        EXPECT_LT(counts[1], static_cast<long long>(prefixes.size()) - 1) << log;
+        // The frame in hand is not counted: it was not stored.
+        EXPECT_EQ(counts[1] + counts[2] + counts[3] + counts[4], counts[0] - 1) << log;
+        tqcheck::MapFile map(c.during ? path + ".moved" : path);
+        EXPECT_EQ(map.integrity(), "ok");
+        EXPECT_TRUE(prefixes.count(map.dump()) == 1) << "not the map of a whole number of messages";
+    }
+}
+
+// ---- start-up checks -------------------------------------------------------------------------
+
+TEST_F(StorageE2E, AKilledRunIsNamedByTheNextAndAMissingRootOrOversizedTablesAreRefused)
+{
+    // After a kill -9 the next start says so, with the last frame the counters knew.
+    const std::string fifo = streamAsPipe();
+    {
+        Daemon d;
+        spawn(d, db());
+        Pipe pipe;
+        ASSERT_TRUE(pipe.open(fifo));
+        pipe.write(stream_.substr(0, stream_.size() / 2));
+        ASSERT_TRUE(framesStored(db()));
+        ::kill(d.pid, SIGKILL);
+        EXPECT_EQ(d.wait(), 128 + SIGKILL);
+    }
+    clearOutputs();
+    streamAsFile();
+    EXPECT_EQ(runToEnd(db()), 0) << console();
+    EXPECT_EQ(count(messageLog(), "the previous run ended without its ending lines after frame "), 1) << messageLog();
+    clearOutputs();
+    EXPECT_EQ(runToEnd(db()), 0) << console();
+    EXPECT_EQ(count(messageLog(), "the previous run ended without"), 0) << messageLog();
+
+    // A root that does not exist is not made.
+    {
+        Daemon d;
+        spawn(d, db(), {{"TQ_ROOT", root_.file("no-such-root")}});
+        EXPECT_EQ(d.wait(), 1);
+        EXPECT_NE(console().find("TQ_ROOT " + root_.file("no-such-root") + " is not an existing folder"),
+                  std::string::npos)
+            << console();
+        EXPECT_FALSE(fs::exists(root_.file("no-such-root")));
+    }
+    // Table files past 16 MiB are not read into memory.
+    for (const char *file : {"usr/ov/conf/c/oid_to_sym", "etc/services"}) {
+        SCOPED_TRACE(file);
+        clearOutputs();
+        const std::string before = tqtest::readFile(root_.file(file));
+        ASSERT_EQ(::truncate(root_.file(file).c_str(), 17 * 1024 * 1024), 0);
+        const bool isServices = std::string(file) == "etc/services";
+        EXPECT_EQ(runToEnd(db()), isServices ? 1 : 0) << console();
+        EXPECT_NE(messageLog().find(root_.file(file) + " is larger than 16777216 bytes: not read"), std::string::npos)
+            << messageLog();
+        tqtest::writeFile(root_.file(file), before);
+    }
 }
 
 }  // namespace

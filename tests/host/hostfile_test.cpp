@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
 #include <string>
 
 namespace {
@@ -60,5 +64,36 @@ TEST(HostFile, StreamPositionsPast4GiB)
     EXPECT_EQ(hostTell(f), 3);
     std::fclose(f);
 }
+
+#ifndef _WIN32
+// A write that the file system cuts short (here the file size limit, as a
+// full disk would) leaves the file as it was: no entry is ever half there.
+TEST(HostFile, AnAppendCutShortIsTakenBackWhole)
+{
+    tqtest::TempRoot root;
+    const std::string path = root.file("log");
+    const std::string first(1000, 'a');
+    ASSERT_TRUE(hostAppend(path, first.data(), first.size()));
+    struct sigaction ignore {}, old {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &old);
+    struct rlimit before {};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = before;
+    small.rlim_cur = 1010;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string entry(50, 'b');
+    const bool appended = hostAppend(path, entry.data(), entry.size());
+    HostBoundedFile bounded;
+    bounded.path = path;
+    bounded.limit = 1u << 20;
+    const bool boundedAppended = hostAppendBounded(bounded, entry.data(), entry.size());
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::sigaction(SIGXFSZ, &old, nullptr);
+    EXPECT_FALSE(appended);
+    EXPECT_FALSE(boundedAppended);
+    EXPECT_EQ(tqtest::readFile(path), first);
+}
+#endif
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The socket endpoint: opening, closing and the acknowledgement bytes.
 #include "intake/endpoint.h"
+#include "support/process_state.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ TEST(SocketEndpoint, StreamEndpointListensOnItsPortUntilClosed)
     ASSERT_NE(ep.listeningSocket, TQ_INVALID_SOCKET);
     EXPECT_EQ(ep.localAddress.family, TQ_AF_INET);
     EXPECT_EQ(ntohs(ep.localAddress.port), port);
-    EXPECT_EQ(ep.localAddress.addr, 0u);
+    EXPECT_EQ(ep.localAddress.addr, htonl(INADDR_LOOPBACK));
     EXPECT_EQ(ep.startupData.version, 0x0202);
     EXPECT_TRUE(canConnect(port));
 
@@ -67,6 +68,64 @@ TEST(SocketEndpoint, AcknowledgementIsFourFixedBytesOnTheConnection)
     ep.acknowledge();
     ep.closeConnection();
     ::close(pair[1]);
+}
+
+// A peer connects to the service port: it is taken at the next turn, gets
+// the acknowledgements without ever holding the daemon up, and one that goes
+// away is dropped with one line and replaced by the next.
+TEST(SocketEndpoint, OnePeerAtATimeIsTakenServedAndDroppedWhenGone)
+{
+    tqtest::TempRoot root;
+    tqtest::resetLogState();
+    const uint16_t port = freePort(SOCK_STREAM);
+    SocketEndpoint ep(port, 1);
+    ep.open();
+    ASSERT_NE(ep.listeningSocket, TQ_INVALID_SOCKET);
+    auto connectPeer = [&] {
+        int c = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096;   // a peer that does not read falls behind soon
+        ::setsockopt(c, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(c, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+        return c;
+    };
+    auto received = [](int peer) {
+        char buf[64];
+        const ssize_t n = ::recv(peer, buf, sizeof buf, MSG_DONTWAIT);
+        return n < 0 ? 0 : static_cast<int>(n);
+    };
+    ep.acceptPending();   // nobody waits: nothing blocks
+    EXPECT_EQ(ep.connectionSocket, TQ_INVALID_SOCKET);
+
+    const int first = connectPeer();
+    ep.acknowledge();                // taken, then acknowledged
+    ep.acknowledgeWhenStored();      // owed until the turn is stored
+    EXPECT_EQ(received(first), 4);
+    ep.turnStored();
+    EXPECT_EQ(received(first), 4);
+    const int second = connectPeer();   // waits while the first is served
+    ep.acceptPending();
+    ep.acknowledge();
+    EXPECT_EQ(received(first), 4);
+    EXPECT_EQ(received(second), 0);
+
+    ::close(first);
+    ep.acceptPending();   // the first is gone: the second takes its place
+    ep.acknowledge();
+    EXPECT_EQ(received(second), 4);
+    // A peer that never reads is dropped once its buffers are full, not waited for.
+    for (int i = 0; i < 200000 && ep.connectionSocket != TQ_INVALID_SOCKET; ++i)
+        ep.acknowledge();
+    EXPECT_EQ(ep.connectionSocket, TQ_INVALID_SOCKET);
+    const std::string log = tqtest::readFile(root.file("usr/ov/log/tqdaemon.log"));
+    EXPECT_NE(log.find("Acknowledgement peer dropped: the peer closed the connection\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Acknowledgement peer dropped: "), log.rfind("Acknowledgement peer dropped: ")) << log;
+    ::close(second);
+    ep.closeListening();
+    tqtest::resetLogState();
 }
 
 TEST(SocketEndpoint, DatagramEndpointSendsToItsPeerAndKeepsItsSockets)

@@ -70,13 +70,16 @@ protected:
     }
 
     // One reader call: the exit code when it ended the daemon, else kNoExit.
-    int readOne()
+    // Then the turn is stored, as the main loop's commit does, unless not.
+    int readOne(bool stored = true)
     {
         try {
             dyn_recvMsg(0, &endpoint_);
         } catch (const ExitCalled &e) {
             return e.code;
         }
+        if (stored)
+            endpoint_.turnStored();
         return kNoExit;
     }
 

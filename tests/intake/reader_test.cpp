@@ -2,6 +2,7 @@
 // stream, and frames whose lengths break the frame layout.
 #include "frames.h"
 #include "intake_fixture.h"
+#include "log/runstats.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +25,11 @@ TEST_F(Reader, AcknowledgesOtherTypesOnceAndApiMessagesTwice)
     EXPECT_EQ(acks(), 1);
     EXPECT_EQ(readOne(), kNoExit);
     EXPECT_EQ(acks(), 1);
-    EXPECT_EQ(readOne(), kNoExit);
-    EXPECT_EQ(acks(), 2);
+    // The second acknowledgement waits until the message's turn is stored.
+    EXPECT_EQ(readOne(false), kNoExit);
+    EXPECT_EQ(acks(), 1);
+    endpoint_.turnStored();
+    EXPECT_EQ(acks(), 1);
     EXPECT_EQ(readOne(), kNoExit);
     EXPECT_EQ(acks(), 1);
 
@@ -81,37 +85,79 @@ TEST_F(Reader, HeaderTextGivesThePayloadBufferSize)
     EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg\n"), 2);
 }
 
-TEST_F(Reader, ShortReadsEndTheDaemonWithCodeZero)
+TEST_F(Reader, AStreamThatEndsInsideAFrameEndsTheDaemonWithCodeZeroAndOneLine)
 {
     struct Case {
         const char *what;
         std::string bytes;
         int acksBeforeEnd;
+        const char *line;   // null: a clean end, no line
     };
     std::string api = apiFrame(9, "abcdef");
+    const std::string apiHead = le32(4) + std::string("\x03" "12\0", 4);
     const Case cases[] = {
-        {"empty stream", "", 0},
-        {"partial header length", std::string("\x01\x00", 2), 0},
-        {"header length 0", le32(0) + "\x7f", 0},
-        {"header cut short", le32(8) + "\x03" "12", 0},
-        {"payload length missing", le32(4) + std::string("\x03" "12\0", 4), 1},
-        {"payload length 0", le32(4) + std::string("\x03" "12\0", 4) + le32(0), 1},
-        {"payload cut short", api.substr(0, api.size() - 2), 1},
+        {"empty stream", "", 0, nullptr},
+        {"stray bytes", std::string("\x01\x00", 2), 0,
+         "Frame at byte 0 ends the stream: 2 stray bytes where a header length belongs (frame 1, 2 bytes left unread)"},
+        {"header length 0", le32(0) + "\x7f", 0,
+         "Frame at byte 0 ends the stream: header length 0 (frame 1, 5 bytes left unread)"},
+        {"header cut short", le32(8) + "\x03" "12", 0,
+         "Frame at byte 0 ends the stream: the frame is cut short in its header (frame 1, 7 bytes left unread)"},
+        {"payload length missing", apiHead, 1,
+         "Frame at byte 0 ends the stream: the frame is cut short before its payload length (frame 1, 8 bytes"},
+        {"payload length 0", apiHead + le32(0), 1,
+         "Frame at byte 0 ends the stream: payload length 0 (frame 1, 12 bytes left unread)"},
+        {"payload cut short", api.substr(0, api.size() - 2), 1,
+         "ends the stream: the frame is cut short in its payload (frame 1, "},
+        {"after a whole frame", typeFrame(127) + "\x05", 1,
+         "Frame at byte 5 ends the stream: 1 stray bytes where a header length belongs (frame 2, 1 bytes"},
     };
-    int ended = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
+        runStats() = RunStats{};
         openStream(c.bytes);
-        EXPECT_EQ(readOne(), 0);
+        int code = readOne();
+        if (code == kNoExit)
+            code = readOne();
+        EXPECT_EQ(code, 0);
         EXPECT_EQ(acks(), c.acksBeforeEnd);
         EXPECT_EQ(tqMessageStream, nullptr);
-        ++ended;
+        const std::string log = messageLog();
+        EXPECT_EQ(count(log, "Ending tqdaemon.exe\n"), 1);
+        EXPECT_EQ(count(log, "ends the stream"), c.line != nullptr ? 1 : 0) << log;
+        if (c.line != nullptr) {
+            EXPECT_EQ(count(log, c.line), 1) << log;
+        }
     }
     EXPECT_EQ(count(daemonTrace(), "Message Type is not API Msg"), 0);
-    std::string log = messageLog();
-    EXPECT_EQ(count(log, "Ending tqdaemon.exe\n"), ended);
-    EXPECT_EQ(count(log, "tqdaemon.exe: =====================================================================\n"), ended);
-    EXPECT_EQ(count(log, "Frame at byte"), 0);
+}
+
+TEST_F(Reader, AStreamFileReplacedOrCutWhileItIsReadEndsTheRun)
+{
+    const std::string path = root_.file("tqdaemon.file");
+    for (const bool replace : {true, false}) {
+        SCOPED_TRACE(replace ? "replaced" : "cut");
+        std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
+        runStats() = RunStats{};
+        openStream(typeFrame(127) + typeFrame(127) + typeFrame(127));
+        setStreamPath(path);
+        EXPECT_EQ(readOne(), kNoExit);
+        EXPECT_EQ(readOne(), kNoExit);
+        if (replace) {
+            // A writer that makes the stream anew: another file at the path.
+            std::remove(path.c_str());
+            tqtest::writeFile(path, typeFrame(127) + typeFrame(127) + typeFrame(127) + typeFrame(127));
+        } else {
+            ASSERT_EQ(::truncate(path.c_str(), 3), 0);
+        }
+        EXPECT_EQ(readOne(), 0);
+        EXPECT_EQ(acks(), 2);
+        const std::string log = messageLog();
+        EXPECT_EQ(count(log, "stream replaced at frame 3, offset 10\n"), 1) << log;
+        EXPECT_EQ(count(log, "ends the stream"), 0) << log;
+        setStreamPath("");
+    }
 }
 
 TEST_F(Reader, MissingStreamEndsTheDaemon)

@@ -206,6 +206,26 @@ TEST_F(LogTest, LostAdapterEntryMarksTheNextWrittenOne)
     EXPECT_TRUE(matches(lines[0], std::string(kTime) + "   MISSINGx")) << lines[0];
 }
 
+TEST_F(LogTest, LostMessageLogEntriesAreCountedAndNamedOnceTheLogCanBeWritten)
+{
+    const std::string log = root_.file("usr/ov/log/tqdaemon.log");
+    MessageLog("before");
+    ASSERT_EQ(unlink(log.c_str()), 0);
+    ASSERT_EQ(mkdir(log.c_str(), 0755), 0);
+    MessageLog("lost one");
+    MessageLog("lost two");
+    EXPECT_EQ(lostLogEntries(), 2);
+    ASSERT_EQ(rmdir(log.c_str()), 0);
+    MessageLog("after");
+    MessageLog("later");
+    const std::vector<std::string> lines = splitLines(readFile(log));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(matches(lines[1], std::string(kStamp) + ": tqdaemon.exe: 2 log entries were lost")) << lines[1];
+    EXPECT_TRUE(matches(lines[2], std::string(kStamp) + ": tqdaemon.exe: after")) << lines[2];
+    EXPECT_TRUE(matches(lines[3], std::string(kStamp) + ": tqdaemon.exe: later")) << lines[3];
+    EXPECT_EQ(lostLogEntries(), 2);
+}
+
 // Scope entries are composed without a format: they must read exactly as
 // the formatted entry would, at any depth and after a lost entry.
 TEST_F(LogTest, ScopeEntriesReadAsTheFormattedEntry)

@@ -3,10 +3,12 @@
 //
 //   tqstream encode [[-i] in.jsonl] [-o out.file]
 //   tqstream decode [[-i] file] [-o out.jsonl]
+//   tqstream send [[-i] file] --to PIPE --port N [--address A] [--quiet]
 //
 // Exit status: 0 success; 1 a malformed input line (encode) or frame
 // (decode); 2 usage or I/O errors.
 #include "frames.h"
+#include "send.h"
 #include "tq_version.h"
 
 #include <CLI/CLI.hpp>
@@ -153,6 +155,17 @@ int main(int argc, char **argv)
     dec->add_option("input,-i,--input", decIn, "stream file to read (default: standard input)");
     dec->add_option("-o,--output", decOut, "JSON Lines output (default: standard output)");
 
+    std::string sendIn, sendTo, sendAddress = "127.0.0.1";
+    uint16_t sendPort = 0;
+    bool sendQuiet = false;
+    CLI::App *snd = app.add_subcommand(
+        "send", "a stream file's frames to a running daemon, each after the acknowledgements of the one before");
+    snd->add_option("input,-i,--input", sendIn, "stream file to send (default: standard input)");
+    snd->add_option("--to", sendTo, "the daemon's stream (its named pipe, TQ_ROOT/tqdaemon.file)")->required();
+    snd->add_option("--port", sendPort, "the daemon's service port (its TQDAEMON entry)")->required();
+    snd->add_option("--address", sendAddress, "the address the daemon listens on (TQ_ACK_ADDRESS, default 127.0.0.1)");
+    snd->add_flag("-q,--quiet", sendQuiet, "print nothing per frame");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -162,5 +175,11 @@ int main(int argc, char **argv)
 
     if (enc->parsed())
         return encode(encIn, encOut);
+    if (snd->parsed()) {
+        std::string stream;
+        if (!readAll(sendIn, stream))
+            return kExitUsage;
+        return tqstream::send(stream, sendTo, sendAddress, sendPort, sendQuiet);
+    }
     return decode(decIn, decOut);
 }
