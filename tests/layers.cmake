@@ -9,6 +9,7 @@ function(tq_layer_check name target header expect)
            COMMAND ${CMAKE_CXX_COMPILER} -std=c++17 -fsyntax-only
                    "-I$<JOIN:$<TARGET_PROPERTY:${target},INCLUDE_DIRECTORIES>,;-I>" ${probe}
            COMMAND_EXPAND_LISTS)
+  set_tests_properties(layers.${name} PROPERTIES LABELS unit)
   if(expect STREQUAL "UNSEEN")
     set_tests_properties(layers.${name} PROPERTIES PASS_REGULAR_EXPRESSION "${header}: No such file")
   endif()
