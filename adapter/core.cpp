@@ -27,6 +27,11 @@ const EventHandler kHandlers[] = {
     {OVwEventDeleteObjects, &TopologyAdapter::deleteObjectCB},
 };
 
+// Set by a map-close event, cleared by a map open: while it is set, frames
+// wait in the stream. A map that could not be read at start is not waited
+// for (its frames are refused, and the stream's end ends the run).
+bool g_mapClosedByOperator = false;
+
 // Symbols of every kind, as the listing asks for them.
 constexpr int kAllSymbols = 7;
 
@@ -54,6 +59,7 @@ int32_t TopologyAdapter::tqotInit(int32_t /*unused*/, int32_t orderedArcNamesArg
         TQ_OV_ERROR();
         return TQOT_ERR_NO_CONNECTION;
     }
+    g_mapClosedByOperator = false;
     singleSymbolPerContainer = singleSymbolPerContainerArg != 0 ? 1 : 0;
     orderedArcNames = orderedArcNamesArg != 0 ? 1 : 0;
 
@@ -134,7 +140,7 @@ void TopologyAdapter::mainLoop()
         stopIfRequested();
         // No frame is taken that could not be applied: while no map is open
         // the stream waits and only map events are handled.
-        if (!mapReadyForFrame(mapHandle != nullptr))
+        if (!mapReadyForFrame(mapHandle != nullptr || !g_mapClosedByOperator))
             continue;
         noteTurn(TurnKind::Frame);
         if (serverCallback != nullptr)
@@ -266,6 +272,7 @@ void TopologyAdapter::mapOpenCB(void * /*userData*/, int /*event*/, OVwMapInfo *
 {
     TQ_TRACE_SCOPE("mapOpenCB");
     TopologyAdapter *self = instance();
+    g_mapClosedByOperator = false;
     // A second open without a close in between: the old record is ours to release.
     if (self->mapHandle != nullptr) {
         OVwFreeMapInfo(self->mapHandle);
@@ -283,6 +290,7 @@ void TopologyAdapter::mapCloseCB(void * /*userData*/, int /*event*/, OVwMapInfo 
 {
     TQ_TRACE_SCOPE("mapCloseCB");
     TopologyAdapter *self = instance();
+    g_mapClosedByOperator = true;
     if (self->mapHandle != nullptr) {
         OVwFreeMapInfo(self->mapHandle);
         self->mapHandle = nullptr;

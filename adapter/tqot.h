@@ -139,7 +139,8 @@ public:
     void registerServerCallback(ServerEndpoint *serverData, TqServerCallback callback);
     // Until done: stores the turn before (OVwPending, made again while it
     // fails for a reason that may pass), handles the waiting events, then runs
-    // the server callback, only while a map is open (mapReadyForFrame).
+    // the server callback, except between a map close and the next map open
+    // (mapReadyForFrame).
     // Leaves when done is set (end of session) or the event channel fails (an
     // event that fails is traced, and the frame comes next); then commits the
     // open turn and calls tqotDone.

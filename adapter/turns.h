@@ -43,10 +43,11 @@ void commitTurns();
 // the daemon with exit code 0 (the turn's changes are committed).
 void stopIfRequested();
 
-// Before a frame is read: true when a map is open. While none is, a frame
-// could not be applied, so none is read (the stream waits) and the loop only
-// handles map events: each call after the first pauses (100 ms), and the
-// wait is logged after 3 s and once a minute, its end once logged.
+// Before a frame is read: true when a map is open (the loop passes true too
+// for a map that was not closed by a map-close event). While none is, a
+// frame could not be applied, so none is read (the stream waits) and the
+// loop only handles map events: each call after the first pauses (100 ms),
+// and the wait is logged after 3 s and once a minute, its end once logged.
 bool mapReadyForFrame(bool mapOpen);
 // Hook for tests: replaces the pause between looks at the events (null: the
 // default pause, which a stop request cuts short).
