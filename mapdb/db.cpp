@@ -128,6 +128,7 @@ void Db::logGrew(int frames)
 
 void Db::noteFailure(int sqliteResult)
 {
+    lastFailureCode_ = sqliteResult;
     lastFailure_ = sqlite3_errstr(sqliteResult);
     if (db_ != nullptr && sqlite3_errcode(db_) == sqliteResult)
         lastFailure_ = sqlite3_errmsg(db_);

@@ -56,6 +56,7 @@ public:
     }
     // The SQLite text of the last failed statement.
     const std::string &lastFailure() const { return lastFailure_; }
+    int lastFailureCode() const { return lastFailureCode_; }
     // The busy handler waited this long again for another writer's lock;
     // the wait ended (the lock was taken or not).
     void busyWaited(int milliseconds);
@@ -127,6 +128,7 @@ private:
     int nextCheckpointAt_ = 0;
     std::string damage_;
     std::string lastFailure_;
+    int lastFailureCode_ = 0;
     int64_t busyWaitedMs_ = 0;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
@@ -185,10 +187,13 @@ public:
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step()
     {
+        // A statement that could not be prepared: its failure is noted.
+        if (s_ == nullptr)
+            return SQLITE_ERROR;
         int rc = SQLITE_ERROR;
         // Tests make one statement fail ("Statement", an SQLite result) as a
         // full disk under it would.
-        if (s_ != nullptr && !(g_hooksActive && vfsFaultFires("Statement", rc)))
+        if (!(g_hooksActive && vfsFaultFires("Statement", rc)))
             rc = sqlite3_step(s_);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             db_->noteFailure(rc);

@@ -278,11 +278,17 @@ int inspectSchema(Db &db, std::string &err, bool &fresh, int &version)
         if (rc != SQLITE_DONE || version < 0) {
             err = db.lastError();
             const int cause = db.takeTurnFault();
+            db.takeDamage();
             if (cause != 0)
                 return cause;
-            if ((rc & 0xff) == SQLITE_CORRUPT)
+            // The failure may have come when the statement was prepared.
+            const int failure = rc == SQLITE_DONE || (rc & 0xff) == SQLITE_ERROR ? db.lastFailureCode() & 0xff
+                                                                                 : rc & 0xff;
+            if (failure == SQLITE_CORRUPT) {
+                err = "it is damaged: " + err + " (left unchanged)";
                 return OVw_MAP_DAMAGED;
-            return (rc & 0xff) == SQLITE_NOTADB ? OVw_NOT_A_DATABASE : OVw_STORAGE_FAILURE;
+            }
+            return failure == SQLITE_NOTADB ? OVw_NOT_A_DATABASE : OVw_STORAGE_FAILURE;
         }
     }
     if (tables == 0) {

@@ -7,6 +7,7 @@
 #include "host/hostfile.h"
 #include "host/hostpath.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -93,11 +94,15 @@ void endUnusable(const std::string &cause)
     g_session = nullptr;
     g_errorDetail = (s != nullptr ? s->path + ": " : std::string()) + cause;
     if (s != nullptr) {
+        // What was committed before stays: the log is copied into the file
+        // that was opened, wherever it is now, and cut to nothing. (Closing
+        // alone would leave a moved file's log at the old path, where a new
+        // file there would take it for its own.)
         s->db.rollback();
-        // Closed as it is: no checkpoint copies the log into a file that is
-        // damaged or no longer the map's.
-        if (s->db.handle() != nullptr)
-            sqlite3_db_config(s->db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        if (s->db.handle() != nullptr) {
+            sqlite3_busy_timeout(s->db.handle(), 1000);
+            sqlite3_wal_checkpoint_v2(s->db.handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        }
         delete s;
     }
     setError(OVw_MAP_UNUSABLE);
@@ -273,17 +278,47 @@ int checkDatabasePath(const std::string &path, bool named)
     return 0;
 }
 
-// SQLite's own check of every page's structure (not of the indexes against
-// their tables). Empty when it passes, else what it found first.
-std::string damageFound(Db &db)
+// The longest the start-up check may take: a map too large for it is
+// checked as far as it gets, and the rest is said to be unchecked.
+constexpr std::chrono::milliseconds kCheckBudget(500);
+
+struct CheckBudget {
+    std::chrono::steady_clock::time_point until;
+    bool cut = false;
+};
+
+int checkProgress(void *arg)
 {
-    Stmt q(db, "PRAGMA quick_check(1)");
-    const int rc = q.step();
-    if (rc == SQLITE_ROW && std::strcmp(q.text(0), "ok") == 0)
-        return std::string();
-    std::string found = rc == SQLITE_ROW ? q.text(0) : db.lastError();
+    auto *budget = static_cast<CheckBudget *>(arg);
+    if (std::chrono::steady_clock::now() < budget->until)
+        return 0;
+    budget->cut = true;
+    return 1;
+}
+
+// SQLite's own check of every page's structure (not of the indexes against
+// their tables), within the budget. Empty when it passes, else what it
+// found first.
+std::string damageFound(Db &db, const std::string &path)
+{
+    CheckBudget budget{std::chrono::steady_clock::now() + kCheckBudget};
+    sqlite3_progress_handler(db.handle(), 10000, &checkProgress, &budget);
+    std::string found;
+    {
+        Stmt q(db, "PRAGMA quick_check(1)");
+        const int rc = q.step();
+        if (!budget.cut && !(rc == SQLITE_ROW && std::strcmp(q.text(0), "ok") == 0))
+            found = rc == SQLITE_ROW ? q.text(0) : db.lastError();
+    }
+    sqlite3_progress_handler(db.handle(), 0, nullptr, nullptr);
     db.takeTurnFault();
     db.takeDamage();
+    if (budget.cut) {
+        const std::string note = "Map database check stopped after " + std::to_string(kCheckBudget.count()) +
+                                 " ms: the rest of " + path +
+                                 " is not checked (PRAGMA quick_check; a map this large takes longer)";
+        reportNotice(note.c_str());
+    }
     return found;
 }
 
@@ -337,12 +372,10 @@ extern "C" int OVwInit(void)
         // A damaged map is refused before it is written to; damage met later
         // ends the run (OVwPending).
         if (!fresh) {
-            const std::string damage = damageFound(s->db);
-            if (!damage.empty()) {
-                // Closed without copying a log into the damaged file.
-                sqlite3_db_config(s->db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-                return refuse(OVw_MAP_DAMAGED, path, "it fails SQLite's check: " + damage + " (left unchanged)");
-            }
+            const std::string damage = damageFound(s->db, path);
+            if (!damage.empty())
+                return refuse(OVw_MAP_DAMAGED, path, "it is damaged: PRAGMA quick_check found " + damage +
+                                                         " (left unchanged)");
         }
         bool busy = false;
         if (!s->writerLock.acquire(path + "-lock", busy)) {
