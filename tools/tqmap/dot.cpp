@@ -25,11 +25,6 @@ std::string shapeForSymbolType(const std::optional<std::string> &symbolType)
     return it != shapes.end() ? it->second : "octagon";
 }
 
-struct StatusColours {
-    const char *fill;
-    const char *line;
-};
-
 StatusColours statusColours(int status)
 {
     switch (status) {
@@ -47,7 +42,11 @@ StatusColours statusColours(int status)
 
 
 
-const int kLegendOrder[] = {1, 7, 6, 3, 4, 2, 0, 5};
+const std::vector<int> &legendOrder()
+{
+    static const std::vector<int> order = {1, 7, 6, 3, 4, 2, 0, 5};
+    return order;
+}
 
 namespace {
 
@@ -104,7 +103,7 @@ void emitLegend(std::ostringstream &out)
         << "    label=\"legend\"; style=\"rounded\"; color=\"#bdbdbd\"; fontsize=10;\n"
         << "    legend [shape=plaintext, style=\"\", fontsize=9, label=<<table border=\"0\" "
            "cellborder=\"1\" cellspacing=\"2\" cellpadding=\"3\">";
-    for (int st : kLegendOrder) {
+    for (int st : legendOrder()) {
         StatusColours c = statusColours(st);
         out << "<tr><td bgcolor=\"" << c.fill << "\" color=\"" << c.line << "\">" << statusName(st) << "</td></tr>";
     }

@@ -27,6 +27,10 @@ Json changeJson(const MapModel &m, const Change &c);
 // Symbols whose effective status is not normal, at least `minSeverity`
 // (mapdb::statusSeverity), most severe first.
 Json problemsJson(const MapModel &m, int minSeverity);
+// The first `most` search hits: each its object without fields, and what matched.
+Json searchHitsJson(const MapModel &m, const std::vector<SearchHit> &hits, size_t most);
+// The statuses in legend order: value, name, severity, fill and line colour.
+Json statusesJson();
 
 }  // namespace tqmap
 

@@ -1,8 +1,6 @@
 // tqmap serve: the live web view of a map database, read-only.
-#include "tools/tqmap/server.h"
+#include "tools/tqmap/web/server.h"
 
-#include "tools/tqmap/commands.h"
-#include "mapdb/operator.h"
 #include "platform/sockets.h"
 
 #include <httplib.h>
@@ -47,7 +45,7 @@ bool MapView::open(std::string &error)
     if (!db_.open(path_, error))
         return false;
     loadedAt_ = db_.dataVersion();
-    return db_.load(model_, error, false);
+    return loadModel(db_, model_, error, false);
 }
 
 const MapModel &MapView::model()
@@ -56,7 +54,7 @@ const MapModel &MapView::model()
     if (v != loadedAt_) {
         MapModel fresh;
         std::string error;
-        if (db_.load(fresh, error, false)) {
+        if (loadModel(db_, fresh, error, false)) {
             model_ = std::move(fresh);
             loadedAt_ = v;
         } else {
@@ -103,22 +101,10 @@ const Layout *MapView::layout(int submap, std::string &error)
 
 std::set<int> MapView::recentlyChanged()
 {
-    std::set<int> out;
-    if (!mapdb::hasTable(db_.handle(), "changes"))
-        return out;   // a map made before the history
     int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
-    sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(db_.handle(),
-                           "SELECT DISTINCT symbol FROM changes WHERE kind = 'status' AND time >= ?1", -1, &st,
-                           nullptr) != SQLITE_OK)
-        return out;
-    sqlite3_bind_int64(st, 1, now - 30 * 60 * 1000);
-    while (sqlite3_step(st) == SQLITE_ROW)
-        out.insert(sqlite3_column_int(st, 0));
-    sqlite3_finalize(st);
-    return out;
+    return db_.statusChangedSince(now - 30 * 60 * 1000);
 }
 
 int cmdServe(const std::string &path, const std::string &listen)

@@ -13,11 +13,11 @@
 // Every command but `post` opens the database read-only.
 #include "tools/tqmap/tqmap.h"
 
-#include "tools/tqmap/commands.h"
+#include "tools/tqmap/cli/commands.h"
 #include "tools/tqmap/json.h"
+#include "tools/tqmap/web/server.h"
 
 #include "platform/ovw.h"
-#include "platform/ovw_post.h"
 #include "tq_version.h"
 
 #include <CLI/CLI.hpp>
@@ -45,7 +45,7 @@ int loadMap(const std::string &path, MapModel &model)
         complain(error);
         return kExitUsage;
     }
-    if (!db.load(model, error)) {
+    if (!loadModel(db, model, error)) {
         complain(error);
         return kExitUsage;
     }
@@ -133,7 +133,7 @@ int cmdObjects(const std::string &path, const std::string &field, const std::str
     }
     std::map<int, FieldInfo> fields;
     std::vector<Object> found;
-    if (!db.loadFields(fields, error) || !db.findObjects(field, value, found, error)) {
+    if (!db.readFields(fields, error) || !db.findObjects(field, value, found, error)) {
         complain(error);
         return kExitUsage;
     }
@@ -211,7 +211,7 @@ int cmdPost(const std::string &path, const std::string &event, const std::vector
     {
         MapDatabase check;
         MapModel model;
-        if (!check.open(path, error) || (!ids.empty() && !check.load(model, error))) {
+        if (!check.open(path, error) || (!ids.empty() && !loadModel(check, model, error))) {
             complain(error);
             return kExitUsage;
         }
@@ -231,7 +231,7 @@ int cmdPost(const std::string &path, const std::string &event, const std::vector
             named.push_back(line);
         }
     }
-    if (mapdb::postEventToFile(path, ev.code, ids, error) != 0) {
+    if (!mapdb::postOperatorEvent(path, ev.code, ids, error)) {
         complain("post " + event + ": " + (error.empty() ? "failed" : error));
         return kExitFailed;
     }
@@ -327,7 +327,7 @@ int main(int argc, char **argv)
     }
 
     if (dbPath.empty())
-        dbPath = defaultDatabasePath();
+        dbPath = mapdb::defaultMapPath();
 
     if (tree->parsed())
         return json ? cmdTreeJson(dbPath) : cmdTree(dbPath, withFields);

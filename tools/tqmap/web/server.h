@@ -1,7 +1,7 @@
 // The web view's state: one read-only connection, the map as last read, and
 // the layouts of the submaps drawn so far. Every member is used under mutex.
-#ifndef TQ_TOOLS_TQMAP_SERVER_H
-#define TQ_TOOLS_TQMAP_SERVER_H
+#ifndef TQ_TOOLS_TQMAP_WEB_SERVER_H
+#define TQ_TOOLS_TQMAP_WEB_SERVER_H
 
 #include "tools/tqmap/json.h"
 
@@ -61,6 +61,10 @@ std::string layoutKey(const MapModel &m, int submap);
 // and their assets (pages.cpp).
 void addApiRoutes(httplib::Server &server, MapView &view);
 void addPageRoutes(httplib::Server &server, MapView &view);
+
+// Serves the web view until stopped; 2 for a bad listen address, a port in
+// use or an unusable database.
+int cmdServe(const std::string &path, const std::string &listen);
 
 }  // namespace tqmap
 

@@ -1,7 +1,5 @@
 // The web view's JSON API, the event stream, /metrics and /healthz.
-#include "tools/tqmap/server.h"
-
-#include "mapdb/operator.h"
+#include "tools/tqmap/web/server.h"
 
 #include <httplib.h>
 
@@ -81,7 +79,7 @@ std::string metricsText(MapView &view)
     RunCounters c;
     bool found = false;
     std::string error;
-    if (view.db().loadRunCounters(c, found, error) && found) {
+    if (view.db().readRunCounters(c, found, error) && found) {
         auto gauge = [&](const char *name, const char *help, int64_t v) {
             out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n" << name << " " << v << "\n";
         };
@@ -174,7 +172,7 @@ void addApiRoutes(httplib::Server &server, MapView &view)
             return notFound(res, "no object " + req.matches[1].str());
         Object full = *o;
         std::string error;
-        view.db().loadObjectValues(full, error);
+        view.db().readObjectValues(full, error);
         Json j = objectJson(m, full);
         sendJson(res, j);
     });
@@ -189,16 +187,9 @@ void addApiRoutes(httplib::Server &server, MapView &view)
             res.set_content(error, "text/plain");
             return;
         }
-        Json out = Json::array();
-        for (const SearchHit &h : hits) {
-            Json o = objectJson(m, *m.object(h.object));
-            o.erase("fields");
-            o["matched"] = h.matched;
-            out.push_back(o);
-            if (out.size() >= 500)
-                break;
-        }
-        sendJson(res, {{"query", req.get_param_value("q")}, {"total", hits.size()}, {"results", out}});
+        sendJson(res, {{"query", req.get_param_value("q")},
+                       {"total", hits.size()},
+                       {"results", searchHitsJson(m, hits, 500)}});
     });
 
     server.Get("/api/problems", [&](const httplib::Request &req, httplib::Response &res) {
@@ -218,7 +209,7 @@ void addApiRoutes(httplib::Server &server, MapView &view)
         int limit = req.has_param("limit") ? std::max(1, std::atoi(req.get_param_value("limit").c_str())) : 200;
         std::vector<Change> changes;
         std::string error;
-        if (!view.db().loadChanges(since, limit, changes, error)) {
+        if (!view.db().readChanges(since, limit, changes, error)) {
             res.status = 500;
             res.set_content(error, "text/plain");
             return;

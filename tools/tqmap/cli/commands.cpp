@@ -1,5 +1,5 @@
 // find, show, changes and the JSON form of tree.
-#include "tools/tqmap/commands.h"
+#include "tools/tqmap/cli/commands.h"
 
 #include "tools/tqmap/json.h"
 
@@ -19,7 +19,7 @@ void complain(const std::string &what)
 int openAndLoad(MapDatabase &db, const std::string &path, MapModel &m, bool withValues)
 {
     std::string error;
-    if (!db.open(path, error) || !db.load(m, error, withValues)) {
+    if (!db.open(path, error) || !loadModel(db, m, error, withValues)) {
         complain(error);
         return kExitUsage;
     }
@@ -65,14 +65,7 @@ int cmdFind(const std::string &path, const std::string &text, bool json)
         return kExitFailed;
     }
     if (json) {
-        Json out = Json::array();
-        for (const SearchHit &h : hits) {
-            Json o = objectJson(m, *m.object(h.object));
-            o.erase("fields");
-            o["matched"] = h.matched;
-            out.push_back(o);
-        }
-        std::puts(out.dump(2).c_str());
+        std::puts(searchHitsJson(m, hits, hits.size()).dump(2).c_str());
         return hits.empty() ? kExitFailed : kExitOk;
     }
     if (hits.empty()) {
@@ -195,7 +188,7 @@ int cmdChanges(const std::string &path, const std::string &since, int limit, boo
         return rc;
     std::vector<Change> changes;
     std::string error;
-    if (!db.loadChanges(from, limit, changes, error)) {
+    if (!db.readChanges(from, limit, changes, error)) {
         complain(error);
         return kExitFailed;
     }

@@ -1,6 +1,6 @@
-// The commands that look devices up and the live web view.
-#ifndef TQ_TOOLS_TQMAP_COMMANDS_H
-#define TQ_TOOLS_TQMAP_COMMANDS_H
+// The commands that look devices up.
+#ifndef TQ_TOOLS_TQMAP_CLI_COMMANDS_H
+#define TQ_TOOLS_TQMAP_CLI_COMMANDS_H
 
 #include <cstdint>
 #include <optional>
@@ -15,9 +15,6 @@ int cmdTreeJson(const std::string &path);
 // A moment given as "30m", "2h", "1d", "90s" ago, or as a UTC time
 // "YYYY-MM-DD[ T]HH:MM[:SS]"; milliseconds since 1970.
 std::optional<int64_t> parseSince(const std::string &text, int64_t nowMs);
-// Serves the web view until stopped; 2 for a bad listen address, a port in
-// use or an unusable database.
-int cmdServe(const std::string &path, const std::string &listen);
 
 }  // namespace tqmap
 
