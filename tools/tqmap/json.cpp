@@ -5,6 +5,11 @@
 
 namespace tqmap {
 
+std::string jsonText(const Json &j, int indent)
+{
+    return j.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
 Json valueJson(const FieldValue &v)
 {
     if (v.isList) {

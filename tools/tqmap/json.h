@@ -10,6 +10,12 @@ namespace tqmap {
 
 using Json = nlohmann::ordered_json;
 
+// The JSON text of a value, for the web API and the command line alike. Texts
+// of the map are kept as the stream sent them and may not be UTF-8: each byte
+// that is not part of a valid UTF-8 sequence is written as U+FFFD. indent -1:
+// one line.
+std::string jsonText(const Json &j, int indent = -1);
+
 // A field value: numbers, booleans and texts as themselves, lists as arrays.
 Json valueJson(const FieldValue &v);
 // A symbol: id, kind (graph, vertex, connection), label, name, stored and

@@ -65,7 +65,7 @@ int cmdFind(const std::string &path, const std::string &text, bool json)
         return kExitFailed;
     }
     if (json) {
-        std::puts(searchHitsJson(m, hits, hits.size()).dump(2).c_str());
+        std::puts(jsonText(searchHitsJson(m, hits, hits.size()), 2).c_str());
         return hits.empty() ? kExitFailed : kExitOk;
     }
     if (hits.empty()) {
@@ -110,7 +110,7 @@ int cmdShow(const std::string &path, const std::string &name, bool json)
     const Object &o = *m.object(found.front());
     Json j = objectJson(m, o);
     if (json) {
-        std::puts(j.dump(2).c_str());
+        std::puts(jsonText(j, 2).c_str());
         return kExitOk;
     }
     std::printf("object %d  %s\n", o.id, o.selectionName.c_str());
@@ -196,7 +196,7 @@ int cmdChanges(const std::string &path, const std::string &since, int limit, boo
         Json out = Json::array();
         for (const Change &c : changes)
             out.push_back(changeJson(m, c));
-        std::puts(out.dump(2).c_str());
+        std::puts(jsonText(out, 2).c_str());
         return kExitOk;
     }
     // Oldest first, as a log reads.
@@ -232,7 +232,7 @@ int cmdTreeJson(const std::string &path)
     for (const auto &entry : m.objects)
         objects.push_back(objectJson(m, entry.second));
     j["objectDetails"] = objects;
-    std::puts(j.dump(2).c_str());
+    std::puts(jsonText(j, 2).c_str());
     return kExitOk;
 }
 

@@ -149,7 +149,7 @@ int cmdObjects(const std::string &path, const std::string &field, const std::str
             j["fields"] = values;
             out.push_back(j);
         }
-        std::puts(out.dump(2).c_str());
+        std::puts(jsonText(out, 2).c_str());
         return found.empty() ? kExitFailed : kExitOk;
     }
     if (found.empty()) {

@@ -32,7 +32,7 @@ std::string shell(const std::string &view, int submap)
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
            "<title>map</title><link rel=\"stylesheet\" href=\"/static/app.css\"></head>\n"
            "<body data-view=\"" + view + "\" data-submap=\"" + std::to_string(submap) + "\" data-statuses=\"" +
-           htmlAttribute(statusesJson().dump()) + "\">\n"
+           htmlAttribute(jsonText(statusesJson())) + "\">\n"
            "<header><nav id=\"crumbs\"></nav>"
            "<form id=\"search\" action=\"/search\"><input name=\"q\" id=\"q\" placeholder=\"find a device\"></form>"
            "<a href=\"/problems\">problems</a> <a href=\"/changes\">changes</a>"
@@ -51,13 +51,11 @@ void addPageRoutes(httplib::Server &server, MapView &view)
         res.set_content(html, "text/html; charset=utf-8");
     };
     server.Get("/", [&view](const httplib::Request &, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        res.set_redirect("/submap/" + std::to_string(view.model().rootSubmap));
+        res.set_redirect("/submap/" + std::to_string(view.model()->rootSubmap));
     });
     server.Get(R"(/submap/(\d+))", [&view, page](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
         int id = std::atoi(req.matches[1].str().substr(0, 9).c_str());
-        if (view.model().submaps.count(id) == 0) {
+        if (view.model()->submaps.count(id) == 0) {
             res.status = 404;
             res.set_content("no submap " + std::to_string(id) + "\n", "text/plain");
             return;

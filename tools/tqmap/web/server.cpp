@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <thread>
 
 namespace tqmap {
@@ -16,6 +17,35 @@ namespace tqmap {
 namespace {
 
 volatile std::sig_atomic_t g_stopSignal = 0;
+
+// Workers for pages and the API, beyond those of the event streams.
+constexpr int kPageWorkers = 8;
+// No request of the view has a body worth more than this.
+constexpr size_t kMaxRequestBody = 64 * 1024;
+// Scripts, styles and pictures from the server itself only; the drawings set
+// colours through attributes.
+const char kContentSecurityPolicy[] =
+    "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
+    "connect-src 'self'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
+
+bool isLoopback(const std::string &host)
+{
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+// The Host headers a browser sends for this listening address.
+std::set<std::string> knownHosts(const std::string &host, int port)
+{
+    std::set<std::string> out;
+    std::string p = ":" + std::to_string(port);
+    for (std::string name : {host, std::string("localhost"), std::string("127.0.0.1"), std::string("[::1]")}) {
+        if (name.find(':') != std::string::npos && name.front() != '[')
+            name = "[" + name + "]";
+        out.insert(name);
+        out.insert(name + p);
+    }
+    return out;
+}
 
 void onStopSignal(int)
 {
@@ -42,26 +72,54 @@ bool parseListen(const std::string &text, std::string &host, int &port)
 
 bool MapView::open(std::string &error)
 {
+    std::lock_guard<std::mutex> lock(dbMutex_);
     if (!db_.open(path_, error))
         return false;
     loadedAt_ = db_.dataVersion();
-    return loadModel(db_, model_, error, false);
+    auto first = std::make_shared<MapModel>();
+    if (!loadModel(db_, *first, error, false))
+        return false;
+    std::lock_guard<std::mutex> swap(snapshotMutex_);
+    model_ = std::move(first);
+    return true;
 }
 
-const MapModel &MapView::model()
+std::shared_ptr<const MapModel> MapView::lastModel() const
 {
-    int64_t v = db_.dataVersion();
-    if (v != loadedAt_) {
-        MapModel fresh;
-        std::string error;
-        if (loadModel(db_, fresh, error, false)) {
-            model_ = std::move(fresh);
-            loadedAt_ = v;
-        } else {
-            std::fprintf(stderr, "tqmap serve: %s\n", error.c_str());
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    return model_;
+}
+
+std::optional<RunCounters> MapView::runCounters() const
+{
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    return counters_;
+}
+
+void MapView::setRunCounters(std::optional<RunCounters> c)
+{
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    counters_ = std::move(c);
+}
+
+std::shared_ptr<const MapModel> MapView::model()
+{
+    {
+        std::lock_guard<std::mutex> lock(dbMutex_);
+        int64_t v = db_.dataVersion();
+        if (v != loadedAt_) {
+            auto fresh = std::make_shared<MapModel>();
+            std::string error;
+            if (loadModel(db_, *fresh, error, false)) {
+                loadedAt_ = v;
+                std::lock_guard<std::mutex> swap(snapshotMutex_);
+                model_ = std::move(fresh);
+            } else {
+                std::fprintf(stderr, "tqmap serve: %s\n", error.c_str());
+            }
         }
     }
-    return model_;
+    return lastModel();
 }
 
 std::string layoutKey(const MapModel &m, int submap)
@@ -78,25 +136,28 @@ std::string layoutKey(const MapModel &m, int submap)
     return std::to_string(submap) + "-" + std::to_string(std::hash<std::string>()(key));
 }
 
-const Layout *MapView::layout(int submap, std::string &error)
+std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std::string &error)
 {
-    const MapModel &m = model();
     std::string key = layoutKey(m, submap);
-    auto it = layouts_.find(submap);
-    if (it != layouts_.end() && it->second.key == key)
-        return &it->second;
-    Layout l;
-    l.key = key;
+    {
+        std::lock_guard<std::mutex> lock(layoutMutex_);
+        auto it = layouts_.find(submap);
+        if (it != layouts_.end() && it->second->key == key)
+            return it->second;
+    }
+    auto l = std::make_shared<Layout>();
+    l->key = key;
     std::map<std::string, std::pair<double, double>> named;
-    if (!renderSvg(renderSubmapDot(m, submap, true), submapLayoutEngine(m, submap), l.svg, named, error))
+    if (!renderSvg(renderSubmapDot(m, submap, true), submapLayoutEngine(m, submap), l->svg, named, error))
         return nullptr;
-    size_t start = l.svg.find("<svg");
+    size_t start = l->svg.find("<svg");
     if (start != std::string::npos)
-        l.svg.erase(0, start);
+        l->svg.erase(0, start);
     for (const auto &[name, xy] : named)
         if (name.size() > 1 && name[0] == 's')
-            l.positions[std::atoi(name.c_str() + 1)] = xy;
-    return &(layouts_[submap] = std::move(l));
+            l->positions[std::atoi(name.c_str() + 1)] = xy;
+    std::lock_guard<std::mutex> lock(layoutMutex_);
+    return layouts_[submap] = std::move(l);
 }
 
 std::set<int> MapView::recentlyChanged()
@@ -104,7 +165,7 @@ std::set<int> MapView::recentlyChanged()
     int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
-    return db_.statusChangedSince(now - 30 * 60 * 1000);
+    return withDb([&](MapDatabase &db) { return db.statusChangedSince(now - 30 * 60 * 1000); });
 }
 
 int cmdServe(const std::string &path, const std::string &listen)
@@ -130,7 +191,53 @@ int cmdServe(const std::string &path, const std::string &listen)
     }
 
     httplib::Server server;
+    // Workers for the pages beyond the event streams, which hold one each
+    // while open (bounded by MapView::kMaxStreams).
+    server.new_task_queue = [] { return new httplib::ThreadPool(MapView::kMaxStreams + kPageWorkers); };
     server.set_socket_options([](socket_t fd) { tqExclusiveListenOptions(static_cast<int>(fd)); });
+    server.set_payload_max_length(kMaxRequestBody);
+    const bool loopback = isLoopback(host);
+    const std::set<std::string> hosts = knownHosts(host, port);
+    server.set_pre_routing_handler([loopback, hosts](const httplib::Request &req, httplib::Response &res) {
+        // Bound to loopback, a page reached under another name is a page of
+        // some other site whose name was made to point here: refused.
+        if (loopback && hosts.count(req.get_header_value("Host")) == 0) {
+            res.status = 421;
+            res.set_content(jsonText({{"error", "unknown host name"}}), "application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.set_post_routing_handler([](const httplib::Request &, httplib::Response &res) {
+        res.set_header("Content-Security-Policy", kContentSecurityPolicy);
+        res.set_header("X-Content-Type-Options", "nosniff");
+    });
+    server.set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr ep) {
+        // The cause goes to the log, never to the client.
+        try {
+            std::rethrow_exception(ep);
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "tqmap serve: %s: %s\n", req.path.c_str(), e.what());
+        } catch (...) {
+            std::fprintf(stderr, "tqmap serve: %s: failed\n", req.path.c_str());
+        }
+        res.status = 500;
+        res.set_content(jsonText({{"error", "internal error"}}), "application/json");
+    });
+    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req,
+                                                                      httplib::Response &res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        std::string what = res.status == 404   ? "not found"
+                           : res.status == 413 ? "request too large"
+                           : res.status == 400 ? "bad request"
+                                               : "request failed (" + std::to_string(res.status) + ")";
+        if (req.path.rfind("/api/", 0) == 0)
+            res.set_content(jsonText({{"error", what}}), "application/json");
+        else
+            res.set_content(what + "\n", "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+    }));
     addApiRoutes(server, view);
     addPageRoutes(server, view);
     if (!server.bind_to_port(host.c_str(), port)) {
@@ -140,19 +247,36 @@ int cmdServe(const std::string &path, const std::string &listen)
     }
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
+    auto readCounters = [&]() {
+        RunCounters c;
+        bool found = false;
+        std::string ignored;
+        view.setRunCounters(watch.readRunCounters(c, found, ignored) && found ? std::optional<RunCounters>(c)
+                                                                               : std::nullopt);
+    };
+    readCounters();
     std::thread watcher([&]() {
         int64_t seen = watch.dataVersion();
         while (!view.stopping) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             if (g_stopSignal != 0) {
                 view.stopping = true;
                 view.changed.notify_all();
                 server.stop();
-                break;
+                // A worker still busy (a long layout inside Graphviz) must not
+                // keep the process: the view writes nothing, so ending it is safe.
+                for (int i = 0; i < 8 && server.is_running(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                std::fflush(nullptr);
+                std::_Exit(kExitOk);
             }
             int64_t v = watch.dataVersion();
+            view.readable = v >= 0;
             if (v != seen) {
                 seen = v;
+                view.model();   // read the new map before telling the pages
+                readCounters();
                 {
                     std::lock_guard<std::mutex> lock(view.changedMutex);
                     ++view.version;

@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace httplib {
@@ -24,18 +26,30 @@ struct Layout {
     std::map<int, std::pair<double, double>> positions;   // symbol -> centre (points)
 };
 
+// The map as read, shared by the routes: a request takes the current
+// snapshot and works on it without a lock; a read of the database publishes
+// a new one. Layouts are made outside every lock but Graphviz's own.
 class MapView {
 public:
     explicit MapView(std::string path) : path_(std::move(path)) {}
     // Opens the database and reads the map once; false with the reason.
     bool open(std::string &error);
 
-    std::mutex mutex;
-    // The map, read again when the database changed since (caller holds mutex).
-    const MapModel &model();
-    MapDatabase &db() { return db_; }
-    // The submap's layout, made when missing or when its members changed.
-    const Layout *layout(int submap, std::string &error);
+    // The map, read again first when the database changed since.
+    std::shared_ptr<const MapModel> model();
+    // The map as last read, without looking at the database (never waits for
+    // a read).
+    std::shared_ptr<const MapModel> lastModel() const;
+    // Runs `f` with the database connection, one caller at a time.
+    template <class F>
+    auto withDb(F &&f)
+    {
+        std::lock_guard<std::mutex> lock(dbMutex_);
+        return f(db_);
+    }
+    // The submap's layout on this map, made when missing or when its
+    // members changed; null with the reason on a Graphviz failure.
+    std::shared_ptr<const Layout> layout(const MapModel &m, int submap, std::string &error);
     // Symbols whose status changed in the last 30 minutes.
     std::set<int> recentlyChanged();
     const std::string &path() const { return path_; }
@@ -45,13 +59,27 @@ public:
     std::condition_variable changed;
     std::mutex changedMutex;
     std::atomic<bool> stopping{false};
+    // Event streams open now; past kMaxStreams a new one is refused (503), so
+    // streams never take the workers that answer pages.
+    std::atomic<int> streams{0};
+    static constexpr int kMaxStreams = 64;
+    // The daemon's run counters as the watcher last read them; none on a map
+    // without them.
+    std::optional<RunCounters> runCounters() const;
+    void setRunCounters(std::optional<RunCounters> c);
+    // Whether the watcher could read the database the last time it looked.
+    std::atomic<bool> readable{true};
 
 private:
     std::string path_;
+    std::mutex dbMutex_;       // the connection and the read of a new snapshot
     MapDatabase db_;
-    MapModel model_;
     int64_t loadedAt_ = -1;
-    std::map<int, Layout> layouts_;
+    mutable std::mutex snapshotMutex_;   // held only to swap the pointer
+    std::shared_ptr<const MapModel> model_;
+    std::optional<RunCounters> counters_;
+    std::mutex layoutMutex_;   // held only to look up or store a layout
+    std::map<int, std::shared_ptr<const Layout>> layouts_;
 };
 
 // The key of a submap's members: equal keys lay out alike.
