@@ -37,10 +37,13 @@ protected:
         sw1Symbol_ = OVwCreateSymbol(map, fabSubmap_, sw1, "Connector:FC Switch", "sw1", OVwStatusNormal, 3,
                                      nullptr, 0);
         h1Symbol_ = OVwCreateSymbol(map, fabSubmap_, h1_, "Computer:Server", "h1", OVwStatusNormal, 3, nullptr, 0);
-        OVwObjectId link = OVwDbCreateObjectBySelectionName("O;h1-sw1;default");
-        OVwCreateConnSymbol(map, link, h1Symbol_, sw1Symbol_, "Connection:FC", "link1", OVwStatusMajor, 3, 0);
+        // A link's selection name begins with its first end's, as the daemon makes them.
+        link_ = OVwDbCreateObjectBySelectionName("O;h1;O;sw1;0;default");
+        OVwSymbolId linkSymbol =
+            OVwCreateConnSymbol(map, link_, h1Symbol_, sw1Symbol_, "Connection:FC", "link1", OVwStatusNormal, 3, 0);
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("UniqueName"), "uid-H1-77");
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("VendorName"), "Acme Storage");
+        OVwSetStatusOnSymbol(map, linkSymbol, OVwStatusMajor);
         OVwSetStatusOnSymbol(map, sw1Symbol_, OVwStatusCritical);
         OVwFreeMapInfo(map);
         ASSERT_EQ(OVwDone(), 0);
@@ -59,7 +62,8 @@ protected:
 
     tqtest::TempRoot root_;
     std::string db_;
-    int rootSubmap_ = 0, sanSubmap_ = 0, fabSubmap_ = 0, sanSymbol_ = 0, sw1Symbol_ = 0, h1Symbol_ = 0, h1_ = 0;
+    int rootSubmap_ = 0, sanSubmap_ = 0, fabSubmap_ = 0, sanSymbol_ = 0, sw1Symbol_ = 0, h1Symbol_ = 0, h1_ = 0,
+        link_ = 0;
 };
 
 TEST_F(ServeTest, EveryPageAndRouteAnswers)
@@ -120,7 +124,7 @@ TEST_F(ServeTest, ProblemsSearchAndDetailsTellWhatAndWhere)
     std::vector<std::string> seen;
     for (const Json &p : all["problems"])
         seen.push_back(p["name"].get<std::string>() + ":" + p["effectiveStatusName"].get<std::string>());
-    EXPECT_EQ(seen, (std::vector<std::string>{"SAN:critical", "Fab:critical", "sw1:critical", "link1:major"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"SAN:critical", "Fab:critical", "sw1:critical", "h1 - sw1 (link1):major"}));
     EXPECT_TRUE(all["problems"][2]["recent"].get<bool>());   // sw1's status changed just now
     EXPECT_FALSE(all["problems"][0]["recent"].get<bool>());
     Json critical = json(c.Get("/api/problems?min=critical"));
@@ -212,6 +216,34 @@ TEST_F(ServeTest, NothingButPostWritesTheDatabase)
         c.Get(("/api/submap/" + std::to_string(fabSubmap_) + "/svg").c_str());
     }
     EXPECT_EQ(tqtest::readFile(db_), before) << "serve";
+}
+
+TEST_F(ServeTest, LinksAreNamedByBothEndsNeverByTheFirst)
+{
+    const std::string name = "h1 - sw1 (link1)";
+    servetest::Server server(db_);
+    httplib::Client c = server.client();
+    Json changes = json(c.Get("/api/changes"));
+    ASSERT_TRUE(changes.is_object());
+    bool seen = false;
+    for (const Json &ch : changes["changes"])
+        if (ch["kind"] == "status" && ch["object"] == link_) {
+            EXPECT_EQ(ch["name"], name);
+            seen = true;
+        }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(json(c.Get("/api/search?q=link1"))["results"][0]["name"], name);
+    EXPECT_EQ(json(c.Get(("/api/object/" + std::to_string(link_)).c_str()))["name"], name);
+    EXPECT_EQ(json(c.Get("/api/problems"))["problems"][3]["name"], name);
+
+    // "h1" names the device alone, not the link that starts at it.
+    RunResult show = tqmap({"show", "h1"});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    EXPECT_NE(show.out.find("object " + std::to_string(h1_) + "  O;h1;default"), std::string::npos) << show.out;
+    RunResult log = tqmap({"changes"});
+    EXPECT_NE(log.out.find("status         object " + std::to_string(link_) + " \"" + name + "\""), std::string::npos)
+        << log.out;
+    EXPECT_NE(tqmap({"show", name}).out.find("object " + std::to_string(link_)), std::string::npos);
 }
 
 TEST_F(ServeTest, FindAndShowNameTheObjectAndWhereItSits)

@@ -112,7 +112,7 @@ Json objectJson(const MapModel &m, const Object &o)
             }
         }
     }
-    Json j = {{"id", o.id}, {"selectionName", o.selectionName}, {"name", objectNamePart(o.selectionName)}};
+    Json j = {{"id", o.id}, {"selectionName", o.selectionName}, {"name", objectName(m, o.id)}};
     j["fields"] = fields;
     j["symbols"] = symbols;
     j["appearsOn"] = appears;
@@ -157,8 +157,8 @@ Json changeJson(const MapModel &m, const Change &c)
     Json j = {{"id", c.id},         {"time", c.timeMs},     {"kind", c.kind},     {"object", c.object},
               {"symbol", c.symbol}, {"submap", c.submap},   {"old", optText(c.oldValue)},
               {"new", optText(c.newValue)}};
-    if (const Object *o = m.object(c.object))
-        j["name"] = objectNamePart(o->selectionName);
+    if (m.object(c.object) != nullptr)
+        j["name"] = objectName(m, c.object);
     else if (c.kind == "object deleted" && c.oldValue)
         j["name"] = objectNamePart(*c.oldValue);
     else if (c.kind == "deleted" && c.oldValue)

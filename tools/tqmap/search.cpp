@@ -63,7 +63,7 @@ std::vector<int> resolveObject(const MapModel &m, const std::string &name)
     std::string low = lower(name);
     std::set<int> out;
     for (const auto &[id, o] : m.objects)
-        if (lower(objectNamePart(o.selectionName)) == low)
+        if (lower(objectName(m, id)) == low)
             out.insert(id);
     if (out.empty())
         for (const auto &[id, s] : m.symbols)

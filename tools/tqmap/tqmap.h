@@ -60,8 +60,14 @@ bool loadModel(MapDatabase &db, MapModel &m, std::string &error, bool withValues
 std::string quoted(const std::string &s);
 // The object part of a selection name ("proto;name;map" -> "name").
 std::string objectNamePart(const std::string &selection);
-// What to call a symbol: its label, else its object's name.
+// What to call a symbol: a connection by its ends and label ("array2 - sw2
+// (32G)"), any other by its label, else its object's name.
 std::string displayName(const MapModel &m, const Symbol &s);
+// True for the object of a link (its symbols are connections).
+bool isLinkObject(const MapModel &m, int objectId);
+// What to call an object: a link as its connection is called, any other by
+// the name part of its selection name (a link's names its first end only).
+std::string objectName(const MapModel &m, int objectId);
 // The object's selection name, or a note that it is missing.
 std::string selectionOf(const MapModel &m, int objectId);
 std::string layoutName(int layout);

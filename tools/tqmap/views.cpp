@@ -153,14 +153,37 @@ std::string objectNamePart(const std::string &selection)
     return selection.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
 }
 
-// What to call a symbol in a view: its label, else its object's name.
+// What to call a symbol in a view: a connection by its ends ("a - z", with
+// its label in brackets), any other by its label, else its object's name.
 std::string displayName(const MapModel &m, const Symbol &s)
 {
+    if (s.isConnection()) {
+        auto end = [&](int id) {
+            const Symbol *e = m.symbol(id);
+            return e != nullptr && !e->isConnection() ? displayName(m, *e) : "#" + std::to_string(id);
+        };
+        std::string name = end(s.connA) + " - " + end(s.connZ);
+        return s.label && !s.label->empty() ? name + " (" + *s.label + ")" : name;
+    }
     if (s.label && !s.label->empty())
         return *s.label;
     if (const Object *o = m.object(s.object))
         return objectNamePart(o->selectionName);
     return "#" + std::to_string(s.id);
+}
+
+bool isLinkObject(const MapModel &m, int objectId)
+{
+    auto own = m.symbolsOfObject.find(objectId);
+    return own != m.symbolsOfObject.end() && m.symbols.at(own->second.front()).isConnection();
+}
+
+std::string objectName(const MapModel &m, int objectId)
+{
+    if (isLinkObject(m, objectId))
+        return displayName(m, m.symbols.at(m.symbolsOfObject.at(objectId).front()));
+    const Object *o = m.object(objectId);
+    return o != nullptr ? objectNamePart(o->selectionName) : "object " + std::to_string(objectId);
 }
 
 std::string selectionOf(const MapModel &m, int objectId)
