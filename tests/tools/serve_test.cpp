@@ -268,6 +268,23 @@ TEST_F(ServeTest, FindAndShowNameTheObjectAndWhereItSits)
     EXPECT_EQ(j["connections"][0]["label"], "link1");
     EXPECT_EQ(tqmap({"show", "nobody"}).exitCode, 1);
 
+    // "#N" is a symbol, as the tree shows it.
+    RunResult bySymbol = tqmap({"show", "#" + std::to_string(h1Symbol_)});
+    EXPECT_NE(bySymbol.out.find("object " + std::to_string(h1_) + "  O;h1;default"), std::string::npos)
+        << bySymbol.out << bySymbol.err;
+    EXPECT_EQ(tqmap({"show", "#99999"}).exitCode, 1);
+
+    // A list cut at its limit says so; --all takes every change.
+    RunResult all = tqmap({"changes", "--all"});
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.err, "");
+    RunResult one = tqmap({"changes", "--limit", "1"});
+    EXPECT_EQ(tqtest::splitLines(one.out).size(), 2u) << one.out;
+    EXPECT_NE(one.err.find("showing the newest 1 changes only; more with --limit N, all with --all"),
+              std::string::npos)
+        << one.err;
+    EXPECT_EQ(tqmap({"changes", "--limit", "1", "--all"}).exitCode, 2);
+
     RunResult changes = tqmap({"changes", "--json"});
     Json list = Json::parse(changes.out, nullptr, false);
     ASSERT_TRUE(list.is_array()) << changes.out;

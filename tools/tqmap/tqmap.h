@@ -123,7 +123,8 @@ struct SearchHit {
 // among them) hold the text, case-insensitive; by object id.
 bool searchMap(MapDatabase &db, const MapModel &m, const std::string &text, std::vector<SearchHit> &hits,
                std::string &error);
-// The object an operator names: an object id, a symbol id, a selection name,
+// The object an operator names: "#N" (a symbol, as the tree shows it), an
+// object id, a symbol id, a selection name,
 // the name part of one, or a label (case-insensitive). Every candidate when
 // the name is ambiguous; none when nothing matches.
 std::vector<int> resolveObject(const MapModel &m, const std::string &idOrName);

@@ -4,6 +4,7 @@
 #include "tools/tqmap/json.h"
 
 #include <chrono>
+#include <limits>
 #include <cstdio>
 #include <ctime>
 
@@ -188,9 +189,15 @@ int cmdChanges(const std::string &path, const std::string &since, int limit, boo
         return rc;
     std::vector<Change> changes;
     std::string error;
-    if (!db.readChanges(from, limit, changes, error)) {
+    // One row more than asked tells whether the limit cut the list.
+    int rows = limit > 0 ? limit + 1 : std::numeric_limits<int>::max();
+    if (!db.readChanges(from, rows, changes, error)) {
         complain(error);
         return kExitFailed;
+    }
+    if (limit > 0 && changes.size() > static_cast<size_t>(limit)) {
+        changes.resize(static_cast<size_t>(limit));
+        complain("showing the newest " + std::to_string(limit) + " changes only; more with --limit N, all with --all");
     }
     if (json) {
         Json out = Json::array();

@@ -10,6 +10,10 @@ namespace tqmap {
 
 int cmdFind(const std::string &path, const std::string &text, bool json);
 int cmdShow(const std::string &path, const std::string &idOrName, bool json);
+// The changes `tqmap changes` lists unless told otherwise.
+constexpr int kDefaultChangeLimit = 100;
+// limit 0: every change kept. When more changes match than the limit, a note
+// on standard error says so and how to see more.
 int cmdChanges(const std::string &path, const std::string &since, int limit, bool json);
 int cmdTreeJson(const std::string &path);
 // A moment given as "30m", "2h", "1d", "90s" ago, or as a UTC time

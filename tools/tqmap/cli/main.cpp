@@ -293,14 +293,17 @@ int main(int argc, char **argv)
     std::string who;
     CLI::App *show = app.add_subcommand(
         "show", "show one object: where it sits, status and effective status, state, properties, connections");
-    show->add_option("object", who, "object id, symbol id, selection name, name or label")->required();
+    show->add_option("object", who, "#N (a symbol, as tree shows it), object id, symbol id, selection name, name or label")->required();
     show->add_flag("--json", json, "print JSON");
 
     std::string since;
-    int limit = 100;
+    int limit = kDefaultChangeLimit;
+    bool allChanges = false;
     CLI::App *changes = app.add_subcommand("changes", "list recent changes of the map, oldest first");
     changes->add_option("--since", since, "from this time on: 30m, 2h, 1d ago, or a UTC time 2026-01-31 12:00");
-    changes->add_option("--limit", limit, "at most this many, the newest (default 100)")->check(CLI::PositiveNumber);
+    CLI::Option *limitOption =
+        changes->add_option("--limit", limit, "at most this many, the newest (default 100)")->check(CLI::PositiveNumber);
+    changes->add_flag("--all", allChanges, "every change kept in the history")->excludes(limitOption);
     changes->add_flag("--json", json, "print JSON, newest first");
 
     std::string listen = "127.0.0.1:8080";
@@ -318,6 +321,25 @@ int main(int argc, char **argv)
         choices.push_back(entry.first);
     post->add_option("event", event, "the event")->required()->check(CLI::IsMember(choices));
     post->add_option("ids", ids, "symbol or object ids (deletions)");
+
+    // The first word that is not an option or --db's value names the command.
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word == "--db") {
+            ++i;
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        bool known = false;
+        for (const CLI::App *sub : app.get_subcommands({}))
+            known = known || sub->get_name() == word;
+        if (!known) {
+            complain("unknown command '" + word + "' (tqmap --help lists the commands)");
+            return kExitUsage;
+        }
+        break;
+    }
 
     try {
         app.parse(argc, argv);
@@ -344,7 +366,7 @@ int main(int argc, char **argv)
     if (show->parsed())
         return cmdShow(dbPath, who, json);
     if (changes->parsed())
-        return cmdChanges(dbPath, since, limit, json);
+        return cmdChanges(dbPath, since, allChanges ? 0 : limit, json);
     if (serve->parsed())
         return cmdServe(dbPath, listen);
     if (post->parsed())
