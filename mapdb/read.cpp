@@ -112,6 +112,10 @@ MapReader::~MapReader()
 
 bool MapReader::open(const std::string &path, std::string &error)
 {
+    if (db_ != nullptr) {   // opened again: the earlier connection goes
+        sqlite3_close(db_);
+        db_ = nullptr;
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         error = "no map database at " + path;
@@ -130,8 +134,14 @@ bool MapReader::open(const std::string &path, std::string &error)
     sqlite3_busy_timeout(db_, 5000);
     for (const char *t : {"map", "fields", "objects", "field_values", "submaps", "symbols"}) {
         if (!hasTable(db_, t)) {
-            if (sqlite3_errcode(db_) == SQLITE_NOTADB || sqlite3_errcode(db_) == SQLITE_CORRUPT)
+            int code = sqlite3_errcode(db_) & 0xff;
+            if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
                 error = sqlError(db_, (path + " is not a map database").c_str());
+            else if (code == SQLITE_CANTOPEN || code == SQLITE_PERM || code == SQLITE_AUTH || code == SQLITE_IOERR ||
+                     code == SQLITE_READONLY)
+                // A file this user may not read (or whose folder lacks the
+                // shared-memory index it may not make) is no map problem.
+                error = sqlError(db_, ("cannot read the map database " + path).c_str());
             else
                 error = path + " is not a map database (no table '" + t + "')";
             return false;

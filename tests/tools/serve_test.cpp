@@ -93,6 +93,7 @@ TEST_F(ServeTest, EveryPageAndRouteAnswers)
         {"/api/changes", 200, "json", "\"kind\":\"status\""},
         {"/metrics", 200, "text/plain", "tqmap_symbols{status=\"critical\",kind=\"graph\"} 2"},
         {"/healthz", 200, "text/plain", "ok"},
+        {"/api/status", 200, "json", "\"lastCommit\":"},
         {"/submap/9999", 404, "", ""},
         {"/api/submap/9999", 404, "json", "no submap"},
         {"/api/submap/9999/svg", 404, "json", "no submap"},
@@ -106,10 +107,10 @@ TEST_F(ServeTest, EveryPageAndRouteAnswers)
         EXPECT_NE(res->get_header_value("Content-Type").find(r.type), std::string::npos) << r.path;
         EXPECT_NE(res->body.find(r.holds), std::string::npos) << r.path << ": " << res->body.substr(0, 300);
     }
-    auto home = c.Get("/");
+    auto home = c.Get("/?live=0");
     ASSERT_TRUE(home);
     EXPECT_EQ(home->status, 302);
-    EXPECT_EQ(home->get_header_value("Location"), "/submap/" + std::to_string(rootSubmap_));
+    EXPECT_EQ(home->get_header_value("Location"), "/submap/" + std::to_string(rootSubmap_) + "?live=0");
     EXPECT_EQ(server.stop(), 0);
 }
 

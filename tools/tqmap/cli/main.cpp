@@ -7,7 +7,9 @@
 //   tqmap [--db PATH] find TEXT [--json]
 //   tqmap [--db PATH] show ID|NAME [--json]
 //   tqmap [--db PATH] changes [--since TIME] [--limit N] [--json]
-//   tqmap [--db PATH] serve [--listen HOST:PORT]
+//   tqmap [--db PATH] serve [--listen HOST:PORT] [--tls-cert FILE --tls-key FILE]
+//                           [--users FILE] [--token-file FILE] [--insecure]
+//   tqmap passwd --users FILE USER         (the password on standard input)
 //   tqmap [--db PATH] post EVENT [IDS...]
 //
 // Every command but `post` opens the database read-only.
@@ -306,10 +308,24 @@ int main(int argc, char **argv)
     changes->add_flag("--all", allChanges, "every change kept in the history")->excludes(limitOption);
     changes->add_flag("--json", json, "print JSON, newest first");
 
-    std::string listen = "127.0.0.1:8080";
+    ServeOptions serveOpt;
     CLI::App *serve = app.add_subcommand(
         "serve", "serve the live web view of the map and its JSON API (read-only; loopback by default)");
-    serve->add_option("--listen", listen, "HOST:PORT to listen on (default 127.0.0.1:8080)");
+    serve->add_option("--listen", serveOpt.listen, "HOST:PORT to listen on (default 127.0.0.1:8080)");
+    serve->add_option("--tls-cert", serveOpt.tlsCert, "certificate (PEM): serve HTTPS")->envname("TQMAP_TLS_CERT");
+    serve->add_option("--tls-key", serveOpt.tlsKey, "the certificate's private key (PEM)")->envname("TQMAP_TLS_KEY");
+    serve->add_option("--users", serveOpt.users, "users file of tqmap passwd: ask for a user and password")
+        ->envname("TQMAP_USERS");
+    serve->add_option("--token-file", serveOpt.tokenFile, "file holding a bearer token that grants access")
+        ->envname("TQMAP_TOKEN_FILE");
+    serve->add_flag("--insecure", serveOpt.insecure,
+                    "beyond loopback, serve without TLS or authentication (a warning is printed)");
+
+    std::string usersFile, userName;
+    CLI::App *passwd = app.add_subcommand(
+        "passwd", "set a user's password (read from standard input) in a users file for serve --users");
+    passwd->add_option("--users", usersFile, "the users file (made when missing)")->required();
+    passwd->add_option("user", userName, "the user")->required();
 
     std::string event;
     std::vector<int> ids;
@@ -368,7 +384,9 @@ int main(int argc, char **argv)
     if (changes->parsed())
         return cmdChanges(dbPath, since, allChanges ? 0 : limit, json);
     if (serve->parsed())
-        return cmdServe(dbPath, listen);
+        return cmdServe(dbPath, serveOpt);
+    if (passwd->parsed())
+        return cmdPasswd(usersFile, userName);
     if (post->parsed())
         return cmdPost(dbPath, event, ids);
     return kExitUsage;

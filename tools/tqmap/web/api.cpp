@@ -253,6 +253,18 @@ void addApiRoutes(httplib::Server &server, MapView &view)
 
     // /metrics and /healthz answer from what the watcher last saw: they never
     // wait for a read of the map or a layout.
+    // What the page's staleness banner needs: when the map last changed and
+    // what the daemon's run counters say of it (seconds since 1970).
+    server.Get("/api/status", [&](const httplib::Request &, httplib::Response &res) {
+        Json j = {{"version", view.version.load()}, {"lastCommit", lastCommitTime(view.path())}};
+        if (std::optional<RunCounters> c = view.runCounters())
+            j["daemon"] = {{"started", c->started}, {"updated", c->updated}, {"ended", c->ended != 0},
+                           {"framesRead", c->framesRead}, {"applied", c->applied}};
+        else
+            j["daemon"] = nullptr;
+        sendJson(res, j);
+    });
+
     server.Get("/metrics", [&](const httplib::Request &, httplib::Response &res) {
         res.set_content(metricsText(view), "text/plain; version=0.0.4");
     });

@@ -135,7 +135,9 @@ async function loadSearch() {
   const q = new URLSearchParams(location.search).get('q') || ''; $('#q').value = q;
   const data = await getJson('/api/search?q=' + encodeURIComponent(q));
   crumbs([{id: (await getJson('/api/map')).rootSubmap, title: 'root submap'}]);
-  const box = $('#view'); box.textContent = ''; box.append(el('h2', data.total + ' found for "' + q + '"'));
+  const box = $('#view'); box.textContent = ''; box.append(el('h2', (data.results.length < data.total ?
+    data.results.length.toLocaleString('en') + ' of ' + data.total.toLocaleString('en') + ' shown' :
+    data.total + ' found') + ' for "' + q + '"'));
   const t = el('table', null, {class: 'list'});
   data.results.forEach((o) => { const where = el('span');
     o.appearsOn.forEach((a) => { where.append(link(a.path.map((p) => p.title).join(' > '), '/submap/' + a.submap + '#sel=' + a.symbol), ' '); });
@@ -146,14 +148,39 @@ async function loadSearch() {
 const loaders = {submap: loadSubmap, problems: loadProblems, changes: loadChanges, search: loadSearch};
 function refresh() { return loaders[view]().catch((e) => { $('#live').textContent = 'error ' + e; }); }
 
+// The banner says when what the page shows may be old: the server cannot be
+// reached, or the map has not changed for an hour (with what the daemon's run
+// counters say: running, or ended, and when it last applied a frame).
+const STALE_S = 3600;
+const when = (s) => new Date(s * 1000).toLocaleString();
+let lostSince = null;
+function banner(text) { const b = $('#banner'); b.textContent = text || ''; b.hidden = !text; }
+async function checkStale() {
+  if (lostSince) return banner('The server cannot be reached since ' + lostSince.toLocaleString() +
+    '; what is shown may be out of date.');
+  try {
+    const st = await getJson('/api/status');
+    const age = Date.now() / 1000 - st.lastCommit;
+    if (age < STALE_S) return banner(null);
+    let daemon = ' No run counters: the daemon never reported on this map.';
+    if (st.daemon) daemon = st.daemon.ended ? ' The daemon ended its run (last report ' + when(st.daemon.updated) + ').' :
+      ' The daemon was running at its last report, ' + when(st.daemon.updated) + ', having applied ' + st.daemon.applied + ' messages.';
+    banner('The map has not changed since ' + when(st.lastCommit) + '.' + daemon);
+  } catch (e) { lostSince = lostSince || new Date(); checkStale(); }
+}
+
 legend();
 const sel = /#sel=(\d+)/.exec(location.hash); if (sel) state.selected = +sel[1];
 refresh().then(() => { body.dataset.ready = '1'; });
 // ?live=0: a still page (for printing and pictures), no event stream.
 if (new URLSearchParams(location.search).get('live') === '0') {
   $('#live').textContent = 'still view';
+  checkStale();
 } else {
   const events = new EventSource('/api/events');
-  events.addEventListener('map', (e) => { $('#live').textContent = 'live, map version ' + e.data; if (body.dataset.ready) refresh(); });
-  events.onerror = () => { $('#live').textContent = 'reconnecting'; };
+  events.addEventListener('map', (e) => { $('#live').textContent = 'live, map version ' + e.data; lostSince = null;
+    if (body.dataset.ready) refresh(); checkStale(); });
+  events.onerror = () => { $('#live').textContent = 'reconnecting'; lostSince = lostSince || new Date(); checkStale(); };
+  // Once a minute: recently-changed marks expire, and the banner follows the age of the map.
+  setInterval(() => { if (body.dataset.ready) refresh(); checkStale(); }, 60000);
 }

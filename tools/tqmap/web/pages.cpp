@@ -37,6 +37,7 @@ std::string shell(const std::string &view, int submap)
            "<form id=\"search\" action=\"/search\"><input name=\"q\" id=\"q\" placeholder=\"find a device\"></form>"
            "<a href=\"/problems\">problems</a> <a href=\"/changes\">changes</a>"
            "<label>show at least <select id=\"min\"></select></label><span id=\"live\">connecting</span></header>\n"
+           "<div id=\"banner\" hidden></div>\n"
            "<main><section id=\"view\"></section><aside id=\"details\"><p class=\"hint\">Click a symbol for its "
            "details.</p></aside></main>\n"
            "<footer id=\"legend\"></footer>\n<script src=\"/static/app.js\"></script>\n</body></html>\n";
@@ -50,8 +51,11 @@ void addPageRoutes(httplib::Server &server, MapView &view)
         res.set_header("Cache-Control", "no-store");
         res.set_content(html, "text/html; charset=utf-8");
     };
-    server.Get("/", [&view](const httplib::Request &, httplib::Response &res) {
-        res.set_redirect("/submap/" + std::to_string(view.model()->rootSubmap));
+    server.Get("/", [&view](const httplib::Request &req, httplib::Response &res) {
+        // The query (?live=0 and the like) goes along.
+        size_t query = req.target.find('?');
+        res.set_redirect("/submap/" + std::to_string(view.model()->rootSubmap) +
+                         (query != std::string::npos ? req.target.substr(query) : std::string()));
     });
     server.Get(R"(/submap/(\d+))", [&view, page](const httplib::Request &req, httplib::Response &res) {
         int id = std::atoi(req.matches[1].str().substr(0, 9).c_str());

@@ -1,6 +1,8 @@
 // tqmap serve: the live web view of a map database, read-only.
 #include "tools/tqmap/web/server.h"
 
+#include "tools/tqmap/web/auth.h"
+
 #include "platform/sockets.h"
 
 #include <httplib.h>
@@ -8,7 +10,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
+#include <iostream>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -27,6 +32,12 @@ constexpr size_t kMaxRequestBody = 64 * 1024;
 const char kContentSecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
     "connect-src 'self'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
+
+bool fileExists(const std::string &path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
 
 bool isLoopback(const std::string &host)
 {
@@ -81,6 +92,7 @@ bool MapView::open(std::string &error)
         return false;
     std::lock_guard<std::mutex> swap(snapshotMutex_);
     model_ = std::move(first);
+    ready = true;
     return true;
 }
 
@@ -168,42 +180,115 @@ std::set<int> MapView::recentlyChanged()
     return withDb([&](MapDatabase &db) { return db.statusChangedSince(now - 30 * 60 * 1000); });
 }
 
-int cmdServe(const std::string &path, const std::string &listen)
+int cmdPasswd(const std::string &usersFile, const std::string &user)
 {
+    std::string password;
+    if (!std::getline(std::cin, password)) {
+        std::fprintf(stderr, "tqmap: passwd reads the password from standard input\n");
+        return kExitUsage;
+    }
+    std::string error;
+    if (!web::setUserPassword(usersFile, user, password, error)) {
+        std::fprintf(stderr, "tqmap: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::printf("tqmap: password of %s set in %s\n", user.c_str(), usersFile.c_str());
+    return kExitOk;
+}
+
+int cmdServe(const std::string &path, const ServeOptions &opt)
+{
+    const std::string &listen = opt.listen;
     std::string host;
     int port = 0;
     if (!parseListen(listen, host, port)) {
         std::fprintf(stderr, "tqmap: bad --listen value '%s': give HOST:PORT, e.g. 127.0.0.1:8080\n", listen.c_str());
         return kExitUsage;
     }
-    MapView view(path);
+    const bool tls = !opt.tlsCert.empty() || !opt.tlsKey.empty();
+    if (tls && (opt.tlsCert.empty() || opt.tlsKey.empty())) {
+        std::fprintf(stderr, "tqmap: --tls-cert and --tls-key go together\n");
+        return kExitUsage;
+    }
+    web::Access access;
     std::string error;
-    if (!view.open(error)) {
+    if ((!opt.users.empty() && !access.loadUsers(opt.users, error)) ||
+        (!opt.tokenFile.empty() && !access.loadToken(opt.tokenFile, error))) {
+        std::fprintf(stderr, "tqmap: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    const bool loopback = isLoopback(host);
+    if (!loopback && (!tls || !access.enabled())) {
+        if (!opt.insecure) {
+            std::fprintf(stderr,
+                         "tqmap: %s is reachable from other machines: give --tls-cert and --tls-key, and --users "
+                         "(tqmap passwd) or --token-file; --insecure serves without them\n",
+                         host.c_str());
+            return kExitUsage;
+        }
+        std::fprintf(stderr, "tqmap: warning: serving the map on %s %s%s; anyone who can reach the port may read it\n",
+                     listen.c_str(), tls ? "" : "without TLS", access.enabled() ? "" : (tls ? "without authentication" : " or authentication"));
+    }
+    MapView view(path);
+    // A map that is not there yet (the daemon has not started) is waited
+    // for; any other failure to open it ends the server with the reason.
+    if (!view.open(error) && fileExists(path)) {
         std::fprintf(stderr, "tqmap: %s\n", error.c_str());
         return kExitUsage;
     }
     // The watcher's own connection: it asks SQLite's data version a few
     // times a second, which reads no page of the map.
     MapDatabase watch;
-    if (!watch.open(path, error)) {
+    if (view.ready && !watch.open(path, error)) {
         std::fprintf(stderr, "tqmap: %s\n", error.c_str());
         return kExitUsage;
     }
 
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> made;
+    if (tls) {
+        auto secure = std::make_unique<httplib::SSLServer>(opt.tlsCert.c_str(), opt.tlsKey.c_str());
+        if (!secure->is_valid()) {
+            std::fprintf(stderr, "tqmap: cannot use the certificate %s with the key %s\n", opt.tlsCert.c_str(),
+                         opt.tlsKey.c_str());
+            return kExitUsage;
+        }
+        made = std::move(secure);
+    } else {
+        made = std::make_unique<httplib::Server>();
+    }
+    httplib::Server &server = *made;
     // Workers for the pages beyond the event streams, which hold one each
     // while open (bounded by MapView::kMaxStreams).
     server.new_task_queue = [] { return new httplib::ThreadPool(MapView::kMaxStreams + kPageWorkers); };
     server.set_socket_options([](socket_t fd) { tqExclusiveListenOptions(static_cast<int>(fd)); });
     server.set_payload_max_length(kMaxRequestBody);
-    const bool loopback = isLoopback(host);
     const std::set<std::string> hosts = knownHosts(host, port);
-    server.set_pre_routing_handler([loopback, hosts](const httplib::Request &req, httplib::Response &res) {
+    server.set_pre_routing_handler([loopback, hosts, &access, &view](const httplib::Request &req,
+                                                                     httplib::Response &res) {
         // Bound to loopback, a page reached under another name is a page of
         // some other site whose name was made to point here: refused.
         if (loopback && hosts.count(req.get_header_value("Host")) == 0) {
             res.status = 421;
             res.set_content(jsonText({{"error", "unknown host name"}}), "application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (access.enabled() && !access.allows(req.get_header_value("Authorization"))) {
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic realm=\"tqmap\", charset=\"UTF-8\"");
+            res.set_content(jsonText({{"error", "authentication required"}}), "application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (!view.ready) {
+            res.status = 503;
+            res.set_header("Retry-After", "5");
+            if (req.path.rfind("/api/", 0) == 0)
+                res.set_content(jsonText({{"error", "no map yet"}}), "application/json");
+            else
+                res.set_content("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                                "<meta http-equiv=\"refresh\" content=\"5\"><title>no map yet</title></head>"
+                                "<body><h1>No map yet</h1><p>The map database does not exist yet: the daemon makes it "
+                                "when it starts. This page looks again every 5 seconds.</p></body></html>\n",
+                                "text/html; charset=utf-8");
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
@@ -254,9 +339,11 @@ int cmdServe(const std::string &path, const std::string &listen)
         view.setRunCounters(watch.readRunCounters(c, found, ignored) && found ? std::optional<RunCounters>(c)
                                                                                : std::nullopt);
     };
-    readCounters();
+    if (view.ready)
+        readCounters();
     std::thread watcher([&]() {
         int64_t seen = watch.dataVersion();
+        int tick = 0;
         while (!view.stopping) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             if (g_stopSignal != 0) {
@@ -270,6 +357,17 @@ int cmdServe(const std::string &path, const std::string &listen)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 std::fflush(nullptr);
                 std::_Exit(kExitOk);
+            }
+            if (!view.ready) {
+                // Once a second: has the daemon made the map?
+                std::string ignored;
+                if (++tick % 10 == 0 && view.open(ignored) && watch.open(path, ignored)) {
+                    seen = watch.dataVersion();
+                    readCounters();
+                    std::lock_guard<std::mutex> lock(view.changedMutex);
+                    ++view.version;
+                }
+                continue;
             }
             int64_t v = watch.dataVersion();
             view.readable = v >= 0;
@@ -285,7 +383,8 @@ int cmdServe(const std::string &path, const std::string &listen)
             }
         }
     });
-    std::printf("tqmap: serving %s on http://%s/ (read-only; Ctrl-C stops)\n", path.c_str(), listen.c_str());
+    std::printf("tqmap: serving %s on %s://%s/ (read-only; Ctrl-C stops)%s\n", path.c_str(), tls ? "https" : "http",
+                listen.c_str(), view.ready ? "" : "; no map yet, waiting for it");
     std::fflush(stdout);
     bool ok = server.listen_after_bind();
     view.stopping = true;

@@ -34,6 +34,8 @@ public:
     explicit MapView(std::string path) : path_(std::move(path)) {}
     // Opens the database and reads the map once; false with the reason.
     bool open(std::string &error);
+    // True once open succeeded: until then every route answers "no map yet".
+    std::atomic<bool> ready{false};
 
     // The map, read again first when the database changed since.
     std::shared_ptr<const MapModel> model();
@@ -90,9 +92,24 @@ std::string layoutKey(const MapModel &m, int submap);
 void addApiRoutes(httplib::Server &server, MapView &view);
 void addPageRoutes(httplib::Server &server, MapView &view);
 
+// How to serve: where, and for an address other than loopback, TLS and who
+// may see the map.
+struct ServeOptions {
+    std::string listen = "127.0.0.1:8080";
+    std::string tlsCert, tlsKey;   // PEM files: serve HTTPS
+    std::string users;             // a users file of tqmap passwd
+    std::string tokenFile;         // a file holding a bearer token
+    bool insecure = false;         // beyond loopback without TLS or authentication
+};
+
 // Serves the web view until stopped; 2 for a bad listen address, a port in
-// use or an unusable database.
-int cmdServe(const std::string &path, const std::string &listen);
+// use, an unusable database, certificate, key, users or token file, or an
+// address beyond loopback without TLS and authentication (unless insecure).
+// Started before the map exists, it answers 503 "no map yet" until it does.
+int cmdServe(const std::string &path, const ServeOptions &opt);
+// tqmap passwd: reads a password from standard input and sets it for the
+// user in the users file.
+int cmdPasswd(const std::string &usersFile, const std::string &user);
 
 }  // namespace tqmap
 
