@@ -4,6 +4,7 @@
 #include "mapdb/lists.h"
 
 #include "mapdb/db.h"
+#include "mapdb/read.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,13 +39,7 @@ void jsonString(std::string &out, const char *s)
     out += '"';
 }
 
-// One element of a stored list.
-struct Elem {
-    bool isNull = false;
-    bool isString = false;
-    std::string text;
-    int64_t number = 0;
-};
+using Elem = ListElement;
 
 // The reader of stored lists, kept instead of nlohmann-json: that library
 // refuses texts that are not UTF-8, in parsing and in writing alike, and the
@@ -245,6 +240,12 @@ void freeValueContents(OVwFieldValue *v)
     } else if (v->field_type == OVwStringField) {
         std::free(v->un.string_val);
     }
+}
+
+bool readList(const std::string &stored, std::vector<ListElement> &out)
+{
+    out.clear();
+    return ListParser(stored.c_str()).parse(out);
 }
 
 // Fills `v` from a stored row; false on a malformed list or out of memory.

@@ -11,19 +11,30 @@ namespace mapdb {
 
 // ---- status roll-up ----------------------------------------------------------------
 
+const std::vector<StatusInfo> &statuses()
+{
+    static const std::vector<StatusInfo> table = {
+        {OVwStatusUnknown, "unknown", 1},   {OVwStatusNormal, "normal", 2},    {OVwStatusCritical, "critical", 7},
+        {OVwStatusMarginal, "marginal", 5}, {OVwStatusMajor, "major", 6},      {OVwStatusUnmanaged, "unmanaged", 0},
+        {OVwStatusMinor, "minor", 4},       {OVwStatusWarning, "warning", 3},
+    };
+    return table;
+}
+
+std::string statusName(int status)
+{
+    for (const StatusInfo &s : statuses())
+        if (s.value == status)
+            return s.name;
+    return "status " + std::to_string(status);
+}
+
 int statusSeverity(int status)
 {
-    switch (status) {
-    case OVwStatusUnmanaged: return 0;
-    case OVwStatusUnknown: return 1;
-    case OVwStatusNormal: return 2;
-    case OVwStatusWarning: return 3;
-    case OVwStatusMinor: return 4;
-    case OVwStatusMarginal: return 5;
-    case OVwStatusMajor: return 6;
-    case OVwStatusCritical: return 7;
-    default: return -1;
-    }
+    for (const StatusInfo &s : statuses())
+        if (s.value == status)
+            return s.severity;
+    return -1;
 }
 
 int worseStatus(int a, int b)
@@ -35,59 +46,90 @@ int worseStatus(int a, int b)
     return statusSeverity(b) > statusSeverity(a) ? b : a;
 }
 
+namespace {
+
+// The roll-up's walk over any source of rows: the submaps an object parents
+// and the symbols on a submap. Each symbol's and each submap's result is
+// computed once; a submap met again while its own roll-up is under way (a
+// cycle of graphs) adds nothing.
+class RollUp {
+public:
+    using ChildSubmaps = std::function<const std::vector<int> &(int object)>;
+    using SymbolsOn = std::function<const std::vector<StatusRow> &(int submap)>;
+    RollUp(ChildSubmaps childSubmaps, SymbolsOn symbolsOn)
+        : childSubmaps_(std::move(childSubmaps)), symbolsOn_(std::move(symbolsOn))
+    {
+    }
+
+    int effective(const StatusRow &r)
+    {
+        auto done = out_.find(r.id);
+        if (done != out_.end())
+            return done->second;
+        int e = r.status;
+        if (r.statusSource == OVwRollUpStatusSource) {
+            int w = -1;
+            for (int submap : childSubmaps_(r.object))
+                w = worseStatus(w, submapWorst(submap));
+            if (w != -1)
+                e = w;
+        }
+        out_[r.id] = e;
+        return e;
+    }
+
+    std::unordered_map<int, int> &results() { return out_; }
+
+private:
+    static constexpr int kBusy = -2;
+
+    int submapWorst(int submap)
+    {
+        auto it = worst_.find(submap);
+        if (it != worst_.end())
+            return it->second == kBusy ? -1 : it->second;
+        worst_[submap] = kBusy;
+        int w = -1;
+        for (const StatusRow &r : symbolsOn_(submap))
+            w = worseStatus(w, effective(r));
+        worst_[submap] = w;
+        return w;
+    }
+
+    ChildSubmaps childSubmaps_;
+    SymbolsOn symbolsOn_;
+    std::unordered_map<int, int> out_;     // symbol -> effective status
+    std::unordered_map<int, int> worst_;   // submap -> worst effective status (-1: no symbol)
+};
+
+const std::vector<int> kNoSubmaps;
+const std::vector<StatusRow> kNoRows;
+
+}  // namespace
+
 std::unordered_map<int, int> effectiveStatuses(const std::vector<StatusRow> &symbols,
                                                const std::vector<std::pair<int, int>> &submapParents)
 {
-    std::unordered_map<int, std::vector<const StatusRow *>> onSubmap;
+    std::unordered_map<int, std::vector<StatusRow>> onSubmap;
     for (const StatusRow &r : symbols)
-        onSubmap[r.submap].push_back(&r);
+        onSubmap[r.submap].push_back(r);
     std::unordered_map<int, std::vector<int>> childSubmaps;   // object -> submaps it parents
     for (const auto &[submap, parent] : submapParents)
         if (parent != 0)
             childSubmaps[parent].push_back(submap);
-
-    std::unordered_map<int, int> out;
-    out.reserve(symbols.size());
-    // Worst effective status per submap (-1: no symbol), each computed once.
-    // A submap met again while its own roll-up is under way (a cycle of
-    // graphs) adds nothing.
-    std::unordered_map<int, int> worst;
-    constexpr int kBusy = -2;
-    std::function<int(const StatusRow &)> effective;
-    std::function<int(int)> submapWorst = [&](int submap) {
-        auto it = worst.find(submap);
-        if (it != worst.end())
-            return it->second == kBusy ? -1 : it->second;
-        worst[submap] = kBusy;
-        int w = -1;
-        auto on = onSubmap.find(submap);
-        if (on != onSubmap.end())
-            for (const StatusRow *r : on->second)
-                w = worseStatus(w, effective(*r));
-        worst[submap] = w;
-        return w;
-    };
-    effective = [&](const StatusRow &r) {
-        auto done = out.find(r.id);
-        if (done != out.end())
-            return done->second;
-        int e = r.status;
-        if (r.statusSource == OVwRollUpStatusSource) {
-            auto kids = childSubmaps.find(r.object);
-            if (kids != childSubmaps.end()) {
-                int w = -1;
-                for (int submap : kids->second)
-                    w = worseStatus(w, submapWorst(submap));
-                if (w != -1)
-                    e = w;
-            }
-        }
-        out[r.id] = e;
-        return e;
-    };
+    RollUp rollUp(
+        [&](int object) -> const std::vector<int> & {
+            auto it = childSubmaps.find(object);
+            return it != childSubmaps.end() ? it->second : kNoSubmaps;
+        },
+        [&](int submap) -> const std::vector<StatusRow> & {
+            auto it = onSubmap.find(submap);
+            return it != onSubmap.end() ? it->second : kNoRows;
+        });
+    rollUp.results().reserve(symbols.size());
     for (const StatusRow &r : symbols)
-        effective(r);
-    return out;
+        rollUp.effective(r);
+    return std::move(rollUp.results());
 }
 
 // ---- the tables ------------------------------------------------------------------------
@@ -285,41 +327,29 @@ extern "C" int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol)
         return -1;
     // The walk covers the symbol's own subtree only: the child submaps of
     // compound symbols, each read once through the index of symbols by submap.
-    std::unordered_map<int, int> worst;   // submap -> worst effective status, -2 while in progress
-    std::function<int(int, int, int)> effective;
-    std::function<int(int)> submapWorst = [&](int submap) {
-        auto it = worst.find(submap);
-        if (it != worst.end())
-            return it->second == -2 ? -1 : it->second;
-        worst[submap] = -2;
-        std::vector<StatusRow> rows;
-        {
-            Stmt q(s->db, "SELECT id, object, status, status_source FROM symbols WHERE submap = ?1");
-            q.bind(1, submap);
-            while (q.step() == SQLITE_ROW)
-                rows.push_back({q.i32(0), submap, q.i32(1), q.i32(2), q.i32(3)});
-        }
-        int w = -1;
-        for (const StatusRow &r : rows)
-            w = worseStatus(w, effective(r.object, r.status, r.statusSource));
-        worst[submap] = w;
-        return w;
-    };
-    effective = [&](int object, int status, int source) {
-        if (source != OVwRollUpStatusSource)
-            return status;
-        std::vector<int> kids;
-        {
-            Stmt q(s->db, "SELECT id FROM submaps WHERE parent_object = ?1");
-            q.bind(1, object);
-            while (q.step() == SQLITE_ROW)
-                kids.push_back(q.i32(0));
-        }
-        int w = -1;
-        for (int k : kids)
-            w = worseStatus(w, submapWorst(k));
-        return w == -1 ? status : w;
-    };
+    std::unordered_map<int, std::vector<int>> kids;
+    std::unordered_map<int, std::vector<StatusRow>> rows;
+    RollUp rollUp(
+        [&](int object) -> const std::vector<int> & {
+            auto [it, fresh] = kids.try_emplace(object);
+            if (fresh) {
+                Stmt q(s->db, "SELECT id FROM submaps WHERE parent_object = ?1");
+                q.bind(1, object);
+                while (q.step() == SQLITE_ROW)
+                    it->second.push_back(q.i32(0));
+            }
+            return it->second;
+        },
+        [&](int submap) -> const std::vector<StatusRow> & {
+            auto [it, fresh] = rows.try_emplace(submap);
+            if (fresh) {
+                Stmt q(s->db, "SELECT id, object, status, status_source FROM symbols WHERE submap = ?1");
+                q.bind(1, submap);
+                while (q.step() == SQLITE_ROW)
+                    it->second.push_back({q.i32(0), submap, q.i32(1), q.i32(2), q.i32(3)});
+            }
+            return it->second;
+        });
     int object = 0, status = 0, source = 0;
     {
         Stmt q(s->db, "SELECT object, status, status_source FROM symbols WHERE id = ?1");
@@ -331,7 +361,7 @@ extern "C" int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol)
         status = q.i32(1);
         source = q.i32(2);
     }
-    int e = effective(object, status, source);
+    int e = rollUp.effective({symbol, 0, object, status, source});
     setError(OVw_SUCCESS);
     return e;
 }

@@ -11,10 +11,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <future>
 #include <regex>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 
 namespace {
@@ -209,6 +211,20 @@ TEST_F(WebViewE2E, ARealBrowserShowsTheColouredMapAndOpensAGraphsSubmap)
     // TQ_KEEP_SCREENSHOT names a file to keep it in (the README's picture).
     if (const char *keep = std::getenv("TQ_KEEP_SCREENSHOT"))
         tqtest::writeFile(keep, png);
+
+    // A map last written two hours ago: the banner says since when, and that
+    // the daemon ended its run.
+    for (const std::string &f : {dbPath(), dbPath() + "-wal"}) {
+        struct timeval old[2] = {{std::time(nullptr) - 7200, 0}, {std::time(nullptr) - 7200, 0}};
+        ::utimes(f.c_str(), old);
+    }
+    RunResult stale = chromium(root_.file("profile"), {"--dump-dom"}, base + m[2].str());
+    ASSERT_EQ(stale.exitCode, 0) << stale.err;
+    std::smatch banner;
+    ASSERT_TRUE(std::regex_search(stale.out, banner, std::regex("<div id=\"banner\">([^<]*)</div>")))
+        << stale.out.substr(0, 2000);
+    EXPECT_NE(banner[1].str().find("The map has not changed since"), std::string::npos) << banner[1];
+    EXPECT_NE(banner[1].str().find("The daemon ended its run"), std::string::npos) << banner[1];
 }
 
 }  // namespace

@@ -37,10 +37,13 @@ protected:
         sw1Symbol_ = OVwCreateSymbol(map, fabSubmap_, sw1, "Connector:FC Switch", "sw1", OVwStatusNormal, 3,
                                      nullptr, 0);
         h1Symbol_ = OVwCreateSymbol(map, fabSubmap_, h1_, "Computer:Server", "h1", OVwStatusNormal, 3, nullptr, 0);
-        OVwObjectId link = OVwDbCreateObjectBySelectionName("O;h1-sw1;default");
-        OVwCreateConnSymbol(map, link, h1Symbol_, sw1Symbol_, "Connection:FC", "link1", OVwStatusMajor, 3, 0);
+        // A link's selection name begins with its first end's, as the daemon makes them.
+        link_ = OVwDbCreateObjectBySelectionName("O;h1;O;sw1;0;default");
+        OVwSymbolId linkSymbol =
+            OVwCreateConnSymbol(map, link_, h1Symbol_, sw1Symbol_, "Connection:FC", "link1", OVwStatusNormal, 3, 0);
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("UniqueName"), "uid-H1-77");
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("VendorName"), "Acme Storage");
+        OVwSetStatusOnSymbol(map, linkSymbol, OVwStatusMajor);
         OVwSetStatusOnSymbol(map, sw1Symbol_, OVwStatusCritical);
         OVwFreeMapInfo(map);
         ASSERT_EQ(OVwDone(), 0);
@@ -59,7 +62,8 @@ protected:
 
     tqtest::TempRoot root_;
     std::string db_;
-    int rootSubmap_ = 0, sanSubmap_ = 0, fabSubmap_ = 0, sanSymbol_ = 0, sw1Symbol_ = 0, h1Symbol_ = 0, h1_ = 0;
+    int rootSubmap_ = 0, sanSubmap_ = 0, fabSubmap_ = 0, sanSymbol_ = 0, sw1Symbol_ = 0, h1Symbol_ = 0, h1_ = 0,
+        link_ = 0;
 };
 
 TEST_F(ServeTest, EveryPageAndRouteAnswers)
@@ -89,6 +93,7 @@ TEST_F(ServeTest, EveryPageAndRouteAnswers)
         {"/api/changes", 200, "json", "\"kind\":\"status\""},
         {"/metrics", 200, "text/plain", "tqmap_symbols{status=\"critical\",kind=\"graph\"} 2"},
         {"/healthz", 200, "text/plain", "ok"},
+        {"/api/status", 200, "json", "\"lastCommit\":"},
         {"/submap/9999", 404, "", ""},
         {"/api/submap/9999", 404, "json", "no submap"},
         {"/api/submap/9999/svg", 404, "json", "no submap"},
@@ -102,10 +107,10 @@ TEST_F(ServeTest, EveryPageAndRouteAnswers)
         EXPECT_NE(res->get_header_value("Content-Type").find(r.type), std::string::npos) << r.path;
         EXPECT_NE(res->body.find(r.holds), std::string::npos) << r.path << ": " << res->body.substr(0, 300);
     }
-    auto home = c.Get("/");
+    auto home = c.Get("/?live=0");
     ASSERT_TRUE(home);
     EXPECT_EQ(home->status, 302);
-    EXPECT_EQ(home->get_header_value("Location"), "/submap/" + std::to_string(rootSubmap_));
+    EXPECT_EQ(home->get_header_value("Location"), "/submap/" + std::to_string(rootSubmap_) + "?live=0");
     EXPECT_EQ(server.stop(), 0);
 }
 
@@ -120,7 +125,7 @@ TEST_F(ServeTest, ProblemsSearchAndDetailsTellWhatAndWhere)
     std::vector<std::string> seen;
     for (const Json &p : all["problems"])
         seen.push_back(p["name"].get<std::string>() + ":" + p["effectiveStatusName"].get<std::string>());
-    EXPECT_EQ(seen, (std::vector<std::string>{"SAN:critical", "Fab:critical", "sw1:critical", "link1:major"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"SAN:critical", "Fab:critical", "sw1:critical", "h1 - sw1 (link1):major"}));
     EXPECT_TRUE(all["problems"][2]["recent"].get<bool>());   // sw1's status changed just now
     EXPECT_FALSE(all["problems"][0]["recent"].get<bool>());
     Json critical = json(c.Get("/api/problems?min=critical"));
@@ -214,6 +219,34 @@ TEST_F(ServeTest, NothingButPostWritesTheDatabase)
     EXPECT_EQ(tqtest::readFile(db_), before) << "serve";
 }
 
+TEST_F(ServeTest, LinksAreNamedByBothEndsNeverByTheFirst)
+{
+    const std::string name = "h1 - sw1 (link1)";
+    servetest::Server server(db_);
+    httplib::Client c = server.client();
+    Json changes = json(c.Get("/api/changes"));
+    ASSERT_TRUE(changes.is_object());
+    bool seen = false;
+    for (const Json &ch : changes["changes"])
+        if (ch["kind"] == "status" && ch["object"] == link_) {
+            EXPECT_EQ(ch["name"], name);
+            seen = true;
+        }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(json(c.Get("/api/search?q=link1"))["results"][0]["name"], name);
+    EXPECT_EQ(json(c.Get(("/api/object/" + std::to_string(link_)).c_str()))["name"], name);
+    EXPECT_EQ(json(c.Get("/api/problems"))["problems"][3]["name"], name);
+
+    // "h1" names the device alone, not the link that starts at it.
+    RunResult show = tqmap({"show", "h1"});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    EXPECT_NE(show.out.find("object " + std::to_string(h1_) + "  O;h1;default"), std::string::npos) << show.out;
+    RunResult log = tqmap({"changes"});
+    EXPECT_NE(log.out.find("status         object " + std::to_string(link_) + " \"" + name + "\""), std::string::npos)
+        << log.out;
+    EXPECT_NE(tqmap({"show", name}).out.find("object " + std::to_string(link_)), std::string::npos);
+}
+
 TEST_F(ServeTest, FindAndShowNameTheObjectAndWhereItSits)
 {
     RunResult find = tqmap({"find", "ACME"});
@@ -235,6 +268,23 @@ TEST_F(ServeTest, FindAndShowNameTheObjectAndWhereItSits)
     EXPECT_EQ(j["id"], h1_);
     EXPECT_EQ(j["connections"][0]["label"], "link1");
     EXPECT_EQ(tqmap({"show", "nobody"}).exitCode, 1);
+
+    // "#N" is a symbol, as the tree shows it.
+    RunResult bySymbol = tqmap({"show", "#" + std::to_string(h1Symbol_)});
+    EXPECT_NE(bySymbol.out.find("object " + std::to_string(h1_) + "  O;h1;default"), std::string::npos)
+        << bySymbol.out << bySymbol.err;
+    EXPECT_EQ(tqmap({"show", "#99999"}).exitCode, 1);
+
+    // A list cut at its limit says so; --all takes every change.
+    RunResult all = tqmap({"changes", "--all"});
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.err, "");
+    RunResult one = tqmap({"changes", "--limit", "1"});
+    EXPECT_EQ(tqtest::splitLines(one.out).size(), 2u) << one.out;
+    EXPECT_NE(one.err.find("showing the newest 1 changes only; more with --limit N, all with --all"),
+              std::string::npos)
+        << one.err;
+    EXPECT_EQ(tqmap({"changes", "--limit", "1", "--all"}).exitCode, 2);
 
     RunResult changes = tqmap({"changes", "--json"});
     Json list = Json::parse(changes.out, nullptr, false);

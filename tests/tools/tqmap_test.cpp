@@ -512,7 +512,12 @@ TEST(TqmapUsage, HelpListsTheCommandsAndUsageErrorsExitWithTwo)
         EXPECT_NE(help.out.find(cmd), std::string::npos) << cmd;
 
     EXPECT_EQ(tqtest::run({tqtest::binPath("tqmap")}).exitCode, 2);
-    EXPECT_EQ(tqtest::run({tqtest::binPath("tqmap"), "frobnicate"}).exitCode, 2);
+    for (std::vector<std::string> args : {std::vector<std::string>{"bogus"}, {"--db", "x.db", "bogus", "tree"}}) {
+        args.insert(args.begin(), tqtest::binPath("tqmap"));
+        RunResult unknown = tqtest::run(args);
+        EXPECT_EQ(unknown.exitCode, 2);
+        EXPECT_NE(unknown.err.find("unknown command 'bogus'"), std::string::npos) << unknown.err;
+    }
     EXPECT_EQ(tqtest::run({tqtest::binPath("tqmap"), "tree", "--no-such-flag"}).exitCode, 2);
 }
 

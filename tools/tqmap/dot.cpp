@@ -25,11 +25,6 @@ std::string shapeForSymbolType(const std::optional<std::string> &symbolType)
     return it != shapes.end() ? it->second : "octagon";
 }
 
-struct StatusColours {
-    const char *fill;
-    const char *line;
-};
-
 StatusColours statusColours(int status)
 {
     switch (status) {
@@ -47,7 +42,11 @@ StatusColours statusColours(int status)
 
 
 
-const int kLegendOrder[] = {1, 7, 6, 3, 4, 2, 0, 5};
+const std::vector<int> &legendOrder()
+{
+    static const std::vector<int> order = {1, 7, 6, 3, 4, 2, 0, 5};
+    return order;
+}
 
 namespace {
 
@@ -98,13 +97,15 @@ void emitEdge(std::ostringstream &out, const MapModel &m, const Symbol &c, bool 
 }
 
 // One table of the status colours, in a cluster of its own.
-void emitLegend(std::ostringstream &out)
+// pos: where the legend goes ("x,y" in points) when the layout places nothing.
+void emitLegend(std::ostringstream &out, const std::string &pos = std::string())
 {
     out << "  subgraph cluster_legend {\n"
         << "    label=\"legend\"; style=\"rounded\"; color=\"#bdbdbd\"; fontsize=10;\n"
-        << "    legend [shape=plaintext, style=\"\", fontsize=9, label=<<table border=\"0\" "
+        << "    legend [" << (pos.empty() ? std::string() : "pos=\"" + pos + "!\", ")
+        << "shape=plaintext, style=\"\", fontsize=9, label=<<table border=\"0\" "
            "cellborder=\"1\" cellspacing=\"2\" cellpadding=\"3\">";
-    for (int st : kLegendOrder) {
+    for (int st : legendOrder()) {
         StatusColours c = statusColours(st);
         out << "<tr><td bgcolor=\"" << c.fill << "\" color=\"" << c.line << "\">" << statusName(st) << "</td></tr>";
     }
@@ -285,7 +286,12 @@ std::string renderDot(const MapModel &m, size_t maxSymbols, std::string &note)
 
 namespace {
 
+// Graphviz's ranked layout ("dot") takes time that grows fast with the
+// symbols and even more with the lines between them (150 devices with 1,237
+// links take minutes): beyond these, symbols go on a grid with straight lines,
+// whose cost grows with what is drawn only.
 constexpr size_t kRankedLayoutSymbols = 150;
+constexpr size_t kRankedLayoutConnections = 300;
 
 // Icon symbols on a submap, graphs first, each in id order.
 std::vector<int> iconsOn(const MapModel &m, int submap)
@@ -302,11 +308,26 @@ std::vector<int> iconsOn(const MapModel &m, int submap)
     return graphs;
 }
 
+size_t connectionsOn(const MapModel &m, int submap)
+{
+    size_t n = 0;
+    auto it = m.symbolsOnSubmap.find(submap);
+    if (it != m.symbolsOnSubmap.end())
+        for (int sid : it->second)
+            n += m.symbols.at(sid).isConnection() ? 1 : 0;
+    return n;
+}
+
+bool rankedLayout(const MapModel &m, int submap, size_t icons)
+{
+    return icons <= kRankedLayoutSymbols && connectionsOn(m, submap) <= kRankedLayoutConnections;
+}
+
 }  // namespace
 
 const char *submapLayoutEngine(const MapModel &m, int submap)
 {
-    return iconsOn(m, submap).size() <= kRankedLayoutSymbols ? "dot" : "nop";
+    return rankedLayout(m, submap, iconsOn(m, submap).size()) ? "dot" : "nop";
 }
 
 std::string renderSubmapDot(const MapModel &m, int submapId, bool web)
@@ -321,7 +342,7 @@ std::string renderSubmapDot(const MapModel &m, int submapId, bool web)
     emitHeader(out, web ? std::string() : title);
     std::vector<int> icons = iconsOn(m, submapId);
     // A large submap: a grid of symbols (graphs first) with straight lines.
-    bool grid = icons.size() > kRankedLayoutSymbols;
+    bool grid = !rankedLayout(m, submapId, icons.size());
     size_t columns = 1;
     while (columns * columns < icons.size() * 2)
         ++columns;
@@ -349,8 +370,13 @@ std::string renderSubmapDot(const MapModel &m, int submapId, bool web)
     }
     if (drawn.empty())
         out << "  empty [label=\"(empty)\", shape=plaintext, style=\"\"];\n";
-    if (!web)
-        emitLegend(out);
+    if (!web) {
+        // On a grid every node needs a place: the legend goes below it.
+        std::string legendPos;
+        if (grid)
+            legendPos = "0," + std::to_string(-static_cast<long>(icons.size() / columns + 2) * 75);
+        emitLegend(out, legendPos);
+    }
     out << "}\n";
     return out.str();
 }

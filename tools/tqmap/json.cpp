@@ -1,19 +1,35 @@
 // The map's records as JSON.
 #include "tools/tqmap/json.h"
 
-#include "mapdb/operator.h"
-
 #include <algorithm>
 
 namespace tqmap {
+
+std::string jsonText(const Json &j, int indent)
+{
+    return j.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
 
 Json valueJson(const FieldValue &v)
 {
     if (v.isList) {
         if (!v.textValue)
             return Json::array();
-        Json parsed = Json::parse(*v.textValue, nullptr, false);
-        return parsed.is_discarded() ? Json(*v.textValue) : parsed;
+        std::vector<mapdb::ListElement> els;
+        if (!mapdb::readList(*v.textValue, els))
+            return *v.textValue;
+        Json out = Json::array();
+        for (const mapdb::ListElement &e : els) {
+            if (e.isNull)
+                out.push_back(nullptr);
+            else if (e.isString)
+                out.push_back(e.text);
+            else if (v.type == 2)
+                out.push_back(e.number != 0);
+            else
+                out.push_back(e.number);
+        }
+        return out;
     }
     switch (v.type) {
     case 1:
@@ -96,7 +112,7 @@ Json objectJson(const MapModel &m, const Object &o)
             }
         }
     }
-    Json j = {{"id", o.id}, {"selectionName", o.selectionName}, {"name", objectNamePart(o.selectionName)}};
+    Json j = {{"id", o.id}, {"selectionName", o.selectionName}, {"name", objectName(m, o.id)}};
     j["fields"] = fields;
     j["symbols"] = symbols;
     j["appearsOn"] = appears;
@@ -141,8 +157,8 @@ Json changeJson(const MapModel &m, const Change &c)
     Json j = {{"id", c.id},         {"time", c.timeMs},     {"kind", c.kind},     {"object", c.object},
               {"symbol", c.symbol}, {"submap", c.submap},   {"old", optText(c.oldValue)},
               {"new", optText(c.newValue)}};
-    if (const Object *o = m.object(c.object))
-        j["name"] = objectNamePart(o->selectionName);
+    if (m.object(c.object) != nullptr)
+        j["name"] = objectName(m, c.object);
     else if (c.kind == "object deleted" && c.oldValue)
         j["name"] = objectNamePart(*c.oldValue);
     else if (c.kind == "deleted" && c.oldValue)
@@ -170,6 +186,32 @@ Json problemsJson(const MapModel &m, int minSeverity)
         Json j = symbolJson(m, *s);
         j["submapTitle"] = submapTitle(m, s->submap);
         out.push_back(j);
+    }
+    return out;
+}
+
+Json searchHitsJson(const MapModel &m, const std::vector<SearchHit> &hits, size_t most)
+{
+    Json out = Json::array();
+    for (size_t i = 0; i < hits.size() && i < most; ++i) {
+        Json o = objectJson(m, *m.object(hits[i].object));
+        o.erase("fields");
+        o["matched"] = hits[i].matched;
+        out.push_back(std::move(o));
+    }
+    return out;
+}
+
+Json statusesJson()
+{
+    Json out = Json::array();
+    for (int st : legendOrder()) {
+        StatusColours c = statusColours(st);
+        out.push_back({{"value", st},
+                       {"name", statusName(st)},
+                       {"severity", mapdb::statusSeverity(st)},
+                       {"fill", c.fill},
+                       {"line", c.line}});
     }
     return out;
 }

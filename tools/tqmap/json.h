@@ -10,6 +10,12 @@ namespace tqmap {
 
 using Json = nlohmann::ordered_json;
 
+// The JSON text of a value, for the web API and the command line alike. Texts
+// of the map are kept as the stream sent them and may not be UTF-8: each byte
+// that is not part of a valid UTF-8 sequence is written as U+FFFD. indent -1:
+// one line.
+std::string jsonText(const Json &j, int indent = -1);
+
 // A field value: numbers, booleans and texts as themselves, lists as arrays.
 Json valueJson(const FieldValue &v);
 // A symbol: id, kind (graph, vertex, connection), label, name, stored and
@@ -27,6 +33,10 @@ Json changeJson(const MapModel &m, const Change &c);
 // Symbols whose effective status is not normal, at least `minSeverity`
 // (mapdb::statusSeverity), most severe first.
 Json problemsJson(const MapModel &m, int minSeverity);
+// The first `most` search hits: each its object without fields, and what matched.
+Json searchHitsJson(const MapModel &m, const std::vector<SearchHit> &hits, size_t most);
+// The statuses in legend order: value, name, severity, fill and line colour.
+Json statusesJson();
 
 }  // namespace tqmap
 

@@ -58,6 +58,7 @@ public:
         : lock_(g_graphviz), previous_(agseterrf(collectMessage))
     {
         g_graphvizMessages.clear();
+        agreseterrors();
         gvc_ = sharedContext();
         if (gvc_ == nullptr) {
             error = "Graphviz could not start";
@@ -68,8 +69,13 @@ public:
             error = "Graphviz could not read the DOT text: " + trimmed(g_graphvizMessages);
             return;
         }
-        if (gvLayout(gvc_, graph_.get(), engine) != 0) {
+        // An error that Graphviz reports without failing the call (a node
+        // the layout cannot place) still spoils the picture: a failure too.
+        bool laidOut = gvLayout(gvc_, graph_.get(), engine) == 0;
+        if (!laidOut || agerrors() >= AGERR) {
             error = "Graphviz layout failed: " + trimmed(g_graphvizMessages);
+            if (laidOut)
+                gvFreeLayout(gvc_, graph_.get());
             graph_.reset();
             return;
         }

@@ -49,6 +49,12 @@ bool searchMap(MapDatabase &db, const MapModel &m, const std::string &text, std:
 
 std::vector<int> resolveObject(const MapModel &m, const std::string &name)
 {
+    // "#N": a symbol as the tree shows it.
+    if (name.size() > 1 && name[0] == '#' && name.size() < 11 &&
+        std::all_of(name.begin() + 1, name.end(), [](unsigned char c) { return std::isdigit(c); })) {
+        const Symbol *s = m.symbol(std::stoi(name.substr(1)));
+        return s != nullptr ? std::vector<int>{s->object} : std::vector<int>{};
+    }
     bool numeric = !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); });
     if (numeric && name.size() < 10) {
         int id = std::stoi(name);
@@ -63,7 +69,7 @@ std::vector<int> resolveObject(const MapModel &m, const std::string &name)
     std::string low = lower(name);
     std::set<int> out;
     for (const auto &[id, o] : m.objects)
-        if (lower(objectNamePart(o.selectionName)) == low)
+        if (lower(objectName(m, id)) == low)
             out.insert(id);
     if (out.empty())
         for (const auto &[id, s] : m.symbols)

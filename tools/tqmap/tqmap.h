@@ -1,9 +1,9 @@
-// tqmap: reads a map database of the embedded map platform (read-only, with
-// SQLite directly) and shows it as a tree, as Graphviz DOT or as a picture.
+// The map view library: the map as read through mapdb/read.h with its
+// look-ups, and its views as a tree, as Graphviz DOT or as a picture.
 #ifndef TQ_TOOLS_TQMAP_H
 #define TQ_TOOLS_TQMAP_H
 
-#include <sqlite3.h>
+#include "mapdb/read.h"
 
 #include <cstdint>
 #include <map>
@@ -21,60 +21,19 @@ constexpr int kExitUsage = 2;     // usage error, database missing or unusable, 
 
 // ---- the map, as read from the database --------------------------------------
 
-struct FieldInfo {
-    int id = 0;
-    std::string name;
-    int type = 0;                 // 1 integer, 2 boolean, 3 string, 4 enumeration
-};
+using mapdb::Change;
+using mapdb::FieldInfo;
+using mapdb::FieldValue;
+using mapdb::Object;
+using mapdb::RunCounters;
+using mapdb::Submap;
+using mapdb::Symbol;
+using mapdb::statusName;
+// A read-only connection to a map database (mapdb/read.h).
+using MapDatabase = mapdb::MapReader;
 
-struct FieldValue {
-    int field = 0;
-    int type = 0;
-    bool isList = false;
-    std::optional<int64_t> intValue;
-    std::optional<std::string> textValue;   // a list: a JSON array of strings
-};
-
-struct Object {
-    int id = 0;
-    std::string selectionName;
-    std::vector<FieldValue> values;          // ordered by field id
-};
-
-struct Submap {
-    int id = 0;
-    int parentObject = 0;
-    int type = 0;
-    std::string name;
-    int layout = 0;
-    std::optional<std::string> background;
-};
-
-struct Symbol {
-    int id = 0;
-    int submap = 0;
-    int object = 0;
-    int variety = 0;                         // 2: connection
-    std::optional<std::string> symbolType;
-    std::optional<std::string> label;
-    int status = 0;                          // the platform's status value
-    int statusSource = 0;
-    int flags = 0;
-    int connA = 0;
-    int connZ = 0;
-
-    bool isConnection() const { return variety == 2; }
-};
-
-struct MapModel {
-    std::string mapName;
-    int rootSubmap = 0;
-    bool isOpen = false;
-    std::map<int, FieldInfo> fields;
-    std::map<int, Object> objects;
-    std::map<int, Submap> submaps;
-    std::map<int, Symbol> symbols;
-
+// The map with the look-ups the views use.
+struct MapModel : mapdb::MapRows {
     // Derived look-ups, filled by index().
     std::map<int, std::vector<int>> symbolsOnSubmap;   // submap -> symbol ids, ascending
     std::map<int, std::vector<int>> submapsOfObject;   // object -> child submap ids
@@ -91,76 +50,24 @@ struct MapModel {
     bool isGraphObject(int objectId) const;
 };
 
-// One row of the history of changes.
-struct Change {
-    int64_t id = 0;
-    int64_t timeMs = 0;
-    std::string kind;        // created, deleted, status, label, type, object deleted
-    int object = 0;
-    int symbol = 0;
-    int submap = 0;
-    std::optional<std::string> oldValue, newValue;
-};
-
-struct RunCounters {
-    int64_t started = 0, updated = 0, ended = 0;
-    int64_t framesRead = 0, applied = 0, refused = 0, failed = 0, skipped = 0, eventsHandled = 0;
-};
-
-// ---- the database ---------------------------------------------------------------
-
-// A read-only connection to a map database. Never creates a file.
-class MapDatabase {
-public:
-    MapDatabase() = default;
-    ~MapDatabase();
-    MapDatabase(const MapDatabase &) = delete;
-    MapDatabase &operator=(const MapDatabase &) = delete;
-
-    // Opens the file read-only and checks that it holds a map database.
-    bool open(const std::string &path, std::string &error);
-    // Reads the whole map; without values the objects carry no field values
-    // (the web view reads them per object).
-    bool load(MapModel &model, std::string &error, bool withValues = true);
-    // One object's field values.
-    bool loadObjectValues(Object &o, std::string &error);
-    // Objects whose text or number value holds `needle` (case-insensitive),
-    // with the name of the first such field.
-    bool searchValues(const std::string &needle, std::map<int, std::string> &hits, std::string &error);
-    // The history of changes since a time (milliseconds since 1970), newest
-    // first, at most `limit` rows; empty on a map made before the history.
-    bool loadChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error);
-    // The daemon's run counters; false in `found` on a map without them.
-    bool loadRunCounters(RunCounters &out, bool &found, std::string &error);
-    // Changes when another connection commits (SQLite's data version).
-    int64_t dataVersion();
-    sqlite3 *handle() const { return db_; }
-
-    // Objects whose field `fieldName` holds `value` (a string equal to it, an
-    // integer, boolean or enumeration that parses to it, or a list holding it).
-    // Returns false with an error for an unknown field or an unparsable value.
-    bool findObjects(const std::string &fieldName, const std::string &value, std::vector<Object> &out,
-                     std::string &error);
-    // Field definitions by id.
-    bool loadFields(std::map<int, FieldInfo> &fields, std::string &error);
-
-private:
-    bool loadValues(std::map<int, Object> &objects, const std::vector<int> *only, std::string &error);
-    sqlite3 *db_ = nullptr;
-};
-
-// The database path: OVW_MAPDB, else <root>/usr/ov/databases/tqmap.db.
-std::string defaultDatabasePath();
+// Reads the whole map and indexes it; without values the objects carry no
+// field values (the web view reads them per object).
+bool loadModel(MapDatabase &db, MapModel &m, std::string &error, bool withValues = true);
 
 // ---- views ------------------------------------------------------------------------
 
-std::string statusName(int status);
 // A DOT/C-style quoted text.
 std::string quoted(const std::string &s);
 // The object part of a selection name ("proto;name;map" -> "name").
 std::string objectNamePart(const std::string &selection);
-// What to call a symbol: its label, else its object's name.
+// What to call a symbol: a connection by its ends and label ("array2 - sw2
+// (32G)"), any other by its label, else its object's name.
 std::string displayName(const MapModel &m, const Symbol &s);
+// True for the object of a link (its symbols are connections).
+bool isLinkObject(const MapModel &m, int objectId);
+// What to call an object: a link as its connection is called, any other by
+// the name part of its selection name (a link's names its first end only).
+std::string objectName(const MapModel &m, int objectId);
 // The object's selection name, or a note that it is missing.
 std::string selectionOf(const MapModel &m, int objectId);
 std::string layoutName(int layout);
@@ -183,6 +90,15 @@ std::string renderSubmapDot(const MapModel &m, int submap, bool web);
 // Shape and colours used in the DOT view (exposed for tests of the mapping).
 std::string shapeForSymbolType(const std::optional<std::string> &symbolType);
 std::string fillColourForStatus(int status);
+
+// The colours a status is drawn in, in the pictures and the web view alike.
+struct StatusColours {
+    const char *fill;
+    const char *line;
+};
+StatusColours statusColours(int status);
+// The statuses in the order the legends list them.
+const std::vector<int> &legendOrder();
 
 // Renders DOT text with Graphviz into a file of the given format ("svg",
 // "png"). Returns false with Graphviz's message in `error`.
@@ -207,7 +123,8 @@ struct SearchHit {
 // among them) hold the text, case-insensitive; by object id.
 bool searchMap(MapDatabase &db, const MapModel &m, const std::string &text, std::vector<SearchHit> &hits,
                std::string &error);
-// The object an operator names: an object id, a symbol id, a selection name,
+// The object an operator names: "#N" (a symbol, as the tree shows it), an
+// object id, a symbol id, a selection name,
 // the name part of one, or a label (case-insensitive). Every candidate when
 // the name is ambiguous; none when nothing matches.
 std::vector<int> resolveObject(const MapModel &m, const std::string &idOrName);

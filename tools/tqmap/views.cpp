@@ -1,10 +1,7 @@
 // The map as text: the nested tree view and the Graphviz DOT view.
 #include "tools/tqmap/tqmap.h"
 
-#include "mapdb/operator.h"
-
 #include <algorithm>
-#include <cctype>
 #include <set>
 #include <sstream>
 
@@ -59,27 +56,20 @@ const Symbol *MapModel::symbol(int id) const
     return it != symbols.end() ? &it->second : nullptr;
 }
 
+bool loadModel(MapDatabase &db, MapModel &m, std::string &error, bool withValues)
+{
+    if (!db.readMap(m, error, withValues))
+        return false;
+    m.index();
+    return true;
+}
+
 bool MapModel::isGraphObject(int objectId) const
 {
     return submapsOfObject.count(objectId) != 0;
 }
 
 // ---- names and values -----------------------------------------------------------------
-
-std::string statusName(int status)
-{
-    switch (status) {
-    case 0: return "unknown";
-    case 1: return "normal";
-    case 2: return "critical";
-    case 3: return "marginal";
-    case 4: return "major";
-    case 5: return "unmanaged";
-    case 6: return "minor";
-    case 7: return "warning";
-    default: return "status " + std::to_string(status);
-    }
-}
 
 std::string layoutName(int layout)
 {
@@ -112,83 +102,20 @@ std::string quoted(const std::string &s)
     return out;
 }
 
-namespace {
-
-// Elements of a list value: the JSON array of strings the platform stores,
-// read without a JSON library (strings with the usual escapes).
-std::vector<std::string> listElements(const std::string &json, bool &ok)
-{
-    std::vector<std::string> out;
-    ok = false;
-    size_t i = 0;
-    auto skipBlank = [&]() {
-        while (i < json.size() && std::isspace(static_cast<unsigned char>(json[i])))
-            ++i;
-    };
-    skipBlank();
-    if (i >= json.size() || json[i] != '[')
-        return out;
-    ++i;
-    skipBlank();
-    if (i < json.size() && json[i] == ']') {
-        ok = true;
-        return out;
-    }
-    while (i < json.size()) {
-        skipBlank();
-        if (i >= json.size() || json[i] != '"')
-            return out;
-        ++i;
-        std::string el;
-        while (i < json.size() && json[i] != '"') {
-            if (json[i] == '\\' && i + 1 < json.size()) {
-                ++i;
-                switch (json[i]) {
-                case 'n': el += '\n'; break;
-                case 't': el += '\t'; break;
-                case 'r': el += '\r'; break;
-                case 'b': el += '\b'; break;
-                case 'f': el += '\f'; break;
-                case 'u': el += "\\u"; break;   // shown as written
-                default: el += json[i]; break;
-                }
-            } else {
-                el += json[i];
-            }
-            ++i;
-        }
-        if (i >= json.size())
-            return out;
-        ++i;   // closing quote
-        out.push_back(std::move(el));
-        skipBlank();
-        if (i < json.size() && json[i] == ',') {
-            ++i;
-            continue;
-        }
-        if (i < json.size() && json[i] == ']') {
-            ok = true;
-            return out;
-        }
-        return out;
-    }
-    return out;
-}
-
-}  // namespace
-
 std::string formatValue(const FieldValue &v)
 {
     if (v.isList) {
         if (!v.textValue)
             return "[]";
-        bool ok = false;
-        std::vector<std::string> els = listElements(*v.textValue, ok);
-        if (!ok)
+        std::vector<mapdb::ListElement> els;
+        bool texts = mapdb::readList(*v.textValue, els);
+        for (const mapdb::ListElement &e : els)
+            texts = texts && e.isString;
+        if (!texts)
             return "(list) " + *v.textValue;
         std::string out = "[";
         for (size_t i = 0; i < els.size(); ++i)
-            out += (i != 0 ? ", " : "") + quoted(els[i]);
+            out += (i != 0 ? ", " : "") + quoted(els[i].text);
         return out + "]";
     }
     switch (v.type) {
@@ -226,14 +153,37 @@ std::string objectNamePart(const std::string &selection)
     return selection.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
 }
 
-// What to call a symbol in a view: its label, else its object's name.
+// What to call a symbol in a view: a connection by its ends ("a - z", with
+// its label in brackets), any other by its label, else its object's name.
 std::string displayName(const MapModel &m, const Symbol &s)
 {
+    if (s.isConnection()) {
+        auto end = [&](int id) {
+            const Symbol *e = m.symbol(id);
+            return e != nullptr && !e->isConnection() ? displayName(m, *e) : "#" + std::to_string(id);
+        };
+        std::string name = end(s.connA) + " - " + end(s.connZ);
+        return s.label && !s.label->empty() ? name + " (" + *s.label + ")" : name;
+    }
     if (s.label && !s.label->empty())
         return *s.label;
     if (const Object *o = m.object(s.object))
         return objectNamePart(o->selectionName);
     return "#" + std::to_string(s.id);
+}
+
+bool isLinkObject(const MapModel &m, int objectId)
+{
+    auto own = m.symbolsOfObject.find(objectId);
+    return own != m.symbolsOfObject.end() && m.symbols.at(own->second.front()).isConnection();
+}
+
+std::string objectName(const MapModel &m, int objectId)
+{
+    if (isLinkObject(m, objectId))
+        return displayName(m, m.symbols.at(m.symbolsOfObject.at(objectId).front()));
+    const Object *o = m.object(objectId);
+    return o != nullptr ? objectNamePart(o->selectionName) : "object " + std::to_string(objectId);
 }
 
 std::string selectionOf(const MapModel &m, int objectId)

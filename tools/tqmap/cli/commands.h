@@ -1,6 +1,6 @@
-// The commands that look devices up and the live web view.
-#ifndef TQ_TOOLS_TQMAP_COMMANDS_H
-#define TQ_TOOLS_TQMAP_COMMANDS_H
+// The commands that look devices up.
+#ifndef TQ_TOOLS_TQMAP_CLI_COMMANDS_H
+#define TQ_TOOLS_TQMAP_CLI_COMMANDS_H
 
 #include <cstdint>
 #include <optional>
@@ -10,14 +10,15 @@ namespace tqmap {
 
 int cmdFind(const std::string &path, const std::string &text, bool json);
 int cmdShow(const std::string &path, const std::string &idOrName, bool json);
+// The changes `tqmap changes` lists unless told otherwise.
+constexpr int kDefaultChangeLimit = 100;
+// limit 0: every change kept. When more changes match than the limit, a note
+// on standard error says so and how to see more.
 int cmdChanges(const std::string &path, const std::string &since, int limit, bool json);
 int cmdTreeJson(const std::string &path);
 // A moment given as "30m", "2h", "1d", "90s" ago, or as a UTC time
 // "YYYY-MM-DD[ T]HH:MM[:SS]"; milliseconds since 1970.
 std::optional<int64_t> parseSince(const std::string &text, int64_t nowMs);
-// Serves the web view until stopped; 2 for a bad listen address, a port in
-// use or an unusable database.
-int cmdServe(const std::string &path, const std::string &listen);
 
 }  // namespace tqmap
 

@@ -1,50 +1,12 @@
-// The web view's pages and assets, all served by the binary (no network).
-#include "tools/tqmap/server.h"
-
-#include <httplib.h>
-
-namespace tqmap {
-
-namespace {
-
-// One shell for every page; the script reads the view from the body.
-std::string shell(const std::string &view, int submap)
-{
-    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-           "<title>map</title><link rel=\"stylesheet\" href=\"/static/app.css\"></head>\n"
-           "<body data-view=\"" + view + "\" data-submap=\"" + std::to_string(submap) + "\">\n"
-           "<header><nav id=\"crumbs\"></nav>"
-           "<form id=\"search\" action=\"/search\"><input name=\"q\" id=\"q\" placeholder=\"find a device\"></form>"
-           "<a href=\"/problems\">problems</a> <a href=\"/changes\">changes</a>"
-           "<label>show at least <select id=\"min\"></select></label><span id=\"live\">connecting</span></header>\n"
-           "<main><section id=\"view\"></section><aside id=\"details\"><p class=\"hint\">Click a symbol for its "
-           "details.</p></aside></main>\n"
-           "<footer id=\"legend\"></footer>\n<script src=\"/static/app.js\"></script>\n</body></html>\n";
-}
-
-const char kCss[] = R"CSS(
-body{margin:0;font:14px/1.4 sans-serif;color:#212121;background:#fafafa}
-header{display:flex;gap:12px;align-items:center;padding:6px 12px;background:#263238;color:#eceff1;flex-wrap:wrap}
-header a{color:#b3e5fc} #crumbs a{color:#fff} #live{margin-left:auto;font-size:12px;color:#90a4ae}
-main{display:flex;height:calc(100vh - 84px)} #view{flex:1;overflow:auto;padding:8px}
-#details{width:340px;overflow:auto;border-left:1px solid #cfd8dc;padding:8px;background:#fff}
-#details table{border-collapse:collapse;font-size:12px} #details td{border-bottom:1px solid #eceff1;padding:2px 4px;vertical-align:top}
-footer{padding:4px 12px;font-size:12px} .chip{display:inline-block;padding:1px 6px;margin-right:4px;border:1px solid #999;border-radius:3px}
-g.node{cursor:pointer} g.node.selected :is(polygon,ellipse,path){stroke-width:4px;stroke:#1a237e}
-.recent-mark{fill:#d500f9;stroke:#fff} .recent{font-weight:bold;color:#8e24aa}
-table.list{border-collapse:collapse} table.list td,table.list th{padding:2px 8px;border-bottom:1px solid #e0e0e0;text-align:left}
-.hidden-by-filter{opacity:.25}
-)CSS";
-
-// Status colours (fill, line), the same as the pictures'.
-const char kJs[] = R"JS(
+// The web view's script, served as /static/app.js: it reads the page's view
+// from the body and fills it from the JSON API.
 'use strict';
-const ST = {0:['unknown','#9ec5fe','#1565c0'],1:['normal','#8fd19e','#2e7d32'],2:['critical','#f28b82','#c62828'],
-  3:['marginal','#fde293','#b08800'],4:['major','#fcad70','#e65100'],5:['unmanaged','#e8e0d0','#8d7b5a'],
-  6:['minor','#f3f09a','#827717'],7:['warning','#b2ebf2','#00838f']};
-const RANK = {5:0,0:1,1:2,7:3,6:4,3:5,4:6,2:7};
 const body = document.body, view = body.dataset.view, submapId = +body.dataset.submap;
+// The statuses, in legend order, as the server gives them: value, name,
+// severity and the pictures' fill and line colours.
+const STATUSES = JSON.parse(body.dataset.statuses);
+const ST = {}, RANK = {};
+STATUSES.forEach((s) => { ST[s.value] = [s.name, s.fill, s.line]; RANK[s.value] = s.severity; });
 const $ = (s) => document.querySelector(s);
 const el = (tag, text, attrs) => { const e = document.createElement(tag); if (text != null) e.textContent = text;
   for (const k in (attrs || {})) e.setAttribute(k, attrs[k]); return e; };
@@ -53,15 +15,16 @@ let state = {layoutKey: null, selected: null, data: null};
 
 // The minimum severity stays set across pages.
 const minSel = $('#min');
-['unmanaged','unknown','warning','minor','marginal','major','critical'].forEach((n) => minSel.append(el('option', n, {value: n})));
+STATUSES.filter((s) => s.name !== 'normal').sort((a, b) => a.severity - b.severity)
+  .forEach((s) => minSel.append(el('option', s.name, {value: s.name})));
 minSel.value = localStorage.getItem('tqmap.min') || 'unmanaged';
 minSel.onchange = () => { localStorage.setItem('tqmap.min', minSel.value); refresh(); };
 const minRank = () => RANK[Object.keys(ST).find((k) => ST[k][0] === minSel.value)];
 
 function legend() {
   const f = $('#legend'); f.textContent = '';
-  [1,7,6,3,4,2,0,5].forEach((s) => { const c = el('span', ST[s][0], {class: 'chip'});
-    c.style.background = ST[s][1]; c.style.borderColor = ST[s][2]; f.append(c); });
+  STATUSES.forEach((s) => { const c = el('span', s.name, {class: 'chip'});
+    c.style.background = s.fill; c.style.borderColor = s.line; f.append(c); });
   f.append(el('span', ' dashed line: critical; purple dot: status changed in the last 30 minutes'));
 }
 
@@ -172,7 +135,9 @@ async function loadSearch() {
   const q = new URLSearchParams(location.search).get('q') || ''; $('#q').value = q;
   const data = await getJson('/api/search?q=' + encodeURIComponent(q));
   crumbs([{id: (await getJson('/api/map')).rootSubmap, title: 'root submap'}]);
-  const box = $('#view'); box.textContent = ''; box.append(el('h2', data.total + ' found for "' + q + '"'));
+  const box = $('#view'); box.textContent = ''; box.append(el('h2', (data.results.length < data.total ?
+    data.results.length.toLocaleString('en') + ' of ' + data.total.toLocaleString('en') + ' shown' :
+    data.total + ' found') + ' for "' + q + '"'));
   const t = el('table', null, {class: 'list'});
   data.results.forEach((o) => { const where = el('span');
     o.appearsOn.forEach((a) => { where.append(link(a.path.map((p) => p.title).join(' > '), '/submap/' + a.submap + '#sel=' + a.symbol), ' '); });
@@ -183,51 +148,39 @@ async function loadSearch() {
 const loaders = {submap: loadSubmap, problems: loadProblems, changes: loadChanges, search: loadSearch};
 function refresh() { return loaders[view]().catch((e) => { $('#live').textContent = 'error ' + e; }); }
 
+// The banner says when what the page shows may be old: the server cannot be
+// reached, or the map has not changed for an hour (with what the daemon's run
+// counters say: running, or ended, and when it last applied a frame).
+const STALE_S = 3600;
+const when = (s) => new Date(s * 1000).toLocaleString();
+let lostSince = null;
+function banner(text) { const b = $('#banner'); b.textContent = text || ''; b.hidden = !text; }
+async function checkStale() {
+  if (lostSince) return banner('The server cannot be reached since ' + lostSince.toLocaleString() +
+    '; what is shown may be out of date.');
+  try {
+    const st = await getJson('/api/status');
+    const age = Date.now() / 1000 - st.lastCommit;
+    if (age < STALE_S) return banner(null);
+    let daemon = ' No run counters: the daemon never reported on this map.';
+    if (st.daemon) daemon = st.daemon.ended ? ' The daemon ended its run (last report ' + when(st.daemon.updated) + ').' :
+      ' The daemon was running at its last report, ' + when(st.daemon.updated) + ', having applied ' + st.daemon.applied + ' messages.';
+    banner('The map has not changed since ' + when(st.lastCommit) + '.' + daemon);
+  } catch (e) { lostSince = lostSince || new Date(); checkStale(); }
+}
+
 legend();
 const sel = /#sel=(\d+)/.exec(location.hash); if (sel) state.selected = +sel[1];
 refresh().then(() => { body.dataset.ready = '1'; });
 // ?live=0: a still page (for printing and pictures), no event stream.
 if (new URLSearchParams(location.search).get('live') === '0') {
   $('#live').textContent = 'still view';
+  checkStale();
 } else {
   const events = new EventSource('/api/events');
-  events.addEventListener('map', (e) => { $('#live').textContent = 'live, map version ' + e.data; if (body.dataset.ready) refresh(); });
-  events.onerror = () => { $('#live').textContent = 'reconnecting'; };
+  events.addEventListener('map', (e) => { $('#live').textContent = 'live, map version ' + e.data; lostSince = null;
+    if (body.dataset.ready) refresh(); checkStale(); });
+  events.onerror = () => { $('#live').textContent = 'reconnecting'; lostSince = lostSince || new Date(); checkStale(); };
+  // Once a minute: recently-changed marks expire, and the banner follows the age of the map.
+  setInterval(() => { if (body.dataset.ready) refresh(); checkStale(); }, 60000);
 }
-)JS";
-
-}  // namespace
-
-void addPageRoutes(httplib::Server &server, MapView &view)
-{
-    auto page = [](httplib::Response &res, const std::string &html) {
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(html, "text/html; charset=utf-8");
-    };
-    server.Get("/", [&view](const httplib::Request &, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        res.set_redirect("/submap/" + std::to_string(view.model().rootSubmap));
-    });
-    server.Get(R"(/submap/(\d+))", [&view, page](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        int id = std::atoi(req.matches[1].str().substr(0, 9).c_str());
-        if (view.model().submaps.count(id) == 0) {
-            res.status = 404;
-            res.set_content("no submap " + std::to_string(id) + "\n", "text/plain");
-            return;
-        }
-        page(res, shell("submap", id));
-    });
-    for (const char *name : {"problems", "changes", "search"}) {
-        std::string v = name;
-        server.Get("/" + v, [v, page](const httplib::Request &, httplib::Response &res) { page(res, shell(v, 0)); });
-    }
-    server.Get("/static/app.css", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCss, sizeof kCss - 1, "text/css");
-    });
-    server.Get("/static/app.js", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kJs, sizeof kJs - 1, "application/javascript");
-    });
-}
-
-}  // namespace tqmap

@@ -1,9 +1,10 @@
 // find, show, changes and the JSON form of tree.
-#include "tools/tqmap/commands.h"
+#include "tools/tqmap/cli/commands.h"
 
 #include "tools/tqmap/json.h"
 
 #include <chrono>
+#include <limits>
 #include <cstdio>
 #include <ctime>
 
@@ -19,7 +20,7 @@ void complain(const std::string &what)
 int openAndLoad(MapDatabase &db, const std::string &path, MapModel &m, bool withValues)
 {
     std::string error;
-    if (!db.open(path, error) || !db.load(m, error, withValues)) {
+    if (!db.open(path, error) || !loadModel(db, m, error, withValues)) {
         complain(error);
         return kExitUsage;
     }
@@ -65,14 +66,7 @@ int cmdFind(const std::string &path, const std::string &text, bool json)
         return kExitFailed;
     }
     if (json) {
-        Json out = Json::array();
-        for (const SearchHit &h : hits) {
-            Json o = objectJson(m, *m.object(h.object));
-            o.erase("fields");
-            o["matched"] = h.matched;
-            out.push_back(o);
-        }
-        std::puts(out.dump(2).c_str());
+        std::puts(jsonText(searchHitsJson(m, hits, hits.size()), 2).c_str());
         return hits.empty() ? kExitFailed : kExitOk;
     }
     if (hits.empty()) {
@@ -117,7 +111,7 @@ int cmdShow(const std::string &path, const std::string &name, bool json)
     const Object &o = *m.object(found.front());
     Json j = objectJson(m, o);
     if (json) {
-        std::puts(j.dump(2).c_str());
+        std::puts(jsonText(j, 2).c_str());
         return kExitOk;
     }
     std::printf("object %d  %s\n", o.id, o.selectionName.c_str());
@@ -195,15 +189,21 @@ int cmdChanges(const std::string &path, const std::string &since, int limit, boo
         return rc;
     std::vector<Change> changes;
     std::string error;
-    if (!db.loadChanges(from, limit, changes, error)) {
+    // One row more than asked tells whether the limit cut the list.
+    int rows = limit > 0 ? limit + 1 : std::numeric_limits<int>::max();
+    if (!db.readChanges(from, rows, changes, error)) {
         complain(error);
         return kExitFailed;
+    }
+    if (limit > 0 && changes.size() > static_cast<size_t>(limit)) {
+        changes.resize(static_cast<size_t>(limit));
+        complain("showing the newest " + std::to_string(limit) + " changes only; more with --limit N, all with --all");
     }
     if (json) {
         Json out = Json::array();
         for (const Change &c : changes)
             out.push_back(changeJson(m, c));
-        std::puts(out.dump(2).c_str());
+        std::puts(jsonText(out, 2).c_str());
         return kExitOk;
     }
     // Oldest first, as a log reads.
@@ -239,7 +239,7 @@ int cmdTreeJson(const std::string &path)
     for (const auto &entry : m.objects)
         objects.push_back(objectJson(m, entry.second));
     j["objectDetails"] = objects;
-    std::puts(j.dump(2).c_str());
+    std::puts(jsonText(j, 2).c_str());
     return kExitOk;
 }
 

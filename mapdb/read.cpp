@@ -1,8 +1,12 @@
-// Reading a map database: read-only SQLite access to the platform's tables.
-#include "tools/tqmap/tqmap.h"
+// The read side of a map database: read-only SQLite access to the
+// platform's tables for the tools.
+#include "mapdb/read.h"
 
 #include "mapdb/operator.h"
 #include "host/hostpath.h"
+#include "mapdb/post.h"
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +14,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-namespace tqmap {
+namespace mapdb {
 
 namespace {
 
@@ -68,13 +72,6 @@ std::string sqlError(sqlite3 *db, const char *what)
     return std::string(what) + ": " + sqlite3_errmsg(db);
 }
 
-bool tableExists(sqlite3 *db, const char *name)
-{
-    Query q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
-    q.bind(1, std::string(name));
-    return q.step() == SQLITE_ROW;
-}
-
 // Parses a whole text as a signed integer.
 std::optional<int64_t> parseInteger(const std::string &text)
 {
@@ -101,20 +98,24 @@ std::optional<int64_t> parseBoolean(std::string text)
 
 }  // namespace
 
-std::string defaultDatabasePath()
+std::string defaultMapPath()
 {
     // The daemon's own mapping, so both look at the same file.
     return mapDatabasePath();
 }
 
-MapDatabase::~MapDatabase()
+MapReader::~MapReader()
 {
     if (db_ != nullptr)
         sqlite3_close(db_);
 }
 
-bool MapDatabase::open(const std::string &path, std::string &error)
+bool MapReader::open(const std::string &path, std::string &error)
 {
+    if (db_ != nullptr) {   // opened again: the earlier connection goes
+        sqlite3_close(db_);
+        db_ = nullptr;
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         error = "no map database at " + path;
@@ -132,9 +133,15 @@ bool MapDatabase::open(const std::string &path, std::string &error)
     }
     sqlite3_busy_timeout(db_, 5000);
     for (const char *t : {"map", "fields", "objects", "field_values", "submaps", "symbols"}) {
-        if (!tableExists(db_, t)) {
-            if (sqlite3_errcode(db_) == SQLITE_NOTADB || sqlite3_errcode(db_) == SQLITE_CORRUPT)
+        if (!hasTable(db_, t)) {
+            int code = sqlite3_errcode(db_) & 0xff;
+            if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
                 error = sqlError(db_, (path + " is not a map database").c_str());
+            else if (code == SQLITE_CANTOPEN || code == SQLITE_PERM || code == SQLITE_AUTH || code == SQLITE_IOERR ||
+                     code == SQLITE_READONLY)
+                // A file this user may not read (or whose folder lacks the
+                // shared-memory index it may not make) is no map problem.
+                error = sqlError(db_, ("cannot read the map database " + path).c_str());
             else
                 error = path + " is not a map database (no table '" + t + "')";
             return false;
@@ -143,7 +150,7 @@ bool MapDatabase::open(const std::string &path, std::string &error)
     return true;
 }
 
-bool MapDatabase::loadFields(std::map<int, FieldInfo> &fields, std::string &error)
+bool MapReader::readFields(std::map<int, FieldInfo> &fields, std::string &error)
 {
     Query q(db_, "SELECT id, name, type FROM fields ORDER BY id");
     if (!q.ok()) {
@@ -165,7 +172,7 @@ bool MapDatabase::loadFields(std::map<int, FieldInfo> &fields, std::string &erro
     return true;
 }
 
-bool MapDatabase::loadValues(std::map<int, Object> &objects, const std::vector<int> *only, std::string &error)
+bool MapReader::readValues(std::map<int, Object> &objects, const std::vector<int> *only, std::string &error)
 {
     const char *all = "SELECT object, field, type, is_list, int_value, text_value FROM field_values "
                       "ORDER BY object, field";
@@ -210,7 +217,7 @@ bool MapDatabase::loadValues(std::map<int, Object> &objects, const std::vector<i
     return true;
 }
 
-bool MapDatabase::load(MapModel &m, std::string &error, bool withValues)
+bool MapReader::readMap(MapRows &m, std::string &error, bool withValues)
 {
     // One read transaction, so the daemon's commits cannot tear the picture.
     if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -237,7 +244,7 @@ bool MapDatabase::load(MapModel &m, std::string &error, bool withValues)
             return false;
         }
     }
-    if (!loadFields(m.fields, error))
+    if (!readFields(m.fields, error))
         return false;
     {
         Query q(db_, "SELECT id, selection_name FROM objects ORDER BY id");
@@ -253,7 +260,7 @@ bool MapDatabase::load(MapModel &m, std::string &error, bool withValues)
             return false;
         }
     }
-    if (withValues && !loadValues(m.objects, nullptr, error))
+    if (withValues && !readValues(m.objects, nullptr, error))
         return false;
     {
         Query q(db_, "SELECT id, parent_object, type, name, layout, background FROM submaps ORDER BY id");
@@ -298,11 +305,10 @@ bool MapDatabase::load(MapModel &m, std::string &error, bool withValues)
             return false;
         }
     }
-    m.index();
     return true;
 }
 
-bool MapDatabase::findObjects(const std::string &fieldName, const std::string &value, std::vector<Object> &out,
+bool MapReader::findObjects(const std::string &fieldName, const std::string &value, std::vector<Object> &out,
                               std::string &error)
 {
     int fieldId = 0;
@@ -377,25 +383,25 @@ bool MapDatabase::findObjects(const std::string &fieldName, const std::string &v
             o.selectionName = names.text(0);
         found[id] = std::move(o);
     }
-    if (!loadValues(found, &ids, error))
+    if (!readValues(found, &ids, error))
         return false;
     for (auto &entry : found)
         out.push_back(std::move(entry.second));
     return true;
 }
 
-bool MapDatabase::loadObjectValues(Object &o, std::string &error)
+bool MapReader::readObjectValues(Object &o, std::string &error)
 {
     std::map<int, Object> one;
     one[o.id] = Object{o.id, o.selectionName, {}};
     std::vector<int> ids{o.id};
-    if (!loadValues(one, &ids, error))
+    if (!readValues(one, &ids, error))
         return false;
     o.values = std::move(one[o.id].values);
     return true;
 }
 
-bool MapDatabase::searchValues(const std::string &needle, std::map<int, std::string> &hits, std::string &error)
+bool MapReader::searchValues(const std::string &needle, std::map<int, std::string> &hits, std::string &error)
 {
     // instr over lower() rather than LIKE: no wildcards to escape.
     Query q(db_,
@@ -416,9 +422,9 @@ bool MapDatabase::searchValues(const std::string &needle, std::map<int, std::str
     return true;
 }
 
-bool MapDatabase::loadChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error)
+bool MapReader::readChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error)
 {
-    if (!mapdb::hasTable(db_, "changes"))
+    if (!hasTable(db_, "changes"))
         return true;   // a map made before the history: nothing to show
     Query q(db_,
             "SELECT id, time, kind, object, symbol, submap, old_value, new_value FROM changes"
@@ -449,10 +455,10 @@ bool MapDatabase::loadChanges(int64_t sinceMs, int limit, std::vector<Change> &o
     return true;
 }
 
-bool MapDatabase::loadRunCounters(RunCounters &c, bool &found, std::string &error)
+bool MapReader::readRunCounters(RunCounters &c, bool &found, std::string &error)
 {
     found = false;
-    if (!mapdb::hasTable(db_, "run_counters"))
+    if (!hasTable(db_, "run_counters"))
         return true;
     Query q(db_,
             "SELECT started, updated, ended, frames_read, applied, refused, failed, skipped, events_handled"
@@ -478,10 +484,27 @@ bool MapDatabase::loadRunCounters(RunCounters &c, bool &found, std::string &erro
     return true;
 }
 
-int64_t MapDatabase::dataVersion()
+int64_t MapReader::dataVersion()
 {
     Query q(db_, "PRAGMA data_version");
     return q.step() == SQLITE_ROW ? q.i64(0) : -1;
 }
 
-}  // namespace tqmap
+std::set<int> MapReader::statusChangedSince(int64_t sinceMs)
+{
+    std::set<int> out;
+    if (!hasTable(db_, "changes"))
+        return out;   // a map made before the history
+    Query q(db_, "SELECT DISTINCT symbol FROM changes WHERE kind = 'status' AND time >= ?1");
+    q.bind(1, sinceMs);
+    while (q.step() == SQLITE_ROW)
+        out.insert(q.i32(0));
+    return out;
+}
+
+bool postOperatorEvent(const std::string &dbPath, int code, const std::vector<int> &ids, std::string &error)
+{
+    return postEventToFile(dbPath, code, ids, error) == 0;
+}
+
+}  // namespace mapdb

@@ -7,17 +7,19 @@
 //   tqmap [--db PATH] find TEXT [--json]
 //   tqmap [--db PATH] show ID|NAME [--json]
 //   tqmap [--db PATH] changes [--since TIME] [--limit N] [--json]
-//   tqmap [--db PATH] serve [--listen HOST:PORT]
+//   tqmap [--db PATH] serve [--listen HOST:PORT] [--tls-cert FILE --tls-key FILE]
+//                           [--users FILE] [--token-file FILE] [--insecure]
+//   tqmap passwd --users FILE USER         (the password on standard input)
 //   tqmap [--db PATH] post EVENT [IDS...]
 //
 // Every command but `post` opens the database read-only.
 #include "tools/tqmap/tqmap.h"
 
-#include "tools/tqmap/commands.h"
+#include "tools/tqmap/cli/commands.h"
 #include "tools/tqmap/json.h"
+#include "tools/tqmap/web/server.h"
 
 #include "ovw/ovw.h"
-#include "mapdb/post.h"
 #include "tq_version.h"
 
 #include <CLI/CLI.hpp>
@@ -45,7 +47,7 @@ int loadMap(const std::string &path, MapModel &model)
         complain(error);
         return kExitUsage;
     }
-    if (!db.load(model, error)) {
+    if (!loadModel(db, model, error)) {
         complain(error);
         return kExitUsage;
     }
@@ -133,7 +135,7 @@ int cmdObjects(const std::string &path, const std::string &field, const std::str
     }
     std::map<int, FieldInfo> fields;
     std::vector<Object> found;
-    if (!db.loadFields(fields, error) || !db.findObjects(field, value, found, error)) {
+    if (!db.readFields(fields, error) || !db.findObjects(field, value, found, error)) {
         complain(error);
         return kExitUsage;
     }
@@ -149,7 +151,7 @@ int cmdObjects(const std::string &path, const std::string &field, const std::str
             j["fields"] = values;
             out.push_back(j);
         }
-        std::puts(out.dump(2).c_str());
+        std::puts(jsonText(out, 2).c_str());
         return found.empty() ? kExitFailed : kExitOk;
     }
     if (found.empty()) {
@@ -211,7 +213,7 @@ int cmdPost(const std::string &path, const std::string &event, const std::vector
     {
         MapDatabase check;
         MapModel model;
-        if (!check.open(path, error) || (!ids.empty() && !check.load(model, error))) {
+        if (!check.open(path, error) || (!ids.empty() && !loadModel(check, model, error))) {
             complain(error);
             return kExitUsage;
         }
@@ -231,7 +233,7 @@ int cmdPost(const std::string &path, const std::string &event, const std::vector
             named.push_back(line);
         }
     }
-    if (mapdb::postEventToFile(path, ev.code, ids, error) != 0) {
+    if (!mapdb::postOperatorEvent(path, ev.code, ids, error)) {
         complain("post " + event + ": " + (error.empty() ? "failed" : error));
         return kExitFailed;
     }
@@ -293,20 +295,37 @@ int main(int argc, char **argv)
     std::string who;
     CLI::App *show = app.add_subcommand(
         "show", "show one object: where it sits, status and effective status, state, properties, connections");
-    show->add_option("object", who, "object id, symbol id, selection name, name or label")->required();
+    show->add_option("object", who, "#N (a symbol, as tree shows it), object id, symbol id, selection name, name or label")->required();
     show->add_flag("--json", json, "print JSON");
 
     std::string since;
-    int limit = 100;
+    int limit = kDefaultChangeLimit;
+    bool allChanges = false;
     CLI::App *changes = app.add_subcommand("changes", "list recent changes of the map, oldest first");
     changes->add_option("--since", since, "from this time on: 30m, 2h, 1d ago, or a UTC time 2026-01-31 12:00");
-    changes->add_option("--limit", limit, "at most this many, the newest (default 100)")->check(CLI::PositiveNumber);
+    CLI::Option *limitOption =
+        changes->add_option("--limit", limit, "at most this many, the newest (default 100)")->check(CLI::PositiveNumber);
+    changes->add_flag("--all", allChanges, "every change kept in the history")->excludes(limitOption);
     changes->add_flag("--json", json, "print JSON, newest first");
 
-    std::string listen = "127.0.0.1:8080";
+    ServeOptions serveOpt;
     CLI::App *serve = app.add_subcommand(
         "serve", "serve the live web view of the map and its JSON API (read-only; loopback by default)");
-    serve->add_option("--listen", listen, "HOST:PORT to listen on (default 127.0.0.1:8080)");
+    serve->add_option("--listen", serveOpt.listen, "HOST:PORT to listen on (default 127.0.0.1:8080)");
+    serve->add_option("--tls-cert", serveOpt.tlsCert, "certificate (PEM): serve HTTPS")->envname("TQMAP_TLS_CERT");
+    serve->add_option("--tls-key", serveOpt.tlsKey, "the certificate's private key (PEM)")->envname("TQMAP_TLS_KEY");
+    serve->add_option("--users", serveOpt.users, "users file of tqmap passwd: ask for a user and password")
+        ->envname("TQMAP_USERS");
+    serve->add_option("--token-file", serveOpt.tokenFile, "file holding a bearer token that grants access")
+        ->envname("TQMAP_TOKEN_FILE");
+    serve->add_flag("--insecure", serveOpt.insecure,
+                    "beyond loopback, serve without TLS or authentication (a warning is printed)");
+
+    std::string usersFile, userName;
+    CLI::App *passwd = app.add_subcommand(
+        "passwd", "set a user's password (read from standard input) in a users file for serve --users");
+    passwd->add_option("--users", usersFile, "the users file (made when missing)")->required();
+    passwd->add_option("user", userName, "the user")->required();
 
     std::string event;
     std::vector<int> ids;
@@ -319,6 +338,25 @@ int main(int argc, char **argv)
     post->add_option("event", event, "the event")->required()->check(CLI::IsMember(choices));
     post->add_option("ids", ids, "symbol or object ids (deletions)");
 
+    // The first word that is not an option or --db's value names the command.
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word == "--db") {
+            ++i;
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        bool known = false;
+        for (const CLI::App *sub : app.get_subcommands({}))
+            known = known || sub->get_name() == word;
+        if (!known) {
+            complain("unknown command '" + word + "' (tqmap --help lists the commands)");
+            return kExitUsage;
+        }
+        break;
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -327,7 +365,7 @@ int main(int argc, char **argv)
     }
 
     if (dbPath.empty())
-        dbPath = defaultDatabasePath();
+        dbPath = mapdb::defaultMapPath();
 
     if (tree->parsed())
         return json ? cmdTreeJson(dbPath) : cmdTree(dbPath, withFields);
@@ -344,9 +382,11 @@ int main(int argc, char **argv)
     if (show->parsed())
         return cmdShow(dbPath, who, json);
     if (changes->parsed())
-        return cmdChanges(dbPath, since, limit, json);
+        return cmdChanges(dbPath, since, allChanges ? 0 : limit, json);
     if (serve->parsed())
-        return cmdServe(dbPath, listen);
+        return cmdServe(dbPath, serveOpt);
+    if (passwd->parsed())
+        return cmdPasswd(usersFile, userName);
     if (post->parsed())
         return cmdPost(dbPath, event, ids);
     return kExitUsage;

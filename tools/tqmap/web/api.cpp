@@ -1,10 +1,9 @@
 // The web view's JSON API, the event stream, /metrics and /healthz.
-#include "tools/tqmap/server.h"
-
-#include "mapdb/operator.h"
+#include "tools/tqmap/web/server.h"
 
 #include <httplib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -15,13 +14,21 @@ namespace {
 void sendJson(httplib::Response &res, const Json &j)
 {
     res.set_header("Cache-Control", "no-store");
-    res.set_content(j.dump(), "application/json");
+    res.set_content(jsonText(j), "application/json");
+}
+
+// A failure of the map's reading or drawing: the reason goes to the log.
+void failed(httplib::Response &res, const std::string &error)
+{
+    std::fprintf(stderr, "tqmap serve: %s\n", error.c_str());
+    res.status = 500;
+    res.set_content(jsonText({{"error", "the map could not be read or drawn"}}), "application/json");
 }
 
 void notFound(httplib::Response &res, const std::string &what)
 {
     res.status = 404;
-    res.set_content(Json({{"error", what}}).dump(), "application/json");
+    res.set_content(jsonText({{"error", what}}), "application/json");
 }
 
 int idParam(const httplib::Request &req)
@@ -60,7 +67,8 @@ int64_t lastCommitTime(const std::string &path)
 
 std::string metricsText(MapView &view)
 {
-    const MapModel &m = view.model();
+    auto snapshot = view.lastModel();
+    const MapModel &m = *snapshot;
     std::map<std::pair<std::string, std::string>, int64_t> bySymbol;
     for (const auto &[id, s] : m.symbols) {
         std::string kind = s.isConnection() ? "connection" : m.isGraphObject(s.object) ? "graph" : "vertex";
@@ -78,10 +86,8 @@ std::string metricsText(MapView &view)
         << "# HELP tqmap_last_commit_timestamp_seconds When the map database was last written.\n"
         << "# TYPE tqmap_last_commit_timestamp_seconds gauge\n"
         << "tqmap_last_commit_timestamp_seconds " << lastCommitTime(view.path()) << "\n";
-    RunCounters c;
-    bool found = false;
-    std::string error;
-    if (view.db().loadRunCounters(c, found, error) && found) {
+    if (std::optional<RunCounters> counters = view.runCounters()) {
+        const RunCounters &c = *counters;
         auto gauge = [&](const char *name, const char *help, int64_t v) {
             out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n" << name << " " << v << "\n";
         };
@@ -106,8 +112,8 @@ std::string metricsText(MapView &view)
 void addApiRoutes(httplib::Server &server, MapView &view)
 {
     server.Get("/api/map", [&](const httplib::Request &, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        const MapModel &m = view.model();
+        auto snapshot = view.model();
+        const MapModel &m = *snapshot;
         Json submaps = Json::array();
         for (const auto &entry : m.submaps)
             submaps.push_back({{"id", entry.first},
@@ -125,13 +131,13 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get(R"(/api/submap/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        const MapModel &m = view.model();
+        auto snapshot = view.model();
+        const MapModel &m = *snapshot;
         int id = idParam(req);
         if (m.submaps.count(id) == 0)
             return notFound(res, "no submap " + req.matches[1].str());
         std::string error;
-        const Layout *l = view.layout(id, error);
+        std::shared_ptr<const Layout> l = view.layout(m, id, error);
         Json j = submapJson(m, id);
         std::set<int> recent = view.recentlyChanged();
         for (Json &s : j["symbols"])
@@ -150,60 +156,47 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get(R"(/api/submap/(\d+)/svg)", [&](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
+        auto snapshot = view.model();
         int id = idParam(req);
-        if (view.model().submaps.count(id) == 0)
+        if (snapshot->submaps.count(id) == 0)
             return notFound(res, "no submap " + req.matches[1].str());
         std::string error;
-        const Layout *l = view.layout(id, error);
-        if (l == nullptr) {
-            res.status = 500;
-            res.set_content(error, "text/plain");
-            return;
-        }
+        std::shared_ptr<const Layout> l = view.layout(*snapshot, id, error);
+        if (l == nullptr)
+            return failed(res, error);
         res.set_header("Cache-Control", "no-store");
         res.set_header("X-Layout-Key", l->key);
         res.set_content(l->svg, "image/svg+xml");
     });
 
     server.Get(R"(/api/object/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        const MapModel &m = view.model();
+        auto snapshot = view.model();
+        const MapModel &m = *snapshot;
         const Object *o = m.object(idParam(req));
         if (o == nullptr)
             return notFound(res, "no object " + req.matches[1].str());
         Object full = *o;
         std::string error;
-        view.db().loadObjectValues(full, error);
+        view.withDb([&](MapDatabase &db) { return db.readObjectValues(full, error); });
         Json j = objectJson(m, full);
         sendJson(res, j);
     });
 
     server.Get("/api/search", [&](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        const MapModel &m = view.model();
+        auto snapshot = view.model();
+        const MapModel &m = *snapshot;
         std::vector<SearchHit> hits;
         std::string error;
-        if (!searchMap(view.db(), m, req.get_param_value("q"), hits, error)) {
-            res.status = 500;
-            res.set_content(error, "text/plain");
-            return;
-        }
-        Json out = Json::array();
-        for (const SearchHit &h : hits) {
-            Json o = objectJson(m, *m.object(h.object));
-            o.erase("fields");
-            o["matched"] = h.matched;
-            out.push_back(o);
-            if (out.size() >= 500)
-                break;
-        }
-        sendJson(res, {{"query", req.get_param_value("q")}, {"total", hits.size()}, {"results", out}});
+        if (!view.withDb([&](MapDatabase &db) { return searchMap(db, m, req.get_param_value("q"), hits, error); }))
+            return failed(res, error);
+        sendJson(res, {{"query", req.get_param_value("q")},
+                       {"total", hits.size()},
+                       {"results", searchHitsJson(m, hits, 500)}});
     });
 
     server.Get("/api/problems", [&](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        const MapModel &m = view.model();
+        auto snapshot = view.model();
+        const MapModel &m = *snapshot;
         Json list = problemsJson(m, minSeverityOf(req));
         std::set<int> recent = view.recentlyChanged();
         for (Json &s : list)
@@ -212,17 +205,14 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get("/api/changes", [&](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        const MapModel &m = view.model();
+        auto snapshot = view.model();
+        const MapModel &m = *snapshot;
         int64_t since = req.has_param("since") ? std::atoll(req.get_param_value("since").c_str()) : 0;
         int limit = req.has_param("limit") ? std::max(1, std::atoi(req.get_param_value("limit").c_str())) : 200;
         std::vector<Change> changes;
         std::string error;
-        if (!view.db().loadChanges(since, limit, changes, error)) {
-            res.status = 500;
-            res.set_content(error, "text/plain");
-            return;
-        }
+        if (!view.withDb([&](MapDatabase &db) { return db.readChanges(since, limit, changes, error); }))
+            return failed(res, error);
         Json out = Json::array();
         for (const Change &c : changes)
             out.push_back(changeJson(m, c));
@@ -234,6 +224,13 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     // the connection open through proxies.
     server.Get("/api/events", [&](const httplib::Request &, httplib::Response &res) {
         res.set_header("Cache-Control", "no-store");
+        if (++view.streams > MapView::kMaxStreams) {
+            --view.streams;
+            res.status = 503;
+            res.set_header("Retry-After", "10");
+            res.set_content(jsonText({{"error", "too many open event streams"}}), "application/json");
+            return;
+        }
         auto last = std::make_shared<int64_t>(-1);
         res.set_chunked_content_provider("text/event-stream", [&view, last](size_t, httplib::DataSink &sink) {
             std::unique_lock<std::mutex> lock(view.changedMutex);
@@ -251,17 +248,29 @@ void addApiRoutes(httplib::Server &server, MapView &view)
             }
             lock.unlock();
             return sink.write(msg.data(), msg.size());
-        });
+        }, [&view](bool) { --view.streams; });
+    });
+
+    // /metrics and /healthz answer from what the watcher last saw: they never
+    // wait for a read of the map or a layout.
+    // What the page's staleness banner needs: when the map last changed and
+    // what the daemon's run counters say of it (seconds since 1970).
+    server.Get("/api/status", [&](const httplib::Request &, httplib::Response &res) {
+        Json j = {{"version", view.version.load()}, {"lastCommit", lastCommitTime(view.path())}};
+        if (std::optional<RunCounters> c = view.runCounters())
+            j["daemon"] = {{"started", c->started}, {"updated", c->updated}, {"ended", c->ended != 0},
+                           {"framesRead", c->framesRead}, {"applied", c->applied}};
+        else
+            j["daemon"] = nullptr;
+        sendJson(res, j);
     });
 
     server.Get("/metrics", [&](const httplib::Request &, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
         res.set_content(metricsText(view), "text/plain; version=0.0.4");
     });
 
     server.Get("/healthz", [&](const httplib::Request &, httplib::Response &res) {
-        std::lock_guard<std::mutex> lock(view.mutex);
-        bool ok = view.db().dataVersion() >= 0;
+        bool ok = view.readable;
         res.status = ok ? 200 : 503;
         res.set_content(ok ? "ok\n" : "the map database cannot be read\n", "text/plain");
     });

@@ -1,0 +1,15 @@
+// The web view's script and style sheet (web/app.js, web/app.css), embedded
+// in the program when it is built (cmake/embed.cmake writes their bytes).
+#ifndef TQ_TOOLS_TQMAP_WEB_ASSETS_H
+#define TQ_TOOLS_TQMAP_WEB_ASSETS_H
+
+#include <string_view>
+
+namespace tqmap::web {
+
+extern const std::string_view appJs;
+extern const std::string_view appCss;
+
+}  // namespace tqmap::web
+
+#endif
