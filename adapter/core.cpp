@@ -143,8 +143,13 @@ void TopologyAdapter::mainLoop()
         if (!mapReadyForFrame(mapHandle != nullptr || !g_mapClosedByOperator))
             continue;
         noteTurn(TurnKind::Frame);
-        if (serverCallback != nullptr)
+        if (serverCallback != nullptr) {
+            const int64_t failedBefore = runStats().failed;
             serverCallback(0, serverData);
+            // A message that failed part way is stored not at all.
+            if (runStats().failed != failedBefore && OVwDiscardTurn() == 0)
+                resynchAfterRollback();
+        }
     }
     commitTurns();
     tqotDone();

@@ -48,6 +48,7 @@ public:
     // unusable for the rest of the run (damage met by a statement, a file
     // that became read-only), as a text; empty when none. A turn with one is
     // rolled back and the session ends.
+    bool damaged() const { return !damage_.empty(); }
     std::string takeDamage()
     {
         std::string text;

@@ -350,6 +350,24 @@ extern "C" int OVwPending(void)
     return rc == SQLITE_ROW ? 1 : 0;
 }
 
+extern "C" int OVwDiscardTurn(void)
+{
+    if (hooked("OVwDiscardTurn"))
+        return -1;
+    Session *s = connectedSession();
+    if (s == nullptr)
+        return -1;
+    // A fault or damage is OVwPending's to report: the turn is made again or
+    // the run ends, and either needs the turn as it stands.
+    if (s->db.inTransaction() && s->db.turnFault() == 0 && !s->db.damaged()) {
+        s->db.rollback();
+        // The map row may have changed in the turn (map open or closed).
+        loadMap(*s);
+    }
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
 extern "C" int OVwProcessEvent(void)
 {
     if (hooked("OVwProcessEvent"))

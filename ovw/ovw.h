@@ -305,6 +305,12 @@ int OVwFileDescriptor(void);
  * not be read. One stat of the database path per committed write turn tells
  * a moved, replaced or deleted file. */
 int OVwPending(void);
+/* Drops what the loop turn in hand changed (the calls since the last
+ * OVwPending), so that a message that failed part way leaves none of its
+ * changes; the next write begins a new turn. A turn that met a storage fault
+ * or damage is left as it is, for OVwPending to roll back and report. 0, or
+ * -1 with OVw_NOT_CONNECTED. */
+int OVwDiscardTurn(void);
 /* Takes the oldest waiting event (its removal belongs to the turn) and runs
  * the handler of its code, if there is one; a map open or map close marks the
  * map open or closed first. 0 when it ran a handler, found none or found no

@@ -175,7 +175,8 @@ protected:
     }
 
     // Encodes the lines into <root>/tqdaemon.file and runs the daemon on them.
-    RunResult runDaemon(const std::vector<std::string> &lines)
+    // With `faults`, the platform's OVW_FAULTS hook is armed.
+    RunResult runDaemon(const std::vector<std::string> &lines, const std::string &faults = "")
     {
         std::string jsonl;
         for (const std::string &line : lines)
@@ -184,8 +185,10 @@ protected:
         RunResult enc = tqtest::run({tqtest::binPath("tqstream"), "encode", "-i", root_.file("in.jsonl"), "-o",
                                      root_.file("tqdaemon.file")});
         EXPECT_EQ(enc.exitCode, 0) << enc.err;
-        RunResult r = tqtest::run({tqtest::binPath("tqdaemon")},
-                                  {{"TQ_ROOT", root_.path()}, {"OVW_MAPDB", dbPath()}});
+        std::map<std::string, std::string> env = {{"TQ_ROOT", root_.path()}, {"OVW_MAPDB", dbPath()}};
+        if (!faults.empty())
+            env["OVW_FAULTS"] = faults;
+        RunResult r = tqtest::run({tqtest::binPath("tqdaemon")}, env);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return r;
     }
@@ -236,6 +239,23 @@ TEST_F(MessagesE2E, VerticesInGraphAndBoxCarryTheirNames)
     const std::string trace = daemonTrace();
     EXPECT_TRUE(has(trace, "Cannot create VertexInGraph (obj name='h9'): the containing graph does not exist!\n"));
     EXPECT_FALSE(has(trace, "uniqueIdStr = Uh9"));
+}
+
+TEST_F(MessagesE2E, AMessageThatFailsPartWayIsStoredNotAtAll)
+{
+    // The first graph's object and symbol are made before its first field
+    // write fails: the failed message must leave neither. The messages after
+    // it apply as usual.
+    runDaemon({graphLine("SAN", nullptr, "Usan"), graphLine("FAB", nullptr, "Ufab"),
+               vertexLine(2, "FAB", "h1", "2", "Uh1")},
+              "OVwDbSetFieldStringValue:nth=1:4");
+    const std::string log = messageLog();
+    EXPECT_TRUE(has(log, "graph message (name 'SAN') failed: ")) << log;
+    EXPECT_TRUE(has(log, "2 applied, 0 refused, 1 failed")) << log;
+    MapDb db(dbPath());
+    EXPECT_EQ(db.objectId(sel(kGraphProto, "SAN")), 0);
+    EXPECT_NE(db.objectId(sel(kGraphProto, "FAB")), 0);
+    EXPECT_NE(db.objectId(sel("OTHER_PROTOCOL", "h1")), 0);
 }
 
 TEST_F(MessagesE2E, ArcsToVerticesAndGraphsAndTheRefusedMismatch)

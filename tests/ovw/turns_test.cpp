@@ -62,6 +62,26 @@ TEST_P(MapContract, RewrittenValuesReplaceTheOldOnesInValueAndLookup)
     OVwDbFreeFieldBindList(all);
 }
 
+TEST_P(MapContract, ADiscardedTurnLeavesWhatEarlierTurnsStoredAndNothingOfItsOwn)
+{
+    OVwObjectId kept = object("kept");
+    OVwFieldId state = field("State");
+    ASSERT_EQ(OVwDbSetFieldStringValue(kept, state, "online"), 0);
+    ASSERT_EQ(OVwPending(), 0);
+
+    object("dropped");
+    ASSERT_EQ(OVwDbSetFieldStringValue(kept, state, "degraded"), 0);
+    ASSERT_EQ(OVwDiscardTurn(), 0);
+    EXPECT_EQ(OVwError(), OVw_SUCCESS);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("dropped"), 0);
+    EXPECT_EQ(listByString(state, "online"), std::vector<OVwObjectId>{kept});
+    // The next turn writes and commits as usual; the id may be given again.
+    OVwObjectId again = object("again");
+    ASSERT_NE(again, 0);
+    ASSERT_EQ(OVwPending(), 0);
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("again"), again);
+}
+
 TEST_P(MapContract, FieldIdsStayKnownAndUnknownNamesAreAskedForAgain)
 {
     EXPECT_EQ(OVwDbFieldNameToFieldId("isGraph"), 0);
