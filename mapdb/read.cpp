@@ -422,13 +422,32 @@ bool MapReader::searchValues(const std::string &needle, std::map<int, std::strin
     return true;
 }
 
+#define TQ_CHANGE_COLUMNS "SELECT id, time, kind, object, symbol, submap, old_value, new_value FROM changes"
+
+namespace {
+
+// A row of TQ_CHANGE_COLUMNS.
+Change changeRow(Query &q)
+{
+    Change c;
+    c.id = q.i64(0);
+    c.timeMs = q.i64(1);
+    c.kind = q.text(2);
+    c.object = q.i32(3);
+    c.symbol = q.i32(4);
+    c.submap = q.i32(5);
+    c.oldValue = q.optText(6);
+    c.newValue = q.optText(7);
+    return c;
+}
+
+}  // namespace
+
 bool MapReader::readChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error)
 {
     if (!hasTable(db_, "changes"))
         return true;   // a map made before the history: nothing to show
-    Query q(db_,
-            "SELECT id, time, kind, object, symbol, submap, old_value, new_value FROM changes"
-            " WHERE time >= ?1 ORDER BY id DESC LIMIT ?2");
+    Query q(db_, TQ_CHANGE_COLUMNS " WHERE time >= ?1 ORDER BY id DESC LIMIT ?2");
     if (!q.ok()) {
         error = sqlError(db_, "reading the changes");
         return false;
@@ -436,19 +455,30 @@ bool MapReader::readChanges(int64_t sinceMs, int limit, std::vector<Change> &out
     q.bind(1, sinceMs);
     q.bind(2, limit);
     int rc;
-    while ((rc = q.step()) == SQLITE_ROW) {
-        Change c;
-        c.id = q.i64(0);
-        c.timeMs = q.i64(1);
-        c.kind = q.text(2);
-        c.object = q.i32(3);
-        c.symbol = q.i32(4);
-        c.submap = q.i32(5);
-        c.oldValue = q.optText(6);
-        c.newValue = q.optText(7);
-        out.push_back(std::move(c));
-    }
+    while ((rc = q.step()) == SQLITE_ROW)
+        out.push_back(changeRow(q));
     if (rc != SQLITE_DONE) {
+        error = sqlError(db_, "reading the changes");
+        return false;
+    }
+    return true;
+}
+
+bool MapReader::lastStatusChange(int object, std::optional<Change> &out, std::string &error)
+{
+    out.reset();
+    if (!hasTable(db_, "changes"))
+        return true;
+    Query q(db_, TQ_CHANGE_COLUMNS " WHERE kind = 'status' AND object = ?1 ORDER BY id DESC LIMIT 1");
+    if (!q.ok()) {
+        error = sqlError(db_, "reading the changes");
+        return false;
+    }
+    q.bind(1, object);
+    int rc = q.step();
+    if (rc == SQLITE_ROW)
+        out = changeRow(q);
+    else if (rc != SQLITE_DONE) {
         error = sqlError(db_, "reading the changes");
         return false;
     }

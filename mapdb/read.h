@@ -180,6 +180,9 @@ public:
     // The history of changes since a time (milliseconds since 1970), newest
     // first, at most `limit` rows; empty on a map made before the history.
     bool readChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error);
+    // The newest status change of the object's symbols; none in `out` when
+    // the history holds none (or on a map made before the history).
+    bool lastStatusChange(int object, std::optional<Change> &out, std::string &error);
     // Symbols whose status changed since a time (milliseconds since 1970);
     // empty on a map made before the history.
     std::set<int> statusChangedSince(int64_t sinceMs);

@@ -32,7 +32,8 @@ protected:
         OVwObjectId fab = OVwDbCreateObjectBySelectionName("P;Fab;default");
         fabSubmap_ = OVwCreateSubmap(map, fab, OVwGraphSubmap, 0, "Fab", 0, 0);
         OVwCreateSymbol(map, sanSubmap_, fab, "Network:Fabric", "Fab", OVwStatusNormal, 2, nullptr, 0);
-        OVwObjectId sw1 = OVwDbCreateObjectBySelectionName("O;sw1;default");
+        sw1_ = OVwDbCreateObjectBySelectionName("O;sw1;default");
+        const OVwObjectId sw1 = sw1_;
         h1_ = OVwDbCreateObjectBySelectionName("O;h1;default");
         sw1Symbol_ = OVwCreateSymbol(map, fabSubmap_, sw1, "Connector:FC Switch", "sw1", OVwStatusNormal, 3,
                                      nullptr, 0);
@@ -43,6 +44,7 @@ protected:
             OVwCreateConnSymbol(map, link_, h1Symbol_, sw1Symbol_, "Connection:FC", "link1", OVwStatusNormal, 3, 0);
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("UniqueName"), "uid-H1-77");
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("VendorName"), "Acme Storage");
+        OVwDbSetFieldStringValue(sw1, OVwDbFieldNameToFieldId("State"), "Offline: port 3 down");
         OVwSetStatusOnSymbol(map, linkSymbol, OVwStatusMajor);
         OVwSetStatusOnSymbol(map, sw1Symbol_, OVwStatusCritical);
         OVwFreeMapInfo(map);
@@ -63,7 +65,7 @@ protected:
     tqtest::TempRoot root_;
     std::string db_;
     int rootSubmap_ = 0, sanSubmap_ = 0, fabSubmap_ = 0, sanSymbol_ = 0, sw1Symbol_ = 0, h1Symbol_ = 0, h1_ = 0,
-        link_ = 0;
+        sw1_ = 0, link_ = 0;
 };
 
 TEST_F(ServeTest, EveryPageAndRouteAnswers)
@@ -147,12 +149,39 @@ TEST_F(ServeTest, ProblemsSearchAndDetailsTellWhatAndWhere)
     ASSERT_EQ(h1["connections"].size(), 1u);
     EXPECT_EQ(h1["connections"][0]["other"], "sw1");
     EXPECT_EQ(h1["connections"][0]["effectiveStatusName"], "major");
+    // Why a device has its status: its State text and its last status change.
+    EXPECT_EQ(h1["statusReason"], Json({{"state", nullptr}, {"lastChange", nullptr}, {"ageSeconds", nullptr}}));
+    Json sw1 = json(c.Get(("/api/object/" + std::to_string(sw1_)).c_str()))["statusReason"];
+    EXPECT_EQ(sw1["state"], "Offline: port 3 down");
+    EXPECT_EQ(sw1["lastChange"]["symbol"], sw1Symbol_);
+    EXPECT_EQ(sw1["lastChange"]["oldName"], "normal");
+    EXPECT_EQ(sw1["lastChange"]["newName"], "critical");
+    EXPECT_GE(sw1["ageSeconds"].get<int64_t>(), 0);
 
     Json sub = json(c.Get(("/api/submap/" + std::to_string(sanSubmap_)).c_str()));
     ASSERT_EQ(sub["symbols"].size(), 1u);
     EXPECT_EQ(sub["symbols"][0]["statusName"], "normal");
     EXPECT_EQ(sub["symbols"][0]["effectiveStatusName"], "critical");
     EXPECT_EQ(sub["symbols"][0]["childSubmaps"][0], fabSubmap_);
+}
+
+TEST_F(ServeTest, ARankedLayoutPastItsBudgetIsServedOnTheGrid)
+{
+    const std::string fab = "/api/submap/" + std::to_string(fabSubmap_);
+    for (const char *budget : {"", "0"}) {
+        setenv("TQMAP_LAYOUT_BUDGET_MS", budget, 1);
+        servetest::Server server(db_);
+        unsetenv("TQMAP_LAYOUT_BUDGET_MS");
+        ASSERT_TRUE(server.ready());
+        httplib::Client c = server.client();
+        Json sub = json(c.Get(fab.c_str()));
+        EXPECT_EQ(sub["placement"], std::string(*budget == '\0' ? "ranked" : "grid")) << budget;
+        EXPECT_EQ(sub["positions"].size(), 2u) << budget;
+        auto svg = c.Get((fab + "/svg").c_str());
+        ASSERT_TRUE(svg);
+        EXPECT_EQ(svg->status, 200);
+        EXPECT_NE(svg->body.find("id=\"s" + std::to_string(sw1Symbol_) + "\""), std::string::npos) << budget;
+    }
 }
 
 TEST_F(ServeTest, RefusesABadListenValueAPortInUseAndAFileThatIsNotAMap)

@@ -330,7 +330,7 @@ const char *submapLayoutEngine(const MapModel &m, int submap)
     return rankedLayout(m, submap, iconsOn(m, submap).size()) ? "dot" : "nop";
 }
 
-std::string renderSubmapDot(const MapModel &m, int submapId, bool web)
+std::string renderSubmapDot(const MapModel &m, int submapId, bool web, bool gridWanted)
 {
     std::ostringstream out;
     auto sm = m.submaps.find(submapId);
@@ -342,7 +342,7 @@ std::string renderSubmapDot(const MapModel &m, int submapId, bool web)
     emitHeader(out, web ? std::string() : title);
     std::vector<int> icons = iconsOn(m, submapId);
     // A large submap: a grid of symbols (graphs first) with straight lines.
-    bool grid = !rankedLayout(m, submapId, icons.size());
+    bool grid = gridWanted || !rankedLayout(m, submapId, icons.size());
     size_t columns = 1;
     while (columns * columns < icons.size() * 2)
         ++columns;

@@ -170,6 +170,22 @@ Json changeJson(const MapModel &m, const Change &c)
     return j;
 }
 
+Json statusReasonJson(const MapModel &m, const Object &o, const std::optional<Change> &last, int64_t nowMs)
+{
+    Json state;
+    for (const FieldValue &v : o.values) {
+        auto f = m.fields.find(v.field);
+        if (f != m.fields.end() && f->second.name == "State" && !v.isList && v.textValue)
+            state = *v.textValue;
+    }
+    Json j = {{"state", state}, {"lastChange", nullptr}, {"ageSeconds", nullptr}};
+    if (last) {
+        j["lastChange"] = changeJson(m, *last);
+        j["ageSeconds"] = std::max<int64_t>(0, (nowMs - last->timeMs) / 1000);
+    }
+    return j;
+}
+
 Json problemsJson(const MapModel &m, int minSeverity)
 {
     std::vector<const Symbol *> found;

@@ -30,6 +30,11 @@ Json submapJson(const MapModel &m, int submap);
 // The whole map: name, root, counts, and every submap with its symbols.
 Json mapJson(const MapModel &m);
 Json changeJson(const MapModel &m, const Change &c);
+// Why an object shows its status: "state", the text of its "State" field
+// (set by the common properties; null without one), "lastChange", the newest
+// status change of its symbols (null when the history holds none), and
+// "ageSeconds" since that change at `nowMs`.
+Json statusReasonJson(const MapModel &m, const Object &o, const std::optional<Change> &last, int64_t nowMs);
 // Symbols whose effective status is not normal, at least `minSeverity`
 // (mapdb::statusSeverity), most severe first.
 Json problemsJson(const MapModel &m, int minSeverity);

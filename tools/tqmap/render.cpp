@@ -1,12 +1,16 @@
 // Rendering DOT text into a picture with the Graphviz library.
 #include "tools/tqmap/tqmap.h"
 
+#include "host/child.h"
+
 #include <graphviz/cgraph.h>
 #include <graphviz/gvc.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -54,8 +58,12 @@ std::string trimmed(std::string s)
 // are collected for it, and the DOT text is read and laid out.
 class LaidOutGraph {
 public:
-    LaidOutGraph(const std::string &dot, const char *engine, std::string &error)
-        : lock_(g_graphviz), previous_(agseterrf(collectMessage))
+    // held: the caller holds the Graphviz lock already (a child process made
+    // while its parent held it).
+    LaidOutGraph(const std::string &dot, const char *engine, std::string &error, bool held = false)
+        : lock_(held ? std::unique_lock<std::mutex>(g_graphviz, std::adopt_lock)
+                     : std::unique_lock<std::mutex>(g_graphviz)),
+          previous_(agseterrf(collectMessage))
     {
         g_graphvizMessages.clear();
         agreseterrors();
@@ -96,7 +104,7 @@ public:
     Agraph_t *graph() const { return graph_.get(); }
 
 private:
-    std::lock_guard<std::mutex> lock_;
+    std::unique_lock<std::mutex> lock_;
     agusererrf previous_;
     GVC_t *gvc_ = nullptr;
     std::unique_ptr<Agraph_t, GraphDeleter> graph_;
@@ -133,10 +141,12 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
     return true;
 }
 
-bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
-               std::map<std::string, std::pair<double, double>> &positions, std::string &error)
+namespace {
+
+bool renderSvgHeld(const std::string &dot, const char *engine, std::string &svg,
+                   std::map<std::string, std::pair<double, double>> &positions, std::string &error, bool held)
 {
-    LaidOutGraph run(dot, engine, error);
+    LaidOutGraph run(dot, engine, error, held);
     if (!run.ok())
         return false;
     for (Agnode_t *n = agfstnode(run.graph()); n != nullptr; n = agnxtnode(run.graph(), n))
@@ -151,6 +161,61 @@ bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
         error = "Graphviz could not render SVG: " + trimmed(g_graphvizMessages);
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
+               std::map<std::string, std::pair<double, double>> &positions, std::string &error)
+{
+    return renderSvgHeld(dot, engine, svg, positions, error, false);
+}
+
+bool renderSvgWithin(const std::string &dot, const char *engine, int budgetMs, std::string &svg,
+                     std::map<std::string, std::pair<double, double>> &positions, std::string &error,
+                     bool &timedOut)
+{
+    timedOut = budgetMs <= 0;
+    if (timedOut)
+        return false;
+    // The child starts with the lock held, so Graphviz's state is whole in
+    // it; its answer: "ok" then the positions ("name x y" lines), a blank
+    // line and the SVG, or "error" and the message.
+    g_graphviz.lock();
+    auto work = [&]() {
+        std::string childSvg, childError;
+        std::map<std::string, std::pair<double, double>> childPositions;
+        if (!renderSvgHeld(dot, engine, childSvg, childPositions, childError, true))
+            return "error\n" + childError;
+        std::ostringstream text;
+        text.precision(17);
+        text << "ok\n";
+        for (const auto &[name, xy] : childPositions)
+            text << name << ' ' << xy.first << ' ' << xy.second << '\n';
+        text << '\n' << childSvg;
+        return text.str();
+    };
+    std::string answer;
+    if (!runInChild(work, budgetMs, answer, [] { g_graphviz.unlock(); })) {
+        timedOut = true;
+        return false;
+    }
+    std::istringstream in(answer);
+    std::string line;
+    std::getline(in, line);
+    if (line != "ok") {
+        error = answer.compare(0, 6, "error\n") == 0 ? answer.substr(6) : "the layout ended without an answer";
+        return false;
+    }
+    while (std::getline(in, line) && !line.empty()) {
+        std::istringstream fields(line);
+        std::string name;
+        double x = 0, y = 0;
+        if (fields >> name >> x >> y)
+            positions[name] = {x, y};
+    }
+    svg.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
 

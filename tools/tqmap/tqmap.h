@@ -85,7 +85,8 @@ std::string renderDot(const MapModel &m, size_t maxSymbols, std::string &note);
 // One submap: its symbols and the connections between them. web: nodes and
 // edges carry ids ("s<symbol>") and classes ("sym st<status>", "graph"),
 // graphs link to their submap page, and the legend is left to the page.
-std::string renderSubmapDot(const MapModel &m, int submap, bool web);
+// grid: the grid placement even where the ranked layout would be used.
+std::string renderSubmapDot(const MapModel &m, int submap, bool web, bool grid = false);
 
 // Shape and colours used in the DOT view (exposed for tests of the mapping).
 std::string shapeForSymbolType(const std::optional<std::string> &symbolType);
@@ -112,6 +113,13 @@ const char *submapLayoutEngine(const MapModel &m, int submap);
 // node by name (points, origin at the bottom left).
 bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
                std::map<std::string, std::pair<double, double>> &positions, std::string &error);
+// renderSvg in a child process given at most `budgetMs` milliseconds (a
+// Graphviz layout cannot be interrupted): past the budget, or with none
+// (<= 0), false with `timedOut` set and the child ended; false with
+// Graphviz's message in `error` on a failure.
+bool renderSvgWithin(const std::string &dot, const char *engine, int budgetMs, std::string &svg,
+                     std::map<std::string, std::pair<double, double>> &positions, std::string &error,
+                     bool &timedOut);
 
 // ---- find, show and the JSON forms (search.cpp, json.cpp) -----------------------------
 

@@ -145,6 +145,7 @@ void addApiRoutes(httplib::Server &server, MapView &view)
         for (Json &s : j["connections"])
             s["recent"] = recent.count(s["id"].get<int>()) != 0;
         j["layoutKey"] = layoutKey(m, id);
+        j["placement"] = l != nullptr && l->grid ? "grid" : "ranked";
         // [symbol, x, y] triples: an array, as a large submap has thousands.
         Json pos = Json::array();
         if (l != nullptr)
@@ -177,8 +178,12 @@ void addApiRoutes(httplib::Server &server, MapView &view)
             return notFound(res, "no object " + req.matches[1].str());
         Object full = *o;
         std::string error;
-        view.withDb([&](MapDatabase &db) { return db.readObjectValues(full, error); });
+        std::optional<Change> last;
+        view.withDb([&](MapDatabase &db) {
+            return db.readObjectValues(full, error) && db.lastStatusChange(full.id, last, error);
+        });
         Json j = objectJson(m, full);
+        j["statusReason"] = statusReasonJson(m, full, last, nowMs());
         sendJson(res, j);
     });
 

@@ -90,12 +90,24 @@ async function select(symbolId, quiet) {
   showObject(s.object, quiet);
 }
 
+function ageText(s) {
+  return s < 120 ? s + ' s' : s < 7200 ? Math.floor(s / 60) + ' min' : s < 172800 ? Math.floor(s / 3600) + ' h' :
+    Math.floor(s / 86400) + ' days';
+}
+
 async function showObject(objectId) {
   const o = await getJson('/api/object/' + objectId);
   const d = $('#details'); d.textContent = '';
   d.append(el('h3', o.name), el('div', 'object id ' + o.id), el('div', 'selection name ' + o.selectionName));
   o.symbols.forEach((s) => d.append(el('div', 'symbol #' + s.id + ' ' + s.kind + ': ' + s.statusName +
     (s.effectiveStatus !== s.status ? ' (shows ' + s.effectiveStatusName + ')' : ''))));
+  const why = o.statusReason;
+  if (why && (why.state != null || why.lastChange)) {
+    d.append(el('h4', 'why this status'));
+    if (why.state != null) d.append(el('div', 'state: ' + why.state));
+    if (why.lastChange) d.append(el('div', 'last change ' + why.lastChange.oldName + ' -> ' + why.lastChange.newName +
+      ', ' + new Date(why.lastChange.time).toLocaleString() + ' (' + ageText(why.ageSeconds) + ' ago)'));
+  }
   d.append(el('h4', 'appears on'));
   o.appearsOn.forEach((a) => { const p = el('div'); p.append(el('a', a.title, {href: '/submap/' + a.submap + '#sel=' + a.symbol}));
     d.append(p); });

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -160,7 +162,18 @@ std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std
     auto l = std::make_shared<Layout>();
     l->key = key;
     std::map<std::string, std::pair<double, double>> named;
-    if (!renderSvg(renderSubmapDot(m, submap, true), submapLayoutEngine(m, submap), l->svg, named, error))
+    const char *engine = submapLayoutEngine(m, submap);
+    l->grid = std::strcmp(engine, "dot") != 0;
+    bool timedOut = false;
+    if (!l->grid &&
+        !renderSvgWithin(renderSubmapDot(m, submap, true), engine, layoutBudgetMs, l->svg, named, error, timedOut)) {
+        if (!timedOut)
+            return nullptr;
+        std::fprintf(stderr, "tqmap serve: the layout of submap %d took more than %d ms: placed on a grid\n", submap,
+                     layoutBudgetMs);
+        l->grid = true;
+    }
+    if (l->grid && !renderSvg(renderSubmapDot(m, submap, true, true), "nop", l->svg, named, error))
         return nullptr;
     size_t start = l->svg.find("<svg");
     if (start != std::string::npos)
@@ -172,11 +185,16 @@ std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std
     return layouts_[submap] = std::move(l);
 }
 
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 std::set<int> MapView::recentlyChanged()
 {
-    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::system_clock::now().time_since_epoch())
-                      .count();
+    int64_t now = nowMs();
     return withDb([&](MapDatabase &db) { return db.statusChangedSince(now - 30 * 60 * 1000); });
 }
 
@@ -230,6 +248,8 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
                      listen.c_str(), tls ? "" : "without TLS", access.enabled() ? "" : (tls ? "without authentication" : " or authentication"));
     }
     MapView view(path);
+    if (const char *budget = std::getenv("TQMAP_LAYOUT_BUDGET_MS"); budget != nullptr && *budget != '\0')
+        view.layoutBudgetMs = std::atoi(budget);
     // A map that is not there yet (the daemon has not started) is waited
     // for; any other failure to open it ends the server with the reason.
     if (!view.open(error) && fileExists(path)) {

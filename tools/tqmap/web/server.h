@@ -24,6 +24,7 @@ struct Layout {
     std::string key;
     std::string svg;
     std::map<int, std::pair<double, double>> positions;   // symbol -> centre (points)
+    bool grid = false;    // the grid placement: dense, or the ranked layout ran out of time
 };
 
 // The map as read, shared by the routes: a request takes the current
@@ -50,11 +51,15 @@ public:
         return f(db_);
     }
     // The submap's layout on this map, made when missing or when its
-    // members changed; null with the reason on a Graphviz failure.
+    // members changed; null with the reason on a Graphviz failure. A ranked
+    // layout has layoutBudgetMs: past it the grid placement is made instead
+    // (and kept for these members).
     std::shared_ptr<const Layout> layout(const MapModel &m, int submap, std::string &error);
     // Symbols whose status changed in the last 30 minutes.
     std::set<int> recentlyChanged();
     const std::string &path() const { return path_; }
+    // The ranked layout's time budget: TQMAP_LAYOUT_BUDGET_MS, else 2 s.
+    int layoutBudgetMs = 2000;
 
     // Bumped by the watcher whenever another program commits; SSE waits on it.
     std::atomic<int64_t> version{0};
@@ -83,6 +88,9 @@ private:
     std::mutex layoutMutex_;   // held only to look up or store a layout
     std::map<int, std::shared_ptr<const Layout>> layouts_;
 };
+
+// Milliseconds since 1970, as the history of changes counts them.
+int64_t nowMs();
 
 // The key of a submap's members: equal keys lay out alike.
 std::string layoutKey(const MapModel &m, int submap);
