@@ -291,6 +291,10 @@ TEST_F(ServeTest, FindAndShowNameTheObjectAndWhereItSits)
     RunResult show = tqmap({"show", "SAN"});
     ASSERT_EQ(show.exitCode, 0) << show.err;
     EXPECT_NE(show.out.find("status normal, shows critical"), std::string::npos) << show.out;
+    RunResult sw1 = tqmap({"show", "sw1"});
+    EXPECT_NE(sw1.out.find("  state: \"Offline: port 3 down\"\n  last status change: normal -> critical at "),
+              std::string::npos)
+        << sw1.out;
     RunResult h1 = tqmap({"show", "h1", "--json"});
     Json j = Json::parse(h1.out, nullptr, false);
     ASSERT_TRUE(j.is_object()) << h1.out;

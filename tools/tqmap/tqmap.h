@@ -136,6 +136,8 @@ bool searchMap(MapDatabase &db, const MapModel &m, const std::string &text, std:
 // the name part of one, or a label (case-insensitive). Every candidate when
 // the name is ambiguous; none when nothing matches.
 std::vector<int> resolveObject(const MapModel &m, const std::string &idOrName);
+// Milliseconds since 1970, as the history of changes counts them.
+int64_t nowMs();
 // The submaps from the root down to this one (the root first).
 std::vector<int> submapPath(const MapModel &m, int submap);
 // The title of a submap: "root submap", else its parent object's name.

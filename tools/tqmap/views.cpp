@@ -2,6 +2,7 @@
 #include "tools/tqmap/tqmap.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <sstream>
 
@@ -348,6 +349,12 @@ private:
 std::string renderTree(const MapModel &m, const TreeOptions &opt)
 {
     return TreeWriter(m, opt).run();
+}
+
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace tqmap

@@ -45,12 +45,6 @@ std::string timeText(int64_t ms)
     return std::string(buf) + "Z";
 }
 
-int64_t nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 }  // namespace
 
 int cmdFind(const std::string &path, const std::string &text, bool json)
@@ -109,7 +103,14 @@ int cmdShow(const std::string &path, const std::string &name, bool json)
         return kExitFailed;
     }
     const Object &o = *m.object(found.front());
+    std::optional<Change> last;
+    std::string error;
+    if (!db.lastStatusChange(o.id, last, error)) {
+        complain(error);
+        return kExitFailed;
+    }
     Json j = objectJson(m, o);
+    j["statusReason"] = statusReasonJson(m, o, last, nowMs());
     if (json) {
         std::puts(jsonText(j, 2).c_str());
         return kExitOk;
@@ -128,6 +129,12 @@ int cmdShow(const std::string &path, const std::string &name, bool json)
         if (f != m.fields.end() && f->second.name == "State")
             std::printf("  state: %s\n", formatValue(v).c_str());
     }
+    if (last)
+        std::printf("  last status change: %s -> %s at %s (%lld s ago)\n",
+                    j["statusReason"]["lastChange"]["oldName"].get<std::string>().c_str(),
+                    j["statusReason"]["lastChange"]["newName"].get<std::string>().c_str(),
+                    timeText(last->timeMs).c_str(),
+                    static_cast<long long>(j["statusReason"]["ageSeconds"].get<int64_t>()));
     std::printf("  properties:\n");
     for (const FieldValue &v : o.values) {
         auto f = m.fields.find(v.field);

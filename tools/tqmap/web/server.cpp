@@ -185,13 +185,6 @@ std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std
     return layouts_[submap] = std::move(l);
 }
 
-int64_t nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 std::set<int> MapView::recentlyChanged()
 {
     int64_t now = nowMs();

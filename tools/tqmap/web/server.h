@@ -89,9 +89,6 @@ private:
     std::map<int, std::shared_ptr<const Layout>> layouts_;
 };
 
-// Milliseconds since 1970, as the history of changes counts them.
-int64_t nowMs();
-
 // The key of a submap's members: equal keys lay out alike.
 std::string layoutKey(const MapModel &m, int submap);
 
