@@ -6,6 +6,18 @@
 #include "adapter/tqot.h"
 
 struct TopologyAdapterPeer {
+    // The adapter's private state, by reference, for tests to read and set.
+    static OVwMapInfo *&mapHandle(TopologyAdapter &a) { return a.mapHandle; }
+    static int32_t &pendingError(TopologyAdapter &a) { return a.pendingError; }
+    static int32_t &singleSymbolPerContainer(TopologyAdapter &a) { return a.singleSymbolPerContainer; }
+    static uint8_t &orderedArcNames(TopologyAdapter &a) { return a.orderedArcNames; }
+    static uint8_t &done(TopologyAdapter &a) { return a.done; }
+    static MemberIndex &memberIndex(TopologyAdapter &a) { return a.memberIndex; }
+    static void removeMember(TopologyAdapter &a, OVwObjectId container, int32_t kind, OVwObjectId member)
+    {
+        a.removeMember(container, kind, member);
+    }
+
     // Puts every member of the adapter back to its start value.
     static void reset(TopologyAdapter &a)
     {

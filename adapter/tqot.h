@@ -368,7 +368,16 @@ public:
                          tqotEndpointProtocol aProtocol, const char *aName, tqotEndpointProtocol zProtocol,
                          const char *zName, OVwSymbolId *aSymbol, OVwSymbolId *zSymbol);
 
-    // ---- members ----------------------------------------------------------------------
+    // The endpoint registered by registerServerCallback; null before.
+    ServerEndpoint *serverEndpoint() const { return serverData; }
+
+private:
+    friend struct TopologyAdapterPeer;   // tests' access (adapter/testing.h)
+
+    TopologyAdapter();
+    TopologyAdapter(const TopologyAdapter &) = delete;
+    TopologyAdapter &operator=(const TopologyAdapter &) = delete;
+
     // The open map's record (the adapter's: released on map close, on a new
     // map open and by tqotDone); null when no map is open.
     OVwMapInfo *mapHandle = nullptr;
@@ -403,13 +412,6 @@ public:
     // A creation that made nothing: its reason is pending afterwards, the
     // platform's own when no refusal of the adapter's was set.
     OVwObjectId creationFailed();
-
-private:
-    friend struct TopologyAdapterPeer;   // tests' access (adapter/testing.h)
-
-    TopologyAdapter();
-    TopologyAdapter(const TopologyAdapter &) = delete;
-    TopologyAdapter &operator=(const TopologyAdapter &) = delete;
 
     std::string platformFailure_;   // text of TQOT_ERR_CREATE_FAILED
     TqSelectionName nameBuffer_ = {};

@@ -197,7 +197,7 @@ bool turnFailed()
 
 void turnStored()
 {
-    if (ServerEndpoint *endpoint = TopologyAdapter::instance()->serverData)
+    if (ServerEndpoint *endpoint = TopologyAdapter::instance()->serverEndpoint())
         endpoint->turnStored();
     if (!g_retry.active)
         return;

@@ -47,7 +47,7 @@ void connect(TopologyAdapter *ad)
     TopologyAdapterPeer::reset(*ad);
     resetGraphStateForTests();
     tqTraceDepth = 0;
-    if (ad->tqotInit(0, 1, 1) != 0 || ad->mapHandle == nullptr) {
+    if (ad->tqotInit(0, 1, 1) != 0 || TopologyAdapterPeer::mapHandle(*ad) == nullptr) {
         std::fprintf(stderr, "fuzz_dispatch: tqotInit failed on an in-memory map\n");
         std::abort();
     }
@@ -58,7 +58,7 @@ void connect(TopologyAdapter *ad)
 
 void disconnect(TopologyAdapter *ad)
 {
-    if (!ad->done)
+    if (!TopologyAdapterPeer::done(*ad))
         ad->tqotDone();
     TopologyAdapterPeer::reset(*ad);
     resetGraphStateForTests();
@@ -67,7 +67,7 @@ void disconnect(TopologyAdapter *ad)
 // The event drain of one main-loop turn. False when the session has ended.
 bool drainEvents(TopologyAdapter *ad)
 {
-    if (ad->done)
+    if (TopologyAdapterPeer::done(*ad))
         return false;
     if (OVwFileDescriptor() < 0)
         return false;
@@ -75,7 +75,7 @@ bool drainEvents(TopologyAdapter *ad)
         if (OVwProcessEvent() < 0)
             break;
     }
-    return !ad->done;
+    return !TopologyAdapterPeer::done(*ad);
 }
 
 void postEvent(const uint8_t *data, size_t length)

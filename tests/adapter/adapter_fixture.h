@@ -6,6 +6,7 @@
 #define TQ_TESTS_ADAPTER_FIXTURE_H
 
 #include "adapter/naming.h"
+#include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "mapdb/testhooks.h"
@@ -48,16 +49,16 @@ protected:
         setenv("OVW_MAPDB", ":memory:", 1);
         resetProcessState();
         ASSERT_EQ(ad->tqotInit(0, 1, singleSymbolPerContainer_), 0);
-        ASSERT_NE(ad->mapHandle, nullptr);
+        ASSERT_NE(TopologyAdapterPeer::mapHandle(*ad), nullptr);
         (void)ad->tqotGetError();   // start with nothing pending
     }
 
     void TearDown() override
     {
         resetMapState();
-        if (ad->mapHandle != nullptr) {
-            OVwFreeMapInfo(ad->mapHandle);
-            ad->mapHandle = nullptr;
+        if (TopologyAdapterPeer::mapHandle(*ad) != nullptr) {
+            OVwFreeMapInfo(TopologyAdapterPeer::mapHandle(*ad));
+            TopologyAdapterPeer::mapHandle(*ad) = nullptr;
         }
         ad->tqotDone();
         resetProcessState();
@@ -72,11 +73,11 @@ protected:
     {
         return OVwDbSelectionNameToObjectId(selectionName.c_str());
     }
-    OVwSubmapId rootSubmap() const { return ad->mapHandle->root_submap_id; }
+    OVwSubmapId rootSubmap() const { return TopologyAdapterPeer::mapHandle(*ad)->root_submap_id; }
     // The child submap of an object, 0 when none or unknown.
     OVwSubmapId childSubmap(OVwObjectId object) const
     {
-        OVwObjectInfo *info = OVwGetObjectInfo(ad->mapHandle, object);
+        OVwObjectInfo *info = OVwGetObjectInfo(TopologyAdapterPeer::mapHandle(*ad), object);
         if (info == nullptr)
             return 0;
         OVwSubmapId id = info->child_submap_id;
@@ -108,7 +109,7 @@ protected:
     // Every symbol of an object.
     std::vector<SymbolView> symbolsOf(OVwObjectId object) const
     {
-        OVwSymbolList *list = OVwGetSymbolsByObject(ad->mapHandle, object);
+        OVwSymbolList *list = OVwGetSymbolsByObject(TopologyAdapterPeer::mapHandle(*ad), object);
         std::vector<SymbolView> out = toViews(list);
         OVwFreeSymbolList(list);
         return out;
@@ -126,7 +127,7 @@ protected:
     std::vector<SymbolView> symbolsOn(OVwSubmapId submap) const
     {
         char *app = OVwGetAppName();
-        OVwSymbolList *list = OVwListSymbols(ad->mapHandle, submap, 7, app);
+        OVwSymbolList *list = OVwListSymbols(TopologyAdapterPeer::mapHandle(*ad), submap, 7, app);
         std::vector<SymbolView> out = toViews(list);
         OVwFreeSymbolList(list);
         OVFree(app);
@@ -135,7 +136,7 @@ protected:
     int submapCount() const
     {
         char *app = OVwGetAppName();
-        OVwSubmapList *list = OVwListSubmaps(ad->mapHandle, app, 0, 0);
+        OVwSubmapList *list = OVwListSubmaps(TopologyAdapterPeer::mapHandle(*ad), app, 0, 0);
         int n = list != nullptr ? list->count : -1;
         OVwFreeSubmapList(list);
         OVFree(app);
@@ -145,12 +146,12 @@ protected:
     // ---- member index -------------------------------------------------------
     size_t indexCount(OVwObjectId container, int32_t kind) const
     {
-        return ad->memberIndex.count(MemberKey(container, kind));
+        return TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(container, kind));
     }
     size_t indexCount(OVwObjectId container, int32_t kind, OVwObjectId member) const
     {
         size_t n = 0;
-        auto range = ad->memberIndex.equal_range(MemberKey(container, kind));
+        auto range = TopologyAdapterPeer::memberIndex(*ad).equal_range(MemberKey(container, kind));
         for (auto it = range.first; it != range.second; ++it)
             if (it->second == member)
                 ++n;

@@ -94,7 +94,7 @@ protected:
     {
         Base::SetUp();
         this->writeIcons(kIcons);
-        net = makeGraph(this->ad->mapHandle, this->sel("IP", "net"), this->rootSubmap());
+        net = makeGraph(TopologyAdapterPeer::mapHandle(*this->ad), this->sel("IP", "net"), this->rootSubmap());
         ASSERT_NE(net, 0);
         netSubmap = this->childSubmap(net);
     }
@@ -128,7 +128,7 @@ TEST_F(ArcOps, ArcNamesAreCanonicalWhenOrdered)
     EXPECT_STREQ(ad->arcName(5, txt("IP"), "n", num(kEthernet), "m", 9), "ETHERNET_CSMACD;m;IP;n;9;default");
     EXPECT_STREQ(ad->arcName(6, num(kIP), "n", txt("ANY"), "m", 9), "ANY;m;IP;n;9;default");
 
-    ad->orderedArcNames = 0;
+    TopologyAdapterPeer::orderedArcNames(*ad) = 0;
     EXPECT_STREQ(ad->arcName(7, num(kIP), "b", num(kEthernet), "a", 3), "IP;b;ETHERNET_CSMACD;a;3;default");
 }
 
@@ -372,7 +372,7 @@ TEST_F(ArcOps, Bindings5And6CreateTheNumberedEndpointOnlyBesideAKnownOne)
 
 TEST_F(ArcOps, EndpointWithoutASymbolInTheGraphFailsWithoutAnArcObject)
 {
-    OVwObjectId san = makeGraph(ad->mapHandle, sel("IP", "san"), rootSubmap());
+    OVwObjectId san = makeGraph(TopologyAdapterPeer::mapHandle(*ad), sel("IP", "san"), rootSubmap());
     ASSERT_NE(san, 0);
     OVwObjectId a = vertex("inNet");
     OVwObjectId z = vertex("inSan", kIP, "san");
@@ -436,14 +436,14 @@ TEST_F(ArcOps, ArcShownInAnExplodedViewOfAMemberIsPresent)
         OVwObjectId y = vertex(zName.c_str());
         OVwObjectId holder = vertex(("holder" + tag).c_str());
         ASSERT_NE(holder, 0);
-        OVwSubmapId view = OVwCreateSubmap(ad->mapHandle, holder, submapType, 0, "view", 0, 0);
+        OVwSubmapId view = OVwCreateSubmap(TopologyAdapterPeer::mapHandle(*ad), holder, submapType, 0, "view", 0, 0);
         ASSERT_NE(view, 0);
-        OVwSymbolId xs = OVwCreateSymbol(ad->mapHandle, view, x, nullptr, nullptr, 1, 3, nullptr, 0);
-        OVwSymbolId ys = OVwCreateSymbol(ad->mapHandle, view, y, nullptr, nullptr, 1, 3, nullptr, 0);
+        OVwSymbolId xs = OVwCreateSymbol(TopologyAdapterPeer::mapHandle(*ad), view, x, nullptr, nullptr, 1, 3, nullptr, 0);
+        OVwSymbolId ys = OVwCreateSymbol(TopologyAdapterPeer::mapHandle(*ad), view, y, nullptr, nullptr, 1, 3, nullptr, 0);
         OVwObjectId arc =
             OVwDbCreateObjectBySelectionName(ad->arcName(7, num(kIP), aName.c_str(), num(kIP), zName.c_str(), 1));
         ASSERT_NE(arc, 0);
-        ASSERT_NE(OVwCreateConnSymbol(ad->mapHandle, arc, xs, ys, nullptr, nullptr, 1, 3, 0), 0);
+        ASSERT_NE(OVwCreateConnSymbol(TopologyAdapterPeer::mapHandle(*ad), arc, xs, ys, nullptr, nullptr, 1, 3, 0), 0);
 
         EXPECT_EQ(arc7(kIP, aName.c_str(), kIP, zName.c_str()), arc);
         EXPECT_EQ(connections(arc).size(), submapType == OVwExplodedSubmap ? 0u : 1u) << submapType;
@@ -468,7 +468,7 @@ TEST_F(ArcOps, ListingDerivesTheBindingFromTheProtocolNames)
 {
     ASSERT_NE(vertex("dev1"), 0);
     ASSERT_NE(vertex("dev2", kEthernet), 0);
-    OVwObjectId g = makeGraph(ad->mapHandle, sel("SANNET", "fabric"), netSubmap);
+    OVwObjectId g = makeGraph(TopologyAdapterPeer::mapHandle(*ad), sel("SANNET", "fabric"), netSubmap);
     ASSERT_NE(g, 0);
 
     // Created with binding 4, listed with numbers.
@@ -518,7 +518,7 @@ TEST_F(ArcOps, ForeignArcObjectIsListedButMatchesNothing)
     ASSERT_NE(arc, 0);
     OVwObjectId foreign = OVwDbCreateObjectBySelectionName("some;other;thing");
     ASSERT_NE(foreign, 0);
-    ad->memberIndex.emplace(MemberKey(net, TQOT_KIND_ARC), foreign);
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(net, TQOT_KIND_ARC), foreign);
 
     ArcList *list = ad->tqotGetArcsInGraph("IP", "net");
     ASSERT_NE(list, nullptr);
@@ -537,7 +537,7 @@ TEST_F(ArcOps, StaleArcEntryRebuildsTheIndex)
 {
     OVwObjectId arc = arc7(kIP, "a", kIP, "b");
     ASSERT_NE(arc, 0);
-    ad->memberIndex.emplace(MemberKey(net, TQOT_KIND_ARC), 424242);
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(net, TQOT_KIND_ARC), 424242);
     ArcList *list = ad->tqotGetArcsInGraph("IP", "net");
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->count, 1);
@@ -583,8 +583,8 @@ TEST_F(ArcOps, WithNoMapOpenEveryOperationFailsCleanly)
 {
     OVwObjectId arc = arc7(kIP, "a", kIP, "b");
     ASSERT_NE(arc, 0);
-    OVwFreeMapInfo(ad->mapHandle);
-    ad->mapHandle = nullptr;
+    OVwFreeMapInfo(TopologyAdapterPeer::mapHandle(*ad));
+    TopologyAdapterPeer::mapHandle(*ad) = nullptr;
 
     EXPECT_EQ(arc7(kIP, "c", kIP, "d"), 0);
     EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NO_MAP);

@@ -57,7 +57,7 @@ protected:
     {
         ASSERT_EQ(ad->tqotInit(0, 1, single), 0);
         connected_ = true;
-        ASSERT_NE(ad->mapHandle, nullptr);
+        ASSERT_NE(TopologyAdapterPeer::mapHandle(*ad), nullptr);
     }
 
     std::string trace() const { return readFile(root_.file("tq_n2o.trc")); }
@@ -74,10 +74,10 @@ protected:
     }
 
     // ---- building a map ------------------------------------------------
-    OVwSubmapId rootSubmap() const { return ad->mapHandle->root_submap_id; }
+    OVwSubmapId rootSubmap() const { return TopologyAdapterPeer::mapHandle(*ad)->root_submap_id; }
     OVwObjectId rootParent() const
     {
-        OVwSubmapInfo *info = OVwGetSubmapInfo(ad->mapHandle, rootSubmap());
+        OVwSubmapInfo *info = OVwGetSubmapInfo(TopologyAdapterPeer::mapHandle(*ad), rootSubmap());
         OVwObjectId parent = info != nullptr ? info->parent_object_id : -1;
         OVwFreeSubmapInfo(info);
         return parent;
@@ -88,13 +88,13 @@ protected:
     }
     OVwSymbolId symbol(OVwSubmapId submap, OVwObjectId obj, int statusSource) const
     {
-        return OVwCreateSymbol(ad->mapHandle, submap, obj, nullptr, "label", OVwStatusNormal, statusSource, nullptr, 0);
+        return OVwCreateSymbol(TopologyAdapterPeer::mapHandle(*ad), submap, obj, nullptr, "label", OVwStatusNormal, statusSource, nullptr, 0);
     }
     // A graph object shown on `on`, with its own child submap.
     OVwObjectId graph(const std::string &name, OVwSubmapId on, OVwSubmapId *child, OVwSymbolId *sym = nullptr) const
     {
         OVwObjectId g = object("g;" + name);
-        *child = OVwCreateSubmap(ad->mapHandle, g, OVwGraphSubmap, 0, name.c_str(), OVwNoLayout, 0);
+        *child = OVwCreateSubmap(TopologyAdapterPeer::mapHandle(*ad), g, OVwGraphSubmap, 0, name.c_str(), OVwNoLayout, 0);
         OVwSymbolId s = symbol(on, g, OVwRollUpStatusSource);
         if (sym != nullptr)
             *sym = s;
@@ -118,7 +118,7 @@ protected:
         m.vSym = symbol(m.s1, m.v, OVwOwnStatusSource);
         m.vSymInG3 = symbol(m.s3, m.v, OVwOwnStatusSource);
         m.a = object("arc;V;G2");
-        OVwCreateConnSymbol(ad->mapHandle, m.a, m.vSym, m.g2Sym, nullptr, nullptr, OVwStatusNormal,
+        OVwCreateConnSymbol(TopologyAdapterPeer::mapHandle(*ad), m.a, m.vSym, m.g2Sym, nullptr, nullptr, OVwStatusNormal,
                             OVwRollUpStatusSource, 0);
         return m;
     }
@@ -165,16 +165,16 @@ TEST_F(AdapterCore, PendingErrorIsReturnedOnceThenPlatformErrorShows)
 {
     connect();
     EXPECT_EQ(ad->tqotGetError(), 0);
-    ad->pendingError = TQOT_ERR_ROOT_EXISTS;
+    TopologyAdapterPeer::pendingError(*ad) = TQOT_ERR_ROOT_EXISTS;
     EXPECT_EQ(ad->tqotGetError(), 20);
-    EXPECT_EQ(ad->pendingError, 0);
+    EXPECT_EQ(TopologyAdapterPeer::pendingError(*ad), 0);
     EXPECT_EQ(ad->tqotGetError(), 0);
 
     // No adapter error pending, but the platform's last call failed.
     EXPECT_EQ(OVwDbDeleteObject(987654), -1);
     EXPECT_EQ(ad->tqotGetError(), -1);
     // A pending error wins over the platform's.
-    ad->pendingError = 18;
+    TopologyAdapterPeer::pendingError(*ad) = 18;
     EXPECT_EQ(ad->tqotGetError(), 18);
     EXPECT_EQ(ad->tqotGetError(), -1);
     ASSERT_NE(object("x;y"), 0);   // a call that succeeds clears the platform error
@@ -190,13 +190,13 @@ TEST_F(AdapterCore, PendingErrorIsReturnedOnceThenPlatformErrorShows)
 TEST_F(AdapterCore, SynchronousCreationChangesNothing)
 {
     connect(0);
-    ad->pendingError = 20;
+    TopologyAdapterPeer::pendingError(*ad) = 20;
     for (int32_t v : {10, 0, -1, 99999})
         EXPECT_EQ(ad->tqotSetSynchronousCreation(v), 0);
-    EXPECT_EQ(ad->pendingError, 20);
-    EXPECT_EQ(ad->singleSymbolPerContainer, 0);
-    EXPECT_EQ(ad->orderedArcNames, 1);
-    EXPECT_EQ(ad->done, 0);
+    EXPECT_EQ(TopologyAdapterPeer::pendingError(*ad), 20);
+    EXPECT_EQ(TopologyAdapterPeer::singleSymbolPerContainer(*ad), 0);
+    EXPECT_EQ(TopologyAdapterPeer::orderedArcNames(*ad), 1);
+    EXPECT_EQ(TopologyAdapterPeer::done(*ad), 0);
 }
 
 // ---- connection ---------------------------------------------------------------------
@@ -212,9 +212,9 @@ TEST_F(AdapterCore, InitSetsFlagsFromItsArguments)
         TopologyAdapterPeer::reset(*ad);
         ASSERT_EQ(ad->tqotInit(c.a, c.b, c.c), 0);
         connected_ = true;
-        EXPECT_EQ(ad->orderedArcNames, c.ordered);
-        EXPECT_EQ(ad->singleSymbolPerContainer, c.single);
-        EXPECT_NE(ad->mapHandle, nullptr);
+        EXPECT_EQ(TopologyAdapterPeer::orderedArcNames(*ad), c.ordered);
+        EXPECT_EQ(TopologyAdapterPeer::singleSymbolPerContainer(*ad), c.single);
+        EXPECT_NE(TopologyAdapterPeer::mapHandle(*ad), nullptr);
         ad->tqotDone();
         connected_ = false;
     }
@@ -228,7 +228,7 @@ TEST_F(AdapterCore, InitRegistersTheFiveHandlersAndSynchronises)
     // The map-open handler ran once, synchronising an empty map.
     EXPECT_EQ(enters("mapOpenCB"), 1);
     EXPECT_EQ(enters("synchWithMap"), 1);
-    EXPECT_TRUE(ad->memberIndex.empty());
+    EXPECT_TRUE(TopologyAdapterPeer::memberIndex(*ad).empty());
     EXPECT_EQ(countOf(trace(), "OV error"), 0);
 
     mapdb::journalClear();
@@ -257,14 +257,14 @@ TEST_F(AdapterCore, FailedRegistrationIsTracedAndTheOthersGoOn)
 
 TEST_F(AdapterCore, FailedConnectionReturns29AndChangesNothing)
 {
-    ad->singleSymbolPerContainer = 0;
-    ad->orderedArcNames = 0;
+    TopologyAdapterPeer::singleSymbolPerContainer(*ad) = 0;
+    TopologyAdapterPeer::orderedArcNames(*ad) = 0;
     mapdb::journalEnable(true);
     mapdb::failNext("OVwInit", OVw_STORAGE_FAILURE);
     EXPECT_EQ(ad->tqotInit(0, 1, 1), 29);
-    EXPECT_EQ(ad->singleSymbolPerContainer, 0);
-    EXPECT_EQ(ad->orderedArcNames, 0);
-    EXPECT_EQ(ad->mapHandle, nullptr);
+    EXPECT_EQ(TopologyAdapterPeer::singleSymbolPerContainer(*ad), 0);
+    EXPECT_EQ(TopologyAdapterPeer::orderedArcNames(*ad), 0);
+    EXPECT_EQ(TopologyAdapterPeer::mapHandle(*ad), nullptr);
     EXPECT_TRUE(journalArgs("OVwAddCallback").empty());
     EXPECT_EQ(enters("mapOpenCB"), 0);
     EXPECT_NE(trace().find("OV error: " + std::string(OVwErrorMsg(OVw_STORAGE_FAILURE))), std::string::npos);
@@ -275,14 +275,14 @@ TEST_F(AdapterCore, NoMapAtInitLeavesTheHandleNull)
     mapdb::failAlways("OVwGetMapInfo", OVw_NO_MAP_OPEN);
     ASSERT_EQ(ad->tqotInit(0, 1, 1), 0);
     connected_ = true;
-    EXPECT_EQ(ad->mapHandle, nullptr);
+    EXPECT_EQ(TopologyAdapterPeer::mapHandle(*ad), nullptr);
     EXPECT_EQ(enters("synchWithMap"), 0);
     EXPECT_NE(trace().find("mapOpenCB("), std::string::npos);
     EXPECT_NE(trace().find("OV error: " + std::string(OVwErrorMsg(OVw_NO_MAP_OPEN))), std::string::npos);
     // With no map, synchronisation leaves an empty index and touches no record.
-    ad->memberIndex.emplace(MemberKey(1, 1), 2);
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(1, 1), 2);
     ad->synchWithMap();
-    EXPECT_TRUE(ad->memberIndex.empty());
+    EXPECT_TRUE(TopologyAdapterPeer::memberIndex(*ad).empty());
 }
 
 TEST_F(AdapterCore, DoneClosesTheListenerReleasesTheMapAndDisconnects)
@@ -295,8 +295,8 @@ TEST_F(AdapterCore, DoneClosesTheListenerReleasesTheMapAndDisconnects)
     EXPECT_EQ(ad->tqotDone(), 0);
     connected_ = false;
     EXPECT_EQ(endpoint.listeningSocket, TQ_INVALID_SOCKET);
-    EXPECT_EQ(ad->done, 1);
-    EXPECT_EQ(ad->mapHandle, nullptr);
+    EXPECT_EQ(TopologyAdapterPeer::done(*ad), 1);
+    EXPECT_EQ(TopologyAdapterPeer::mapHandle(*ad), nullptr);
     // Disconnected: the platform refuses further calls.
     EXPECT_EQ(OVwFileDescriptor(), -1);
 }
@@ -307,37 +307,37 @@ TEST_F(AdapterCore, SynchronisationRebuildsTheIndexFromTheMap)
 {
     connect();
     Map m = buildMap();
-    ad->memberIndex.emplace(MemberKey(4242, 1), 4243);   // stale entry
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(4242, 1), 4243);   // stale entry
     ad->synchWithMap();
-    EXPECT_EQ(ad->memberIndex, expectedIndex(m));
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad), expectedIndex(m));
 }
 
 TEST_F(AdapterCore, RemoveMemberTakesOneOrEveryMatch)
 {
     connect(1);
     auto fill = [&] {
-        ad->memberIndex.clear();
-        ad->memberIndex.emplace(MemberKey(5, 1), 9);
-        ad->memberIndex.emplace(MemberKey(5, 1), 8);
-        ad->memberIndex.emplace(MemberKey(5, 1), 9);
-        ad->memberIndex.emplace(MemberKey(5, 0), 9);
-        ad->memberIndex.emplace(MemberKey(6, 1), 9);
+        TopologyAdapterPeer::memberIndex(*ad).clear();
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(5, 1), 9);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(5, 1), 8);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(5, 1), 9);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(5, 0), 9);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(6, 1), 9);
     };
     fill();
-    ad->removeMember(5, 1, 9);
-    EXPECT_EQ(ad->memberIndex.size(), 4u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(5, 1)), 2u);
+    TopologyAdapterPeer::removeMember(*ad, 5, 1, 9);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).size(), 4u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(5, 1)), 2u);
     // The remaining entries keep their order: 8 then the second 9.
-    auto range = ad->memberIndex.equal_range(MemberKey(5, 1));
+    auto range = TopologyAdapterPeer::memberIndex(*ad).equal_range(MemberKey(5, 1));
     EXPECT_EQ(range.first->second, 8);
 
-    ad->singleSymbolPerContainer = 0;
+    TopologyAdapterPeer::singleSymbolPerContainer(*ad) = 0;
     fill();
-    ad->removeMember(5, 1, 9);
-    EXPECT_EQ(ad->memberIndex.size(), 3u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(5, 1)), 1u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(5, 0)), 1u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(6, 1)), 1u);
+    TopologyAdapterPeer::removeMember(*ad, 5, 1, 9);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).size(), 3u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(5, 1)), 1u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(5, 0)), 1u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(6, 1)), 1u);
 }
 
 class DeleteSymbol : public AdapterCore {
@@ -346,18 +346,18 @@ protected:
     // vertex; container D holds X as vertex.
     void fill(OVwObjectId c, OVwObjectId d)
     {
-        ad->memberIndex.clear();
-        ad->memberIndex.emplace(MemberKey(c, 0), kX);
-        ad->memberIndex.emplace(MemberKey(c, 1), kY);
-        ad->memberIndex.emplace(MemberKey(c, 1), kX);
-        ad->memberIndex.emplace(MemberKey(c, 1), kX);
-        ad->memberIndex.emplace(MemberKey(c, 2), kX);
-        ad->memberIndex.emplace(MemberKey(d, 1), kX);
+        TopologyAdapterPeer::memberIndex(*ad).clear();
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(c, 0), kX);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(c, 1), kY);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(c, 1), kX);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(c, 1), kX);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(c, 2), kX);
+        TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(d, 1), kX);
     }
     void deleteSymbols(std::vector<OVwSymbolInfo> symbols)
     {
         OVwSymbolList list{static_cast<int32_t>(symbols.size()), symbols.data()};
-        TopologyAdapter::deleteSymbolCB(nullptr, OVwEventDeleteSymbols, ad->mapHandle, &list);
+        TopologyAdapter::deleteSymbolCB(nullptr, OVwEventDeleteSymbols, TopologyAdapterPeer::mapHandle(*ad), &list);
     }
     static OVwSymbolInfo deleted(OVwSubmapId submap, OVwObjectId obj)
     {
@@ -379,14 +379,14 @@ TEST_F(DeleteSymbol, SingleSymbolPerContainerRemovesTheFirstMatchOnly)
     OVwObjectId d = graph("D", rootSubmap(), &s2);
     fill(c, d);
     deleteSymbols({deleted(s1, kX)});
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(c, 0)), 0u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(c, 1)), 3u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(c, 2)), 1u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(d, 1)), 1u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(c, 0)), 0u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(c, 1)), 3u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(c, 2)), 1u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(d, 1)), 1u);
 
     // The next deletion of the same object takes the next match in index order.
     deleteSymbols({deleted(s1, kX)});
-    auto range = ad->memberIndex.equal_range(MemberKey(c, 1));
+    auto range = TopologyAdapterPeer::memberIndex(*ad).equal_range(MemberKey(c, 1));
     std::vector<OVwObjectId> left;
     for (auto it = range.first; it != range.second; ++it)
         left.push_back(it->second);
@@ -405,7 +405,7 @@ TEST_F(DeleteSymbol, WithTheFlagClearEveryMatchOfTheContainerGoes)
     MemberIndex expected;
     expected.emplace(MemberKey(c, 1), kY);
     expected.emplace(MemberKey(d, 1), kX);
-    EXPECT_EQ(ad->memberIndex, expected);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad), expected);
 }
 
 TEST_F(DeleteSymbol, UnresolvedSubmapRebuildsTheIndexOnceAfterTheList)
@@ -423,7 +423,7 @@ TEST_F(DeleteSymbol, UnresolvedSubmapRebuildsTheIndexOnceAfterTheList)
     MemberIndex expected = expectedIndex(m);
     expected.emplace(MemberKey(rootParent(), 0), c);
     expected.emplace(MemberKey(rootParent(), 0), d);
-    EXPECT_EQ(ad->memberIndex, expected);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad), expected);
 }
 
 // ---- object deletion ----------------------------------------------------------------
@@ -441,7 +441,7 @@ TEST_F(AdapterCore, ObjectDeletionUnsetsFieldsThenDeletesEachObject)
     ASSERT_EQ(OVwDbSetFieldStringValue(first, unique, "u-1"), 0);
     ASSERT_EQ(OVwDbSetFieldStringValue(first, moid, "m-1"), 0);
     ASSERT_EQ(OVwDbSetFieldStringValue(third, unique, "u-3"), 0);
-    ad->memberIndex.emplace(MemberKey(1, 1), first);
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(1, 1), first);
 
     mapdb::journalEnable(true);
     mapdb::failNth("OVwDbGetFieldValues", 2, OVw_STORAGE_FAILURE);   // second object: no field list
@@ -450,7 +450,7 @@ TEST_F(AdapterCore, ObjectDeletionUnsetsFieldsThenDeletesEachObject)
     infos[1].object_id = second;
     infos[2].object_id = third;
     OVwObjectList list{3, infos};
-    TopologyAdapter::deleteObjectCB(nullptr, OVwEventDeleteObjects, ad->mapHandle, &list);
+    TopologyAdapter::deleteObjectCB(nullptr, OVwEventDeleteObjects, TopologyAdapterPeer::mapHandle(*ad), &list);
     mapdb::journalEnable(false);
 
     EXPECT_EQ(OVwDbSelectionNameToObjectId("7;first;default"), 0);
@@ -469,7 +469,7 @@ TEST_F(AdapterCore, ObjectDeletionUnsetsFieldsThenDeletesEachObject)
         "OVwDbUnsetFieldValue(" + std::to_string(third), "OVwDbDeleteObject(" + std::to_string(third)};
     EXPECT_EQ(order, expected);
     // The member index is left to the symbol deletions.
-    EXPECT_EQ(ad->memberIndex.size(), 1u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).size(), 1u);
 }
 
 TEST_F(AdapterCore, FailedObjectDeletionIsTracedAndTheNextFollows)
@@ -482,7 +482,7 @@ TEST_F(AdapterCore, FailedObjectDeletionIsTracedAndTheNextFollows)
     infos[0].object_id = first;
     infos[1].object_id = second;
     OVwObjectList list{2, infos};
-    TopologyAdapter::deleteObjectCB(nullptr, OVwEventDeleteObjects, ad->mapHandle, &list);
+    TopologyAdapter::deleteObjectCB(nullptr, OVwEventDeleteObjects, TopologyAdapterPeer::mapHandle(*ad), &list);
     EXPECT_EQ(OVwDbSelectionNameToObjectId("7;a;default"), first);
     EXPECT_EQ(OVwDbSelectionNameToObjectId("7;b;default"), 0);
     EXPECT_EQ(countOf(trace(), "deleteObjectCB("), 3);   // enter, the OV error, exit
@@ -505,7 +505,7 @@ TEST_F(AdapterCore, EndOfSessionStopsTheLoopBeforeTheServerCallback)
     connected_ = false;
     // Turn 3 never came: the end of session was drained first.
     EXPECT_EQ(turns, 2);
-    EXPECT_EQ(ad->done, 1);
+    EXPECT_EQ(TopologyAdapterPeer::done(*ad), 1);
     EXPECT_EQ(enters("endSessionCB"), 1);
     EXPECT_EQ(enters("endConnection"), 1);
     EXPECT_EQ(enters("tqotDone"), 1);
@@ -530,7 +530,7 @@ TEST_F(AdapterCore, MapCloseHoldsTheStreamUntilAMapOpensAndMapOpenRebuildsTheInd
     Map m = buildMap();
     ad->synchWithMap();
     MemberIndex expected = expectedIndex(m);
-    ASSERT_EQ(ad->memberIndex, expected);
+    ASSERT_EQ(TopologyAdapterPeer::memberIndex(*ad), expected);
 
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
@@ -542,10 +542,10 @@ TEST_F(AdapterCore, MapCloseHoldsTheStreamUntilAMapOpensAndMapOpenRebuildsTheInd
     turn = [&](int n) {
         if (n == 1) {
             mapdb::postEvent(OVwEventMapClose);
-            ad->memberIndex.clear();
+            TopologyAdapterPeer::memberIndex(*ad).clear();
         } else if (n == 2) {
             // no frame turn ran while the map was closed
-            reopenedSeen = g_mapWaitPauses == 2 && ad->mapHandle != nullptr && ad->memberIndex == expected &&
+            reopenedSeen = g_mapWaitPauses == 2 && TopologyAdapterPeer::mapHandle(*ad) != nullptr && TopologyAdapterPeer::memberIndex(*ad) == expected &&
                            endpoint.connectionSocket == TQ_INVALID_SOCKET;
             mapdb::postEvent(OVwEventEndSession);
         }
@@ -569,7 +569,7 @@ TEST_F(AdapterCore, ChannelFailureEndsTheLoopWithoutAMessage)
     runLoop(nullptr);
     connected_ = false;
     EXPECT_EQ(turns, 0);
-    EXPECT_EQ(ad->done, 1);
+    EXPECT_EQ(TopologyAdapterPeer::done(*ad), 1);
     EXPECT_EQ(enters("tqotDone"), 1);
     EXPECT_NE(trace().find("OV error: " + std::string(OVwErrorMsg(OVw_EVENT_CHANNEL_FAILURE))), std::string::npos);
 }
@@ -598,8 +598,8 @@ TEST_F(AdapterCore, SymbolAndObjectEventsReachTheirHandlers)
         if (n == 1) {
             mapdb::postEvent(OVwEventDeleteSymbols, {m.vSymInG3});
         } else if (n == 2) {
-            symbolForgotten = ad->memberIndex.count(MemberKey(m.g3, 1)) == 0 &&
-                              ad->memberIndex.count(MemberKey(m.g1, 1)) == 1;
+            symbolForgotten = TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(m.g3, 1)) == 0 &&
+                              TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(m.g1, 1)) == 1;
             mapdb::postEvent(OVwEventDeleteObjects, {m.v});
         } else {
             objectDeleted = OVwDbSelectionNameToObjectId("7;V;default") == 0;

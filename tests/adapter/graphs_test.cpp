@@ -75,7 +75,7 @@ TEST_F(GraphsTest, RootGraphGetsObjectSubmapSymbolAndTypeFields)
 
     OVwSubmapId child = childSubmap(g);
     ASSERT_NE(child, 0);
-    OVwSubmapInfo *info = OVwGetSubmapInfo(ad->mapHandle, child);
+    OVwSubmapInfo *info = OVwGetSubmapInfo(TopologyAdapterPeer::mapHandle(*ad), child);
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->parent_object_id, g);
     EXPECT_EQ(info->submap_type, 2);
@@ -189,7 +189,7 @@ TEST_F(GraphsTest, UnknownParentCreatesNothing)
     EXPECT_EQ(inGraph("nowhere", "B"), 0);
     EXPECT_EQ(id("B"), 0);
     EXPECT_EQ(submapCount(), submaps);
-    EXPECT_TRUE(ad->memberIndex.empty());
+    EXPECT_TRUE(TopologyAdapterPeer::memberIndex(*ad).empty());
     EXPECT_GE(traceCount("OV error"), 1);
 }
 
@@ -423,8 +423,8 @@ TEST_F(GraphsTest, DeleteWithOneSymbolPerContainerStopsAtTheFirst)
     OVwObjectId a = root("A");
     OVwObjectId b = inGraph("A", "B");
     // A second symbol and entry in the same container, as a map edit could leave.
-    ASSERT_NE(OVwCreateSymbol(ad->mapHandle, childSubmap(a), b, nullptr, "dup", 1, 2, nullptr, 0), 0);
-    ad->memberIndex.emplace(MemberKey(a, TQOT_KIND_GRAPH), b);
+    ASSERT_NE(OVwCreateSymbol(TopologyAdapterPeer::mapHandle(*ad), childSubmap(a), b, nullptr, "dup", 1, 2, nullptr, 0), 0);
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(a, TQOT_KIND_GRAPH), b);
 
     EXPECT_EQ(ad->tqotDeleteGraphFromGraph("IP", "A", "IP", "B"), 0);
     EXPECT_EQ(symbolsOf(b, childSubmap(a)).size(), 1u);
@@ -509,8 +509,8 @@ TEST_F(GraphsTest, TooLongNameIsRefusedAndNothingIsMade)
 TEST_F(GraphsTest, WithoutOpenMapOperationsFailCleanly)
 {
     root("A");
-    OVwMapInfo *saved = ad->mapHandle;
-    ad->mapHandle = nullptr;
+    OVwMapInfo *saved = TopologyAdapterPeer::mapHandle(*ad);
+    TopologyAdapterPeer::mapHandle(*ad) = nullptr;
     EXPECT_EQ(root("B"), 0);
     EXPECT_EQ(inGraph("A", "B"), 0);
     EXPECT_EQ(ad->tqotChangeRootGraphLabel("IP", "A", "x"), TQOT_ERR_NO_SUCH_OBJECT);
@@ -519,7 +519,7 @@ TEST_F(GraphsTest, WithoutOpenMapOperationsFailCleanly)
     EXPECT_EQ(ad->tqotDeleteGraph("IP", "A"), -1);
     EXPECT_EQ(ad->deleteGraph(0, "IP;A;default", TQOT_KIND_GRAPH), -1);
     EXPECT_TRUE(listNames("A").empty());
-    ad->mapHandle = saved;
+    TopologyAdapterPeer::mapHandle(*ad) = saved;
     EXPECT_EQ(id("B"), 0);
     EXPECT_EQ(symbolsOf(id("A")).size(), 1u);
     EXPECT_EQ(symbolsOf(id("A"))[0].label, "L");

@@ -66,7 +66,7 @@ TEST_F(NamingTest, NamePartHoldingTheSeparatorIsRefused)
     for (const auto &parts : {std::pair<const char *, const char *>{"OTHER_PROTOCOL", "x;OTHER_PROTOCOL;y;1"},
                               {"A;B", "C"}, {"A", "B;C"}, {";", "x"}}) {
         SCOPED_TRACE(std::string(parts.first) + " / " + parts.second);
-        ad->pendingError = 0;
+        TopologyAdapterPeer::pendingError(*ad) = 0;
         EXPECT_EQ(ad->name(parts.first, parts.second, buf), nullptr);
         EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NAME_SEPARATOR);
     }
@@ -79,10 +79,10 @@ TEST_F(NamingTest, NamePartHoldingTheSeparatorIsRefused)
 
 TEST_F(NamingTest, NameWithoutOpenMapIsRefused)
 {
-    OVwMapInfo *saved = ad->mapHandle;
-    ad->mapHandle = nullptr;
+    OVwMapInfo *saved = TopologyAdapterPeer::mapHandle(*ad);
+    TopologyAdapterPeer::mapHandle(*ad) = nullptr;
     EXPECT_EQ(ad->name("IP", "x"), nullptr);
-    ad->mapHandle = saved;
+    TopologyAdapterPeer::mapHandle(*ad) = saved;
     EXPECT_EQ(traceCount("No map open."), 1);
 }
 

@@ -49,7 +49,7 @@ protected:
     {
         Base::SetUp();
         this->writeIcons(kIcons);
-        net = makeGraph(this->ad->mapHandle, this->sel("IP", "net"), this->rootSubmap());
+        net = makeGraph(TopologyAdapterPeer::mapHandle(*this->ad), this->sel("IP", "net"), this->rootSubmap());
         ASSERT_NE(net, 0);
         netSubmap = this->childSubmap(net);
         ASSERT_NE(netSubmap, 0);
@@ -140,7 +140,7 @@ TEST_F(VertexOps, UpdateWithAnotherStatusSourceLeavesTheStatus)
 
 TEST_F(VertexOps, SameVertexInTwoGraphsHasOneObjectTwoSymbolsTwoEntries)
 {
-    OVwObjectId san = makeGraph(ad->mapHandle, sel("IP", "san"), rootSubmap());
+    OVwObjectId san = makeGraph(TopologyAdapterPeer::mapHandle(*ad), sel("IP", "san"), rootSubmap());
     ASSERT_NE(san, 0);
     OVwObjectId v = create("shared");
     ASSERT_NE(v, 0);
@@ -187,7 +187,7 @@ TEST_F(VertexOps, CreationFailures)
 
 TEST_F(VertexOps, StatusChangeReachesEverySymbolAndGoesOnAfterAFailure)
 {
-    OVwObjectId san = makeGraph(ad->mapHandle, sel("IP", "san"), rootSubmap());
+    OVwObjectId san = makeGraph(TopologyAdapterPeer::mapHandle(*ad), sel("IP", "san"), rootSubmap());
     OVwObjectId v = create("v1");
     ASSERT_EQ(create("v1", "dev.a", "L", 1, "san"), v);
 
@@ -219,7 +219,7 @@ TEST_F(VertexOps, StatusOfAnUnknownVertexChangesNothing)
 
 TEST_F(VertexOps, IconAndLabelChangeEverySymbol)
 {
-    OVwObjectId san = makeGraph(ad->mapHandle, sel("IP", "san"), rootSubmap());
+    OVwObjectId san = makeGraph(TopologyAdapterPeer::mapHandle(*ad), sel("IP", "san"), rootSubmap());
     OVwObjectId v = create("v1");
     ASSERT_EQ(create("v1", "dev.a", "L", 1, "san"), v);
     ASSERT_NE(san, 0);
@@ -255,7 +255,7 @@ TEST_F(VertexOps, ListingGivesNamesAndProtocolsInIndexOrder)
 
     for (const char *graph : {"san", "net2"}) {
         if (std::string(graph) == "san") {
-            ASSERT_NE(makeGraph(ad->mapHandle, sel("IP", "san"), rootSubmap()), 0);
+            ASSERT_NE(makeGraph(TopologyAdapterPeer::mapHandle(*ad), sel("IP", "san"), rootSubmap()), 0);
         }
         list = ad->tqotGetVerticesInGraph("IP", graph);   // no vertices / unknown graph
         ASSERT_NE(list, nullptr);
@@ -271,9 +271,9 @@ TEST_F(VertexOps, StaleIndexEntryRebuildsTheIndexAndRepeats)
     OVwObjectId a = create("alpha");
     ASSERT_NE(a, 0);
     // An entry for an object the map does not know, before the real one.
-    ad->memberIndex.clear();
-    ad->memberIndex.emplace(MemberKey(net, TQOT_KIND_VERTEX), 987654);
-    ad->memberIndex.emplace(MemberKey(net, TQOT_KIND_VERTEX), a);
+    TopologyAdapterPeer::memberIndex(*ad).clear();
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(net, TQOT_KIND_VERTEX), 987654);
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(net, TQOT_KIND_VERTEX), a);
 
     VertexList *list = ad->tqotGetVerticesInGraph("IP", "net");
     ASSERT_NE(list, nullptr);
@@ -303,7 +303,7 @@ TEST_F(VertexOps, ListingThatNeverResolvesStopsAfterBoundedRebuilds)
 
 TEST_F(VertexOps, DeletionRemovesTheSymbolFromThatGraphOnly)
 {
-    OVwObjectId san = makeGraph(ad->mapHandle, sel("IP", "san"), rootSubmap());
+    OVwObjectId san = makeGraph(TopologyAdapterPeer::mapHandle(*ad), sel("IP", "san"), rootSubmap());
     OVwObjectId v = create("v1");
     ASSERT_EQ(create("v1", "dev.a", "L", 1, "san"), v);
 
@@ -336,8 +336,8 @@ TEST_F(VertexOps, WithNoMapOpenEveryOperationFailsCleanly)
 {
     OVwObjectId v = create("v1");
     ASSERT_NE(v, 0);
-    OVwFreeMapInfo(ad->mapHandle);
-    ad->mapHandle = nullptr;
+    OVwFreeMapInfo(TopologyAdapterPeer::mapHandle(*ad));
+    TopologyAdapterPeer::mapHandle(*ad) = nullptr;
 
     EXPECT_EQ(create("v2"), 0);
     EXPECT_EQ(ad->tqotGetError(), TQOT_ERR_NO_MAP);

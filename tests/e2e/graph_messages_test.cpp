@@ -444,7 +444,7 @@ TEST_F(GraphMessagesE2E, AnOperatorsDeletionInTheTurnOfTheGraphMessageKeepsTheGr
             return;
         TopologyAdapter *ad = TopologyAdapter::instance();
         const OVwObjectId g = OVwDbSelectionNameToObjectId("SAN;G;default");
-        OVwSymbolList *symbols = OVwGetSymbolsByObject(ad->mapHandle, g);
+        OVwSymbolList *symbols = OVwGetSymbolsByObject(TopologyAdapterPeer::mapHandle(*ad), g);
         ASSERT_NE(symbols, nullptr);
         ASSERT_EQ(symbols->count, 1);
         const int symbol = static_cast<int>(symbols->symbols[0].symbol_id);

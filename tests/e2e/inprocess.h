@@ -6,6 +6,7 @@
 #define TQ_TESTS_E2E_INPROCESS_H
 
 #include "adapter/naming.h"
+#include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "daemon/startup.h"
 #include "log/lifecycle.h"
@@ -120,10 +121,10 @@ inline int runDaemonInProcess(const std::string &dbPath, std::function<void()> b
         std::fclose(tqMessageStream);
         tqMessageStream = nullptr;
     }
-    if (!ad->done) {
-        if (ad->mapHandle != nullptr) {
-            OVwFreeMapInfo(ad->mapHandle);
-            ad->mapHandle = nullptr;
+    if (!TopologyAdapterPeer::done(*ad)) {
+        if (TopologyAdapterPeer::mapHandle(*ad) != nullptr) {
+            OVwFreeMapInfo(TopologyAdapterPeer::mapHandle(*ad));
+            TopologyAdapterPeer::mapHandle(*ad) = nullptr;
         }
         OVwDone();
     }

@@ -109,10 +109,10 @@ protected:
     }
 
     // ---- map read-back --------------------------------------------------------------------
-    OVwSubmapId rootSubmap() const { return ad->mapHandle->root_submap_id; }
+    OVwSubmapId rootSubmap() const { return TopologyAdapterPeer::mapHandle(*ad)->root_submap_id; }
     OVwSubmapId childSubmap(OVwObjectId object) const
     {
-        OVwObjectInfo *info = OVwGetObjectInfo(ad->mapHandle, object);
+        OVwObjectInfo *info = OVwGetObjectInfo(TopologyAdapterPeer::mapHandle(*ad), object);
         if (info == nullptr)
             return 0;
         const OVwSubmapId id = info->child_submap_id;
@@ -140,7 +140,7 @@ protected:
     size_t indexEntries(OVwObjectId container, int32_t kind, OVwObjectId member) const
     {
         size_t n = 0;
-        auto range = ad->memberIndex.equal_range(MemberKey(container, kind));
+        auto range = TopologyAdapterPeer::memberIndex(*ad).equal_range(MemberKey(container, kind));
         for (auto it = range.first; it != range.second; ++it)
             if (it->second == member)
                 ++n;

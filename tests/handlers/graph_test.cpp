@@ -29,7 +29,7 @@ TEST_F(GraphMsgTest, RootGraphGetsSubmapSymbolAndThreeFields)
     ASSERT_NE(child, 0);
     EXPECT_EQ(symbolsOn(g, rootSubmap()), 1);
     EXPECT_EQ(onlyLabel(g), "Label G");
-    OVwSubmapInfo *info = OVwGetSubmapInfo(ad->mapHandle, child);
+    OVwSubmapInfo *info = OVwGetSubmapInfo(TopologyAdapterPeer::mapHandle(*ad), child);
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->layout, OVwStarLayout);   // layout number 4
     OVwFreeSubmapInfo(info);
@@ -114,7 +114,7 @@ TEST_F(GraphMsgTest, LayoutOutsideOneToNineGivesNoLayout)
     sendGraph(graphMessage(f, {}, 1));
     const OVwObjectId g = graphId("G");
     ASSERT_NE(g, 0);
-    OVwSubmapInfo *info = OVwGetSubmapInfo(ad->mapHandle, childSubmap(g));
+    OVwSubmapInfo *info = OVwGetSubmapInfo(TopologyAdapterPeer::mapHandle(*ad), childSubmap(g));
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->layout, OVwNoLayout);
     OVwFreeSubmapInfo(info);
@@ -177,7 +177,7 @@ TEST_F(GraphMsgTest, GraphMessageSentAgainDeletesTheGraphsArcs)
     sendGraph(graphMessage(GraphFields{}, {}, 1));
     EXPECT_EQ(connections(a1), 0);
     EXPECT_EQ(connections(a2), 0);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(g, TQOT_KIND_ARC)), 0u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(g, TQOT_KIND_ARC)), 0u);
     EXPECT_TRUE(shownIn(m1, g));   // members stay: no content list
 }
 
@@ -272,8 +272,8 @@ TEST_F(GraphMsgTest, EmptyContentListRemovesEveryMemberAndTheArcsToRemovedGraphs
     EXPECT_FALSE(shownIn(v2, g));
     EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, a1), 0u);
     EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, a2), 0u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(g, TQOT_KIND_GRAPH)), 0u);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(g, TQOT_KIND_VERTEX)), 0u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(g, TQOT_KIND_GRAPH)), 0u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(g, TQOT_KIND_VERTEX)), 0u);
 }
 
 TEST_F(GraphMsgTest, ContentListKeepsExactlyTheMembersItNames)
@@ -663,7 +663,7 @@ TEST_F(GraphMsgTest, RefusedGraphContinuationMeansTheGraphIsNotCreated)
     sendGraphPart(continuation(listPart({graphEntry(kProto, "NULL")}), 3));   // absent name
     sendGraphPart(continuation(listPart({graphEntry(kProto, "m2")}), 1));
     EXPECT_EQ(graphId("G"), 0);
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(p, TQOT_KIND_GRAPH)), 0u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(p, TQOT_KIND_GRAPH)), 0u);
 
     // a refused first part: its continuations do not act on the older pending graph
     sendGraph(graphMessage(GraphFields{}, {}, 1));   // G at the root, pending

@@ -6,6 +6,7 @@
 #define TQ_TESTS_HANDLERS_MSG_FIXTURE_H
 
 #include "adapter/naming.h"
+#include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "log/outcome.h"
@@ -97,7 +98,7 @@ protected:
         // Each test is one message as far as the message log's refusal lines go.
         beginMessage(nullptr);
         ASSERT_EQ(ad->tqotInit(0, orderedArcNames_, 1), 0);
-        ASSERT_NE(ad->mapHandle, nullptr);
+        ASSERT_NE(TopologyAdapterPeer::mapHandle(*ad), nullptr);
         (void)ad->tqotGetError();
     }
 
@@ -106,9 +107,9 @@ protected:
         endMessage();
         tqtest::resetMapState();
         tqDebug = 1;
-        if (ad->mapHandle != nullptr) {
-            OVwFreeMapInfo(ad->mapHandle);
-            ad->mapHandle = nullptr;
+        if (TopologyAdapterPeer::mapHandle(*ad) != nullptr) {
+            OVwFreeMapInfo(TopologyAdapterPeer::mapHandle(*ad));
+            TopologyAdapterPeer::mapHandle(*ad) = nullptr;
         }
         ad->tqotDone();
         tqtest::resetProcessState(1);
@@ -202,7 +203,7 @@ protected:
     std::vector<Sym> symbolsOf(OVwObjectId object) const
     {
         std::vector<Sym> out;
-        OVwSymbolList *list = OVwGetSymbolsByObject(ad->mapHandle, object);
+        OVwSymbolList *list = OVwGetSymbolsByObject(TopologyAdapterPeer::mapHandle(*ad), object);
         for (int i = 0; list != nullptr && i < list->count; ++i) {
             const OVwSymbolInfo &s = list->symbols[i];
             out.push_back({s.symbol_id, s.submap_id, s.status, s.symbol_variety,

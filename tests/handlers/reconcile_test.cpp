@@ -153,7 +153,7 @@ TEST_F(ReconcileTest, ArcWhoseNameCannotBeReadMatchesNothing)
     // another program's object listed among the graph's arcs
     const OVwObjectId junk = OVwDbCreateObjectBySelectionName("not-an-arc");
     ASSERT_TRUE(real && junk);
-    ad->memberIndex.emplace(MemberKey(g, TQOT_KIND_ARC), junk);
+    TopologyAdapterPeer::memberIndex(*ad).emplace(MemberKey(g, TQOT_KIND_ARC), junk);
 
     deleteArcsTouchingGraph(kProto, "G", kProto, "m1");
     EXPECT_EQ(indexEntries(g, TQOT_KIND_ARC, real), 0u);
@@ -175,7 +175,7 @@ TEST_F(ReconcileTest, DeleteGraphArcsRemovesEveryArcOfTheGraphOnly)
     ASSERT_TRUE(a1 && a2 && inH);
 
     deleteGraphArcs(kProto, "G");
-    EXPECT_EQ(ad->memberIndex.count(MemberKey(g, TQOT_KIND_ARC)), 0u);
+    EXPECT_EQ(TopologyAdapterPeer::memberIndex(*ad).count(MemberKey(g, TQOT_KIND_ARC)), 0u);
     EXPECT_EQ(connections(a1), 0);
     EXPECT_EQ(connections(a2), 0);
     EXPECT_EQ(indexEntries(h, TQOT_KIND_ARC, inH), 1u);

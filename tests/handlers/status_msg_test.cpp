@@ -139,13 +139,13 @@ TEST_F(StatusMsgTest, StatusNotSetStoresNoStateAndNoOpsAreRefused)
     const OVwObjectId h3 = vertexIn("SAN", "h3");
     setString(h3, "UniqueName", "Xdev3");
     for (const Sym &sym : symbolsOf(h3))
-        ASSERT_EQ(OVwDeleteSymbol(ad->mapHandle, sym.id), 0);
+        ASSERT_EQ(OVwDeleteSymbol(TopologyAdapterPeer::mapHandle(*ad), sym.id), 0);
     const OVwObjectId c3 = commonObject("common;dev3", "dev3");
     setString(h1, "UniqueName", "Xdev1");
     const OVwObjectId c1 = commonObject("common;dev1", "dev1");
     setString(g2, "UniqueName", "Xg2");   // a graph with no common-properties object
 
-    OVwMapInfo *map = ad->mapHandle;
+    OVwMapInfo *map = TopologyAdapterPeer::mapHandle(*ad);
     const struct {
         const char *id;
         const char *vname;
@@ -161,9 +161,9 @@ TEST_F(StatusMsgTest, StatusNotSetStoresNoStateAndNoOpsAreRefused)
         endMessage();
         beginMessage("vertex status");
         if (c.mapClosed)
-            ad->mapHandle = nullptr;
+            TopologyAdapterPeer::mapHandle(*ad) = nullptr;
         vertexStatus(c.id, c.vname, "1", "up");
-        ad->mapHandle = map;
+        TopologyAdapterPeer::mapHandle(*ad) = map;
         EXPECT_TRUE(messageRejected());
         EXPECT_TRUE(contains(messageLog(), c.reason));
     }
