@@ -477,6 +477,21 @@ struct SmallDisk {
         if (mounted)
             ::umount2(path.c_str(), MNT_DETACH);
     }
+    // Fills the disk with one file of whole blocks and, with `toTheByte`,
+    // single bytes after them; false when the file cannot be made.
+    bool fill(const std::string &filler, bool toTheByte) const
+    {
+        int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0)
+            return false;
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (toTheByte && ::write(fd, block.data(), 1) > 0) {
+        }
+        ::close(fd);
+        return true;
+    }
 };
 
 TEST_F(StorageE2E, AFullDiskIsWaitedForAndTheMapEndsAsACleanRun)
@@ -493,16 +508,7 @@ TEST_F(StorageE2E, AFullDiskIsWaitedForAndTheMapEndsAsACleanRun)
     ASSERT_TRUE(startOnPipe(d, pipe, path));
     // Fill the disk to the last byte.
     const std::string filler = disk.path + "/filler";
-    {
-        int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        const std::string block(4096, 'x');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
-        while (::write(fd, block.data(), 1) > 0) {
-        }
-        ::close(fd);
-    }
+    ASSERT_TRUE(disk.fill(filler, true));
     std::thread writer([&] {
         pipe.write(stream_);
         pipe.close();
@@ -520,14 +526,7 @@ TEST_F(StorageE2E, AFullDiskIsWaitedForAndTheMapEndsAsACleanRun)
     EXPECT_TRUE(map.dump() == expected) << messageLog();
 
     // A new map on a full disk is refused, and no empty file is left behind.
-    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    const std::string block(4096, 'x');
-    while (::write(fd, block.data(), block.size()) > 0) {
-    }
-    while (::write(fd, block.data(), 1) > 0) {
-    }
-    ::close(fd);
+    ASSERT_TRUE(disk.fill(filler, true));
     clearOutputs();
     EXPECT_EQ(runToEnd(disk.path + "/new.db"), 1) << console();
     EXPECT_NE(messageLog().find("Map database refused: " + disk.path + "/new.db: "), std::string::npos)
@@ -553,14 +552,7 @@ TEST_F(StorageE2E, AFullLogDiskLosesWholeEntriesCountsThemAndTheMapIsKept)
     tqtest::writeFile(root_.file("usr/ov/log/tqdaemon.log"),
                       header + entry + std::string(4096 - header.size() - entry.size() - 1, 'x') + "\n");
     const std::string filler = disk.path + "/filler";
-    {
-        int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        const std::string block(4096, 'x');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
-        ::close(fd);
-    }
+    ASSERT_TRUE(disk.fill(filler, false));
     Daemon d;
     Pipe pipe;
     ASSERT_TRUE(startOnPipe(d, pipe, db()));
