@@ -5,6 +5,7 @@
 
 #include "adapter/ovtrace.h"
 #include "adapter/records.h"
+#include "adapter/state.h"
 #include "adapter/turns.h"
 #include "log/log.h"
 #include "log/runstats.h"
@@ -27,11 +28,6 @@ const EventHandler kHandlers[] = {
     {OVwEventDeleteObjects, &TopologyAdapter::deleteObjectCB},
 };
 
-// Set by a map-close event, cleared by a map open: while it is set, frames
-// wait in the stream. A map that could not be read at start is not waited
-// for (its frames are refused, and the stream's end ends the run).
-bool g_mapClosedByOperator = false;
-
 // Symbols of every kind, as the listing asks for them.
 constexpr int kAllSymbols = 7;
 
@@ -40,6 +36,13 @@ constexpr int kAllSymbols = 7;
 TopologyAdapter::TopologyAdapter()
 {
     TQ_TRACE_SCOPE("tqot2ov");
+}
+
+AdapterState &adapterState()
+{
+    // Never destroyed, like the adapter: atexit-time code may still use it.
+    static AdapterState *state = new AdapterState();
+    return *state;
 }
 
 TopologyAdapter *TopologyAdapter::instance()
@@ -59,7 +62,7 @@ int32_t TopologyAdapter::tqotInit(int32_t /*unused*/, int32_t orderedArcNamesArg
         TQ_OV_ERROR();
         return TQOT_ERR_NO_CONNECTION;
     }
-    g_mapClosedByOperator = false;
+    adapterState().mapClosedByOperator = false;
     singleSymbolPerContainer = singleSymbolPerContainerArg != 0 ? 1 : 0;
     orderedArcNames = orderedArcNamesArg != 0 ? 1 : 0;
 
@@ -139,8 +142,10 @@ void TopologyAdapter::mainLoop()
             break;
         stopIfRequested();
         // No frame is taken that could not be applied: while no map is open
-        // the stream waits and only map events are handled.
-        if (!mapReadyForFrame(mapHandle != nullptr || !g_mapClosedByOperator))
+        // the stream waits and only map events are handled. A map that could
+        // not be read at start is not waited for (its frames are refused, and
+        // the stream's end ends the run).
+        if (!mapReadyForFrame(mapHandle != nullptr || !adapterState().mapClosedByOperator))
             continue;
         noteTurn(TurnKind::Frame);
         if (serverCallback != nullptr) {
@@ -277,7 +282,7 @@ void TopologyAdapter::mapOpenCB(void * /*userData*/, int /*event*/, OVwMapInfo *
 {
     TQ_TRACE_SCOPE("mapOpenCB");
     TopologyAdapter *self = instance();
-    g_mapClosedByOperator = false;
+    adapterState().mapClosedByOperator = false;
     // A second open without a close in between: the old record is ours to release.
     if (self->mapHandle != nullptr) {
         OVwFreeMapInfo(self->mapHandle);
@@ -295,7 +300,7 @@ void TopologyAdapter::mapCloseCB(void * /*userData*/, int /*event*/, OVwMapInfo 
 {
     TQ_TRACE_SCOPE("mapCloseCB");
     TopologyAdapter *self = instance();
-    g_mapClosedByOperator = true;
+    adapterState().mapClosedByOperator = true;
     if (self->mapHandle != nullptr) {
         OVwFreeMapInfo(self->mapHandle);
         self->mapHandle = nullptr;

@@ -1,7 +1,7 @@
 // Naming and lookup tables of the topology adapter: selection names,
 // protocol numbers and names, layouts, statuses and the icon table read from
 // oid_to_sym.
-#include "adapter/naming.h"
+#include "adapter/state.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
 #include "host/fileid.h"
@@ -112,19 +112,6 @@ const int32_t kStatuses[5] = {
 // Longest key and value of an oid_to_sym line.
 constexpr size_t kIconTextMax = 127;
 
-struct NamingTables {
-    bool protocolIndexBuilt = false;
-    std::map<std::string, int32_t> protocolIndex;
-    bool iconMapBuilt = false;
-    std::map<std::string, std::string> iconMap;
-};
-
-NamingTables &tables()
-{
-    static NamingTables t;
-    return t;
-}
-
 struct FileCloser {
     void operator()(FILE *f) const { std::fclose(f); }
 };
@@ -132,7 +119,7 @@ struct FileCloser {
 void initUnprotocolMap()
 {
     TQ_TRACE_SCOPE("initUnprotocolMap");
-    NamingTables &t = tables();
+    NamingTables &t = adapterState().naming;
     t.protocolIndex.clear();
     // A name that occurs more than once keeps the index of its last occurrence.
     for (int32_t i = 0; i < kProtocolCount; ++i)
@@ -181,7 +168,7 @@ const char *addIconLine(TraceScope &tqTraceScope_, const char *line, std::map<st
 void initIconMap()
 {
     TQ_TRACE_SCOPE("initIconMap");
-    NamingTables &t = tables();
+    NamingTables &t = adapterState().naming;
     t.iconMap.clear();
     t.iconMapBuilt = true;
     std::unique_ptr<FILE, FileCloser> file(std::fopen(hostPath("\\usr\\ov\\conf\\c\\oid_to_sym").c_str(), "r"));
@@ -217,15 +204,6 @@ void initIconMap()
 }
 
 }  // namespace
-
-void resetNamingTables()
-{
-    NamingTables &t = tables();
-    t.protocolIndexBuilt = false;
-    t.protocolIndex.clear();
-    t.iconMapBuilt = false;
-    t.iconMap.clear();
-}
 
 char *TopologyAdapter::name(const char *protocolName, const char *objectName, char *buffer)
 {
@@ -290,7 +268,7 @@ const char *TopologyAdapter::protocol(int32_t number)
 int32_t TopologyAdapter::unprotocol(const char *protocolName)
 {
     TQ_TRACE_SCOPE("unprotocol");
-    NamingTables &t = tables();
+    NamingTables &t = adapterState().naming;
     if (!t.protocolIndexBuilt)
         initUnprotocolMap();
     if (protocolName == nullptr)
@@ -322,7 +300,7 @@ int32_t TopologyAdapter::status(int32_t number)
 const char *TopologyAdapter::icon(const char *key)
 {
     TQ_TRACE_SCOPE("icon");
-    NamingTables &t = tables();
+    NamingTables &t = adapterState().naming;
     if (!t.iconMapBuilt)
         initIconMap();
     if (key == nullptr)

@@ -3,6 +3,7 @@
 #ifndef TQ_ADAPTER_TESTING_H
 #define TQ_ADAPTER_TESTING_H
 
+#include "adapter/state.h"
 #include "adapter/tqot.h"
 
 struct TopologyAdapterPeer {
@@ -38,5 +39,21 @@ struct TopologyAdapterPeer {
         a.isVertexField_ = 0;
     }
 };
+
+// The adapter library back to its start: the adapter object and every
+// member of its process-wide state (adapter/state.h).
+inline void resetAdapterState()
+{
+    TopologyAdapterPeer::reset(*TopologyAdapter::instance());
+    adapterState() = AdapterState{};
+}
+
+// Forgets the naming tables alone, so the next unprotocol() or icon() call
+// builds them again (icon() then reads oid_to_sym anew).
+inline void resetNamingTables() { adapterState().naming = NamingTables{}; }
+
+// Replaces the pause between looks at the events while no map is open
+// (null: the default pause, which a stop request cuts short).
+inline void setMapWaitPause(TqMapWaitPause pause) { adapterState().mapWaitPause = pause; }
 
 #endif

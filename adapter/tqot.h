@@ -194,7 +194,7 @@ public:
     // The platform symbol status of a status number 0..4; that of 0 for others.
     int32_t status(int32_t number);
     // The symbol type of an icon key, from oid_to_sym (read on first use): a
-    // text of the icon table, valid for the process (until
+    // text of the icon table, valid for the process (until the tests'
     // resetNamingTables). Null for null or a key the table lacks.
     const char *icon(const char *key);
 

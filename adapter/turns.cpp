@@ -1,6 +1,7 @@
 // Failed commits retried, waits logged, and the stop on a signal.
 #include "adapter/turns.h"
 
+#include "adapter/state.h"
 #include "adapter/tqot.h"
 #include "log/lifecycle.h"
 #include "log/log.h"
@@ -14,49 +15,15 @@
 
 namespace {
 
-constexpr int kFirstPauseMs = 50;
 constexpr int kLongestPauseMs = 4000;
-constexpr int64_t kNoteEveryMs = 60 * 1000;     // one log line per minute of waiting
-constexpr int64_t kWaitWorthNotingMs = 3000;    // a wait for a lock is logged past this
-
-TurnKind g_turn = TurnKind::Frame;
-TqFrameRedo g_frameRedo = nullptr;
-TqFrameRedo g_frameUndo = nullptr;
-
-// The failed tries of the turn in hand.
-struct Retry {
-    bool active = false;
-    int pauseMs = kFirstPauseMs;
-    int64_t waitedMs = 0;
-    int64_t nextNoteMs = kNoteEveryMs;
-    int code = 0;
-};
-Retry g_retry;
-
-// A wait for another writer's lock, as the platform reports it.
-struct LockWait {
-    bool noted = false;
-    int64_t nextNoteMs = kWaitWorthNotingMs;
-};
-LockWait g_lockWait;
-
-// The frames held back while no map is open.
 constexpr int kMapLookPauseMs = 100;
-struct MapWait {
-    bool active = false;
-    int64_t waitedMs = 0;
-    int64_t nextNoteMs = kWaitWorthNotingMs;
-    bool noted = false;
-};
-MapWait g_mapWait;
 
 void pauseForMap() { sleepUnlessStopped(kMapLookPauseMs); }
-TqMapWaitPause g_mapWaitPause = &pauseForMap;
 
 // "Frame 12" or "Map event after frame 12".
 void turnName(char *out, size_t size)
 {
-    if (g_turn == TurnKind::Frame)
+    if (adapterState().turn == TurnKind::Frame)
         std::snprintf(out, size, "Frame %lld", static_cast<long long>(currentFrameNumber()));
     else
         std::snprintf(out, size, "Map event after frame %lld", static_cast<long long>(currentFrameNumber()));
@@ -75,9 +42,10 @@ void logTurn(const char *what)
 // The open turn is not stored and not made again: it is not counted.
 void forgetTurn()
 {
-    if (g_turn == TurnKind::Frame) {
-        if (g_frameUndo != nullptr)
-            g_frameUndo();
+    const AdapterState &s = adapterState();
+    if (s.turn == TurnKind::Frame) {
+        if (s.frameUndo != nullptr)
+            s.frameUndo();
     } else if (runStats().eventsHandled > 0) {
         --runStats().eventsHandled;
     }
@@ -112,34 +80,37 @@ void onWait(int code, int64_t waitedMs, int ended)
 {
     char what[256];
     const long long seconds = static_cast<long long>(waitedMs / 1000);
+    LockWait &lockWait = adapterState().lockWait;
     if (ended != 0) {
-        if (g_lockWait.noted) {
+        if (lockWait.noted) {
             std::snprintf(what, sizeof what, "the map database can be written again after %lld s", seconds);
             logTurn(what);
         }
-        g_lockWait = LockWait{};
+        lockWait = LockWait{};
         return;
     }
-    if (waitedMs < g_lockWait.nextNoteMs)
+    if (waitedMs < lockWait.nextNoteMs)
         return;
     std::snprintf(what, sizeof what, "%s for the map database: %s (%lld s so far)",
-                  g_lockWait.noted ? "still waiting" : "waiting", OVwErrorMsg(code), seconds);
+                  lockWait.noted ? "still waiting" : "waiting", OVwErrorMsg(code), seconds);
     logTurn(what);
-    g_lockWait.noted = true;
-    g_lockWait.nextNoteMs = waitedMs + kNoteEveryMs;
+    lockWait.noted = true;
+    lockWait.nextNoteMs = waitedMs + kNoteEveryMs;
 }
 
 }  // namespace
 
-void noteTurn(TurnKind kind) { g_turn = kind; }
+void noteTurn(TurnKind kind) { adapterState().turn = kind; }
 
-void setFrameRedo(TqFrameRedo redo) { g_frameRedo = redo; }
+void setFrameRedo(TqFrameRedo redo) { adapterState().frameRedo = redo; }
 
-void setFrameUndo(TqFrameRedo undo) { g_frameUndo = undo; }
+void setFrameUndo(TqFrameRedo undo) { adapterState().frameUndo = undo; }
 
 void publishRunCounters()
 {
-    static const std::time_t firstTurn = std::time(nullptr);
+    std::time_t &firstTurn = adapterState().firstTurn;
+    if (firstTurn == 0)
+        firstTurn = std::time(nullptr);
     const RunStats &st = runStats();
     OVwRunCounters c{};
     c.started = st.started != 0 ? st.started : firstTurn;
@@ -160,18 +131,19 @@ bool turnFailed()
     if (OVwErrorMayPass(code) == 0)
         return false;
     char what[256];
-    if (!g_retry.active) {
-        g_retry = Retry{};
-        g_retry.active = true;
+    TurnRetry &retry = adapterState().retry;
+    if (!retry.active) {
+        retry = TurnRetry{};
+        retry.active = true;
         std::snprintf(what, sizeof what, "map changes not stored: %s; made again until they are stored",
                       OVwErrorMsg(code));
         logTurn(what);
     }
-    g_retry.code = code;
+    retry.code = code;
     if (!stopRequested()) {
-        sleepUnlessStopped(g_retry.pauseMs);
-        g_retry.waitedMs += g_retry.pauseMs;
-        g_retry.pauseMs = g_retry.pauseMs * 2 > kLongestPauseMs ? kLongestPauseMs : g_retry.pauseMs * 2;
+        sleepUnlessStopped(retry.pauseMs);
+        retry.waitedMs += retry.pauseMs;
+        retry.pauseMs = retry.pauseMs * 2 > kLongestPauseMs ? kLongestPauseMs : retry.pauseMs * 2;
     }
     if (stopRequested()) {
         // Nothing of the turn was stored: the map stays that of the frames before.
@@ -180,18 +152,19 @@ bool turnFailed()
         forgetTurn();
         stopNow();
     }
-    if (g_retry.waitedMs >= g_retry.nextNoteMs) {
+    if (retry.waitedMs >= retry.nextNoteMs) {
         std::snprintf(what, sizeof what, "still waiting to store the map changes: %s (%lld s so far)",
-                      OVwErrorMsg(code), static_cast<long long>(g_retry.waitedMs / 1000));
+                      OVwErrorMsg(code), static_cast<long long>(retry.waitedMs / 1000));
         logTurn(what);
-        g_retry.nextNoteMs += kNoteEveryMs;
+        retry.nextNoteMs += kNoteEveryMs;
     }
     // What the adapter remembers of the map comes from it again, as after a
     // restart. A frame is made again from the copy the reader kept; an event
     // stays in the platform's queue and comes again with the next OVwPending.
     TopologyAdapter::instance()->resynchAfterRollback();
-    if (g_turn == TurnKind::Frame && g_frameRedo != nullptr)
-        g_frameRedo();
+    const AdapterState &s = adapterState();
+    if (s.turn == TurnKind::Frame && s.frameRedo != nullptr)
+        s.frameRedo();
     return true;
 }
 
@@ -199,13 +172,14 @@ void turnStored()
 {
     if (ServerEndpoint *endpoint = TopologyAdapter::instance()->serverEndpoint())
         endpoint->turnStored();
-    if (!g_retry.active)
+    TurnRetry &retry = adapterState().retry;
+    if (!retry.active)
         return;
     char what[256];
     std::snprintf(what, sizeof what, "map changes stored after %lld s of waiting (%s before)",
-                  static_cast<long long>(g_retry.waitedMs / 1000), OVwErrorMsg(g_retry.code));
+                  static_cast<long long>(retry.waitedMs / 1000), OVwErrorMsg(retry.code));
     logTurn(what);
-    g_retry = Retry{};
+    retry = TurnRetry{};
 }
 
 void commitTurns()
@@ -222,33 +196,35 @@ void commitTurns()
 bool mapReadyForFrame(bool mapOpen)
 {
     char text[256];
+    AdapterState &s = adapterState();
     if (mapOpen) {
-        if (g_mapWait.noted) {
+        if (s.mapWait.noted) {
             std::snprintf(text, sizeof text, "A map is open again after %lld s: the stream is read again",
-                          static_cast<long long>(g_mapWait.waitedMs / 1000));
+                          static_cast<long long>(s.mapWait.waitedMs / 1000));
             MessageLog(text);
         }
-        g_mapWait = MapWait{};
+        s.mapWait = MapWait{};
         return true;
     }
-    if (g_mapWait.active) {
-        g_mapWaitPause();
-        g_mapWait.waitedMs += kMapLookPauseMs;
+    if (s.mapWait.active) {
+        if (s.mapWaitPause != nullptr)
+            s.mapWaitPause();
+        else
+            pauseForMap();
+        s.mapWait.waitedMs += kMapLookPauseMs;
     }
-    g_mapWait.active = true;
-    if (g_mapWait.waitedMs >= g_mapWait.nextNoteMs) {
+    s.mapWait.active = true;
+    if (s.mapWait.waitedMs >= s.mapWait.nextNoteMs) {
         std::snprintf(text, sizeof text,
                       "No map is open: frame %lld and those after it wait until a map opens (%lld s so far)",
                       static_cast<long long>(currentFrameNumber() + 1),
-                      static_cast<long long>(g_mapWait.waitedMs / 1000));
+                      static_cast<long long>(s.mapWait.waitedMs / 1000));
         MessageLog(text);
-        g_mapWait.noted = true;
-        g_mapWait.nextNoteMs = g_mapWait.waitedMs + kNoteEveryMs;
+        s.mapWait.noted = true;
+        s.mapWait.nextNoteMs = s.mapWait.waitedMs + kNoteEveryMs;
     }
     return false;
 }
-
-void setMapWaitPause(TqMapWaitPause pause) { g_mapWaitPause = pause != nullptr ? pause : &pauseForMap; }
 
 void stopIfRequested()
 {

@@ -49,10 +49,9 @@ void stopIfRequested();
 // loop only handles map events: each call after the first pauses (100 ms),
 // and the wait is logged after 3 s and once a minute, its end once logged.
 bool mapReadyForFrame(bool mapOpen);
-// Hook for tests: replaces the pause between looks at the events (null: the
-// default pause, which a stop request cuts short).
+// The pause between looks at the events while no map is open, when not the
+// default one (tests set it: adapter/testing.h).
 using TqMapWaitPause = void (*)();
-void setMapWaitPause(TqMapWaitPause pause);
 
 // Installs the signal handlers and the map database's wait reporting.
 void installTurnKeeping();

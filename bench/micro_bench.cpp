@@ -3,6 +3,7 @@
 // and per-message commit at two map sizes. Everything is written below a
 // temporary TQ_ROOT that is removed at the end.
 #include "log/log.h"
+#include "log/testing.h"
 #include "codec/codec.h"
 #include "host/fileid.h"
 #include "host/hostfile.h"
@@ -34,7 +35,7 @@ public:
         setenv("TQ_ROOT", path_.c_str(), 1);
         unsetenv("TQ_DRIVE");
         unsetenv("OVW_MAPDB");
-        resetLogPaths();
+        resetLogState();
     }
     ~BenchRoot()
     {

@@ -19,7 +19,7 @@
 #include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "log/log.h"
-#include "handlers/content.h"
+#include "handlers/testing.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
 #include "intake/endpoint.h"
@@ -45,7 +45,7 @@ void serverCallback(int32_t, ServerEndpoint *) {}
 void connect(TopologyAdapter *ad)
 {
     TopologyAdapterPeer::reset(*ad);
-    resetGraphStateForTests();
+    resetHandlerState();
     tqTraceDepth = 0;
     if (ad->tqotInit(0, 1, 1) != 0 || TopologyAdapterPeer::mapHandle(*ad) == nullptr) {
         std::fprintf(stderr, "fuzz_dispatch: tqotInit failed on an in-memory map\n");
@@ -61,7 +61,7 @@ void disconnect(TopologyAdapter *ad)
     if (!TopologyAdapterPeer::done(*ad))
         ad->tqotDone();
     TopologyAdapterPeer::reset(*ad);
-    resetGraphStateForTests();
+    resetHandlerState();
 }
 
 // The event drain of one main-loop turn. False when the session has ended.

@@ -7,7 +7,7 @@
 
 #include "log/lifecycle.h"
 #include "log/log.h"
-#include "handlers/content.h"
+#include "handlers/testing.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
 
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     tqfuzz::trimOutputs();
-    resetGraphStateForTests();
+    resetHandlerState();
     tqTraceDepth = 0;
 
     // fmemopen refuses an empty buffer on some C libraries: keep one byte of

@@ -2,6 +2,7 @@
 
 #include "log/lifecycle.h"
 #include "log/log.h"
+#include "log/testing.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -75,7 +76,7 @@ void setUp()
               "1.3.6.1.2.1.2.2.1.3.1.10:Network:SAN\n"
               "1.3.6.1.2.1.2.2.1.3.1.20:Connector:Switch\n"
               "icon:Device:Box\n");
-    resetLogPaths();
+    resetLogState();
     setExitHook(&throwingExit);
 }
 

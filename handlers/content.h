@@ -100,10 +100,6 @@ bool BuildCTIDLinkedList(char *data, int length);
 // (a creation that failed in the platform may have left its parts).
 bool mkCreateGraphInGraph(char *fields, int length, GraphRef *graph);
 
-// Forgets the pending fields, the record lists and any discarded split list
-// (tests; the daemon never calls it).
-void resetGraphStateForTests();
-
 // Saves the state kept between graph and content-ID messages before a
 // message is dispatched, and puts it back when that message's map changes
 // were rolled back and the message is made again.

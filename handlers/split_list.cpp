@@ -186,6 +186,7 @@ void SplitListAssembler::reset()
     pending_.length = 0;
     discarding_ = false;
     open_ = false;
+    saved_ = Saved{};
 }
 
 SplitListAssembler &splitList()
@@ -204,11 +205,6 @@ ContentIdLists &contentIdLists()
 const PendingGraphFields &pendingGraphFields()
 {
     return splitList().pending();
-}
-
-void resetGraphStateForTests()
-{
-    splitList().reset();
 }
 
 void saveContentState()

@@ -102,7 +102,13 @@ private:
     Saved saved_;
 };
 
-// The process-wide assembler of the graph and content-ID messages.
+// The process-wide assembler of the graph and content-ID messages: the whole
+// of the handlers' process-wide state (the record lists, the pending fields,
+// the list's progress and the copy saved before the message in hand). One
+// instance; read and written by the main loop's thread alone, through the
+// graph and content-ID handlers, the reconciliation and the reader's save
+// and restore around each frame. Reset for tests: resetHandlerState()
+// (handlers/testing.h).
 SplitListAssembler &splitList();
 
 #endif

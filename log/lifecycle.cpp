@@ -3,28 +3,10 @@
 
 #include "log/log.h"
 #include "log/outcome.h"
+#include "log/state.h"
 #include "host/sockets.h"
 
 #include <cstdlib>
-
-FILE *tqMessageStream = nullptr;
-
-namespace {
-
-void defaultExit(int code)
-{
-    // std::exit, so atexit handlers run: the map platform commits there.
-    std::exit(code);
-}
-
-TqExitHook exitHook = &defaultExit;
-
-}  // namespace
-
-void setExitHook(TqExitHook hook)
-{
-    exitHook = hook != nullptr ? hook : &defaultExit;
-}
 
 void endDaemon(int exitCode)
 {
@@ -33,8 +15,10 @@ void endDaemon(int exitCode)
     MessageLog("=====================================================================");
     std::fflush(stderr);
     tqWSACleanup();
-    exitHook(exitCode);
-    // A hook that returns still ends the process.
+    if (TqExitHook hook = logState().exitHook)
+        hook(exitCode);
+    // std::exit, so atexit handlers run: the map platform commits there. A
+    // hook that returns still ends the process.
     std::exit(exitCode);
 }
 

@@ -4,8 +4,9 @@
 
 #include <cstdio>
 
-// The open message stream (tqdaemon.file), null until start-up opens it.
-extern FILE *tqMessageStream;
+// The open message stream (tqdaemon.file), null until start-up opens it
+// (logState().messageStream, log/state.h).
+extern FILE *&tqMessageStream;
 
 // Exit codes beside 0 (the stream ended, or a stop), 1 (start-up failed, or
 // the map platform ended the session) and 2 (usage).
@@ -20,8 +21,8 @@ constexpr int kExitMapFailed = 5;          // the map database failed for good d
 // Closes the stream when present and ends the daemon with exit code 0.
 [[noreturn]] void streamFailureExit(FILE *stream);
 
-// Hook for tests: replaces the process exit of endDaemon (default std::exit).
+// What ends the process in endDaemon instead of std::exit (tests set it:
+// log/testing.h).
 using TqExitHook = void (*)(int);
-void setExitHook(TqExitHook hook);
 
 #endif

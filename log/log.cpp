@@ -6,6 +6,7 @@
 // size limit a file becomes <name>.1 between two entries and a new one starts.
 #include "log/log.h"
 
+#include "log/state.h"
 #include "host/hostfile.h"
 #include "host/hostpath.h"
 
@@ -20,8 +21,16 @@
 #include <string>
 #include <type_traits>
 
-int tqDebug = 0;
-int tqTraceDepth = 0;
+namespace {
+
+LogState g_logState;
+
+}  // namespace
+
+LogState &logState() { return g_logState; }
+int &tqDebug = g_logState.debug;
+int &tqTraceDepth = g_logState.traceDepth;
+FILE *&tqMessageStream = g_logState.messageStream;
 
 namespace {
 
@@ -32,18 +41,6 @@ const char kLogHeader[] = "Quillon - tqdaemon Message Log\n";
 // operator's record: it keeps its history unless a limit is set.
 constexpr uint64_t kDefaultTraceLimit = 256ull << 20;
 constexpr uint64_t kDefaultLogLimit = 0;
-
-struct LogPaths {
-    bool resolved = false;
-    std::string directory;     // Windows form, ends with a backslash
-    std::string messageLog;    // host paths
-    std::string previousLog;   // the rotated generation: <name>.1
-    HostBoundedFile daemonTrace;
-    HostBoundedFile adapterTrace;
-    uint64_t logLimit = kDefaultLogLimit;
-    std::string refusedDrive;   // a TQ_DRIVE value that names no drive or absolute path
-    bool refusalLogged = false;
-};
 
 // A size from the environment: decimal bytes with an optional K, M or G
 // (binary multiples); 0 is no limit. Unset or unreadable: the default.
@@ -84,7 +81,7 @@ bool usableDrive(const char *drive)
 
 LogPaths &paths()
 {
-    static LogPaths p;
+    LogPaths &p = g_logState.paths;
     if (!p.resolved) {
         const char *drive = std::getenv("TQ_DRIVE");
         if (drive != nullptr && !usableDrive(drive)) {
@@ -312,32 +309,15 @@ std::string &adapterBuffer()
     return buffer;
 }
 
-// Entries that could not be written (a full disk, an unwritable folder):
-// counted, the first loss told on stderr once, and the count written to the
-// log ahead of the first entry that can be written again.
-struct LostEntries {
-    int64_t total = 0;
-    int64_t unreported = 0;
-    bool told = false;
-};
-
-LostEntries &lostEntries()
-{
-    static LostEntries lost;
-    return lost;
-}
-
-bool adapterEntryMissing = false;
-
 // The start of an adapter trace entry: time, indentation, "MISSING" marker.
 void beginAdapterEntry(Entry &entry)
 {
     int depth = tqTraceDepth < 0 ? 0 : tqTraceDepth;
-    const size_t markerLen = adapterEntryMissing ? 7 : 0;
+    const size_t markerLen = g_logState.adapterEntryMissing ? 7 : 0;
     putTracePrefix(entry);
     if (static_cast<size_t>(depth) > markerLen)
         entry.putSpaces(static_cast<size_t>(depth) - markerLen);
-    if (adapterEntryMissing)
+    if (g_logState.adapterEntryMissing)
         entry.put("MISSING", 7);
 }
 
@@ -346,13 +326,13 @@ void endAdapterEntry(Entry &entry)
 {
     entry.put('\n');
     if (!hostAppendBounded(paths().adapterTrace, entry.data(), entry.size())) {
-        adapterEntryMissing = true;
+        g_logState.adapterEntryMissing = true;
         return;
     }
     // A depth driven below 0 by an unbalanced exit is corrected at the next written entry.
     if (tqTraceDepth < 0)
         tqTraceDepth = 0;
-    adapterEntryMissing = false;
+    g_logState.adapterEntryMissing = false;
 }
 
 }  // namespace
@@ -365,12 +345,6 @@ void getLogDirectory(char *dst, size_t size)
     size_t n = dir.size() < size - 1 ? dir.size() : size - 1;
     std::memcpy(dst, dir.data(), n);
     dst[n] = '\0';
-}
-
-void resetLogPaths()
-{
-    paths() = LogPaths();
-    lostEntries() = LostEntries();
 }
 
 namespace {
@@ -408,7 +382,7 @@ bool writeLogEntry(LogPaths &p, const char *text)
 
 void writeOrCount(LogPaths &p, const char *text)
 {
-    LostEntries &lost = lostEntries();
+    LostEntries &lost = g_logState.lost;
     if (lost.unreported > 0) {
         const std::string note = std::to_string(lost.unreported) + " log entries were lost";
         if (writeLogEntry(p, note.c_str()))
@@ -439,7 +413,7 @@ void MessageLog(const char *text)
     writeOrCount(p, text);
 }
 
-int64_t lostLogEntries() { return lostEntries().total; }
+int64_t lostLogEntries() { return g_logState.lost.total; }
 
 int DebugTrace(const char *format, ...)
 {

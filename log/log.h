@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// Process-wide debug flag: call sites test it before writing trace lines.
-extern int tqDebug;
+// Process-wide debug flag: call sites test it before writing trace lines
+// (logState().debug, log/state.h).
+extern int &tqDebug;
 
-// Current indentation depth of the adapter trace, in spaces.
-extern int tqTraceDepth;
+// Current indentation depth of the adapter trace, in spaces
+// (logState().traceDepth).
+extern int &tqTraceDepth;
 
 // Copies at most `size` bytes of the log directory text (TQ_DRIVE or "C:",
 // then "\usr\ov\log\") into dst, cut to fit and always NUL-terminated
@@ -37,10 +39,6 @@ void AdapterTrace(const char *format, ...) TQ_PRINTF(1, 2);
 // The adapter trace entry "<name>(<line>): enter" or "<name>(<line>): exit"
 // (what AdapterTrace("%s(%d): enter", ...) writes, without reading a format).
 void adapterTraceEdge(const char *name, int line, bool entering);
-
-// Forgets the resolved log directory and cached paths (tests that change
-// TQ_ROOT or TQ_DRIVE between cases).
-void resetLogPaths();
 
 // Adapter trace convention: entering raises the depth by 3 and writes
 // "%s(%d): enter"; leaving writes "%s(%d): exit" and lowers it again.

@@ -1,6 +1,7 @@
 #include "log/outcome.h"
 
 #include "log/runstats.h"
+#include "log/state.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -9,28 +10,16 @@
 
 namespace {
 
-enum class Outcome { None, Refused, Failed };
+MessageInHand &state() { return logState().message; }
 
-struct MessageState {
-    std::string kind;
-    std::string identity;
-    Outcome outcome = Outcome::None;
-};
-
-MessageState &state()
+void report(MessageOutcome outcome, const char *format, va_list args) TQ_PRINTF(2, 0);
+void report(MessageOutcome outcome, const char *format, va_list args)
 {
-    static MessageState s;
-    return s;
-}
-
-void report(Outcome outcome, const char *format, va_list args) TQ_PRINTF(2, 0);
-void report(Outcome outcome, const char *format, va_list args)
-{
-    MessageState &s = state();
-    if (s.outcome != Outcome::None)
+    MessageInHand &s = state();
+    if (s.outcome != MessageOutcome::None)
         return;
     s.outcome = outcome;
-    if (outcome == Outcome::Refused)
+    if (outcome == MessageOutcome::Refused)
         ++runStats().refused;
     else
         ++runStats().failed;
@@ -41,7 +30,7 @@ void report(Outcome outcome, const char *format, va_list args)
     line += s.kind.empty() ? "message" : s.kind + " message";
     if (!s.identity.empty())
         line += " (" + s.identity + ")";
-    line += outcome == Outcome::Refused ? " refused: " : " failed: ";
+    line += outcome == MessageOutcome::Refused ? " refused: " : " failed: ";
     line += reason;
     MessageLog(line.c_str());
 }
@@ -50,10 +39,10 @@ void report(Outcome outcome, const char *format, va_list args)
 
 void beginMessage(const char *kind)
 {
-    MessageState &s = state();
+    MessageInHand &s = state();
     s.kind = kind != nullptr ? kind : "";
     s.identity.clear();
-    s.outcome = Outcome::None;
+    s.outcome = MessageOutcome::None;
 }
 
 void messageIdentity(const char *format, ...)
@@ -70,7 +59,7 @@ void refuseMessage(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    report(Outcome::Refused, format, args);
+    report(MessageOutcome::Refused, format, args);
     va_end(args);
 }
 
@@ -78,23 +67,23 @@ void failMessage(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    report(Outcome::Failed, format, args);
+    report(MessageOutcome::Failed, format, args);
     va_end(args);
 }
 
 bool messageRejected()
 {
-    return state().outcome != Outcome::None;
+    return state().outcome != MessageOutcome::None;
 }
 
 void endMessage()
 {
-    MessageState &s = state();
-    if (s.outcome == Outcome::None)
+    MessageInHand &s = state();
+    if (s.outcome == MessageOutcome::None)
         ++runStats().applied;
     s.kind.clear();
     s.identity.clear();
-    s.outcome = Outcome::None;
+    s.outcome = MessageOutcome::None;
 }
 
 void logRunSummary()

@@ -1,8 +1,6 @@
 // The process's run counters.
 #include "log/runstats.h"
 
-RunStats &runStats()
-{
-    static RunStats stats;
-    return stats;
-}
+#include "log/state.h"
+
+RunStats &runStats() { return logState().runStats; }

@@ -1,6 +1,6 @@
 // The daemon's run counters: what the message log's run summary reports and
-// what monitoring reads. One instance per process, touched only by the main
-// loop's thread.
+// what monitoring reads. One instance per process (in log/state.h), touched
+// only by the main loop's thread.
 #ifndef TQ_LOG_RUNSTATS_H
 #define TQ_LOG_RUNSTATS_H
 

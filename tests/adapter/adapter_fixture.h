@@ -5,7 +5,6 @@
 #ifndef TQ_TESTS_ADAPTER_FIXTURE_H
 #define TQ_TESTS_ADAPTER_FIXTURE_H
 
-#include "adapter/naming.h"
 #include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "log/log.h"

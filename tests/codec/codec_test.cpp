@@ -54,8 +54,8 @@ std::vector<std::string> traceEntries(const tqtest::TempRoot &root)
 
 class Codec : public ::testing::Test {
 protected:
-    void SetUp() override { tqtest::resetLogState(); }
-    void TearDown() override { tqtest::resetLogState(); }
+    void SetUp() override { resetLogState(); }
+    void TearDown() override { resetLogState(); }
     tqtest::TempRoot root_;
 };
 

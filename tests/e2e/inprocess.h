@@ -5,7 +5,6 @@
 #ifndef TQ_TESTS_E2E_INPROCESS_H
 #define TQ_TESTS_E2E_INPROCESS_H
 
-#include "adapter/naming.h"
 #include "adapter/testing.h"
 #include "adapter/tqot.h"
 #include "daemon/startup.h"

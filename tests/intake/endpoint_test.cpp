@@ -76,7 +76,7 @@ TEST(SocketEndpoint, AcknowledgementIsFourFixedBytesOnTheConnection)
 TEST(SocketEndpoint, OnePeerAtATimeIsTakenServedAndDroppedWhenGone)
 {
     tqtest::TempRoot root;
-    tqtest::resetLogState();
+    resetLogState();
     const uint16_t port = freePort(SOCK_STREAM);
     SocketEndpoint ep(port, 1);
     ep.open();
@@ -125,7 +125,7 @@ TEST(SocketEndpoint, OnePeerAtATimeIsTakenServedAndDroppedWhenGone)
     EXPECT_NE(log.find("Acknowledgement peer dropped: "), log.rfind("Acknowledgement peer dropped: ")) << log;
     ::close(second);
     ep.closeListening();
-    tqtest::resetLogState();
+    resetLogState();
 }
 
 TEST(SocketEndpoint, DatagramEndpointSendsToItsPeerAndKeepsItsSockets)

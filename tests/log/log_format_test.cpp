@@ -24,9 +24,9 @@ protected:
     void SetUp() override
     {
         unsetenv("TQ_DRIVE");
-        tqtest::resetLogState();
+        resetLogState();
     }
-    void TearDown() override { tqtest::resetLogState(); }
+    void TearDown() override { resetLogState(); }
 
     std::string traceBody()
     {

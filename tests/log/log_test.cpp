@@ -43,7 +43,7 @@ protected:
         if (hadDrive_)
             oldDrive_ = drive;
         unsetenv("TQ_DRIVE");
-        tqtest::resetLogState();
+        resetLogState();
     }
     void TearDown() override
     {
@@ -53,10 +53,10 @@ protected:
             unsetenv("TQ_DRIVE");
         unsetenv("TQ_TRACE_LIMIT");
         unsetenv("TQ_LOG_LIMIT");
-        tqtest::resetLogState();
+        resetLogState();
         // Clear a pending MISSING mark so later tests start clean.
         AdapterTrace("%s", "reset");
-        tqtest::resetLogState();
+        resetLogState();
     }
 
     std::string logPath() const { return root_.file("usr/ov/log/tqdaemon.log"); }
@@ -101,7 +101,7 @@ TEST_F(LogTest, LogDirectoryFollowsTqDrive)
     setenv("TQ_DRIVE", "D:", 1);
     getLogDirectory(dir, sizeof dir);
     EXPECT_STREQ(dir, "C:\\usr\\ov\\log\\");
-    resetLogPaths();
+    resetLogState();
     getLogDirectory(dir, sizeof dir);
     EXPECT_STREQ(dir, "D:\\usr\\ov\\log\\");
     MessageLog("on D");
@@ -110,7 +110,7 @@ TEST_F(LogTest, LogDirectoryFollowsTqDrive)
     // An absolute host path is taken as it is.
     std::string elsewhere = root_.file("elsewhere");
     setenv("TQ_DRIVE", elsewhere.c_str(), 1);
-    resetLogPaths();
+    resetLogState();
     MessageLog("moved");
     std::string moved = readFile(elsewhere + "/usr/ov/log/tqdaemon.log");
     EXPECT_EQ(splitLines(moved).size(), 2u);
@@ -124,7 +124,7 @@ TEST_F(LogTest, RelativeTqDriveIsRefusedWithALogLine)
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     ASSERT_EQ(chdir(root_.path().c_str()), 0);
     setenv("TQ_DRIVE", "rel", 1);
-    resetLogPaths();
+    resetLogState();
     MessageLog("first");
     MessageLog("second");
     ASSERT_EQ(chdir(here), 0);
@@ -295,7 +295,7 @@ TEST_F(LogTest, NegativeDepthIsShownAndCorrectedAsZero)
 TEST_F(LogTest, MessageLogKeepsItsHistoryByDefault)
 {
     unsetenv("TQ_LOG_LIMIT");
-    resetLogPaths();
+    resetLogState();
     const std::string entry(1 << 20, 'x');
     for (int i = 0; i < 17; ++i)   // past the 16 MiB that once bounded it
         MessageLog(entry.c_str());
@@ -321,7 +321,7 @@ TEST_F(LogTest, FilesRotateBetweenEntriesPastTheirLimit)
         SCOPED_TRACE(c.value);
         setenv("TQ_TRACE_LIMIT", c.value, 1);
         setenv("TQ_LOG_LIMIT", c.value, 1);
-        resetLogPaths();
+        resetLogState();
         for (const std::string &file : {trace, adapter, logPath()}) {
             std::remove(file.c_str());
             std::remove((file + ".1").c_str());
@@ -375,7 +375,7 @@ TEST_F(LogTest, FilesRotateBetweenEntriesPastTheirLimit)
     tqtest::writeFile(trace, earlier);
     std::remove((trace + ".1").c_str());
     setenv("TQ_TRACE_LIMIT", "1K", 1);
-    resetLogPaths();
+    resetLogState();
     DebugTrace("%s", "first of this run");
     EXPECT_EQ(readFile(trace + ".1"), earlier);
     ASSERT_EQ(splitLines(stdTrace()).size(), 1u);

@@ -1,27 +1,23 @@
 // The one reset of the process-wide state the daemon's pieces keep between
-// calls: log and trace paths, trace depth, the debug flag, and (in the
-// programs that link them) the ending hook, run counters, map faults and
-// journal, the adapter, the naming tables and the split-list assembler.
-// Every fixture calls it in SetUp and TearDown, so no test sees what the one
-// before it left behind.
+// calls: one call per library (log/testing.h, adapter/testing.h,
+// handlers/testing.h, mapdb/testhooks.h), each putting the whole of that
+// library's state back to its start. Every fixture calls it in SetUp and
+// TearDown, so no test sees what the one before it left behind.
 //
 // The Windows test build holds only the platform, log writers and codec, so
-// there only the log state is reset. A test program that does not link the
-// message handlers defines TQ_TESTS_NO_HANDLERS.
+// there only the log state is reset (resetLogState). A test program that
+// does not link the message handlers defines TQ_TESTS_NO_HANDLERS.
 #ifndef TQ_TESTS_SUPPORT_PROCESS_STATE_H
 #define TQ_TESTS_SUPPORT_PROCESS_STATE_H
 
 #include "log/log.h"
+#include "log/testing.h"
 
 #ifndef _WIN32
-#include "adapter/naming.h"
 #include "adapter/testing.h"
-#include "adapter/tqot.h"
-#include "log/lifecycle.h"
-#include "log/runstats.h"
 #include "mapdb/testhooks.h"
 #ifndef TQ_TESTS_NO_HANDLERS
-#include "handlers/content.h"
+#include "handlers/testing.h"
 #endif
 #endif
 
@@ -36,28 +32,18 @@ inline void resetMapState()
 #endif
 }
 
-// Log and trace paths, trace depth and the debug flag (tqDebug, set to debug):
-// all the log writers' tests touch (the adapter's start traces what it does).
-inline void resetLogState(int debug = 0)
-{
-    resetLogPaths();
-    tqTraceDepth = 0;
-    tqDebug = debug;
-}
-
-// The daemon's own state back to its start, with the debug flag (tqDebug) set
+// The daemon's own state back to its start (log, adapter with its turn
+// keeping and naming tables, handlers), with the debug flag (tqDebug) set
 // to debug; the map platform's faults and journal are left as they are (the
 // in-process daemon runner runs with what its caller armed).
 inline void resetDaemonState(int debug = 0)
 {
-    resetLogState(debug);
+    resetLogState();
+    tqDebug = debug;
 #ifndef _WIN32
-    setExitHook(nullptr);
-    runStats() = RunStats{};
-    TopologyAdapterPeer::reset(*TopologyAdapter::instance());
-    resetNamingTables();
+    resetAdapterState();
 #ifndef TQ_TESTS_NO_HANDLERS
-    resetGraphStateForTests();
+    resetHandlerState();
 #endif
 #endif
 }
