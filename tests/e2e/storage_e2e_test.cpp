@@ -766,8 +766,11 @@ TEST_F(StorageE2E, AMapDatabaseThatFailsForGoodEndsTheRunWithCodeFiveAndAWholeMe
          ": the file is gone from its path"},
         {"the map file replaced", {},
          [&](const std::string &p) {
-             ASSERT_EQ(::rename(p.c_str(), (p + ".moved").c_str()), 0);
-             tqtest::writeFile(p, "");
+             // The path names the map or the new file at every moment: a
+             // moment with nothing there would read as the file gone.
+             ASSERT_EQ(::link(p.c_str(), (p + ".moved").c_str()), 0);
+             tqtest::writeFile(p + ".new", "");
+             ASSERT_EQ(::rename((p + ".new").c_str(), p.c_str()), 0);
          },
          ": the path names another file"},
     };
