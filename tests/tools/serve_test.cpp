@@ -88,6 +88,7 @@ TEST_F(ServeTest, EveryPageAndRouteAnswers)
         {"/search?q=x", 200, "text/html", "data-view=\"search\""},
         {"/static/app.js", 200, "javascript", "EventSource('/api/events')"},
         {"/static/app.css", 200, "text/css", "g.node"},
+        {"/static/export.js", 200, "javascript", "/export?format="},
         {"/api/map", 200, "json", "\"rootSubmap\":" + std::to_string(rootSubmap_)},
         {"/api/submap/" + fab, 200, "json", "\"layoutKey\""},
         {"/api/submap/" + fab + "/svg", 200, "svg", "id=\"s" + std::to_string(sw1Symbol_) + "\""},
