@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <unordered_map>
 
 namespace tqmap {
 
@@ -135,7 +136,6 @@ public:
     Placed(const MapModel &m, int submap, const SymbolPositions &positions)
     {
         title = submapTitle(m, submap);
-        std::map<int, size_t> index;
         auto on = m.symbolsOnSubmap.find(submap);
         if (on == m.symbolsOnSubmap.end())
             return;
@@ -158,12 +158,12 @@ public:
             n.shape = shapeStyle(graph ? "tab" : shapeForSymbolType(s.symbolType));
             size_t chars = std::max(codePoints(n.label), codePoints(n.subtype) * 4 / 5);
             n.w = std::min(220.0, std::max(56.0, 6.5 * static_cast<double>(chars) + 18));
-            index[sid] = nodes.size();
+            index_[sid] = nodes.size();
             nodes.push_back(std::move(n));
         }
         for (int sid : on->second) {
             const Symbol &c = m.symbols.at(sid);
-            if (c.isConnection() && index.count(c.connA) != 0 && index.count(c.connZ) != 0)
+            if (c.isConnection() && index_.count(c.connA) != 0 && index_.count(c.connZ) != 0)
                 edges.push_back({&c, c.label.value_or(""), m.effectiveStatus(c)});
         }
         place(positions);
@@ -174,13 +174,7 @@ public:
     std::vector<Edge> edges;
     double width = 2 * kMargin, height = 2 * kMargin;
 
-    const Node *node(int symbol) const
-    {
-        for (const Node &n : nodes)
-            if (n.symbol->id == symbol)
-                return &n;
-        return nullptr;
-    }
+    const Node &node(int symbol) const { return nodes[index_.at(symbol)]; }
 
 private:
     // The layout's points (y up) to the file's (y down), every node inside;
@@ -223,6 +217,8 @@ private:
         }
         height = bottom + kMargin;
     }
+
+    std::unordered_map<int, size_t> index_;   // symbol -> its node
 };
 
 // ---- GraphML -----------------------------------------------------------------------
@@ -389,7 +385,7 @@ std::string svg(const MapModel &m, int submap, const Placed &p)
         << "  <rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
         << "  <g id=\"connections\">\n";
     for (const Edge &e : p.edges) {
-        const Node *a = p.node(e.symbol->connA), *z = p.node(e.symbol->connZ);
+        const Node *a = &p.node(e.symbol->connA), *z = &p.node(e.symbol->connZ);
         StatusColours c = statusColours(e.status);
         out << "  <g id=\"s" << e.symbol->id << "\" class=\"connection st" << e.status << "\" data-status=\""
             << statusName(e.status) << "\" data-source=\"s" << e.symbol->connA << "\" data-target=\"s"
@@ -488,10 +484,12 @@ std::string exportSubmap(const MapModel &m, int submap, ExportFormat format, con
 bool layoutPositions(const MapModel &m, int submap, SymbolPositions &positions, std::string &error)
 {
     const char *engine = submapLayoutEngine(m, submap);
-    const bool grid = std::strcmp(engine, "dot") != 0;
-    std::string drawing;
+    if (std::strcmp(engine, "dot") != 0) {
+        positions = gridPositions(m, submap);
+        return true;
+    }
     std::map<std::string, std::pair<double, double>> named;
-    if (!renderSvg(renderSubmapDot(m, submap, true, grid), engine, drawing, named, error))
+    if (!layoutNodes(renderSubmapDot(m, submap, true), engine, named, error))
         return false;
     for (const auto &[name, xy] : named)
         if (name.size() > 1 && name[0] == 's' && name.find_first_not_of("0123456789", 1) == std::string::npos)
