@@ -133,7 +133,7 @@ constexpr double kMargin = 20;
 // The submap's icon symbols placed and sized, and the connections between them.
 class Placed {
 public:
-    Placed(const MapModel &m, int submap, const SymbolPositions &positions)
+    Placed(const MapModel &m, int submap, const SymbolCentres &positions)
     {
         title = submapTitle(m, submap);
         auto on = m.symbolsOnSubmap.find(submap);
@@ -179,7 +179,7 @@ public:
 private:
     // The layout's points (y up) to the file's (y down), every node inside;
     // the symbols without a position in rows below.
-    void place(const SymbolPositions &positions)
+    void place(const SymbolCentres &positions)
     {
         double left = 1e300, top = -1e300;
         for (const Node &n : nodes) {
@@ -470,7 +470,7 @@ const ExportFormatInfo *exportFormatOfFile(const std::string &file)
     return nullptr;
 }
 
-std::string exportSubmap(const MapModel &m, int submap, ExportFormat format, const SymbolPositions &positions)
+std::string exportSubmap(const MapModel &m, int submap, ExportFormat format, const SymbolCentres &positions)
 {
     Placed p(m, submap, positions);
     switch (format) {
@@ -481,7 +481,7 @@ std::string exportSubmap(const MapModel &m, int submap, ExportFormat format, con
     return std::string();
 }
 
-bool layoutPositions(const MapModel &m, int submap, SymbolPositions &positions, std::string &error)
+bool layoutPositions(const MapModel &m, int submap, SymbolCentres &positions, std::string &error)
 {
     const char *engine = submapLayoutEngine(m, submap);
     if (std::strcmp(engine, "dot") != 0) {

@@ -51,17 +51,14 @@ const ExportFormatInfo *exportFormatNamed(const std::string &name);
 // ".svg", any case); null for any other.
 const ExportFormatInfo *exportFormatOfFile(const std::string &file);
 
-// Symbol id -> centre (points, origin at the bottom left).
-using SymbolPositions = SymbolCentres;
-
 // The document of a submap of the map in the format; the submap must be one
 // of m.submaps.
-std::string exportSubmap(const MapModel &m, int submap, ExportFormat format, const SymbolPositions &positions);
+std::string exportSubmap(const MapModel &m, int submap, ExportFormat format, const SymbolCentres &positions);
 
 // Lays the submap out as the web view does (the ranked layout, or the grid
 // beyond its bounds, placed without Graphviz; no time budget) and gives each
 // icon symbol's centre. False with Graphviz's message in `error`.
-bool layoutPositions(const MapModel &m, int submap, SymbolPositions &positions, std::string &error);
+bool layoutPositions(const MapModel &m, int submap, SymbolCentres &positions, std::string &error);
 
 // A file name for the export: the submap's title with every character other
 // than an ASCII letter, digit, '.', '-' or '_' as '_', then "-<id>" and the

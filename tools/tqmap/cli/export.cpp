@@ -31,7 +31,7 @@ int cmdExport(const std::string &path, int submap, const std::string &format, co
         complain("no submap " + std::to_string(id) + " (tqmap tree lists them)");
         return kExitFailed;
     }
-    SymbolPositions positions;
+    SymbolCentres positions;
     if (!layoutPositions(m, id, positions, error)) {
         complain(error);
         return kExitFailed;
