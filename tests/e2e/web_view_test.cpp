@@ -196,6 +196,11 @@ TEST_F(WebViewE2E, ARealBrowserShowsTheColouredMapAndOpensAGraphsSubmap)
     EXPECT_NE(inner.out.find("data-status=\"critical\""), std::string::npos);
     EXPECT_NE(inner.out.find("data-status=\"normal\""), std::string::npos);
     EXPECT_NE(inner.out.find(">Fabric A</a>"), std::string::npos);   // breadcrumbs
+    // Its header offers the submap as a download in each export format.
+    for (const std::string format : {"graphml", "drawio", "svg"})
+        EXPECT_TRUE(std::regex_search(inner.out, std::regex("<a href=\"/api/submap/" + std::to_string(fabricA) +
+                                                            "/export\\?format=" + format + "\"[^>]* download=\"\">")))
+            << format;
 
     // The picture of the page, with host2 selected.
     std::smatch host2;

@@ -7,6 +7,8 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,12 +42,12 @@ protected:
         h1Symbol_ = OVwCreateSymbol(map, fabSubmap_, h1_, "Computer:Server", "h1", OVwStatusNormal, 3, nullptr, 0);
         // A link's selection name begins with its first end's, as the daemon makes them.
         link_ = OVwDbCreateObjectBySelectionName("O;h1;O;sw1;0;default");
-        OVwSymbolId linkSymbol =
+        linkSymbol_ =
             OVwCreateConnSymbol(map, link_, h1Symbol_, sw1Symbol_, "Connection:FC", "link1", OVwStatusNormal, 3, 0);
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("UniqueName"), "uid-H1-77");
         OVwDbSetFieldStringValue(h1_, OVwDbFieldNameToFieldId("VendorName"), "Acme Storage");
         OVwDbSetFieldStringValue(sw1, OVwDbFieldNameToFieldId("State"), "Offline: port 3 down");
-        OVwSetStatusOnSymbol(map, linkSymbol, OVwStatusMajor);
+        OVwSetStatusOnSymbol(map, linkSymbol_, OVwStatusMajor);
         OVwSetStatusOnSymbol(map, sw1Symbol_, OVwStatusCritical);
         OVwFreeMapInfo(map);
         ASSERT_EQ(OVwDone(), 0);
@@ -65,7 +67,7 @@ protected:
     tqtest::TempRoot root_;
     std::string db_;
     int rootSubmap_ = 0, sanSubmap_ = 0, fabSubmap_ = 0, sanSymbol_ = 0, sw1Symbol_ = 0, h1Symbol_ = 0, h1_ = 0,
-        sw1_ = 0, link_ = 0;
+        sw1_ = 0, link_ = 0, linkSymbol_ = 0;
 };
 
 TEST_F(ServeTest, EveryPageAndRouteAnswers)
@@ -86,6 +88,7 @@ TEST_F(ServeTest, EveryPageAndRouteAnswers)
         {"/search?q=x", 200, "text/html", "data-view=\"search\""},
         {"/static/app.js", 200, "javascript", "EventSource('/api/events')"},
         {"/static/app.css", 200, "text/css", "g.node"},
+        {"/static/export.js", 200, "javascript", "/export?format="},
         {"/api/map", 200, "json", "\"rootSubmap\":" + std::to_string(rootSubmap_)},
         {"/api/submap/" + fab, 200, "json", "\"layoutKey\""},
         {"/api/submap/" + fab + "/svg", 200, "svg", "id=\"s" + std::to_string(sw1Symbol_) + "\""},
@@ -358,6 +361,99 @@ TEST_F(ServeTest, ALargeMapIsDrawnToItsTopLevelsAndOneSubmapWhole)
     EXPECT_EQ(one.out.find("s" + std::to_string(sanSymbol_) + " ["), std::string::npos);
     EXPECT_EQ(one.out.find("subgraph cluster_" + std::to_string(fabSubmap_)), std::string::npos);
     EXPECT_EQ(tqmap({"svg", "-o", root_.file("x.svg"), "--submap", "9999"}).exitCode, 1);
+}
+
+// ---- export -------------------------------------------------------------------------
+
+// An export as Python's standard XML parser reads it (tests/tools/export_read.py).
+Json readExport(const std::string &format, const std::string &file)
+{
+    RunResult r = tqtest::run({"/usr/bin/python3", tqtest::sourcePath("tests/tools/export_read.py"), format, file});
+    EXPECT_EQ(r.exitCode, 0) << file << ": " << r.err;
+    return Json::parse(r.out, nullptr, false);
+}
+
+TEST_F(ServeTest, ExportsReadBackWithTheSubmapsSymbolsLinksStatusesAndTexts)
+{
+    // A device whose label holds markup characters and a Latin-1 byte, linked to sw1.
+    ASSERT_EQ(OVwInit(), 0);
+    OVwMapInfo *map = OVwGetMapInfo();
+    OVwObjectId arr = OVwDbCreateObjectBySelectionName("O;arr;default");
+    const int arrSymbol = OVwCreateSymbol(map, fabSubmap_, arr, "Storage:Disk Array", "<b> & \"q\" 'a' caf\xe9",
+                                          OVwStatusMarginal, 3, nullptr, 0);
+    const int arrLink = OVwCreateConnSymbol(map, OVwDbCreateObjectBySelectionName("O;arr;O;sw1;0;default"),
+                                            arrSymbol, sw1Symbol_, "Connection:FC", "x<&>y", OVwStatusCritical, 3, 0);
+    OVwFreeMapInfo(map);
+    ASSERT_EQ(OVwDone(), 0);
+    auto s = [](int id) { return "s" + std::to_string(id); };
+    using Pair = std::pair<std::string, std::string>;
+    const std::map<std::string, Pair> nodes = {{s(sw1Symbol_), {"sw1", "critical"}},
+                                               {s(h1Symbol_), {"h1", "normal"}},
+                                               {s(arrSymbol), {"<b> & \"q\" 'a' caf\xef\xbf\xbd", "marginal"}}};
+    const std::map<std::string, std::vector<std::string>> edges = {
+        {s(linkSymbol_), {s(h1Symbol_), s(sw1Symbol_), "link1", "major"}},
+        {s(arrLink), {s(arrSymbol), s(sw1Symbol_), "x<&>y", "critical"}}};
+
+    servetest::Server server(db_);
+    ASSERT_TRUE(server.ready());
+    httplib::Client c = server.client();
+    const std::string fab = std::to_string(fabSubmap_);
+    for (const std::string format : {"graphml", "drawio", "svg"}) {
+        SCOPED_TRACE(format);
+        // To standard output, to a file named for the format, and from the page's link.
+        RunResult out = tqmap({"export", "--submap", fab, "--format", format});
+        ASSERT_EQ(out.exitCode, 0) << out.err;
+        const std::string file = root_.file("fab." + format);
+        ASSERT_EQ(tqmap({"export", "--submap", fab, "-o", file}).exitCode, 0);
+        EXPECT_EQ(tqtest::readFile(file), out.out);
+        auto web = c.Get(("/api/submap/" + fab + "/export?format=" + format).c_str());
+        ASSERT_TRUE(web);
+        ASSERT_EQ(web->status, 200) << web->body;
+        EXPECT_EQ(web->get_header_value("Content-Disposition"), "attachment; filename=\"Fab-" + fab + "." + format + "\"");
+        tqtest::writeFile(root_.file("web." + format), web->body);
+
+        for (const std::string &read : {file, root_.file("web." + format)}) {
+            Json got = readExport(format, read);
+            ASSERT_TRUE(got.is_object()) << read;
+            EXPECT_EQ(got["title"], "Fab");
+            std::map<std::string, Pair> gotNodes;
+            std::set<Pair> places;
+            for (const Json &n : got["nodes"]) {
+                gotNodes[n["id"].get<std::string>()] = {n["label"].get<std::string>(), n["status"].get<std::string>()};
+                places.insert({std::to_string(n["x"].get<double>()), std::to_string(n["y"].get<double>())});
+                EXPECT_GE(n["x"].get<double>(), 0);
+                EXPECT_GE(n["y"].get<double>(), 0);
+            }
+            EXPECT_EQ(gotNodes, nodes);
+            EXPECT_EQ(places.size(), nodes.size()) << "each symbol at a place of its own";
+            std::map<std::string, std::vector<std::string>> gotEdges;
+            for (const Json &e : got["edges"])
+                gotEdges[e["id"].get<std::string>()] = {e["source"].get<std::string>(), e["target"].get<std::string>(),
+                                                          e["label"].get<std::string>(), e["status"].get<std::string>()};
+            EXPECT_EQ(gotEdges, edges);
+        }
+    }
+    // Without --submap: the root submap, which holds SAN.
+    RunResult root = tqmap({"export", "-o", root_.file("root.svg")});
+    ASSERT_EQ(root.exitCode, 0) << root.err;
+    Json top = readExport("svg", root_.file("root.svg"));
+    EXPECT_EQ(top["title"], "root submap");
+    ASSERT_EQ(top["nodes"].size(), 1u);
+    EXPECT_EQ(top["nodes"][0]["id"], s(sanSymbol_));
+
+    // Refused: an unknown submap (1), an unknown or unstated format (2).
+    EXPECT_EQ(tqmap({"export", "--submap", "9999", "--format", "svg"}).exitCode, 1);
+    for (std::vector<std::string> args : {std::vector<std::string>{"export", "--format", "pdf"}, {"export"},
+                                          {"export", "-o", root_.file("fab.txt")}})
+        EXPECT_EQ(tqmap(args).exitCode, 2) << args.back();
+    EXPECT_FALSE(tqtest::fileExists(root_.file("fab.txt")));
+    for (const auto &[path, status] : std::vector<std::pair<std::string, int>>{
+             {"/api/submap/9999/export?format=svg", 404}, {"/api/submap/" + fab + "/export?format=pdf", 400}}) {
+        auto r = c.Get(path.c_str());
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, status) << path;
+        EXPECT_TRUE(Json::parse(r->body, nullptr, false).contains("error")) << path << ": " << r->body;
+    }
 }
 
 }  // namespace

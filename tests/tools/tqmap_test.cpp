@@ -508,7 +508,7 @@ TEST(TqmapUsage, HelpListsTheCommandsAndUsageErrorsExitWithTwo)
 {
     RunResult help = tqtest::run({tqtest::binPath("tqmap"), "--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char *cmd : {"tree", "dot", "svg", "png", "objects", "post", "--db"})
+    for (const char *cmd : {"tree", "dot", "svg", "png", "export", "objects", "post", "--db"})
         EXPECT_NE(help.out.find(cmd), std::string::npos) << cmd;
 
     EXPECT_EQ(tqtest::run({tqtest::binPath("tqmap")}).exitCode, 2);

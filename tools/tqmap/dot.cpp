@@ -323,7 +323,31 @@ bool rankedLayout(const MapModel &m, int submap, size_t icons)
     return icons <= kRankedLayoutSymbols && connectionsOn(m, submap) <= kRankedLayoutConnections;
 }
 
+// The grid: about twice as many rows as columns, 130 by 75 points a cell.
+size_t gridColumns(size_t icons)
+{
+    size_t columns = 1;
+    while (columns * columns < icons * 2)
+        ++columns;
+    return columns;
+}
+
+std::pair<double, double> gridCell(size_t i, size_t columns)
+{
+    return {static_cast<double>((i % columns) * 130), -static_cast<double>(i / columns) * 75};
+}
+
 }  // namespace
+
+SymbolCentres gridPositions(const MapModel &m, int submap)
+{
+    std::vector<int> icons = iconsOn(m, submap);
+    const size_t columns = gridColumns(icons.size());
+    SymbolCentres out;
+    for (size_t i = 0; i < icons.size(); ++i)
+        out[icons[i]] = gridCell(i, columns);
+    return out;
+}
 
 const char *submapLayoutEngine(const MapModel &m, int submap)
 {
@@ -343,9 +367,7 @@ std::string renderSubmapDot(const MapModel &m, int submapId, bool web, bool grid
     std::vector<int> icons = iconsOn(m, submapId);
     // A large submap: a grid of symbols (graphs first) with straight lines.
     bool grid = gridWanted || !rankedLayout(m, submapId, icons.size());
-    size_t columns = 1;
-    while (columns * columns < icons.size() * 2)
-        ++columns;
+    const size_t columns = gridColumns(icons.size());
     if (grid)
         out << "  graph [splines=line];\n";
     std::set<int> drawn;
@@ -354,9 +376,11 @@ std::string renderSubmapDot(const MapModel &m, int submapId, bool web, bool grid
         std::ostringstream node;
         emitNode(node, m, s, "  ", web);
         std::string text = node.str();
-        if (grid)
-            text.insert(text.size() - 3, ", pos=\"" + std::to_string((i % columns) * 130) + "," +
-                                             std::to_string(-static_cast<long>(i / columns) * 75) + "!\"");
+        if (grid) {
+            const std::pair<double, double> at = gridCell(i, columns);
+            text.insert(text.size() - 3, ", pos=\"" + std::to_string(static_cast<long>(at.first)) + "," +
+                                             std::to_string(static_cast<long>(at.second)) + "!\"");
+        }
         out << text;
         drawn.insert(icons[i]);
     }

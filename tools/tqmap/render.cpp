@@ -111,6 +111,13 @@ private:
     bool laidOut_ = false;
 };
 
+// The centre of every node of a laid-out graph, by name.
+void nodeCentres(Agraph_t *g, std::map<std::string, std::pair<double, double>> &positions)
+{
+    for (Agnode_t *n = agfstnode(g); n != nullptr; n = agnxtnode(g, n))
+        positions[agnameof(n)] = {ND_coord(n).x, ND_coord(n).y};
+}
+
 }  // namespace
 
 bool renderImage(const std::string &dot, const std::string &format, const std::string &file, std::string &error,
@@ -149,8 +156,7 @@ bool renderSvgHeld(const std::string &dot, const char *engine, std::string &svg,
     LaidOutGraph run(dot, engine, error, held);
     if (!run.ok())
         return false;
-    for (Agnode_t *n = agfstnode(run.graph()); n != nullptr; n = agnxtnode(run.graph(), n))
-        positions[agnameof(n)] = {ND_coord(n).x, ND_coord(n).y};
+    nodeCentres(run.graph(), positions);
     char *data = nullptr;
     unsigned int length = 0;
     int rc = gvRenderData(run.context(), run.graph(), "svg", &data, &length);
@@ -165,6 +171,16 @@ bool renderSvgHeld(const std::string &dot, const char *engine, std::string &svg,
 }
 
 }  // namespace
+
+bool layoutNodes(const std::string &dot, const char *engine,
+                 std::map<std::string, std::pair<double, double>> &positions, std::string &error)
+{
+    LaidOutGraph run(dot, engine, error);
+    if (!run.ok())
+        return false;
+    nodeCentres(run.graph(), positions);
+    return true;
+}
 
 bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
                std::map<std::string, std::pair<double, double>> &positions, std::string &error)

@@ -88,6 +88,12 @@ std::string renderDot(const MapModel &m, size_t maxSymbols, std::string &note);
 // grid: the grid placement even where the ranked layout would be used.
 std::string renderSubmapDot(const MapModel &m, int submap, bool web, bool grid = false);
 
+// Symbol id -> centre (points, origin at the bottom left, y up).
+using SymbolCentres = std::map<int, std::pair<double, double>>;
+// Where the grid placement of renderSubmapDot puts each icon symbol of the
+// submap (the same for every submap of as many icons), without Graphviz.
+SymbolCentres gridPositions(const MapModel &m, int submap);
+
 // Shape and colours used in the DOT view (exposed for tests of the mapping).
 std::string shapeForSymbolType(const std::optional<std::string> &symbolType);
 std::string fillColourForStatus(int status);
@@ -113,6 +119,10 @@ const char *submapLayoutEngine(const MapModel &m, int submap);
 // node by name (points, origin at the bottom left).
 bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
                std::map<std::string, std::pair<double, double>> &positions, std::string &error);
+// Lays out DOT text without drawing it: the centre of every node by name,
+// as renderSvg gives them.
+bool layoutNodes(const std::string &dot, const char *engine,
+                 std::map<std::string, std::pair<double, double>> &positions, std::string &error);
 // renderSvg in a child process given at most `budgetMs` milliseconds (a
 // Graphviz layout cannot be interrupted): past the budget, or with none
 // (<= 0), false with `timedOut` set and the child ended; false with

@@ -3,6 +3,7 @@
 //   tqmap [--db PATH] tree [--fields] [--json]
 //   tqmap [--db PATH] dot [-o FILE] [--submap ID]
 //   tqmap [--db PATH] svg -o FILE | png -o FILE [--submap ID]
+//   tqmap [--db PATH] export [--submap ID] [--format graphml|drawio|svg] [-o FILE]
 //   tqmap [--db PATH] objects --field NAME --value TEXT [--json]
 //   tqmap [--db PATH] find TEXT [--json]
 //   tqmap [--db PATH] show ID|NAME [--json]
@@ -16,6 +17,7 @@
 #include "tools/tqmap/tqmap.h"
 
 #include "tools/tqmap/cli/commands.h"
+#include "tools/tqmap/export.h"
 #include "tools/tqmap/json.h"
 #include "tools/tqmap/web/server.h"
 
@@ -280,6 +282,18 @@ int main(int argc, char **argv)
     png->add_option("-o,--output", pngOut, "file to write")->required();
     png->add_option("--submap", submap, submapHelp);
 
+    std::string exportFormat, exportOut;
+    int exportFrom = 0;
+    std::vector<std::string> formatNames;
+    for (const ExportFormatInfo &f : exportFormats())
+        formatNames.push_back(f.name);
+    CLI::App *exportCmd = app.add_subcommand(
+        "export", "write one submap as GraphML, draw.io XML or SVG: positions, labels, statuses and connections");
+    exportCmd->add_option("--submap", exportFrom, "the submap (ids from tree; default: the root submap)");
+    exportCmd->add_option("-f,--format", exportFormat, "graphml, drawio or svg (default: from the output file's name)")
+        ->check(CLI::IsMember(formatNames));
+    exportCmd->add_option("-o,--output", exportOut, "file to write (default: standard output)");
+
     std::string field, value;
     CLI::App *objects = app.add_subcommand("objects", "list the objects whose field holds a value, with all their fields");
     objects->add_option("--field", field, "field name, e.g. UniqueName")->required();
@@ -375,6 +389,8 @@ int main(int argc, char **argv)
         return cmdImage(dbPath, "svg", svgOut, submap);
     if (png->parsed())
         return cmdImage(dbPath, "png", pngOut, submap);
+    if (exportCmd->parsed())
+        return cmdExport(dbPath, exportFrom, exportFormat, exportOut);
     if (objects->parsed())
         return cmdObjects(dbPath, field, value, json);
     if (find->parsed())

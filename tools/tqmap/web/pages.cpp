@@ -40,7 +40,8 @@ std::string shell(const std::string &view, int submap)
            "<div id=\"banner\" hidden></div>\n"
            "<main><section id=\"view\"></section><aside id=\"details\"><p class=\"hint\">Click a symbol for its "
            "details.</p></aside></main>\n"
-           "<footer id=\"legend\"></footer>\n<script src=\"/static/app.js\"></script>\n</body></html>\n";
+           "<footer id=\"legend\"></footer>\n<script src=\"/static/app.js\"></script>\n"
+           "<script src=\"/static/export.js\"></script>\n</body></html>\n";
 }
 
 }  // namespace

@@ -338,6 +338,7 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
     }));
     addApiRoutes(server, view);
     addPageRoutes(server, view);
+    addExportRoutes(server, view);
     if (!server.bind_to_port(host.c_str(), port)) {
         std::fprintf(stderr, "tqmap: cannot listen on %s: the port is in use or the address is not this machine's\n",
                      listen.c_str());

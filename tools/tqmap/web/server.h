@@ -92,10 +92,12 @@ private:
 // The key of a submap's members: equal keys lay out alike.
 std::string layoutKey(const MapModel &m, int submap);
 
-// Routes of the JSON API, /metrics and /healthz (api.cpp) and of the pages
-// and their assets (pages.cpp).
+// Routes of the JSON API, /metrics and /healthz (api.cpp), of the pages and
+// their assets (pages.cpp), and of a submap's export and its script
+// (export.cpp).
 void addApiRoutes(httplib::Server &server, MapView &view);
 void addPageRoutes(httplib::Server &server, MapView &view);
+void addExportRoutes(httplib::Server &server, MapView &view);
 
 // How to serve: where, and for an address other than loopback, TLS and who
 // may see the map.
