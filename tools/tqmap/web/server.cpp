@@ -150,23 +150,34 @@ std::string layoutKey(const MapModel &m, int submap)
     return std::to_string(submap) + "-" + std::to_string(std::hash<std::string>()(key));
 }
 
-std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std::string &error)
+std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std::string &error, const ViewQuery &view)
 {
     std::string key = layoutKey(m, submap);
-    {
+    bool plain = view.plain();
+    if (plain) {
         std::lock_guard<std::mutex> lock(layoutMutex_);
         auto it = layouts_.find(submap);
         if (it != layouts_.end() && it->second->key == key)
             return it->second;
     }
     auto l = std::make_shared<Layout>();
-    l->key = key;
-    std::map<std::string, std::pair<double, double>> named;
+    l->key = plain ? key : key + "-" + view.key();
     const char *engine = submapLayoutEngine(m, submap);
-    l->grid = std::strcmp(engine, "dot") != 0;
+    if (!plain || std::strcmp(engine, "dot") != 0) {
+        LayeredDrawing d = drawLayered(m, submap, view);
+        l->layered = true;
+        l->svg = std::move(d.svg);
+        l->positions = std::move(d.positions);
+        l->shown = std::move(d.shown);
+        l->groups = std::move(d.groups);
+        if (!plain)
+            return l;
+        std::lock_guard<std::mutex> lock(layoutMutex_);
+        return layouts_[submap] = std::move(l);
+    }
+    std::map<std::string, std::pair<double, double>> named;
     bool timedOut = false;
-    if (!l->grid &&
-        !renderSvgWithin(renderSubmapDot(m, submap, true), engine, layoutBudgetMs, l->svg, named, error, timedOut)) {
+    if (!renderSvgWithin(renderSubmapDot(m, submap, true), engine, layoutBudgetMs, l->svg, named, error, timedOut)) {
         if (!timedOut)
             return nullptr;
         std::fprintf(stderr, "tqmap serve: the layout of submap %d took more than %d ms: placed on a grid\n", submap,
@@ -338,6 +349,7 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
     }));
     addApiRoutes(server, view);
     addPageRoutes(server, view);
+    addViewRoutes(server, view);
     if (!server.bind_to_port(host.c_str(), port)) {
         std::fprintf(stderr, "tqmap: cannot listen on %s: the port is in use or the address is not this machine's\n",
                      listen.c_str());
