@@ -59,7 +59,7 @@ struct FabricMap {
                 std::string n = (array ? "array-" : "host-") + std::to_string(e) + "-" + std::to_string(k) +
                                 (array ? " primary disk pool" : ".san.example.net");
                 leaves.back().push_back(device(n, array ? "Storage:Disk Array" : "Computer:Server"));
-                link(leaves.back().back(), edges.back(), n, en, "16G");
+                leafLinks.push_back(link(leaves.back().back(), edges.back(), n, en, "16G"));
             }
         }
         OVwSetStatusOnSymbol(map, leaves[7][5], OVwStatusCritical);
@@ -75,6 +75,7 @@ struct FabricMap {
     int submap = 0, fabricSymbol = 0, failedLink = 0;
     std::vector<int> cores, edges;
     std::vector<std::vector<int>> leaves;   // per edge switch
+    std::vector<int> leafLinks;             // in the order of the leaves
     std::unique_ptr<Server> server;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <unistd.h>
 
 namespace {
 
@@ -182,6 +183,73 @@ TEST_F(ServeFabricTest, AConnectionsDetailsNameBothEndsItsLabelStatusAndLastChan
     std::string drawing = svg("");
     EXPECT_TRUE(std::regex_search(drawing, std::regex("<g id=\"s" + std::to_string(f.failedLink) +
                                                        "\" class=\"edge conn st2\">.*?<line class=\"hit\"")));
+}
+
+// The page in headless Chromium, driven as a person would (scripts/browse):
+// wheel, drag and keys move the drawing, a click opens a group, a device's
+// details lead to its neighbours, and a click on a link shows its details.
+TEST_F(ServeFabricTest, ARealBrowserPansZoomsOpensAGroupAndShowsALinksDetails)
+{
+    if (::access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "chromium is not installed (scripts/deps installs it): no browser to run the page in";
+    const FabricMap &f = *fabric_;
+    const std::string shots = f.root.file("shots");
+    tqtest::writeFile(shots + "/.keep", "");
+    auto browse = [&](const std::string &path, const Json &steps) {
+        tqtest::RunResult r = tqtest::run({tqtest::sourcePath("scripts/browse"), "--profile", f.root.file("profile"),
+                                           "--size", "1200,700",
+                                           "http://127.0.0.1:" + std::to_string(f.server->port()) + path},
+                                          {}, steps.dump(), 120);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        Json out = Json::parse(r.out, nullptr, false);
+        return out.is_object() ? out["results"] : Json::array();
+    };
+    const std::string zoom = "+document.getElementById('view').dataset.zoom", left = "document.querySelector('#view svg').viewBox.baseVal.x";
+    const std::string edge7 = std::to_string(f.edges[7]), leaf = std::to_string(f.leaves[7][5]);
+    const std::string ready = "document.body.dataset.paintMs";
+    Json r = browse("/submap/" + std::to_string(f.submap) + "?live=0",
+                    {{{"wait", ready}}, {{"shot", shots + "/fabric.png"}}, {{"eval", zoom}},
+                     {{"wheel", "#view svg"}, {"deltaY", -240}}, {{"eval", zoom}},
+                     {{"key", "-"}}, {{"key", "-"}}, {{"eval", zoom}},
+                     {{"key", "0"}}, {{"eval", left}},
+                     {{"drag", "#view svg"}, {"dx", 150}, {"dy", 0}}, {{"eval", left}},
+                     {{"key", "ArrowRight"}}, {{"eval", left}},
+                     {{"key", "0"}}, {{"click", "#g-f" + edge7 + " rect"}},
+                     {{"wait", "location.search.includes('open=f" + edge7 + "') && document.getElementById('s" + leaf +
+                                   "') && " + ready}},
+                     {{"eval", "document.getElementById('s" + leaf + "').dataset.status"}},
+                     {{"key", "0"}}, {{"click", "#s" + leaf + " path"}},
+                     {{"wait", "document.querySelector('#details .neighbours a')"}},
+                     {{"shot", shots + "/fabric-open.png"}},
+                     {{"click", "#details .neighbours a"}},
+                     {{"wait", "location.search.includes('around=" + leaf + "') && " + ready}},
+                     {{"eval", "document.getElementById('viewnote').textContent"}},
+                     {{"eval", "document.querySelectorAll('#view g.node').length"}}});
+    ASSERT_EQ(r.size(), 9u) << r;
+    EXPECT_GT(r[1].get<double>(), r[0].get<double>());   // the wheel zooms in
+    EXPECT_LT(r[2].get<double>(), r[1].get<double>());   // "-" zooms out
+    EXPECT_LT(r[4].get<double>(), r[3].get<double>());   // dragged right: the view moves left
+    EXPECT_GT(r[5].get<double>(), r[4].get<double>());   // the arrow key moves it right
+    EXPECT_EQ(r[6], "critical");                         // the opened group's critical array
+    EXPECT_NE(r[7].get<std::string>().find("neighbours of array-7-5"), std::string::npos) << r[7];
+    EXPECT_EQ(r[8], 2);                                  // the array and its switch
+
+    // In the neighbours view, the one link: a click shows both ends and its last change.
+    std::string link = std::to_string(f.leafLinks[7 * 24 + 5]);
+    Json d = browse("/submap/" + std::to_string(f.submap) + "?live=0&around=" + leaf + "&hops=1",
+                    {{{"wait", ready}}, {{"click", "#s" + link + " line.hit"}},
+                     {{"wait", "document.getElementById('details').dataset.connection === '" + link + "'"}},
+                     {{"shot", shots + "/neighbours.png"}},
+                     {{"eval", "document.getElementById('details').innerText"}}});
+    ASSERT_EQ(d.size(), 1u) << d;
+    std::string details = d[0];
+    for (const char *want : {"array-7-5 primary disk pool - edge-7 (16G)", "label 16G", "status: normal", "ends",
+                             "edge-7", "last change"})
+        EXPECT_NE(details.find(want), std::string::npos) << want << " in " << details;
+    // TQ_KEEP_SCREENSHOTS names a folder to keep the pictures in (the docs' pictures).
+    if (const char *keep = std::getenv("TQ_KEEP_SCREENSHOTS"))
+        for (const char *png : {"fabric.png", "fabric-open.png", "neighbours.png"})
+            tqtest::writeFile(std::string(keep) + "/" + png, tqtest::readFile(shots + "/" + png));
 }
 
 }  // namespace

@@ -32,14 +32,15 @@ const tqNav = (() => {
     show();
   }
   // The first view: the whole drawing when its labels stay readable (at
-  // least READABLE of their size), else that scale at the top centre (the
-  // core), the rest a zoom or a drag away.
-  const READABLE = 0.8;
+  // least READABLE of their size), centred and at most LARGEST; else
+  // READABLE at the top centre (the core), the rest a zoom or a drag away.
+  const READABLE = 0.8, LARGEST = 1.5;
   function start(view) {
     const r = view.getBoundingClientRect(), cw = Math.max(r.width, 100), ch = Math.max(r.height, 100);
-    if (Math.min(cw / full[2], ch / full[3]) >= READABLE) return full.slice();
-    const w = cw / READABLE, h = ch / READABLE;
-    return [full[0] + Math.max(0, (full[2] - w) / 2), full[1], w, h];
+    const scale = Math.min(Math.max(Math.min(cw / full[2], ch / full[3]), READABLE), LARGEST);
+    const w = cw / scale, h = ch / scale;
+    const top = scale > READABLE ? full[1] - (h - full[3]) / 2 : full[1];
+    return [full[0] + (full[2] - w) / 2, top, w, h];
   }
   function pan(dx, dy) { vb[0] += dx; vb[1] += dy; show(); }
   function fit() { vb = full.slice(); show(); }
