@@ -138,16 +138,29 @@ std::shared_ptr<const MapModel> MapView::model()
 
 std::string layoutKey(const MapModel &m, int submap)
 {
-    std::string key;
+    // FNV-1a over the members, without building their text: a page of a
+    // submap of 55,000 symbols asks for its key on every request.
+    uint64_t h = 14695981039346656037ull;
+    auto bytes = [&h](const void *data, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            h = (h ^ static_cast<const unsigned char *>(data)[i]) * 1099511628211ull;
+    };
+    auto text = [&](const std::optional<std::string> &t) {
+        uint64_t n = t ? t->size() : ~0ull;
+        bytes(&n, sizeof n);
+        if (t)
+            bytes(t->data(), t->size());
+    };
     auto it = m.symbolsOnSubmap.find(submap);
     if (it != m.symbolsOnSubmap.end())
         for (int sid : it->second) {
             const Symbol &s = m.symbols.at(sid);
-            key += std::to_string(sid) + "/" + std::to_string(s.connA) + "/" + std::to_string(s.connZ) + "/" +
-                   s.label.value_or("") + "/" + s.symbolType.value_or("") + "/" +
-                   (m.isGraphObject(s.object) ? "g" : "") + ";";
+            int ids[4] = {sid, s.connA, s.connZ, m.isGraphObject(s.object) ? 1 : 0};
+            bytes(ids, sizeof ids);
+            text(s.label);
+            text(s.symbolType);
         }
-    return std::to_string(submap) + "-" + std::to_string(std::hash<std::string>()(key));
+    return std::to_string(submap) + "-" + std::to_string(h);
 }
 
 std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std::string &error, const ViewQuery &view)
