@@ -9,16 +9,51 @@ namespace {
 
 const char *const kLinkLabels[] = {"8G", "16G", "32G"};
 
-const char *deviceIcon(int device)
-{
-    switch (device % 3) {
-    case 0: return kSwitchIcon;
-    case 1: return kServerIcon;
-    default: return kArrayIcon;
+int ceilDiv(int a, int b) { return b > 0 ? (a + b - 1) / b : 0; }
+
+// A fabric's devices by role, in the order of their place in the fabric's
+// block: a few core switches, one edge switch per 25 devices, then the hosts
+// and storage that hang on the edge switches.
+struct FabricShape {
+    int core = 0, edge = 0, leaves = 0;
+    explicit FabricShape(int devices)
+    {
+        core = devices >= 4 ? std::max(2, devices / 250) : std::min(devices, 1);
+        edge = std::min(devices - core, std::max(1, ceilDiv(devices - core, 25)));
+        leaves = std::max(0, devices - core - edge);
     }
+    // Links of the core-edge mesh (each edge switch to every core switch)
+    // and of the leaves to their edge switch.
+    int structuralLinks() const { return core * edge + leaves; }
+    // The edge switch (0-based) a leaf hangs on: neighbours in the block share one.
+    int edgeOfLeaf(int leaf) const { return edge > 0 ? static_cast<int>(int64_t(leaf) * edge / std::max(1, leaves)) : 0; }
+};
+
+}  // namespace
+
+const char *Topology::roleIcon(int place) const
+{
+    FabricShape shape(deviceBlock_);
+    if (place < shape.core + shape.edge)
+        return kSwitchIcon;
+    int leaf = place - shape.core - shape.edge;
+    return leaf % 3 == 2 ? (leaf % 6 == 5 ? kFlashIcon : kArrayIcon) : kServerIcon;
 }
 
-int ceilDiv(int a, int b) { return b > 0 ? (a + b - 1) / b : 0; }
+std::string Topology::roleLabel(int device) const
+{
+    FabricShape shape(deviceBlock_);
+    int place = device % deviceBlock_;
+    std::string d = std::to_string(device);
+    if (place < shape.core)
+        return "core-" + d;
+    if (place < shape.core + shape.edge)
+        return "edge-" + d;
+    int leaf = place - shape.core - shape.edge;
+    return (leaf % 3 == 2 ? "array-" : "host-") + d;
+}
+
+namespace {
 
 }  // namespace
 
@@ -60,8 +95,8 @@ Topology::Topology(int graphCount, int vertexCount, int arcCount, uint64_t seed)
             v.name = "f" + std::to_string(v.graph) + "/" + device;
             v.uniqueId = "F" + device;
         }
-        v.label = device;
-        v.icon = deviceIcon(v.device);
+        v.label = roleLabel(v.device);
+        v.icon = roleIcon(v.device % deviceBlock_);
         members_[static_cast<size_t>(v.graph)].push_back(k);
         vertices.push_back(std::move(v));
     }
@@ -76,6 +111,7 @@ Topology::Topology(int graphCount, int vertexCount, int arcCount, uint64_t seed)
         throw std::invalid_argument("arcs need a graph with at least two vertices");
 
     const int arcBlock = std::max(1, ceilDiv(arcCount, fabricCount()));
+    const FabricShape shape(deviceBlock_);
     for (int i = 0; i < arcCount; ++i) {
         Rng rng(seed ^ (0xA5C0FFEE1234ull + 0x9E3779B97F4A7C15ull * static_cast<uint64_t>(i)));
         Arc arc;
@@ -96,13 +132,31 @@ Topology::Topology(int graphCount, int vertexCount, int arcCount, uint64_t seed)
             arc.binding = 7;
             arc.graph = in.size() >= 2 ? fabric : fallback;
             const std::vector<int> &from = members_[static_cast<size_t>(arc.graph)];
-            const size_t a = rng.below(from.size());
-            size_t z = rng.below(from.size() - 1);
-            if (z >= a)
-                ++z;
-            arc.a = from[a];
-            arc.z = from[z];
-            arc.icon = kLinkIcon;
+            // The fabric's links in order: the core-edge mesh, then each leaf
+            // to its edge switch, then second links along the same paths
+            // (trunks and dual ports); the uplinks above take their turns.
+            const int first = arc.graph == fabric ? (fabric - 1) * arcBlock : 0;
+            const int k = (i - first) - (i / 10 - first / 10);
+            const int places = static_cast<int>(from.size());
+            const FabricShape here = arc.graph == fabric ? shape : FabricShape(places);
+            const int mesh = here.core * here.edge;
+            int a = 0, z = 1;
+            const int n = here.structuralLinks() > 0 ? k % here.structuralLinks() : 0;
+            if (n < mesh) {
+                a = here.core + n / here.core;   // the edge switch
+                z = n % here.core;               // the core switch
+            } else if (here.leaves > 0) {
+                const int leaf = n - mesh;
+                a = here.core + here.edge + leaf;
+                z = here.core + here.edgeOfLeaf(leaf);
+            }
+            a = std::min(a, places - 1);
+            z = std::min(z, places - 1);
+            if (a == z)
+                z = (a + 1) % places;
+            arc.a = from[static_cast<size_t>(a)];
+            arc.z = from[static_cast<size_t>(z)];
+            arc.icon = n < mesh ? kIslIcon : kLinkIcon;
             arc.label = kLinkLabels[rng.below(3)];
         }
         arcs.push_back(std::move(arc));

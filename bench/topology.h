@@ -11,9 +11,18 @@
 //                  unique id "F" + "d<d>" (a vertex status on it stores the
 //                  state on the root-level device, whose unique id is the
 //                  fabric one without its first character).
+//   roles          each fabric is a core-edge fabric: the first devices of
+//                  its block are core switches ("core-<d>", two per 500
+//                  devices, at least two), then one edge switch ("edge-<d>")
+//                  per 25 devices, then hosts and storage ("host-<d>",
+//                  "array-<d>") that hang on the edge switches, neighbours in
+//                  the block on the same one.
 //   arc i          nine in ten join two fabric vertices of one fabric
-//                  (binding 7); one in ten joins a root-level device to its
-//                  fabric graph in the root graph (binding 6).
+//                  (binding 7): first every edge switch to every core switch
+//                  (inter-switch links), then each host or array to its edge
+//                  switch, then second links along the same paths; one in
+//                  ten joins a root-level device to its fabric graph in the
+//                  root graph (binding 6).
 // Devices and arcs fill the fabrics in blocks (fabric 1 the first ones, and so
 // on), and every arc draws its endpoints from a generator of its own. So a map
 // with more fabrics of the same block size starts with the very same fabrics,
@@ -131,6 +140,11 @@ public:
     {
         return arc.binding == 7 ? vertices[static_cast<size_t>(arc.z)].name : graphs[static_cast<size_t>(arc.z)].name;
     }
+
+    // The icon of the device at this place of its fabric's block, and the
+    // label of a device, by its role.
+    const char *roleIcon(int place) const;
+    std::string roleLabel(int device) const;
 
 private:
     int deviceBlock_ = 1;

@@ -137,15 +137,16 @@ void addApiRoutes(httplib::Server &server, MapView &view)
         if (m.submaps.count(id) == 0)
             return notFound(res, "no submap " + req.matches[1].str());
         std::string error;
-        std::shared_ptr<const Layout> l = view.layout(m, id, error);
-        Json j = submapJson(m, id);
+        ViewQuery q = viewQueryOf(req);
+        std::shared_ptr<const Layout> l = view.layout(m, id, error, q);
+        Json j = l != nullptr && l->layered ? layeredSubmapJson(m, id, *l, q) : submapJson(m, id);
         std::set<int> recent = view.recentlyChanged();
         for (Json &s : j["symbols"])
             s["recent"] = recent.count(s["id"].get<int>()) != 0;
         for (Json &s : j["connections"])
             s["recent"] = recent.count(s["id"].get<int>()) != 0;
-        j["layoutKey"] = layoutKey(m, id);
-        j["placement"] = l != nullptr && l->grid ? "grid" : "ranked";
+        j["layoutKey"] = l != nullptr ? l->key : layoutKey(m, id);
+        j["placement"] = l == nullptr ? "ranked" : l->layered ? "layered" : l->grid ? "grid" : "ranked";
         // [symbol, x, y] triples: an array, as a large submap has thousands.
         Json pos = Json::array();
         if (l != nullptr)
@@ -162,7 +163,7 @@ void addApiRoutes(httplib::Server &server, MapView &view)
         if (snapshot->submaps.count(id) == 0)
             return notFound(res, "no submap " + req.matches[1].str());
         std::string error;
-        std::shared_ptr<const Layout> l = view.layout(*snapshot, id, error);
+        std::shared_ptr<const Layout> l = view.layout(*snapshot, id, error, viewQueryOf(req));
         if (l == nullptr)
             return failed(res, error);
         res.set_header("Cache-Control", "no-store");

@@ -61,13 +61,14 @@ function paint(g, s) {
 }
 
 async function loadSubmap() {
-  const data = await getJson('/api/submap/' + submapId);
+  const data = await getJson('/api/submap/' + submapId + tqNav.query());
   state.data = data; crumbs(data.path); document.title = data.title + ' - map';
   const box = $('#view');
   if (data.layoutKey !== state.layoutKey) {
     const sx = box.scrollLeft, sy = box.scrollTop;
-    const svg = await fetch('/api/submap/' + submapId + '/svg', {cache: 'no-store'}).then((r) => r.text());
+    const svg = await fetch('/api/submap/' + submapId + '/svg' + tqNav.query(), {cache: 'no-store'}).then((r) => r.text());
     box.innerHTML = svg; box.scrollLeft = sx; box.scrollTop = sy;
+    tqNav.drawn(box);
     state.layoutKey = data.layoutKey;
     box.querySelectorAll('g.node').forEach((g) => g.addEventListener('click', (ev) => {
       if (g.classList.contains('graph')) return;   // its link opens the submap
@@ -76,8 +77,10 @@ async function loadSubmap() {
   }
   const all = data.symbols.concat(data.connections);
   all.forEach((s) => { const g = document.getElementById('s' + s.id); if (g) paint(g, s); });
+  tqNav.painted(data);
   box.dataset.layoutKey = data.layoutKey;
   if (state.selected) select(state.selected, true);
+  else if (tqNav.pendingConnection) tqNav.showConnection(tqNav.pendingConnection);
 }
 
 async function select(symbolId, quiet) {
@@ -99,6 +102,7 @@ async function showObject(objectId) {
   const o = await getJson('/api/object/' + objectId);
   const d = $('#details'); d.textContent = '';
   d.append(el('h3', o.name), el('div', 'object id ' + o.id), el('div', 'selection name ' + o.selectionName));
+  tqNav.detailsShown(d, o);
   o.symbols.forEach((s) => d.append(el('div', 'symbol #' + s.id + ' ' + s.kind + ': ' + s.statusName +
     (s.effectiveStatus !== s.status ? ' (shows ' + s.effectiveStatusName + ')' : ''))));
   const why = o.statusReason;

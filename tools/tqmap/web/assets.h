@@ -1,6 +1,6 @@
-// The web view's scripts and style sheet (web/app.js, web/export.js,
-// web/app.css), embedded in the program when it is built (cmake/embed.cmake
-// writes their bytes).
+// The web view's scripts and style sheet (web/app.js, web/nav.js,
+// web/export.js, web/app.css), embedded in the program when it is built
+// (cmake/embed.cmake writes their bytes).
 #ifndef TQ_TOOLS_TQMAP_WEB_ASSETS_H
 #define TQ_TOOLS_TQMAP_WEB_ASSETS_H
 
@@ -11,6 +11,7 @@ namespace tqmap::web {
 extern const std::string_view appJs;
 extern const std::string_view appCss;
 extern const std::string_view exportJs;
+extern const std::string_view navJs;
 
 }  // namespace tqmap::web
 

@@ -40,7 +40,7 @@ std::string shell(const std::string &view, int submap)
            "<div id=\"banner\" hidden></div>\n"
            "<main><section id=\"view\"></section><aside id=\"details\"><p class=\"hint\">Click a symbol for its "
            "details.</p></aside></main>\n"
-           "<footer id=\"legend\"></footer>\n<script src=\"/static/app.js\"></script>\n"
+           "<footer id=\"legend\"></footer>\n<script src=\"/static/nav.js\"></script><script src=\"/static/app.js\"></script>\n"
            "<script src=\"/static/export.js\"></script>\n</body></html>\n";
 }
 
@@ -73,6 +73,9 @@ void addPageRoutes(httplib::Server &server, MapView &view)
     }
     server.Get("/static/app.css", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(web::appCss.data(), web::appCss.size(), "text/css");
+    });
+    server.Get("/static/nav.js", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(web::navJs.data(), web::navJs.size(), "application/javascript");
     });
     server.Get("/static/app.js", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(web::appJs.data(), web::appJs.size(), "application/javascript");

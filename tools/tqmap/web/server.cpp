@@ -138,35 +138,59 @@ std::shared_ptr<const MapModel> MapView::model()
 
 std::string layoutKey(const MapModel &m, int submap)
 {
-    std::string key;
+    // FNV-1a over the members, without building their text: a page of a
+    // submap of 55,000 symbols asks for its key on every request.
+    uint64_t h = 14695981039346656037ull;
+    auto bytes = [&h](const void *data, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            h = (h ^ static_cast<const unsigned char *>(data)[i]) * 1099511628211ull;
+    };
+    auto text = [&](const std::optional<std::string> &t) {
+        uint64_t n = t ? t->size() : ~0ull;
+        bytes(&n, sizeof n);
+        if (t)
+            bytes(t->data(), t->size());
+    };
     auto it = m.symbolsOnSubmap.find(submap);
     if (it != m.symbolsOnSubmap.end())
         for (int sid : it->second) {
             const Symbol &s = m.symbols.at(sid);
-            key += std::to_string(sid) + "/" + std::to_string(s.connA) + "/" + std::to_string(s.connZ) + "/" +
-                   s.label.value_or("") + "/" + s.symbolType.value_or("") + "/" +
-                   (m.isGraphObject(s.object) ? "g" : "") + ";";
+            int ids[4] = {sid, s.connA, s.connZ, m.isGraphObject(s.object) ? 1 : 0};
+            bytes(ids, sizeof ids);
+            text(s.label);
+            text(s.symbolType);
         }
-    return std::to_string(submap) + "-" + std::to_string(std::hash<std::string>()(key));
+    return std::to_string(submap) + "-" + std::to_string(h);
 }
 
-std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std::string &error)
+std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std::string &error, const ViewQuery &view)
 {
     std::string key = layoutKey(m, submap);
-    {
+    bool plain = view.plain();
+    if (plain) {
         std::lock_guard<std::mutex> lock(layoutMutex_);
         auto it = layouts_.find(submap);
         if (it != layouts_.end() && it->second->key == key)
             return it->second;
     }
     auto l = std::make_shared<Layout>();
-    l->key = key;
-    std::map<std::string, std::pair<double, double>> named;
+    l->key = plain ? key : key + "-" + view.key();
     const char *engine = submapLayoutEngine(m, submap);
-    l->grid = std::strcmp(engine, "dot") != 0;
+    if (!plain || std::strcmp(engine, "dot") != 0) {
+        LayeredDrawing d = drawLayered(m, submap, view);
+        l->layered = true;
+        l->svg = std::move(d.svg);
+        l->positions = std::move(d.positions);
+        l->shown = std::move(d.shown);
+        l->groups = std::move(d.groups);
+        if (!plain)
+            return l;
+        std::lock_guard<std::mutex> lock(layoutMutex_);
+        return layouts_[submap] = std::move(l);
+    }
+    std::map<std::string, std::pair<double, double>> named;
     bool timedOut = false;
-    if (!l->grid &&
-        !renderSvgWithin(renderSubmapDot(m, submap, true), engine, layoutBudgetMs, l->svg, named, error, timedOut)) {
+    if (!renderSvgWithin(renderSubmapDot(m, submap, true), engine, layoutBudgetMs, l->svg, named, error, timedOut)) {
         if (!timedOut)
             return nullptr;
         std::fprintf(stderr, "tqmap serve: the layout of submap %d took more than %d ms: placed on a grid\n", submap,
@@ -339,6 +363,7 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
     addApiRoutes(server, view);
     addPageRoutes(server, view);
     addExportRoutes(server, view);
+    addViewRoutes(server, view);
     if (!server.bind_to_port(host.c_str(), port)) {
         std::fprintf(stderr, "tqmap: cannot listen on %s: the port is in use or the address is not this machine's\n",
                      listen.c_str());

@@ -4,6 +4,7 @@
 #define TQ_TOOLS_TQMAP_WEB_SERVER_H
 
 #include "tools/tqmap/json.h"
+#include "tools/tqmap/layered.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -14,6 +15,7 @@
 
 namespace httplib {
 class Server;
+struct Request;
 }
 
 namespace tqmap {
@@ -24,7 +26,13 @@ struct Layout {
     std::string key;
     std::string svg;
     std::map<int, std::pair<double, double>> positions;   // symbol -> centre (points)
-    bool grid = false;    // the grid placement: dense, or the ranked layout ran out of time
+    bool grid = false;    // the grid placement: the ranked layout ran out of time
+    // The layered drawing (layered.h): a submap past the ranked layout's
+    // bounds, or a view that opens groups or shows a neighbourhood. Only the
+    // shown symbols are drawn; the groups stand for the others.
+    bool layered = false;
+    std::vector<int> shown;
+    std::vector<FoldedGroup> groups;
 };
 
 // The map as read, shared by the routes: a request takes the current
@@ -53,8 +61,11 @@ public:
     // The submap's layout on this map, made when missing or when its
     // members changed; null with the reason on a Graphviz failure. A ranked
     // layout has layoutBudgetMs: past it the grid placement is made instead
-    // (and kept for these members).
-    std::shared_ptr<const Layout> layout(const MapModel &m, int submap, std::string &error);
+    // (and kept for these members). A submap past the ranked layout's bounds,
+    // and every view that is not plain, gets the layered drawing; only the
+    // plain view is kept.
+    std::shared_ptr<const Layout> layout(const MapModel &m, int submap, std::string &error,
+                                         const ViewQuery &view = ViewQuery());
     // Symbols whose status changed in the last 30 minutes.
     std::set<int> recentlyChanged();
     const std::string &path() const { return path_; }
@@ -98,6 +109,14 @@ std::string layoutKey(const MapModel &m, int submap);
 void addApiRoutes(httplib::Server &server, MapView &view);
 void addPageRoutes(httplib::Server &server, MapView &view);
 void addExportRoutes(httplib::Server &server, MapView &view);
+// The view a request asks for: ?open=, ?around= and ?hops= (layered.h).
+ViewQuery viewQueryOf(const httplib::Request &req);
+// /api/submap/ID of a layered drawing: the shown symbols and connections
+// only, and the groups with their worst status now (views.cpp).
+Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const ViewQuery &q);
+// /api/connection/ID: a connection's ends, label, status and last change
+// (views.cpp).
+void addViewRoutes(httplib::Server &server, MapView &view);
 
 // How to serve: where, and for an address other than loopback, TLS and who
 // may see the map.
