@@ -1,4 +1,4 @@
-// The web view's script and style sheet (web/app.js, web/app.css), embedded
+// The web view's scripts and style sheet (web/app.js, web/past.js, web/app.css), embedded
 // in the program when it is built (cmake/embed.cmake writes their bytes).
 #ifndef TQ_TOOLS_TQMAP_WEB_ASSETS_H
 #define TQ_TOOLS_TQMAP_WEB_ASSETS_H
@@ -9,6 +9,7 @@ namespace tqmap::web {
 
 extern const std::string_view appJs;
 extern const std::string_view appCss;
+extern const std::string_view pastJs;   // web/past.js: the map as it was
 
 }  // namespace tqmap::web
 

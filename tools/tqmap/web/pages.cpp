@@ -2,6 +2,7 @@
 #include "tools/tqmap/web/server.h"
 
 #include "tools/tqmap/web/assets.h"
+#include "tools/tqmap/past.h"
 
 #include <httplib.h>
 
@@ -40,7 +41,7 @@ std::string shell(const std::string &view, int submap)
            "<div id=\"banner\" hidden></div>\n"
            "<main><section id=\"view\"></section><aside id=\"details\"><p class=\"hint\">Click a symbol for its "
            "details.</p></aside></main>\n"
-           "<footer id=\"legend\"></footer>\n<script src=\"/static/app.js\"></script>\n</body></html>\n";
+           "<footer id=\"legend\"></footer>\n<script src=\"/static/past.js\"></script><script src=\"/static/app.js\"></script>\n</body></html>\n";
 }
 
 }  // namespace
@@ -52,14 +53,23 @@ void addPageRoutes(httplib::Server &server, MapView &view)
         res.set_content(html, "text/html; charset=utf-8");
     };
     server.Get("/", [&view](const httplib::Request &req, httplib::Response &res) {
-        // The query (?live=0 and the like) goes along.
+        // The query (?live=0, ?at= and the like) goes along.
         size_t query = req.target.find('?');
         res.set_redirect("/submap/" + std::to_string(view.model()->rootSubmap) +
                          (query != std::string::npos ? req.target.substr(query) : std::string()));
     });
     server.Get(R"(/submap/(\d+))", [&view, page](const httplib::Request &req, httplib::Response &res) {
         int id = std::atoi(req.matches[1].str().substr(0, 9).c_str());
-        if (view.model()->submaps.count(id) == 0) {
+        // At a past time the submap may be gone now; a time the history cannot
+        // show still gets the page, which says so.
+        std::shared_ptr<const MapModel> m = view.model();
+        if (req.has_param("at")) {
+            std::string error;
+            if (std::optional<int64_t> at = parseTime(req.get_param_value("at"), nowMs()))
+                if (auto past = view.modelAt(*at, error))
+                    m = past;
+        }
+        if (m->submaps.count(id) == 0) {
             res.status = 404;
             res.set_content("no submap " + std::to_string(id) + "\n", "text/plain");
             return;
@@ -75,6 +85,9 @@ void addPageRoutes(httplib::Server &server, MapView &view)
     });
     server.Get("/static/app.js", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(web::appJs.data(), web::appJs.size(), "application/javascript");
+    });
+    server.Get("/static/past.js", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(web::pastJs.data(), web::pastJs.size(), "application/javascript");
     });
 }
 
