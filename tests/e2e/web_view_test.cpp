@@ -303,6 +303,14 @@ TEST_F(WebViewE2E, EveryRouteShowsTheMapAsItWasAtAPastTime)
     for (const Json &s : thenJson["symbols"])
         if (s["label"] == "host2")
             host2 = s["object"];
+    // A page asked for at a time other than in milliseconds is sent to that
+    // time in milliseconds, which its requests then share.
+    auto pinned = c.Get("/submap/" + std::to_string(fabricA) + "?live=0&at=" + mapdb::utcTime(std::stoll(at)));
+    ASSERT_TRUE(pinned);
+    EXPECT_EQ(pinned->status, 302);
+    EXPECT_NE(pinned->get_header_value("Location").find("at=" + at), std::string::npos)
+        << pinned->get_header_value("Location");
+    c.set_follow_location(true);
     for (const std::string &route :
          std::vector<std::string>{"/api/map", fabric, fabric + "/svg", "/api/object/" + std::to_string(host2), std::string("/api/search?q=host3"),
           std::string("/api/problems"), std::string("/api/changes"), "/submap/" + std::to_string(fabricA),

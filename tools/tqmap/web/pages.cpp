@@ -59,6 +59,8 @@ void addPageRoutes(httplib::Server &server, MapView &view)
                          (query != std::string::npos ? req.target.substr(query) : std::string()));
     });
     server.Get(R"(/submap/(\d+))", [&view, page](const httplib::Request &req, httplib::Response &res) {
+        if (pinPageTime(req, res))
+            return;
         int id = std::atoi(req.matches[1].str().substr(0, 9).c_str());
         // At a past time the submap may be gone now; a time the history cannot
         // show still gets the page, which says so.
@@ -78,7 +80,10 @@ void addPageRoutes(httplib::Server &server, MapView &view)
     });
     for (const char *name : {"problems", "changes", "search"}) {
         std::string v = name;
-        server.Get("/" + v, [v, page](const httplib::Request &, httplib::Response &res) { page(res, shell(v, 0)); });
+        server.Get("/" + v, [v, page](const httplib::Request &req, httplib::Response &res) {
+            if (!pinPageTime(req, res))
+                page(res, shell(v, 0));
+        });
     }
     server.Get("/static/app.css", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(web::appCss.data(), web::appCss.size(), "text/css");

@@ -10,9 +10,10 @@ namespace tqmap {
 
 namespace {
 
-// Past maps kept for the requests that follow (a page asks for the map, the
-// submap and its drawing at the same time).
-constexpr size_t kPastModels = 8;
+// Past maps kept for the requests that follow: a page asks for the map, the
+// submap and its drawing at one time, a diff for two. Each is a whole copy of
+// the map, so few.
+constexpr size_t kPastModels = 3;
 
 void refuse(httplib::Response &res, int status, const std::string &why)
 {
@@ -64,6 +65,21 @@ std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Req
     if (m == nullptr)
         refuse(res, 410, error);
     return m;
+}
+
+bool pinPageTime(const httplib::Request &req, httplib::Response &res)
+{
+    if (!req.has_param("at"))
+        return false;
+    const std::string text = req.get_param_value("at");
+    std::optional<int64_t> at = parseTime(text, nowMs());
+    if (!at || text.find_first_not_of("0123456789") == std::string::npos)
+        return false;
+    httplib::Params params = req.params;
+    params.erase("at");
+    params.emplace("at", std::to_string(*at));
+    res.set_redirect(req.path + "?" + httplib::detail::params_to_query_str(params));
+    return true;
 }
 
 void addPastRoutes(httplib::Server &server, MapView &view)

@@ -113,6 +113,11 @@ void addPastRoutes(httplib::Server &server, MapView &view);
 // once the request is answered with the refusal: 400 for a time it cannot
 // read, 410 for a time before the history's window.
 std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Request &req, httplib::Response &res);
+// A page asked for at a time given other than in milliseconds ("2h", an ISO
+// time) is sent to the same page at that time in milliseconds, so that the
+// page's requests share one time and a link to it keeps showing that time.
+// True when it answered so.
+bool pinPageTime(const httplib::Request &req, httplib::Response &res);
 
 // How to serve: where, and for an address other than loopback, TLS and who
 // may see the map.
