@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <sys/stat.h>
 
 namespace mapdb {
@@ -550,18 +549,24 @@ std::set<int> MapReader::statusChangedSince(int64_t sinceMs)
 
 std::string utcTime(int64_t ms)
 {
-    std::time_t t = static_cast<std::time_t>((ms >= 0 ? ms : ms - 999) / 1000);
-    std::tm tm{};
-#ifdef _WIN32
-    gmtime_s(&tm, &t);
-#else
-    gmtime_r(&t, &tm);
-#endif
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    char millis[8];
-    std::snprintf(millis, sizeof millis, ".%03dZ", static_cast<int>(((ms % 1000) + 1000) % 1000));
-    return std::string(buf) + millis;
+    // Civil date from days since 1970 (proleptic Gregorian), by arithmetic:
+    // no time zone and no call of the host.
+    const int64_t msOfDay = ((ms % 86400000) + 86400000) % 86400000;
+    const int64_t z = (ms - msOfDay) / 86400000 + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day),
+                  static_cast<long long>(msOfDay / 3600000), static_cast<long long>(msOfDay / 60000 % 60),
+                  static_cast<long long>(msOfDay / 1000 % 60), static_cast<long long>(msOfDay % 1000));
+    return buf;
 }
 
 bool MapReader::readHistoryWindow(HistoryWindow &w, std::string &error)

@@ -2,7 +2,6 @@
 #include "tools/tqmap/past.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace tqmap {
 
