@@ -561,7 +561,7 @@ std::string utcTime(int64_t ms)
     const int64_t day = doy - (153 * mp + 2) / 5 + 1;
     const int64_t month = mp < 10 ? mp + 3 : mp - 9;
     const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    char buf[48];
+    char buf[96];
     std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(year),
                   static_cast<long long>(month), static_cast<long long>(day),
                   static_cast<long long>(msOfDay / 3600000), static_cast<long long>(msOfDay / 60000 % 60),
