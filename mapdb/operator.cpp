@@ -156,28 +156,54 @@ bool hasTable(sqlite3 *db, const char *name)
     return found;
 }
 
-// Milliseconds since 1970, as SQL.
-#define TQ_NOW_MS "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)"
+// Milliseconds since 1970, as SQL: exact, from the seconds and the "SS.SSS"
+// of the same clock reading (a day fraction in floating point can fall a
+// millisecond short).
+#define TQ_NOW_MS "(CAST(strftime('%s', 'now') AS INTEGER) * 1000 + CAST(substr(strftime('%f', 'now'), 4) AS INTEGER))"
 
+// ---- the history of changes: what rebuilding a past map needs -------------------------
+//
+// Every change to the symbols, objects and submaps adds one row to `changes`
+// in the transaction that made it, and each row holds what undoing it needs,
+// so the map at a past time is the map now with the rows after that time
+// undone, newest first (MapReader::rewind). The kinds:
+//   created, deleted, status, label, type, position   (of a symbol: object, symbol, submap)
+//   object created, object deleted                    (object; the selection name)
+//   submap created, submap deleted, submap changed    (submap; object: its parent)
+// old_value/new_value: the label, status (a number), type or selection name
+// before and after; a submap's name. was: a JSON array of the rest of the row
+// as it was before the change, for the kinds that need it:
+//   deleted          [variety, symbol_type, status, status_source, flags, conn_a, conn_z, pos_x, pos_y]
+//   position         [pos_x, pos_y]
+//   submap deleted   [type, layout, background]   (old_value: name)
+//   submap changed   [type, layout, background]   (old_value: name)
+// change_settings.complete_since: the time (ms) from which the history holds
+// every change: when the map was made or brought to this history, moved on
+// when the trim drops rows. A map cannot be rebuilt for a time before it.
+//
+// Maps of schema version 2 had the first six kinds without `was`; the step to
+// version 3 (upgradeHistory) adds the columns and starts complete_since then.
 static const char *const kOperatorSchema[] = {
-    // What changed, oldest first. kind: created, deleted, status, label, type
-    // (of a symbol; the symbol's submap and object) or object deleted (old:
-    // its selection name). old/new: the values before and after.
     "CREATE TABLE IF NOT EXISTS changes(id INTEGER PRIMARY KEY, time INTEGER, kind TEXT, object INTEGER,"
-    " symbol INTEGER, submap INTEGER, old_value TEXT, new_value TEXT)",
+    " symbol INTEGER, submap INTEGER, old_value TEXT, new_value TEXT, was TEXT)",
     // No index by time: times grow with the id, and readers can afford a
     // scan of the bounded table better than every change a second insertion.
-    "CREATE TABLE IF NOT EXISTS change_settings(max_rows INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS change_settings(max_rows INTEGER NOT NULL, complete_since INTEGER)",
     // Trimmed every 256 rows back to max_rows, so the history holds at most
-    // max_rows + 255 rows and a change rarely pays for a deletion.
-    "CREATE TRIGGER IF NOT EXISTS changes_trim AFTER INSERT ON changes WHEN new.id % 256 = 0 BEGIN"
+    // max_rows + 255 rows and a change rarely pays for a deletion; the map
+    // can then be rebuilt from the newest time dropped on.
+    "CREATE TRIGGER IF NOT EXISTS changes_trim_complete AFTER INSERT ON changes WHEN new.id % 256 = 0 BEGIN"
+    " UPDATE change_settings SET complete_since = max(coalesce(complete_since, 0), coalesce((SELECT max(time)"
+    " FROM changes WHERE id <= new.id - change_settings.max_rows), 0));"
     " DELETE FROM changes WHERE id <= new.id - (SELECT max_rows FROM change_settings LIMIT 1); END",
     "CREATE TRIGGER IF NOT EXISTS changes_symbol_created AFTER INSERT ON symbols BEGIN"
     " INSERT INTO changes(time, kind, object, symbol, submap, new_value)"
     " VALUES(" TQ_NOW_MS ", 'created', new.object, new.id, new.submap, new.label); END",
-    "CREATE TRIGGER IF NOT EXISTS changes_symbol_deleted AFTER DELETE ON symbols BEGIN"
-    " INSERT INTO changes(time, kind, object, symbol, submap, old_value)"
-    " VALUES(" TQ_NOW_MS ", 'deleted', old.object, old.id, old.submap, old.label); END",
+    "CREATE TRIGGER IF NOT EXISTS changes_symbol_removed AFTER DELETE ON symbols BEGIN"
+    " INSERT INTO changes(time, kind, object, symbol, submap, old_value, was)"
+    " VALUES(" TQ_NOW_MS ", 'deleted', old.object, old.id, old.submap, old.label, json_array(old.variety,"
+    " old.symbol_type, old.status, old.status_source, old.flags, old.conn_a, old.conn_z, old.pos_x, old.pos_y));"
+    " END",
     "CREATE TRIGGER IF NOT EXISTS changes_symbol_status AFTER UPDATE OF status ON symbols"
     " WHEN old.status IS NOT new.status BEGIN"
     " INSERT INTO changes(time, kind, object, symbol, submap, old_value, new_value)"
@@ -190,9 +216,29 @@ static const char *const kOperatorSchema[] = {
     " WHEN old.symbol_type IS NOT new.symbol_type BEGIN"
     " INSERT INTO changes(time, kind, object, symbol, submap, old_value, new_value)"
     " VALUES(" TQ_NOW_MS ", 'type', new.object, new.id, new.submap, old.symbol_type, new.symbol_type); END",
+    "CREATE TRIGGER IF NOT EXISTS changes_symbol_position AFTER UPDATE OF pos_x, pos_y ON symbols"
+    " WHEN old.pos_x IS NOT new.pos_x OR old.pos_y IS NOT new.pos_y BEGIN"
+    " INSERT INTO changes(time, kind, object, symbol, submap, was)"
+    " VALUES(" TQ_NOW_MS ", 'position', new.object, new.id, new.submap, json_array(old.pos_x, old.pos_y)); END",
+    "CREATE TRIGGER IF NOT EXISTS changes_object_created AFTER INSERT ON objects BEGIN"
+    " INSERT INTO changes(time, kind, object, new_value)"
+    " VALUES(" TQ_NOW_MS ", 'object created', new.id, new.selection_name); END",
     "CREATE TRIGGER IF NOT EXISTS changes_object_deleted AFTER DELETE ON objects BEGIN"
     " INSERT INTO changes(time, kind, object, old_value)"
     " VALUES(" TQ_NOW_MS ", 'object deleted', old.id, old.selection_name); END",
+    "CREATE TRIGGER IF NOT EXISTS changes_submap_created AFTER INSERT ON submaps BEGIN"
+    " INSERT INTO changes(time, kind, object, submap, new_value)"
+    " VALUES(" TQ_NOW_MS ", 'submap created', new.parent_object, new.id, new.name); END",
+    "CREATE TRIGGER IF NOT EXISTS changes_submap_deleted AFTER DELETE ON submaps BEGIN"
+    " INSERT INTO changes(time, kind, object, submap, old_value, was)"
+    " VALUES(" TQ_NOW_MS ", 'submap deleted', old.parent_object, old.id, old.name,"
+    " json_array(old.type, old.layout, old.background)); END",
+    "CREATE TRIGGER IF NOT EXISTS changes_submap_changed AFTER UPDATE OF type, name, layout, background ON submaps"
+    " WHEN old.type IS NOT new.type OR old.name IS NOT new.name OR old.layout IS NOT new.layout"
+    " OR old.background IS NOT new.background BEGIN"
+    " INSERT INTO changes(time, kind, object, submap, old_value, new_value, was)"
+    " VALUES(" TQ_NOW_MS ", 'submap changed', new.parent_object, new.id, old.name, new.name,"
+    " json_array(old.type, old.layout, old.background)); END",
     // The daemon's run counters, one row (id 1): started and updated are
     // seconds since 1970; ended is 1 once the daemon wrote them on its way out.
     "CREATE TABLE IF NOT EXISTS run_counters(id INTEGER PRIMARY KEY, started INTEGER,"
@@ -200,7 +246,43 @@ static const char *const kOperatorSchema[] = {
     " skipped INTEGER, events_handled INTEGER)",
 };
 
-#undef TQ_NOW_MS
+bool upgradeHistory(sqlite3 *db, std::string &err)
+{
+    auto run = [&](const std::string &sql) {
+        char *msg = nullptr;
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
+            err = msg != nullptr ? msg : "cannot bring the history up to date";
+            sqlite3_free(msg);
+            return false;
+        }
+        return true;
+    };
+    auto hasColumn = [&](const char *table, const char *column) {
+        sqlite3_stmt *st = nullptr;
+        bool found = false;
+        if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2", -1, &st, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_text(st, 1, table, -1, SQLITE_STATIC);
+            sqlite3_bind_text(st, 2, column, -1, SQLITE_STATIC);
+            found = sqlite3_step(st) == SQLITE_ROW;
+        }
+        sqlite3_finalize(st);
+        return found;
+    };
+    if (!hasTable(db, "changes"))
+        return true;   // made whole by ensureOperatorTables
+    // The rows of version 2 lack what undoing them needs: the history is
+    // complete from now on.
+    return (hasColumn("changes", "was") || run("ALTER TABLE changes ADD COLUMN was TEXT")) &&
+           (hasColumn("change_settings", "complete_since") ||
+            run("ALTER TABLE change_settings ADD COLUMN complete_since INTEGER")) &&
+           run("UPDATE change_settings SET complete_since = " TQ_NOW_MS) &&
+           // Made again by ensureOperatorTables, with exact times.
+           run("DROP TRIGGER IF EXISTS changes_trim; DROP TRIGGER IF EXISTS changes_symbol_deleted;"
+               " DROP TRIGGER IF EXISTS changes_symbol_created; DROP TRIGGER IF EXISTS changes_symbol_status;"
+               " DROP TRIGGER IF EXISTS changes_symbol_label; DROP TRIGGER IF EXISTS changes_symbol_type;"
+               " DROP TRIGGER IF EXISTS changes_object_deleted");
+}
 
 bool ensureOperatorTables(sqlite3 *db, int64_t historyRows, std::string &err)
 {
@@ -216,10 +298,15 @@ bool ensureOperatorTables(sqlite3 *db, int64_t historyRows, std::string &err)
     for (const char *sql : kOperatorSchema)
         if (!run(sql))
             return false;
-    std::string setting = "DELETE FROM change_settings; INSERT INTO change_settings(max_rows) VALUES(" +
-                          std::to_string(historyRows) + ")";
+    // A new history is complete from its first row on.
+    std::string setting =
+        "INSERT INTO change_settings(max_rows, complete_since) SELECT 0, " TQ_NOW_MS
+        " WHERE NOT EXISTS (SELECT 1 FROM change_settings); UPDATE change_settings SET max_rows = " +
+        std::to_string(historyRows);
     return run(setting.c_str());
 }
+
+#undef TQ_NOW_MS
 
 }  // namespace mapdb
 

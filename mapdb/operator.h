@@ -30,6 +30,11 @@ int64_t historyRowsFromEnvironment();
 // size. Runs inside the caller's write transaction.
 bool ensureOperatorTables(sqlite3 *db, int64_t historyRows, std::string &err);
 
+// Brings a history of schema version 2 to version 3: the columns that undoing
+// a change needs, and a history complete from now on (the rows before lack
+// them). Runs inside the caller's write transaction.
+bool upgradeHistory(sqlite3 *db, std::string &err);
+
 // True when the database has the table (older maps lack the operator tables).
 bool hasTable(sqlite3 *db, const char *name);
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -281,9 +282,16 @@ bool MapReader::readMap(MapRows &m, std::string &error, bool withValues)
         }
     }
     {
-        Query q(db_,
-                "SELECT id, submap, object, variety, symbol_type, label, status, status_source, flags, "
-                "conn_a, conn_z FROM symbols ORDER BY id");
+        // Maps made before positions were kept have no columns for them.
+        bool positions = false;
+        {
+            Query p(db_, "SELECT 1 FROM pragma_table_info('symbols') WHERE name = 'pos_x'");
+            positions = p.step() == SQLITE_ROW;
+        }
+        const std::string sql = std::string("SELECT id, submap, object, variety, symbol_type, label, status,"
+                                            " status_source, flags, conn_a, conn_z, ") +
+                                (positions ? "pos_x, pos_y" : "NULL, NULL") + " FROM symbols ORDER BY id";
+        Query q(db_, sql.c_str());
         int rc;
         while ((rc = q.step()) == SQLITE_ROW) {
             Symbol s;
@@ -298,6 +306,10 @@ bool MapReader::readMap(MapRows &m, std::string &error, bool withValues)
             s.flags = q.i32(8);
             s.connA = q.i32(9);
             s.connZ = q.i32(10);
+            if (!q.isNull(11))
+                s.posX = q.i32(11);
+            if (!q.isNull(12))
+                s.posY = q.i32(12);
             m.symbols[s.id] = std::move(s);
         }
         if (rc != SQLITE_DONE) {
@@ -447,7 +459,10 @@ bool MapReader::readChanges(int64_t sinceMs, int limit, std::vector<Change> &out
 {
     if (!hasTable(db_, "changes"))
         return true;   // a map made before the history: nothing to show
-    Query q(db_, TQ_CHANGE_COLUMNS " WHERE time >= ?1 ORDER BY id DESC LIMIT ?2");
+    // The rows kept only for rebuilding past maps (object and submap
+    // creations, positions, submap changes) are left out of the list.
+    Query q(db_, TQ_CHANGE_COLUMNS " WHERE time >= ?1 AND kind IN ('created', 'deleted', 'status', 'label', 'type',"
+                                   " 'object deleted') ORDER BY id DESC LIMIT ?2");
     if (!q.ok()) {
         error = sqlError(db_, "reading the changes");
         return false;
@@ -530,6 +545,174 @@ std::set<int> MapReader::statusChangedSince(int64_t sinceMs)
     while (q.step() == SQLITE_ROW)
         out.insert(q.i32(0));
     return out;
+}
+
+std::string utcTime(int64_t ms)
+{
+    // Civil date from days since 1970 (proleptic Gregorian), by arithmetic:
+    // no time zone and no call of the host.
+    const int64_t msOfDay = ((ms % 86400000) + 86400000) % 86400000;
+    const int64_t z = (ms - msOfDay) / 86400000 + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day),
+                  static_cast<long long>(msOfDay / 3600000), static_cast<long long>(msOfDay / 60000 % 60),
+                  static_cast<long long>(msOfDay / 1000 % 60), static_cast<long long>(msOfDay % 1000));
+    return buf;
+}
+
+bool MapReader::readHistoryWindow(HistoryWindow &w, std::string &error)
+{
+    w = HistoryWindow();
+    if (!hasTable(db_, "changes"))
+        return true;   // a map made before the history
+    {
+        Query q(db_, "SELECT 1 FROM pragma_table_info('change_settings') WHERE name = 'complete_since'");
+        if (q.step() != SQLITE_ROW)
+            return true;   // a history that cannot undo its changes
+    }
+    Query q(db_, "SELECT complete_since, max_rows, (SELECT count(*) FROM changes) FROM change_settings LIMIT 1");
+    int rc = q.step();
+    if (rc == SQLITE_ROW && !q.isNull(0)) {
+        w.kept = true;
+        w.completeSinceMs = q.i64(0);
+        w.maxRows = q.i64(1);
+        w.rows = q.i64(2);
+    } else if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        error = sqlError(db_, "reading the history's window");
+        return false;
+    }
+    return true;
+}
+
+// The undoing of one history row on the rows of a map; `w` holds the row's
+// `was` array (see the history's schema in operator.cpp).
+namespace {
+
+struct HistoryRow {
+    std::string kind;
+    int object = 0, symbol = 0, submap = 0;
+    std::optional<std::string> oldValue;
+    std::optional<int64_t> w[9];
+};
+
+int orZero(const std::optional<int64_t> &v) { return v ? static_cast<int>(*v) : 0; }
+
+void undo(MapRows &m, const HistoryRow &c, const std::optional<std::string> &wasType,
+          const std::optional<std::string> &wasBackground)
+{
+    const std::string &k = c.kind;
+    if (k == "created") {
+        m.symbols.erase(c.symbol);
+    } else if (k == "deleted") {
+        Symbol s;
+        s.id = c.symbol;
+        s.submap = c.submap;
+        s.object = c.object;
+        s.label = c.oldValue;
+        s.variety = orZero(c.w[0]);
+        s.symbolType = wasType;
+        s.status = orZero(c.w[2]);
+        s.statusSource = orZero(c.w[3]);
+        s.flags = orZero(c.w[4]);
+        s.connA = orZero(c.w[5]);
+        s.connZ = orZero(c.w[6]);
+        if (c.w[7])
+            s.posX = static_cast<int>(*c.w[7]);
+        if (c.w[8])
+            s.posY = static_cast<int>(*c.w[8]);
+        m.symbols[s.id] = std::move(s);
+    } else if (k == "object created") {
+        m.objects.erase(c.object);
+    } else if (k == "object deleted") {
+        Object &o = m.objects[c.object];
+        o.id = c.object;
+        o.selectionName = c.oldValue.value_or("");
+    } else if (k == "submap created") {
+        m.submaps.erase(c.submap);
+    } else if (k == "submap deleted" || k == "submap changed") {
+        Submap &sm = m.submaps[c.submap];
+        sm.id = c.submap;
+        sm.parentObject = c.object;
+        sm.name = c.oldValue.value_or("");
+        sm.type = orZero(c.w[0]);
+        sm.layout = orZero(c.w[1]);
+        sm.background = wasBackground;
+    } else {
+        auto it = m.symbols.find(c.symbol);
+        if (it == m.symbols.end())
+            return;
+        Symbol &s = it->second;
+        if (k == "status")
+            s.status = c.oldValue ? std::atoi(c.oldValue->c_str()) : 0;
+        else if (k == "label")
+            s.label = c.oldValue;
+        else if (k == "type")
+            s.symbolType = c.oldValue;
+        else if (k == "position") {
+            s.posX = c.w[0] ? std::optional<int>(static_cast<int>(*c.w[0])) : std::nullopt;
+            s.posY = c.w[1] ? std::optional<int>(static_cast<int>(*c.w[1])) : std::nullopt;
+        }
+    }
+}
+
+}  // namespace
+
+bool MapReader::rewind(MapRows &rows, int64_t atMs, std::string &error)
+{
+    HistoryWindow w;
+    if (!readHistoryWindow(w, error))
+        return false;
+    if (!w.kept) {
+        error = "this map's history cannot rebuild it: the map was last opened by a daemon older than the "
+                "history that keeps every change";
+        return false;
+    }
+    if (atMs < w.completeSinceMs) {
+        error = "the history reaches back to " + utcTime(w.completeSinceMs) + " only: the map as it was at " +
+                utcTime(atMs) + " is not known";
+        return false;
+    }
+    // Newest first, up to the first row at or before the time. The `was`
+    // arrays are taken apart here so the undoing reads plain columns.
+    Query q(db_, "SELECT time, kind, object, symbol, submap, old_value,"
+                 " json_extract(was, '$[0]'), json_extract(was, '$[1]'), json_extract(was, '$[2]'),"
+                 " json_extract(was, '$[3]'), json_extract(was, '$[4]'), json_extract(was, '$[5]'),"
+                 " json_extract(was, '$[6]'), json_extract(was, '$[7]'), json_extract(was, '$[8]')"
+                 " FROM changes ORDER BY id DESC");
+    if (!q.ok()) {
+        error = sqlError(db_, "reading the history");
+        return false;
+    }
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+        if (q.i64(0) <= atMs)
+            break;
+        HistoryRow c;
+        c.kind = q.text(1);
+        c.object = q.i32(2);
+        c.symbol = q.i32(3);
+        c.submap = q.i32(4);
+        c.oldValue = q.optText(5);
+        for (int i = 0; i < 9; ++i)
+            c.w[i] = q.optInt(6 + i);
+        // A symbol's type and a submap's background are the texts of the arrays.
+        const bool submapRow = c.kind == "submap deleted" || c.kind == "submap changed";
+        undo(rows, c, c.kind == "deleted" ? q.optText(7) : std::nullopt, submapRow ? q.optText(8) : std::nullopt);
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        error = sqlError(db_, "reading the history");
+        return false;
+    }
+    return true;
 }
 
 bool postOperatorEvent(const std::string &dbPath, int code, const std::vector<int> &ids, std::string &error)

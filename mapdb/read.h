@@ -118,6 +118,7 @@ struct Symbol {
     int flags = 0;
     int connA = 0;
     int connZ = 0;
+    std::optional<int> posX, posY;           // where the symbol was placed, if it was
 
     bool isConnection() const { return variety == 2; }
 };
@@ -142,6 +143,17 @@ struct Change {
     int symbol = 0;
     int submap = 0;
     std::optional<std::string> oldValue, newValue;
+};
+
+// How far back the history can rebuild the map: from `completeSinceMs` on
+// (milliseconds since 1970) it holds every change. `kept` is false on a map
+// whose history cannot rebuild it (made or last opened by an older daemon
+// than the one that keeps it whole).
+struct HistoryWindow {
+    bool kept = false;
+    int64_t completeSinceMs = 0;
+    int64_t rows = 0;          // rows the history holds now
+    int64_t maxRows = 0;       // the rows it keeps at most (then the oldest go)
 };
 
 struct RunCounters {
@@ -178,7 +190,9 @@ public:
     // with the name of the first such field.
     bool searchValues(const std::string &needle, std::map<int, std::string> &hits, std::string &error);
     // The history of changes since a time (milliseconds since 1970), newest
-    // first, at most `limit` rows; empty on a map made before the history.
+    // first, at most `limit` rows, of the kinds Change names (the rows kept
+    // only to rebuild past maps are left out); empty on a map made before
+    // the history.
     bool readChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error);
     // The newest status change of the object's symbols; none in `out` when
     // the history holds none (or on a map made before the history).
@@ -186,6 +200,17 @@ public:
     // Symbols whose status changed since a time (milliseconds since 1970);
     // empty on a map made before the history.
     std::set<int> statusChangedSince(int64_t sinceMs);
+    // How far back the history reaches.
+    bool readHistoryWindow(HistoryWindow &out, std::string &error);
+    // Turns rows read from this map at or after `atMs` into the map as it
+    // was at atMs (milliseconds since 1970): every change the history holds
+    // after that time is undone, newest first. Objects and symbols gone since
+    // come back with their ids; an object that came back carries no field
+    // values (the history keeps none), the others keep theirs as read.
+    // False with an operator's message for a time before the history's
+    // window or on a map without one (rows untouched), or when the history
+    // cannot be read (rows then half rewound).
+    bool rewind(MapRows &rows, int64_t atMs, std::string &error);
     // The daemon's run counters; false in `found` on a map without them.
     bool readRunCounters(RunCounters &out, bool &found, std::string &error);
     // Changes when another connection commits; -1 when the database cannot
@@ -196,6 +221,9 @@ private:
     bool readValues(std::map<int, Object> &objects, const std::vector<int> *only, std::string &error);
     sqlite3 *db_ = nullptr;
 };
+
+// A time (milliseconds since 1970) as ISO 8601 UTC: 2026-01-31T12:00:00.000Z.
+std::string utcTime(int64_t ms);
 
 // The map database's path, as the daemon maps it: OVW_MAPDB, else
 // <root>/usr/ov/databases/tqmap.db.

@@ -94,7 +94,7 @@ static bool hasColumn(Db &db, const char *table, const char *column)
 
 // The version of the schema this code makes and uses (PRAGMA user_version).
 // Maps of earlier versions are brought to it one step per version.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // The tables that make a database a map, with the columns of the minimal
 // schema; a map lacking one of these is of no form this code knows.
@@ -215,7 +215,14 @@ static bool migrateFrom1(Db &db, SchemaRunner &run)
     return ensureOperatorTables(db.handle(), historyRowsFromEnvironment(), err) || run.fail(err);
 }
 
-static const MigrationStep kSteps[kSchemaVersion] = {&migrateFrom0, &migrateFrom1};
+// Version 3: a history that holds what rebuilding a past map needs.
+static bool migrateFrom2(Db &db, SchemaRunner &run)
+{
+    std::string err;
+    return upgradeHistory(db.handle(), err) || run.fail(err);
+}
+
+static const MigrationStep kSteps[kSchemaVersion] = {&migrateFrom0, &migrateFrom1, &migrateFrom2};
 
 static int schemaVersion(Db &db)
 {

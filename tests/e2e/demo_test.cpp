@@ -1,6 +1,7 @@
 // The example storage network (examples/) run through the daemon: the map it
 // leaves is what the example's messages imply, tqmap shows it, and events
 // that tqmap posts reach a daemon that is still reading its stream.
+#include "mapdb/read.h"
 #include "ovw/ovw.h"
 #include "support/testsupport.h"
 
@@ -199,6 +200,12 @@ std::pair<unsigned, unsigned> pngSize(const std::string &bytes)
     return {be(16), be(20)};
 }
 
+int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 // ---- a demo root ---------------------------------------------------------------------------
 
 class DemoE2E : public ::testing::Test {
@@ -350,6 +357,64 @@ TEST_F(DemoE2E, TheDocumentedPictureIsARenderOfTheExampleMap)
     ASSERT_GT(fh, 0u);
     EXPECT_NEAR(static_cast<double>(w) / fw, 1.0, 0.25) << w << "x" << h << " against " << fw << "x" << fh;
     EXPECT_NEAR(static_cast<double>(h) / fh, 1.0, 0.25) << w << "x" << h << " against " << fw << "x" << fh;
+}
+
+// ---- the map as it was -------------------------------------------------------------------------
+
+// The example's two phases fed one after the other: the map at a time between
+// them, rebuilt from the history, is the map a run of phase one alone leaves.
+TEST_F(DemoE2E, TheMapBetweenTheTwoPhasesIsTheMapOfPhaseOneAlone)
+{
+    // Phase one is the topology (graphs, vertices, arcs); phase two the rest.
+    std::string one, two;
+    bool inTwo = false;
+    for (const Json &m : ex_.messages) {
+        const std::string type = m["type"];
+        inTwo = inTwo || (type != "graph" && type != "vertex" && type != "arc");
+        (inTwo ? two : one) += m.dump() + "\n";
+    }
+    ASSERT_FALSE(one.empty());
+    ASSERT_FALSE(two.empty());
+    auto feed = [&](const std::string &lines, const std::string &db) {
+        tqtest::writeFile(root_.file("phase.jsonl"), lines);
+        RunResult enc = tqtest::run({tqtest::binPath("tqstream"), "encode", "-i", root_.file("phase.jsonl"), "-o",
+                                     root_.file("tqdaemon.file")});
+        ASSERT_EQ(enc.exitCode, 0) << enc.err;
+        auto e = env();
+        e["OVW_MAPDB"] = db;
+        RunResult run = tqtest::run({tqtest::binPath("tqdaemon")}, e);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+    };
+    const std::string alone = root_.file("usr/ov/databases/alone.db");
+    feed(one, alone);
+    feed(one, dbPath());
+    // A time after phase one's last change and, once the clock has moved on,
+    // before phase two's first.
+    const std::string between = std::to_string(nowMs());
+    while (std::to_string(nowMs()) == between) {
+    }
+    feed(two, dbPath());
+
+    RunResult past = tqmap({"tree", "--at", between});
+    ASSERT_EQ(past.exitCode, 0) << past.err;
+    RunResult phaseOne = tqtest::run({tqtest::binPath("tqmap"), "--db", alone, "tree"});
+    ASSERT_EQ(phaseOne.exitCode, 0) << phaseOne.err;
+    const size_t header = past.out.find('\n');
+    ASSERT_EQ(past.out.substr(0, header), "The map as it was at " + mapdb::utcTime(std::stoll(between)));
+    EXPECT_EQ(past.out.substr(header + 1), phaseOne.out);
+    RunResult now = tqmap({"tree"});
+    EXPECT_NE(now.out, phaseOne.out) << "phase two changes the map";
+
+    // The diff between the two times names what phase two removed.
+    RunResult diff = tqmap({"diff", between, "--json"});
+    ASSERT_EQ(diff.exitCode, 0) << diff.err;
+    std::set<std::string> gone;
+    const Json changed = Json::parse(diff.out);
+    for (const Json &d : changed["disappeared"])
+        gone.insert(d["name"].get<std::string>());
+    for (const auto &[graph, names] : ex_.removed)
+        for (const std::string &v : names)   // "A/host3" is labelled "host3"
+            EXPECT_EQ(gone.count(v.substr(v.find('/') + 1)), 1u) << v << " in " << diff.out;
 }
 
 // ---- events posted with tqmap while the daemon runs ------------------------------------------

@@ -401,7 +401,7 @@ TEST_F(StorageE2E, AMapOfTheMinimalSchemaIsMigratedAndTheRunFillsIt)
     streamAsFile();
     EXPECT_EQ(runToEnd(db()), 0) << console();
     tqcheck::MapFile map(db());
-    EXPECT_EQ(map.rows("PRAGMA user_version"), std::vector<std::string>{"2"});
+    EXPECT_EQ(map.rows("PRAGMA user_version"), std::vector<std::string>{"3"});
     cleanMap();
     tqcheck::MapFile clean(db("clean.db"));
     for (const char *sql : {"SELECT * FROM objects ORDER BY id", "SELECT * FROM field_values ORDER BY object, field",

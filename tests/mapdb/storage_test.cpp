@@ -186,7 +186,7 @@ TEST_F(MapDatabaseTest, AMapOfTheMinimalSchemaIsMigratedAndUsable)
     ASSERT_TRUE(createDb(db_, kMinimalSchema));
     maptest::ScopedEnv env("OVW_MAPDB", db_.c_str());
     ASSERT_EQ(OVwInit(), 0);
-    EXPECT_EQ(queryInt(db_, "PRAGMA user_version"), 2);
+    EXPECT_EQ(queryInt(db_, "PRAGMA user_version"), 3);
     EXPECT_EQ(queryInt(db_, "SELECT count(*) FROM sqlite_master WHERE name IN ('changes', 'run_counters')"), 2);
     EXPECT_EQ(queryInt(db_, "SELECT is_list FROM fields WHERE name = 'ParentNameList'"), 1);
     EXPECT_EQ(queryInt(db_, "SELECT located FROM fields WHERE name = 'UniqueName'"), 1);

@@ -2,9 +2,11 @@
 // what the map holds, the read-only commands leave the database alone, and
 // `post` writes exactly the event it is asked for.
 #include "ovw/ovw.h"
+#include "mapdb/read.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -503,6 +505,39 @@ TEST_F(TqmapTest, PostRefusesMalformedRequestsWithoutWriting)
 }
 
 // ---- usage ------------------------------------------------------------------------------
+
+// ---- the map as it was ----------------------------------------------------------------
+
+TEST_F(TqmapTest, TreeAtATimeTakesEveryTimeFormAndRefusesTimesItCannotShow)
+{
+    const RunResult now = tqmap({"tree"});
+    ASSERT_EQ(now.exitCode, 0) << now.err;
+    RunResult json = tqmap({"tree", "--json", "--at", "now"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const int64_t at = nlohmann::json::parse(json.out)["at"].get<int64_t>();
+    struct Case {
+        std::string time;
+        int exitCode;
+        std::string says;   // on standard output, or standard error on a refusal
+    };
+    const std::string iso = mapdb::utcTime(at);   // 2026-01-31T12:00:00.250Z
+    for (const Case &c : std::vector<Case>{
+             {std::to_string(at), 0, "The map as it was at " + iso},
+             {iso, 0, "The map as it was at " + iso},
+             {iso.substr(0, 23) + "+00:00", 0, "The map as it was at " + iso},
+             {"now", 0, "The map as it was at "},
+             {"2000-01-31 12:00", 2, "the history reaches back to "},
+             {"1d", 2, "the history reaches back to "},
+             {"yesterday", 2, "not 'yesterday'"},
+             {"2026-13-01T00:00Z", 2, "not '2026-13-01T00:00Z'"},
+         }) {
+        RunResult r = tqmap({"tree", "--at", c.time});
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.time << ": " << r.err;
+        EXPECT_NE((c.exitCode == 0 ? r.out : r.err).find(c.says), std::string::npos) << c.time << ": " << r.out << r.err;
+        if (c.exitCode == 0)
+            EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), now.out) << c.time;
+    }
+}
 
 TEST(TqmapUsage, HelpListsTheCommandsAndUsageErrorsExitWithTwo)
 {

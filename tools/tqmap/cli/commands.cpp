@@ -2,6 +2,7 @@
 #include "tools/tqmap/cli/commands.h"
 
 #include "tools/tqmap/json.h"
+#include "tools/tqmap/past.h"
 
 #include <chrono>
 #include <limits>
@@ -153,39 +154,13 @@ int cmdShow(const std::string &path, const std::string &name, bool json)
     return kExitOk;
 }
 
-std::optional<int64_t> parseSince(const std::string &text, int64_t now)
-{
-    if (text.empty())
-        return std::nullopt;
-    char unit = text.back();
-    std::string digits = text.substr(0, text.size() - 1);
-    static const std::pair<char, int64_t> units[] = {{'s', 1000}, {'m', 60000}, {'h', 3600000}, {'d', 86400000}};
-    for (const auto &[u, ms] : units) {
-        if (unit != u || digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
-            digits.size() > 9)
-            continue;
-        return now - std::stoll(digits) * ms;
-    }
-    std::tm tm{};
-    int n = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%*1[ T]%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                    &tm.tm_min, &tm.tm_sec, &n) >= 5 ||
-        std::sscanf(text.c_str(), "%4d-%2d-%2d%*1[ T]%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                    &tm.tm_min, &n) == 5) {
-        tm.tm_year -= 1900;
-        tm.tm_mon -= 1;
-        return static_cast<int64_t>(timegm(&tm)) * 1000;
-    }
-    return std::nullopt;
-}
-
 int cmdChanges(const std::string &path, const std::string &since, int limit, bool json)
 {
     int64_t from = 0;
     if (!since.empty()) {
-        std::optional<int64_t> t = parseSince(since, nowMs());
+        std::optional<int64_t> t = parseTime(since, nowMs());
         if (!t) {
-            complain("--since takes a time ago (30m, 2h, 1d) or a UTC time (2026-01-31 12:00), not '" + since + "'");
+            complain("--since takes " + std::string(kTimeForms) + ", not '" + since + "'");
             return kExitUsage;
         }
         from = *t;
@@ -235,13 +210,15 @@ int cmdChanges(const std::string &path, const std::string &since, int limit, boo
     return kExitOk;
 }
 
-int cmdTreeJson(const std::string &path)
+int cmdTreeJson(const std::string &path, const std::string &at)
 {
-    MapDatabase db;
     MapModel m;
-    if (int rc = openAndLoad(db, path, m, true); rc != kExitOk)
+    std::optional<int64_t> atMs;
+    if (int rc = loadMapAt(path, at, m, true, atMs); rc != kExitOk)
         return rc;
     Json j = mapJson(m);
+    if (atMs)
+        j["at"] = *atMs;
     Json objects = Json::array();
     for (const auto &entry : m.objects)
         objects.push_back(objectJson(m, entry.second));

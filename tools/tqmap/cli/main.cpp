@@ -1,6 +1,7 @@
 // tqmap: look at a map database and act on it.
 //
-//   tqmap [--db PATH] tree [--fields] [--json]
+//   tqmap [--db PATH] tree [--fields] [--json] [--at TIME]
+//   tqmap [--db PATH] diff T1 [T2] [--json]
 //   tqmap [--db PATH] dot [-o FILE] [--submap ID]
 //   tqmap [--db PATH] svg -o FILE | png -o FILE [--submap ID]
 //   tqmap [--db PATH] export [--submap ID] [--format graphml|drawio|svg] [-o FILE]
@@ -19,6 +20,7 @@
 #include "tools/tqmap/cli/commands.h"
 #include "tools/tqmap/export.h"
 #include "tools/tqmap/json.h"
+#include "tools/tqmap/past.h"
 #include "tools/tqmap/web/server.h"
 
 #include "ovw/ovw.h"
@@ -266,6 +268,14 @@ int main(int argc, char **argv)
     CLI::App *tree = app.add_subcommand("tree", "print the map as nested submaps with symbols, statuses and labels");
     tree->add_flag("--fields", withFields, "also print every object's field values");
     tree->add_flag("--json", json, "print the map as JSON");
+    std::string at;
+    tree->add_option("--at", at, std::string("the map as it was then, from the history of changes: ") + kTimeForms);
+
+    std::string diffFrom, diffTo;
+    CLI::App *diff = app.add_subcommand("diff", "what appeared, disappeared and changed status between two times");
+    diff->add_option("from", diffFrom, "the earlier time")->required();
+    diff->add_option("to", diffTo, "the later time (default: now)");
+    diff->add_flag("--json", json, "print JSON");
 
     std::string dotOut;
     int submap = 0;
@@ -316,7 +326,7 @@ int main(int argc, char **argv)
     int limit = kDefaultChangeLimit;
     bool allChanges = false;
     CLI::App *changes = app.add_subcommand("changes", "list recent changes of the map, oldest first");
-    changes->add_option("--since", since, "from this time on: 30m, 2h, 1d ago, or a UTC time 2026-01-31 12:00");
+    changes->add_option("--since", since, std::string("from this time on: ") + kTimeForms);
     CLI::Option *limitOption =
         changes->add_option("--limit", limit, "at most this many, the newest (default 100)")->check(CLI::PositiveNumber);
     changes->add_flag("--all", allChanges, "every change kept in the history")->excludes(limitOption);
@@ -382,7 +392,9 @@ int main(int argc, char **argv)
         dbPath = mapdb::defaultMapPath();
 
     if (tree->parsed())
-        return json ? cmdTreeJson(dbPath) : cmdTree(dbPath, withFields);
+        return json ? cmdTreeJson(dbPath, at) : !at.empty() ? cmdTreeAt(dbPath, at, withFields) : cmdTree(dbPath, withFields);
+    if (diff->parsed())
+        return cmdDiff(dbPath, diffFrom, diffTo, json);
     if (dot->parsed())
         return cmdDot(dbPath, dotOut, submap);
     if (svg->parsed())

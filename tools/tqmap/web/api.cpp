@@ -1,10 +1,13 @@
 // The web view's JSON API, the event stream, /metrics and /healthz.
 #include "tools/tqmap/web/server.h"
 
+#include "tools/tqmap/past.h"
+
 #include <httplib.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 
 namespace tqmap {
@@ -111,8 +114,10 @@ std::string metricsText(MapView &view)
 
 void addApiRoutes(httplib::Server &server, MapView &view)
 {
-    server.Get("/api/map", [&](const httplib::Request &, httplib::Response &res) {
-        auto snapshot = view.model();
+    server.Get("/api/map", [&](const httplib::Request &req, httplib::Response &res) {
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         const MapModel &m = *snapshot;
         Json submaps = Json::array();
         for (const auto &entry : m.submaps)
@@ -131,7 +136,9 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get(R"(/api/submap/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = view.model();
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         const MapModel &m = *snapshot;
         int id = idParam(req);
         if (m.submaps.count(id) == 0)
@@ -140,7 +147,7 @@ void addApiRoutes(httplib::Server &server, MapView &view)
         ViewQuery q = viewQueryOf(req);
         std::shared_ptr<const Layout> l = view.layout(m, id, error, q);
         Json j = l != nullptr && l->layered ? layeredSubmapJson(m, id, *l, q) : submapJson(m, id);
-        std::set<int> recent = view.recentlyChanged();
+        std::set<int> recent = req.has_param("at") ? std::set<int>() : view.recentlyChanged();
         for (Json &s : j["symbols"])
             s["recent"] = recent.count(s["id"].get<int>()) != 0;
         for (Json &s : j["connections"])
@@ -158,7 +165,9 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get(R"(/api/submap/(\d+)/svg)", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = view.model();
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         int id = idParam(req);
         if (snapshot->submaps.count(id) == 0)
             return notFound(res, "no submap " + req.matches[1].str());
@@ -172,7 +181,9 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get(R"(/api/object/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = view.model();
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         const MapModel &m = *snapshot;
         const Object *o = m.object(idParam(req));
         if (o == nullptr)
@@ -189,7 +200,9 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get("/api/search", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = view.model();
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         const MapModel &m = *snapshot;
         std::vector<SearchHit> hits;
         std::string error;
@@ -201,27 +214,41 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get("/api/problems", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = view.model();
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         const MapModel &m = *snapshot;
         Json list = problemsJson(m, minSeverityOf(req));
-        std::set<int> recent = view.recentlyChanged();
+        std::set<int> recent = req.has_param("at") ? std::set<int>() : view.recentlyChanged();
         for (Json &s : list)
             s["recent"] = recent.count(s["id"].get<int>()) != 0;
         sendJson(res, {{"min", req.has_param("min") ? req.get_param_value("min") : "unmanaged"}, {"problems", list}});
     });
 
     server.Get("/api/changes", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = view.model();
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         const MapModel &m = *snapshot;
         int64_t since = req.has_param("since") ? std::atoll(req.get_param_value("since").c_str()) : 0;
         int limit = req.has_param("limit") ? std::max(1, std::atoi(req.get_param_value("limit").c_str())) : 200;
         std::vector<Change> changes;
         std::string error;
-        if (!view.withDb([&](MapDatabase &db) { return db.readChanges(since, limit, changes, error); }))
+        // At a past time: the newest changes up to it (the history is read
+        // whole from `since`, then cut).
+        const bool past = req.has_param("at");
+        const int64_t until = past ? parseTime(req.get_param_value("at"), nowMs()).value_or(0) : 0;
+        if (!view.withDb([&](MapDatabase &db) {
+                return db.readChanges(since, past ? std::numeric_limits<int>::max() : limit, changes, error);
+            }))
             return failed(res, error);
         Json out = Json::array();
         for (const Change &c : changes)
-            out.push_back(changeJson(m, c));
+            if (!past || c.timeMs <= until) {
+                if (out.size() >= static_cast<size_t>(limit))
+                    break;
+                out.push_back(changeJson(m, c));
+            }
         sendJson(res, {{"changes", out}});
     });
 

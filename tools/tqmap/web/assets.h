@@ -1,6 +1,6 @@
 // The web view's scripts and style sheet (web/app.js, web/nav.js,
-// web/export.js, web/app.css), embedded in the program when it is built
-// (cmake/embed.cmake writes their bytes).
+// web/export.js, web/past.js, web/app.css), embedded in the program when it
+// is built (cmake/embed.cmake writes their bytes).
 #ifndef TQ_TOOLS_TQMAP_WEB_ASSETS_H
 #define TQ_TOOLS_TQMAP_WEB_ASSETS_H
 
@@ -12,6 +12,7 @@ extern const std::string_view appJs;
 extern const std::string_view appCss;
 extern const std::string_view exportJs;
 extern const std::string_view navJs;
+extern const std::string_view pastJs;   // web/past.js: the map as it was
 
 }  // namespace tqmap::web
 

@@ -2,6 +2,7 @@
 #include "tools/tqmap/web/server.h"
 
 #include "tools/tqmap/web/assets.h"
+#include "tools/tqmap/past.h"
 
 #include <httplib.h>
 
@@ -40,8 +41,8 @@ std::string shell(const std::string &view, int submap)
            "<div id=\"banner\" hidden></div>\n"
            "<main><section id=\"view\"></section><aside id=\"details\"><p class=\"hint\">Click a symbol for its "
            "details.</p></aside></main>\n"
-           "<footer id=\"legend\"></footer>\n<script src=\"/static/nav.js\"></script><script src=\"/static/app.js\"></script>\n"
-           "<script src=\"/static/export.js\"></script>\n</body></html>\n";
+           "<footer id=\"legend\"></footer>\n<script src=\"/static/nav.js\"></script><script src=\"/static/past.js\"></script>"
+           "<script src=\"/static/app.js\"></script>\n<script src=\"/static/export.js\"></script>\n</body></html>\n";
 }
 
 }  // namespace
@@ -53,14 +54,25 @@ void addPageRoutes(httplib::Server &server, MapView &view)
         res.set_content(html, "text/html; charset=utf-8");
     };
     server.Get("/", [&view](const httplib::Request &req, httplib::Response &res) {
-        // The query (?live=0 and the like) goes along.
+        // The query (?live=0, ?at= and the like) goes along.
         size_t query = req.target.find('?');
         res.set_redirect("/submap/" + std::to_string(view.model()->rootSubmap) +
                          (query != std::string::npos ? req.target.substr(query) : std::string()));
     });
     server.Get(R"(/submap/(\d+))", [&view, page](const httplib::Request &req, httplib::Response &res) {
+        if (pinPageTime(req, res))
+            return;
         int id = std::atoi(req.matches[1].str().substr(0, 9).c_str());
-        if (view.model()->submaps.count(id) == 0) {
+        // At a past time the submap may be gone now; a time the history cannot
+        // show still gets the page, which says so.
+        std::shared_ptr<const MapModel> m = view.model();
+        if (req.has_param("at")) {
+            std::string error;
+            if (std::optional<int64_t> at = parseTime(req.get_param_value("at"), nowMs()))
+                if (auto past = view.modelAt(*at, error))
+                    m = past;
+        }
+        if (m->submaps.count(id) == 0) {
             res.status = 404;
             res.set_content("no submap " + std::to_string(id) + "\n", "text/plain");
             return;
@@ -69,7 +81,10 @@ void addPageRoutes(httplib::Server &server, MapView &view)
     });
     for (const char *name : {"problems", "changes", "search"}) {
         std::string v = name;
-        server.Get("/" + v, [v, page](const httplib::Request &, httplib::Response &res) { page(res, shell(v, 0)); });
+        server.Get("/" + v, [v, page](const httplib::Request &req, httplib::Response &res) {
+            if (!pinPageTime(req, res))
+                page(res, shell(v, 0));
+        });
     }
     server.Get("/static/app.css", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(web::appCss.data(), web::appCss.size(), "text/css");
@@ -79,6 +94,9 @@ void addPageRoutes(httplib::Server &server, MapView &view)
     });
     server.Get("/static/app.js", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(web::appJs.data(), web::appJs.size(), "application/javascript");
+    });
+    server.Get("/static/past.js", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(web::pastJs.data(), web::pastJs.size(), "application/javascript");
     });
 }
 

@@ -172,6 +172,9 @@ std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std
         auto it = layouts_.find(submap);
         if (it != layouts_.end() && it->second->key == key)
             return it->second;
+        auto earlier = earlierLayouts_.find(key);
+        if (earlier != earlierLayouts_.end())
+            return earlier->second;
     }
     auto l = std::make_shared<Layout>();
     l->key = plain ? key : key + "-" + view.key();
@@ -206,7 +209,13 @@ std::shared_ptr<const Layout> MapView::layout(const MapModel &m, int submap, std
         if (name.size() > 1 && name[0] == 's')
             l->positions[std::atoi(name.c_str() + 1)] = xy;
     std::lock_guard<std::mutex> lock(layoutMutex_);
-    return layouts_[submap] = std::move(l);
+    std::shared_ptr<const Layout> &slot = layouts_[submap];
+    if (slot != nullptr) {
+        if (earlierLayouts_.size() >= 64)
+            earlierLayouts_.clear();
+        earlierLayouts_[slot->key] = slot;
+    }
+    return slot = std::move(l);
 }
 
 std::set<int> MapView::recentlyChanged()
@@ -364,6 +373,7 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
     addPageRoutes(server, view);
     addExportRoutes(server, view);
     addViewRoutes(server, view);
+    addPastRoutes(server, view);
     if (!server.bind_to_port(host.c_str(), port)) {
         std::fprintf(stderr, "tqmap: cannot listen on %s: the port is in use or the address is not this machine's\n",
                      listen.c_str());

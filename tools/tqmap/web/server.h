@@ -16,6 +16,7 @@
 namespace httplib {
 class Server;
 struct Request;
+struct Response;
 }
 
 namespace tqmap {
@@ -48,6 +49,10 @@ public:
 
     // The map, read again first when the database changed since.
     std::shared_ptr<const MapModel> model();
+    // The map as it was at a time (milliseconds since 1970), from the map
+    // now and the history (past.cpp); null with the reason for a time before
+    // the history's window.
+    std::shared_ptr<const MapModel> modelAt(int64_t atMs, std::string &error);
     // The map as last read, without looking at the database (never waits for
     // a read).
     std::shared_ptr<const MapModel> lastModel() const;
@@ -98,6 +103,11 @@ private:
     std::optional<RunCounters> counters_;
     std::mutex layoutMutex_;   // held only to look up or store a layout
     std::map<int, std::shared_ptr<const Layout>> layouts_;
+    // Layouts a newer one replaced, by key: the same submap at a past time.
+    std::map<std::string, std::shared_ptr<const Layout>> earlierLayouts_;
+    std::mutex pastMutex_;     // held only to look up or store a past map
+    // Past maps by time, with the map they were made from.
+    std::map<int64_t, std::pair<std::shared_ptr<const MapModel>, std::shared_ptr<const MapModel>>> past_;
 };
 
 // The key of a submap's members: equal keys lay out alike.
@@ -117,6 +127,17 @@ Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const Vie
 // /api/connection/ID: a connection's ends, label, status and last change
 // (views.cpp).
 void addViewRoutes(httplib::Server &server, MapView &view);
+// /api/history and /api/diff (past.cpp).
+void addPastRoutes(httplib::Server &server, MapView &view);
+// The map a request asks for: now, or with ?at=TIME as it was then. Null
+// once the request is answered with the refusal: 400 for a time it cannot
+// read, 410 for a time before the history's window.
+std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Request &req, httplib::Response &res);
+// A page asked for at a time given other than in milliseconds ("2h", an ISO
+// time) is sent to the same page at that time in milliseconds, so that the
+// page's requests share one time and a link to it keeps showing that time.
+// True when it answered so.
+bool pinPageTime(const httplib::Request &req, httplib::Response &res);
 
 // How to serve: where, and for an address other than loopback, TLS and who
 // may see the map.

@@ -1,0 +1,156 @@
+// The map as it was, and what differs between two times.
+#include "tools/tqmap/past.h"
+
+#include <cstdio>
+
+namespace tqmap {
+
+const char *const kTimeForms =
+    "now, milliseconds since 1970, an ISO 8601 UTC time (2026-01-31T12:00:00Z, 2026-01-31 12:00), "
+    "or an age (90s, 30m, 2h, 1d ago)";
+
+namespace {
+
+bool allDigits(const std::string &s)
+{
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Days since 1970 of a civil date (proleptic Gregorian), without the time
+// zone of the machine.
+int64_t daysFromCivil(int64_t y, int m, int d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+std::optional<int64_t> parseIso(const std::string &text)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, n = 0;
+    char sep = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &n) != 6 ||
+        (sep != 'T' && sep != ' '))
+        return std::nullopt;
+    std::string rest = text.substr(static_cast<size_t>(n));
+    int64_t ms = 0;
+    int s = 0;
+    if (rest.size() >= 3 && rest[0] == ':' && allDigits(rest.substr(1, 2))) {
+        s = std::stoi(rest.substr(1, 2));
+        rest.erase(0, 3);
+        if (!rest.empty() && rest[0] == '.') {
+            size_t digits = rest.find_first_not_of("0123456789", 1);
+            std::string frac = rest.substr(1, digits == std::string::npos ? std::string::npos : digits - 1);
+            if (frac.empty())
+                return std::nullopt;
+            frac = (frac + "00").substr(0, 3);
+            ms = std::stoi(frac);
+            rest.erase(0, digits == std::string::npos ? rest.size() : digits);
+        }
+    }
+    if (!(rest.empty() || rest == "Z" || rest == "z" || rest == "+00:00" || rest == "+0000"))
+        return std::nullopt;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60)
+        return std::nullopt;
+    return ((daysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000 + s * 1000 + ms;
+}
+
+}  // namespace
+
+std::optional<int64_t> parseTime(const std::string &text, int64_t now)
+{
+    if (text == "now")
+        return now;
+    if (allDigits(text))
+        return text.size() <= 15 ? std::optional<int64_t>(std::stoll(text)) : std::nullopt;
+    if (text.size() >= 2 && allDigits(text.substr(0, text.size() - 1)) && text.size() <= 10) {
+        static const std::pair<char, int64_t> units[] = {{'s', 1000}, {'m', 60000}, {'h', 3600000}, {'d', 86400000}};
+        for (const auto &[unit, ms] : units)
+            if (text.back() == unit)
+                return now - std::stoll(text.substr(0, text.size() - 1)) * ms;
+    }
+    return parseIso(text);
+}
+
+bool modelAt(MapDatabase &db, const MapModel &now, int64_t atMs, MapModel &out, std::string &error)
+{
+    out = MapModel();
+    static_cast<mapdb::MapRows &>(out) = now;
+    if (!db.rewind(out, atMs, error))
+        return false;
+    out.index();
+    return true;
+}
+
+bool loadModelAt(MapDatabase &db, int64_t atMs, MapModel &m, std::string &error, bool withValues)
+{
+    if (!db.readMap(m, error, withValues) || !db.rewind(m, atMs, error))
+        return false;
+    m.index();
+    return true;
+}
+
+MapDiff diffMaps(const MapModel &before, const MapModel &after)
+{
+    MapDiff d;
+    auto item = [](const MapModel &m, const Symbol &s) {
+        MapDiff::Item i;
+        i.symbol = s.id;
+        i.submap = s.submap;
+        i.name = displayName(m, s);
+        i.where = submapTitle(m, s.submap);
+        return i;
+    };
+    for (const auto &[id, s] : after.symbols) {
+        const Symbol *old = before.symbol(id);
+        MapDiff::Item i = item(after, s);
+        i.after = after.effectiveStatus(s);
+        if (old == nullptr) {
+            d.appeared.push_back(std::move(i));
+        } else if ((i.before = before.effectiveStatus(*old)) != i.after) {
+            d.statusChanged.push_back(std::move(i));
+        }
+    }
+    for (const auto &[id, s] : before.symbols)
+        if (after.symbol(id) == nullptr) {
+            MapDiff::Item i = item(before, s);
+            i.before = before.effectiveStatus(s);
+            d.disappeared.push_back(std::move(i));
+        }
+    return d;
+}
+
+Json diffJson(const MapDiff &d, int64_t fromMs, int64_t toMs)
+{
+    auto list = [](const std::vector<MapDiff::Item> &items) {
+        Json out = Json::array();
+        for (const MapDiff::Item &i : items) {
+            Json j = {{"symbol", i.symbol}, {"submap", i.submap}, {"name", i.name}, {"where", i.where}};
+            j["before"] = i.before >= 0 ? Json(i.before) : Json();
+            j["beforeName"] = i.before >= 0 ? Json(statusName(i.before)) : Json();
+            j["after"] = i.after >= 0 ? Json(i.after) : Json();
+            j["afterName"] = i.after >= 0 ? Json(statusName(i.after)) : Json();
+            out.push_back(std::move(j));
+        }
+        return out;
+    };
+    return {{"from", fromMs},
+            {"to", toMs},
+            {"appeared", list(d.appeared)},
+            {"disappeared", list(d.disappeared)},
+            {"statusChanged", list(d.statusChanged)}};
+}
+
+Json historyJson(const mapdb::HistoryWindow &w, int64_t nowMs)
+{
+    return {{"kept", w.kept},
+            {"completeSince", w.kept ? Json(w.completeSinceMs) : Json()},
+            {"rows", w.rows},
+            {"maxRows", w.maxRows},
+            {"now", nowMs}};
+}
+
+}  // namespace tqmap
