@@ -534,8 +534,9 @@ TEST_F(TqmapTest, TreeAtATimeTakesEveryTimeFormAndRefusesTimesItCannotShow)
         RunResult r = tqmap({"tree", "--at", c.time});
         EXPECT_EQ(r.exitCode, c.exitCode) << c.time << ": " << r.err;
         EXPECT_NE((c.exitCode == 0 ? r.out : r.err).find(c.says), std::string::npos) << c.time << ": " << r.out << r.err;
-        if (c.exitCode == 0)
+        if (c.exitCode == 0) {
             EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), now.out) << c.time;
+        }
     }
 }
 
