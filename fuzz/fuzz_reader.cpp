@@ -10,6 +10,7 @@
 #include "handlers/testing.h"
 #include "intake/endpoint.h"
 #include "intake/reader.h"
+#include "intake/testing.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     tqfuzz::trimOutputs();
     resetHandlerState();
+    resetIntakeState();
     tqTraceDepth = 0;
 
     // fmemopen refuses an empty buffer on some C libraries: keep one byte of

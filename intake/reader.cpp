@@ -19,6 +19,7 @@
 #include "handlers/content.h"
 #include "handlers/handlers.h"
 #include "intake/dispatch.h"
+#include "intake/state.h"
 #include "host/fileid.h"
 #include "host/hostfile.h"
 
@@ -45,22 +46,10 @@ constexpr char kContentIdContinuation = 4;
 // The header body, with room for a terminating NUL after the longest header.
 char headerBuffer[kHeaderCapacity + 1];
 
-// Bytes taken from the stream so far: the frame position on streams that
-// cannot tell their own (pipes).
-struct Cursor {
-    FILE *stream = nullptr;
-    long long consumed = 0;
-};
-Cursor cursor;
-
-// Why the frame in hand is being skipped; written once the frame has been
-// read past whole, so a frame that ends the stream gets that line alone.
-std::string skipReason;
-
 long long streamPosition(FILE *stream)
 {
     int64_t here = hostTell(stream);
-    return here >= 0 ? here : cursor.consumed;
+    return here >= 0 ? here : intakeState().cursor.consumed;
 }
 
 // Bytes left in the stream, or -1 when the stream cannot tell (a pipe).
@@ -85,7 +74,7 @@ bool readExact(FILE *stream, void *into, size_t length)
     if (length == 0)
         return false;
     const size_t got = std::fread(into, 1, length, stream);
-    cursor.consumed += static_cast<long long>(got);
+    intakeState().cursor.consumed += static_cast<long long>(got);
     return got == length;
 }
 
@@ -107,9 +96,6 @@ bool skipBytes(FILE *stream, long long length)
     return true;
 }
 
-// The stream file as opened, to tell when another file takes its place.
-std::string streamPath;
-
 // Bytes from the frame's start to the stream's end, none of which was
 // handled: a file's size past it, or on a pipe what was taken of the frame.
 long long unreadFrom(FILE *stream, long long frameStart)
@@ -117,13 +103,14 @@ long long unreadFrom(FILE *stream, long long frameStart)
     HostFileIdentity open;
     if (hostStreamIdentity(stream, open) && open.size >= 0)
         return open.size > frameStart ? open.size - frameStart : 0;
-    return cursor.consumed - frameStart;
+    return intakeState().cursor.consumed - frameStart;
 }
 
 // True when the path now names another file than the one being read, or
 // the file was cut below the position: what follows is not this stream.
 bool streamReplaced(FILE *stream, long long position)
 {
+    const std::string &streamPath = intakeState().streamPath;
     HostFileIdentity open, named;
     if (streamPath.empty() || !hostStreamIdentity(stream, open) || open.size < 0)
         return false;
@@ -145,8 +132,9 @@ void logFrame(long long position, const char *what)
 // SIGINT ends it the same way, with its own line.
 [[noreturn]] void failStream(FILE *stream)
 {
-    cursor = Cursor{};
-    skipReason.clear();
+    IntakeState &s = intakeState();
+    s.cursor = StreamCursor{};
+    s.skipReason.clear();
     commitTurns();
     stopIfRequested();
     streamFailureExit(stream);
@@ -203,6 +191,7 @@ void skipOrEnd(FILE *stream, long long position, const char *field, int32_t leng
 // The skipped frame has been read past whole: its line, and the count.
 void noteSkippedFrame(long long position)
 {
+    std::string &skipReason = intakeState().skipReason;
     if (skipReason.empty())
         return;
     logFrame(position, skipReason.c_str());
@@ -253,27 +242,21 @@ void dispatchPayload(char *payload, int32_t length)
     }
 }
 
-// The payload of the frame in hand, kept until the next frame so that its map
-// changes can be made again after a rollback, with the handlers' state from
-// before it.
-struct KeptFrame {
-    std::unique_ptr<char[]> payload;
-    int32_t length = 0;
-};
-KeptFrame kept;
-// The run counters before the frame: a frame made again counts once.
-RunStats statsBefore;
-
+// The frame in hand's map changes rolled back: the handlers' state and the
+// run counters from before it.
 void undoKeptFrame()
 {
-    if (!kept.payload)
+    const IntakeState &s = intakeState();
+    if (!s.kept.payload)
         return;
     restoreContentState();
-    runStats() = statsBefore;
+    runStats() = s.statsBefore;
 }
 
+// The frame in hand made again from its kept copy.
 void redoKeptFrame()
 {
+    const KeptFrame &kept = intakeState().kept;
     if (!kept.payload)
         return;
     undoKeptFrame();
@@ -286,12 +269,14 @@ void redoKeptFrame()
 
 void keepFrame(const char *payload, int32_t length)
 {
+    IntakeState &s = intakeState();
+    KeptFrame &kept = s.kept;
     kept.payload.reset(new (std::nothrow) char[static_cast<size_t>(length)]);
     kept.length = kept.payload ? length : 0;
     if (kept.payload)
         std::memcpy(kept.payload.get(), payload, static_cast<size_t>(length));
     saveContentState();
-    statsBefore = runStats();
+    s.statsBefore = runStats();
     setFrameRedo(&redoKeptFrame);
     setFrameUndo(&undoKeptFrame);
 }
@@ -315,7 +300,7 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
         char what[160];
         std::snprintf(what, sizeof what, "skipped: payload length %d is above the announced size %d",
                       payloadLength, bufferSize);
-        skipReason = what;
+        intakeState().skipReason = what;
         skipFrame = true;
     } else if (skipFrame) {
         requireSkippable(stream, frameStart, "payload length", payloadLength);
@@ -328,7 +313,7 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
         if (!payload) {
             char what[160];
             std::snprintf(what, sizeof what, "skipped: no memory for a payload of %d bytes", payloadLength);
-            skipReason = what;
+            intakeState().skipReason = what;
             skipFrame = true;
         }
     }
@@ -345,7 +330,15 @@ void readApiPayload(FILE *stream, long long frameStart, int32_t bufferSize, bool
 
 }  // namespace
 
-void setStreamPath(const std::string &path) { streamPath = path; }
+IntakeState &intakeState()
+{
+    // Never destroyed, like the adapter's state: code run at exit may still
+    // read it.
+    static IntakeState *state = new IntakeState();
+    return *state;
+}
+
+void setStreamPath(const std::string &path) { intakeState().streamPath = path; }
 
 void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
 {
@@ -354,24 +347,24 @@ void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
     FILE *stream = tqMessageStream;
     if (stream == nullptr)
         failStream(nullptr);
-    if (cursor.stream != stream)
-        cursor = Cursor{stream, 0};
+    IntakeState &s = intakeState();
+    if (s.cursor.stream != stream)
+        s.cursor = StreamCursor{stream, 0};
 
     // A frame not dispatched has nothing to make again.
-    kept.payload.reset();
-    kept.length = 0;
+    s.kept = KeptFrame{};
     long long frameStart = streamPosition(stream);
     if (streamReplaced(stream, frameStart))
         endAtFrame(stream, frameStart, currentFrameNumber() + 1, "");
     int32_t headerLength = 0;
-    const long long before = cursor.consumed;
+    const long long before = s.cursor.consumed;
     if (!readLength(stream, headerLength)) {
         // Nothing more: the stream's end. Less than a length: stray bytes.
-        if (cursor.consumed == before)
+        if (s.cursor.consumed == before)
             failStream(stream);
         char what[96];
         std::snprintf(what, sizeof what, "%lld stray bytes where a header length belongs",
-                      cursor.consumed - before);
+                      s.cursor.consumed - before);
         endAtFrame(stream, frameStart, currentFrameNumber() + 1, what);
     }
     ++runStats().framesRead;
@@ -383,7 +376,7 @@ void dyn_recvMsg(int32_t /*unused*/, ServerEndpoint *endpoint)
         requireSkippable(stream, frameStart, "header length", headerLength);
         char what[160];
         std::snprintf(what, sizeof what, "skipped: header length %d is above %d", headerLength, kHeaderCapacity);
-        skipReason = what;
+        intakeState().skipReason = what;
         skipFrame = true;
         // Keep the part that fits (the type and the size text), drop the rest.
         if (!readExact(stream, headerBuffer, kHeaderCapacity))

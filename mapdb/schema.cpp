@@ -45,8 +45,8 @@ static const char *const kIndexes[] = {
     // their entries sit side by side and a new object changes one page of
     // this index rather than one per field. It holds every column a look-up
     // of a located text reads, so the look-up never visits the values.
-    "CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(text_value, field, located, is_list)"
-    " WHERE located = 1 AND text_value IS NOT NULL",
+    ("CREATE INDEX IF NOT EXISTS field_values_by_text ON field_values(text_value, field, located, is_list)"
+     " WHERE located = 1 AND text_value IS NOT NULL"),
     "CREATE INDEX IF NOT EXISTS field_values_by_integer ON field_values(field, int_value) WHERE type IN (1, 4)",
     "CREATE INDEX IF NOT EXISTS symbols_by_object ON symbols(object)",
     "CREATE INDEX IF NOT EXISTS symbols_by_submap ON symbols(submap)",

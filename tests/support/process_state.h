@@ -1,12 +1,13 @@
 // The one reset of the process-wide state the daemon's pieces keep between
 // calls: one call per library (log/testing.h, adapter/testing.h,
-// handlers/testing.h, mapdb/testhooks.h), each putting the whole of that
-// library's state back to its start. Every fixture calls it in SetUp and
+// handlers/testing.h, intake/testing.h, mapdb/testhooks.h), each putting the
+// whole of that library's state back to its start. Every fixture calls it in SetUp and
 // TearDown, so no test sees what the one before it left behind.
 //
 // The Windows test build holds only the platform, log writers and codec, so
 // there only the log state is reset (resetLogState). A test program that
-// does not link the message handlers defines TQ_TESTS_NO_HANDLERS.
+// does not link the message handlers (nor so the intake) defines
+// TQ_TESTS_NO_HANDLERS.
 #ifndef TQ_TESTS_SUPPORT_PROCESS_STATE_H
 #define TQ_TESTS_SUPPORT_PROCESS_STATE_H
 
@@ -18,6 +19,7 @@
 #include "mapdb/testhooks.h"
 #ifndef TQ_TESTS_NO_HANDLERS
 #include "handlers/testing.h"
+#include "intake/testing.h"
 #endif
 #endif
 
@@ -33,8 +35,8 @@ inline void resetMapState()
 }
 
 // The daemon's own state back to its start (log, adapter with its turn
-// keeping and naming tables, handlers), with the debug flag (tqDebug) set
-// to debug; the map platform's faults and journal are left as they are (the
+// keeping and naming tables, handlers, intake), with the debug flag (tqDebug)
+// set to debug; the map platform's faults and journal are left as they are (the
 // in-process daemon runner runs with what its caller armed).
 inline void resetDaemonState(int debug = 0)
 {
@@ -44,6 +46,7 @@ inline void resetDaemonState(int debug = 0)
     resetAdapterState();
 #ifndef TQ_TESTS_NO_HANDLERS
     resetHandlerState();
+    resetIntakeState();
 #endif
 #endif
 }
