@@ -141,7 +141,7 @@ bool PgServer::start()
         }
     }
     std::string out;
-    if (!runServerProgram({"initdb", "-D", dir_ + "/data", "-U", kSuperuser, "-A", "trust", "-E", "UTF8",
+    if (!runServerProgram({"initdb", "-D", dir_ + "/data", "-U", kSuperuser, "-A", "trust", "-E", "SQL_ASCII",
                            "--locale=C", "--no-sync", "--no-instructions"},
                           out)) {
         error_ = "initdb failed: " + out;
@@ -201,6 +201,24 @@ bool PgServer::exec(const std::string &sql, std::string &err, const std::string 
         err = PQerrorMessage(c);
     PQfinish(c);
     return ok;
+}
+
+std::string PgServer::value(const std::string &uri, const std::string &sql)
+{
+    PGconn *c = PQconnectdb(uri.c_str());
+    std::string v = "error: " + std::string(PQerrorMessage(c));
+    if (PQstatus(c) == CONNECTION_OK) {
+        PGresult *r = PQexec(c, sql.c_str());
+        if (PQresultStatus(r) == PGRES_TUPLES_OK)
+            v = PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "";
+        else if (PQresultStatus(r) == PGRES_COMMAND_OK)
+            v = "";
+        else
+            v = "error: " + std::string(PQresultErrorMessage(r));
+        PQclear(r);
+    }
+    PQfinish(c);
+    return v;
 }
 
 std::string PgServer::freshMap()

@@ -40,6 +40,10 @@ public:
     // false with the server's message in `err` on failure.
     bool exec(const std::string &sql, std::string &err, const std::string &db = "postgres") const;
 
+    // The first value a query on `uri` returns ("" for none or a command),
+    // or "error: ..." when it fails.
+    static std::string value(const std::string &uri, const std::string &sql);
+
     // Restarts the server (mode "fast" or "immediate": a crash, recovered at
     // the start) and waits until it accepts connections again.
     bool restart(const char *mode);
