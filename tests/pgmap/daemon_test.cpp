@@ -48,6 +48,24 @@ protected:
         std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
         return tqtest::run({tqtest::binPath("tqdaemon")}, env(map), "", 120);
     }
+    // Starts the daemon on the map, its output dropped; its id.
+    pid_t spawnDaemon(const std::string &map) const
+    {
+        const auto vars = env(map);
+        const std::string bin = tqtest::binPath("tqdaemon");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (const auto &kv : vars)
+                ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl(bin.c_str(), bin.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    }
     // The demo's map as the SQLite store keeps it.
     std::vector<std::string> sqliteDemo()
     {
@@ -97,6 +115,27 @@ TEST_F(PgDaemon, RefusesAServerMapBeforeWritingAnything)
     EXPECT_EQ(sqlValue(newer, "SELECT version FROM schema_version"), "99");
 }
 
+TEST_F(PgDaemon, AServerThatDoesNotAnswerIsWaitedForUntilSigterm)
+{
+    // A socket folder where no server listens (yet).
+    ::mkdir(root_.file("nosrv").c_str(), 0777);
+    const std::string uri = "postgresql:///tq?host=" + root_.file("nosrv") + "&user=postgres";
+    tqtest::writeFile(root_.file("tqdaemon.file"), tqtest::readFile(stream()));
+    const pid_t pid = spawnDaemon(uri);
+    ASSERT_GT(pid, 0);
+    const char *waiting = "waiting for the map database: the map database server does not answer";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (log().find(waiting) == std::string::npos && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(log().find(waiting), std::string::npos) << log();
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(log().find("stopped while waiting for the server"), std::string::npos) << log();
+    EXPECT_EQ(log().find("Initialization complete."), std::string::npos);
+}
+
 TEST_F(PgDaemon, ASecondDaemonOnTheMapGetsExitCode4)
 {
     const std::string map = PgServer::shared().freshMap();
@@ -139,19 +178,7 @@ TEST_F(PgDaemon, AServerRestartMidRunLosesAndRepeatsNoMessage)
     std::remove(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
     std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
-    const auto vars = env(map);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        for (const auto &kv : vars)
-            ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        const std::string bin = tqtest::binPath("tqdaemon");
-        ::execl(bin.c_str(), bin.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid = spawnDaemon(map);
     ASSERT_GT(pid, 0);
     const int fd = ::open(fifo.c_str(), O_WRONLY);   // waits for the daemon to open its stream
     ASSERT_GE(fd, 0);

@@ -51,10 +51,18 @@ std::string uriEncode(const std::string &s)
     return out;
 }
 
-// Stops the program's server once its tests have ended.
+// Whether a test asked for the program's server.
+bool g_asked = false;
+
+// Stops the program's server once its tests have ended (if one asked for it:
+// a program whose tests need none starts none).
 class PgServerEnvironment : public ::testing::Environment {
 public:
-    void TearDown() override { PgServer::shared().stop(); }
+    void TearDown() override
+    {
+        if (g_asked)
+            PgServer::shared().stop();
+    }
 };
 [[maybe_unused]] ::testing::Environment *const g_pgEnvironment =
     ::testing::AddGlobalTestEnvironment(new PgServerEnvironment);
@@ -64,9 +72,8 @@ public:
 PgServer &PgServer::shared()
 {
     static PgServer server;
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
+    if (!g_asked) {
+        g_asked = true;
         server.start();
     }
     return server;
