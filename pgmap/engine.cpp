@@ -240,6 +240,7 @@ int PgEngine::reconnect()
         return kResultReadOnly;
     }
     broken_ = false;
+    command("LISTEN tq_map_events");
     return kResultDone;
 }
 
