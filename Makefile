@@ -5,7 +5,7 @@
 # While working on the code:
 #   make check TEST=Reconcile    - build, then run the tests whose names match
 #   make check LABEL=unit        - ... or those of one label (unit, e2e, slow,
-#                                  browser); make check runs all but the slow
+#                                  browser, postgres); make check runs all but the slow
 BUILD ?= build
 export BUILD
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)

@@ -1,0 +1,282 @@
+#include "support/pgserver.h"
+
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace tqtest {
+
+namespace {
+
+// The server's superuser, and the database the tests' maps live in.
+constexpr const char *kSuperuser = "postgres";
+constexpr const char *kMapsDb = "tq";
+// Unix socket paths are limited to about 100 bytes.
+constexpr size_t kSocketPathRoom = 90;
+
+// The server binaries: TQ_PG_BINDIR, else the folder found when the build
+// was configured.
+std::string serverBinDir()
+{
+    const char *env = std::getenv("TQ_PG_BINDIR");
+    if (env != nullptr && *env != '\0')
+        return env;
+    return TQ_PG_BINDIR;
+}
+
+// Quotes a value for a libpq URI query (percent-encodes all but the safe).
+std::string uriEncode(const std::string &s)
+{
+    static const char *hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.')
+            out += static_cast<char>(c);
+        else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+// Whether a test asked for the program's server.
+bool g_asked = false;
+
+// Stops the program's server once its tests have ended (if one asked for it:
+// a program whose tests need none starts none).
+class PgServerEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        if (g_asked)
+            PgServer::shared().stop();
+    }
+};
+[[maybe_unused]] ::testing::Environment *const g_pgEnvironment =
+    ::testing::AddGlobalTestEnvironment(new PgServerEnvironment);
+
+}  // namespace
+
+PgServer &PgServer::shared()
+{
+    static PgServer server;
+    if (!g_asked) {
+        g_asked = true;
+        server.start();
+    }
+    return server;
+}
+
+PgServer::~PgServer() { stop(); }
+
+bool PgServer::runServerProgram(const std::vector<std::string> &args, std::string &out, int timeoutSeconds) const
+{
+    // As root, the programs run as the server's user, in its folder (a
+    // working folder it may not enter makes them complain).
+    std::vector<std::string> argv;
+    if (geteuid() == 0)
+        argv = {"/usr/sbin/runuser", "-u", kSuperuser, "--"};
+    argv.insert(argv.end(), {"/usr/bin/timeout", std::to_string(timeoutSeconds), "/usr/bin/env", "-C", dir_,
+                             bin_ + "/" + args[0]});
+    argv.insert(argv.end(), args.begin() + 1, args.end());
+    // The server that pg_ctl starts outlives it: its output goes to a file
+    // and the wait is for the program alone, not for the end of its output.
+    const std::string outPath = dir_ + "/command.out";
+    std::vector<char *> cargv;
+    for (auto &a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = open("/dev/null", O_RDONLY);
+        if (fd < 0 || null < 0)
+            _exit(127);
+        dup2(null, 0);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        for (int other = 3; other < 1024; ++other)
+            close(other);
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+        out = "cannot run " + args[0];
+        return false;
+    }
+    out = readFile(outPath);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool PgServer::start()
+{
+    bin_ = serverBinDir();
+    if (bin_.empty() || !fs::exists(bin_ + "/pg_ctl") || !fs::exists(bin_ + "/initdb")) {
+        error_ = "the PostgreSQL server binaries (initdb, pg_ctl) are not installed (looked in '" + bin_ +
+                 "'; scripts/deps installs the postgresql package, TQ_PG_BINDIR names another folder)";
+        return false;
+    }
+    const char *tmp = std::getenv("TMPDIR");
+    std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    if (base.size() + 30 > kSocketPathRoom)
+        base = "/tmp";
+    std::string tmpl = base + "/tq-pg-XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) {
+        error_ = "cannot make a folder for the PostgreSQL server under " + base;
+        return false;
+    }
+    dir_ = tmpl;
+    if (geteuid() == 0) {
+        const passwd *pw = getpwnam(kSuperuser);
+        if (pw == nullptr || chown(dir_.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
+            error_ = "running as root, the PostgreSQL server needs the user 'postgres' (the postgresql package "
+                     "makes it) to own " + dir_;
+            return false;
+        }
+    }
+    std::string out;
+    if (!runServerProgram({"initdb", "-D", dir_ + "/data", "-U", kSuperuser, "-A", "trust", "-E", "SQL_ASCII",
+                           "--locale=C", "--no-sync", "--no-instructions"},
+                          out)) {
+        error_ = "initdb failed: " + out;
+        return false;
+    }
+    // A Unix socket in the folder and no network; fsync off (the tests'
+    // crashes are server crashes, whose commits the system's cache keeps),
+    // synchronous commit on so a commit reported is a commit kept.
+    {
+        std::string conf = "listen_addresses = ''\n"
+                           "unix_socket_directories = '" + dir_ + "'\n"
+                           "port = 5432\n"
+                           "fsync = off\n"
+                           "full_page_writes = off\n"
+                           "max_connections = 40\n"
+                           "shared_buffers = 32MB\n";
+        std::string path = dir_ + "/data/postgresql.conf";
+        writeFile(path, readFile(path) + conf);
+    }
+    if (!runServerProgram({"pg_ctl", "start", "-w", "-t", "120", "-D", dir_ + "/data", "-l", dir_ + "/server.log"},
+                          out)) {
+        error_ = "pg_ctl start failed: " + out + "\n" + readFile(dir_ + "/server.log");
+        return false;
+    }
+    running_ = true;
+    std::string err;
+    if (!exec(std::string("CREATE DATABASE ") + kMapsDb, err)) {
+        error_ = "cannot create the tests' database: " + err;
+        stop();
+        return false;
+    }
+    return true;
+}
+
+std::string PgServer::uri(const std::string &db, const std::string &schema) const
+{
+    std::string u = "postgresql:///" + db + "?host=" + uriEncode(dir_) + "&port=5432&user=" + kSuperuser;
+    if (!schema.empty())
+        u += "&options=" + uriEncode("-csearch_path=" + schema);
+    return u;
+}
+
+bool PgServer::exec(const std::string &sql, std::string &err, const std::string &db) const
+{
+    if (!running_) {
+        err = error_.empty() ? "the PostgreSQL server is not running" : error_;
+        return false;
+    }
+    PGconn *c = PQconnectdb(uri(db).c_str());
+    bool ok = PQstatus(c) == CONNECTION_OK;
+    if (ok) {
+        PGresult *r = PQexec(c, sql.c_str());
+        ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+        PQclear(r);
+    }
+    if (!ok)
+        err = PQerrorMessage(c);
+    PQfinish(c);
+    return ok;
+}
+
+std::string PgServer::value(const std::string &uri, const std::string &sql)
+{
+    PGconn *c = PQconnectdb(uri.c_str());
+    std::string v = "error: " + std::string(PQerrorMessage(c));
+    if (PQstatus(c) == CONNECTION_OK) {
+        PGresult *r = PQexec(c, sql.c_str());
+        if (PQresultStatus(r) == PGRES_TUPLES_OK)
+            v = PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "";
+        else if (PQresultStatus(r) == PGRES_COMMAND_OK)
+            v = "";
+        else
+            v = "error: " + std::string(PQresultErrorMessage(r));
+        PQclear(r);
+    }
+    PQfinish(c);
+    return v;
+}
+
+std::string PgServer::freshMap()
+{
+    std::string schema = "map" + std::to_string(++serial_);
+    std::string err;
+    if (!exec("CREATE SCHEMA " + schema, err, kMapsDb)) {
+        error_ = "cannot create a map's schema: " + err;
+        return "";
+    }
+    return uri(kMapsDb, schema);
+}
+
+std::string PgServer::freshDatabase()
+{
+    std::string db = "db" + std::to_string(++serial_);
+    std::string err;
+    if (!exec("CREATE DATABASE " + db, err)) {
+        error_ = "cannot create a database: " + err;
+        return "";
+    }
+    return uri(db);
+}
+
+bool PgServer::restart(const char *mode)
+{
+    if (!running_)
+        return false;
+    std::string out;
+    if (!runServerProgram({"pg_ctl", "restart", "-w", "-t", "120", "-m", mode, "-D", dir_ + "/data", "-l",
+                           dir_ + "/server.log"},
+                          out)) {
+        error_ = "pg_ctl restart failed: " + out;
+        return false;
+    }
+    return true;
+}
+
+void PgServer::stop()
+{
+    if (running_) {
+        std::string out;
+        if (!runServerProgram({"pg_ctl", "stop", "-w", "-t", "60", "-m", "fast", "-D", dir_ + "/data"}, out))
+            runServerProgram({"pg_ctl", "stop", "-w", "-t", "60", "-m", "immediate", "-D", dir_ + "/data"}, out);
+        running_ = false;
+    }
+    if (!dir_.empty()) {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+        dir_.clear();
+    }
+}
+
+}  // namespace tqtest

@@ -1,0 +1,78 @@
+// A private PostgreSQL server for the tests of one program: initdb and
+// pg_ctl in a temporary folder, reached only through a Unix socket in that
+// folder (listen_addresses='': no network). Run as the `postgres` user when
+// the tests run as root (the server refuses root). Started at first use,
+// stopped (fast, then immediate) and removed when the program's tests end.
+// Each test takes a fresh map (a new schema) or a fresh database of its own.
+//
+// Where the server binaries are missing the server is not ok() and error()
+// says why: tests assert ok() (ASSERT_PG_SERVER), so they fail, never skip.
+// POSIX hosts only.
+#ifndef TQ_TESTS_SUPPORT_PGSERVER_H
+#define TQ_TESTS_SUPPORT_PGSERVER_H
+
+#include <string>
+#include <vector>
+
+namespace tqtest {
+
+class PgServer {
+public:
+    // The program's server, started (and waited for: pg_ctl -w) at the first
+    // call; a start that failed is not tried again.
+    static PgServer &shared();
+
+    bool ok() const { return running_; }
+    const std::string &error() const { return error_; }
+    // The folder holding the data directory ("data"), the socket and the
+    // server's log ("server.log").
+    const std::string &dir() const { return dir_; }
+
+    // A connection URI to database `db` as the superuser, with `schema` first
+    // on the search path when given (the map of that name).
+    std::string uri(const std::string &db, const std::string &schema = "") const;
+    // A URI to a new, empty schema in the tests' database ("tq"): a new map.
+    // Empty (and error() set) on failure.
+    std::string freshMap();
+    // A URI to a new, empty database. Empty (and error() set) on failure.
+    std::string freshDatabase();
+    // Runs SQL in database `db` (the server's own "postgres" by default);
+    // false with the server's message in `err` on failure.
+    bool exec(const std::string &sql, std::string &err, const std::string &db = "postgres") const;
+
+    // The first value a query on `uri` returns ("" for none or a command),
+    // or "error: ..." when it fails.
+    static std::string value(const std::string &uri, const std::string &sql);
+
+    // Restarts the server (mode "fast" or "immediate": a crash, recovered at
+    // the start) and waits until it accepts connections again.
+    bool restart(const char *mode);
+    // Stops the server (fast, then immediate if that fails) and removes its
+    // folder; the destructor does the same.
+    void stop();
+
+    ~PgServer();
+    PgServer(const PgServer &) = delete;
+    PgServer &operator=(const PgServer &) = delete;
+
+private:
+    PgServer() = default;
+    bool start();
+    // Runs a server program (pg_ctl, initdb) as the server's user; false
+    // with its output in `out` when it fails.
+    bool runServerProgram(const std::vector<std::string> &args, std::string &out, int timeoutSeconds = 120) const;
+
+    std::string bin_;
+    std::string dir_;
+    bool running_ = false;
+    int serial_ = 0;
+    std::string error_;
+};
+
+}  // namespace tqtest
+
+// Fails the test (never skips) when the program's server could not start.
+#define ASSERT_PG_SERVER()                                                               \
+    ASSERT_TRUE(::tqtest::PgServer::shared().ok()) << ::tqtest::PgServer::shared().error()
+
+#endif
