@@ -53,10 +53,18 @@ std::string uriEncode(const std::string &s)
     return out;
 }
 
-// Stops the program's server once its tests have ended.
+// The program's server once a test has asked for it (else null).
+PgServer *g_shared = nullptr;
+
+// Stops the program's server once its tests have ended; a program whose
+// tests never asked for one starts none.
 class PgServerEnvironment : public ::testing::Environment {
 public:
-    void TearDown() override { PgServer::shared().stop(); }
+    void TearDown() override
+    {
+        if (g_shared != nullptr)
+            g_shared->stop();
+    }
 };
 [[maybe_unused]] ::testing::Environment *const g_pgEnvironment =
     ::testing::AddGlobalTestEnvironment(new PgServerEnvironment);
@@ -66,9 +74,8 @@ public:
 PgServer &PgServer::shared()
 {
     static PgServer server;
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
+    if (g_shared == nullptr) {
+        g_shared = &server;
         server.start();
     }
     return server;

@@ -2,6 +2,8 @@
 // what the map holds, the read-only commands leave the database alone, and
 // `post` writes exactly the event it is asked for.
 #include "ovw/ovw.h"
+#include "support/mapdump.h"
+#include "support/pgserver.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -519,6 +521,52 @@ TEST(TqmapUsage, HelpListsTheCommandsAndUsageErrorsExitWithTwo)
         EXPECT_NE(unknown.err.find("unknown command 'bogus'"), std::string::npos) << unknown.err;
     }
     EXPECT_EQ(tqtest::run({tqtest::binPath("tqmap"), "tree", "--no-such-flag"}).exitCode, 2);
+}
+
+// ---- copy ---------------------------------------------------------------------------
+
+TEST_F(TqmapTest, CopyMakesAnEqualMapAndNeverOverwritesOneUnasked)
+{
+    const std::string copy = root_.file("maps/copy.db"), missing = root_.file("maps/none.db");
+    const std::vector<std::string> original = tqtest::dumpMap(db_);
+    ASSERT_GT(original.size(), 20u) << original.front();
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char *says;
+    } cases[] = {
+        {{db_, copy}, 0, "the copy equals the original"},
+        {{db_, copy}, 1, "already holds a map"},
+        {{db_, copy, "--replace"}, 0, "the copy equals the original"},
+        {{copy, copy, "--replace"}, 1, "onto itself"},
+        {{missing, root_.file("maps/other.db")}, 1, "cannot open"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> argv = {tqtest::binPath("tqmap"), "copy"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        RunResult r = tqtest::run(argv);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args[1] << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(tqtest::dumpMap(copy), original);
+    }
+    EXPECT_FALSE(tqtest::fileExists(missing));
+    EXPECT_FALSE(tqtest::fileExists(root_.file("maps/other.db")));
+}
+
+class PgCopy : public TqmapTest {};
+
+TEST_F(PgCopy, RoundTripThroughPostgreSQLEqualsTheOriginal)
+{
+    ASSERT_PG_SERVER();
+    const std::string server = tqtest::PgServer::shared().freshMap(), back = root_.file("maps/back.db");
+    ASSERT_FALSE(server.empty()) << tqtest::PgServer::shared().error();
+    for (const auto &[from, to] : {std::pair{db_, server}, std::pair{server, back}}) {
+        RunResult r = tqtest::run({tqtest::binPath("tqmap"), "copy", from, to});
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_EQ(tqtest::dumpMap(to), tqtest::dumpMap(db_)) << to;
+    }
+    // The copy on the server serves the same views as the original.
+    EXPECT_EQ(tqtest::run({tqtest::binPath("tqmap"), "--db", server, "tree"}).out, tqmap({"tree"}).out);
 }
 
 }  // namespace
