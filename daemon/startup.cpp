@@ -41,6 +41,7 @@ int refusalExitCode(int platformError)
     case OVw_SCHEMA_UNUSABLE:
     case OVw_NO_DATABASE_FOLDER:
     case OVw_MAP_DAMAGED:
+    case OVw_MAP_SERVER_REFUSED:
         return kExitDatabaseUnusable;
     case OVw_MAP_IN_USE:
         return kExitDatabaseInUse;

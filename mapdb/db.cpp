@@ -11,8 +11,16 @@
 
 namespace mapdb {
 
+static_assert(kResultRow == SQLITE_ROW && kResultDone == SQLITE_DONE && kResultError == SQLITE_ERROR &&
+                  kResultBusy == SQLITE_BUSY && kResultReadOnly == SQLITE_READONLY &&
+                  kResultIoError == SQLITE_IOERR && kResultCorrupt == SQLITE_CORRUPT &&
+                  kResultFull == SQLITE_FULL && kResultConstraint == SQLITE_CONSTRAINT,
+              "the engine's result codes are SQLite's");
+
 int transientCode(int sqliteResult)
 {
+    if (sqliteResult == kResultUnreachable)
+        return OVw_MAP_SERVER_UNREACHABLE;
     switch (sqliteResult & 0xff) {
     case SQLITE_FULL: return OVw_DISK_FULL;
     case SQLITE_IOERR: return OVw_IO_ERROR;
@@ -130,7 +138,9 @@ void Db::noteFailure(int sqliteResult)
 {
     lastFailureCode_ = sqliteResult;
     lastFailure_ = sqlite3_errstr(sqliteResult);
-    if (db_ != nullptr && sqlite3_errcode(db_) == sqliteResult)
+    if (engine_ != nullptr)
+        lastFailure_ = engine_->lastError();
+    else if (db_ != nullptr && sqlite3_errcode(db_) == sqliteResult)
         lastFailure_ = sqlite3_errmsg(db_);
     switch (sqliteResult & 0xff) {
     case SQLITE_CORRUPT:
@@ -166,6 +176,7 @@ void Db::close()
     for (auto &kv : cache_)
         sqlite3_finalize(kv.second);
     cache_.clear();
+    engine_.reset();
     if (db_ != nullptr) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -193,6 +204,12 @@ sqlite3_stmt *Db::prepare(const char *sql)
 
 bool Db::exec(const char *sql)
 {
+    if (engine_ != nullptr) {
+        const int rc = engine_->exec(sql);
+        if (rc != kResultDone)
+            noteFailure(rc);
+        return rc == kResultDone;
+    }
     Stmt q(*this, sql);
     int rc;
     while ((rc = q.step()) == SQLITE_ROW) {
@@ -202,13 +219,98 @@ bool Db::exec(const char *sql)
 
 const char *Db::lastError() const
 {
+    if (engine_ != nullptr)
+        return engine_->lastError();
     return db_ != nullptr ? sqlite3_errmsg(db_) : "no database";
+}
+
+int64_t Db::lastInsertId() const
+{
+    return engine_ != nullptr ? engine_->lastInsertId() : sqlite3_last_insert_rowid(db_);
+}
+
+int64_t Db::changes() const
+{
+    return engine_ != nullptr ? engine_->changes() : sqlite3_changes(db_);
+}
+
+void Db::truncateLog()
+{
+    if (db_ == nullptr)
+        return;
+    sqlite3_busy_timeout(db_, 1000);
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+}
+
+namespace {
+
+struct CheckBudget {
+    std::chrono::steady_clock::time_point until;
+    bool cut = false;
+};
+
+int checkProgress(void *arg)
+{
+    auto *budget = static_cast<CheckBudget *>(arg);
+    if (std::chrono::steady_clock::now() < budget->until)
+        return 0;
+    budget->cut = true;
+    return 1;
+}
+
+}  // namespace
+
+std::string Db::checkPages(std::chrono::milliseconds limit, bool &cut)
+{
+    CheckBudget budget{std::chrono::steady_clock::now() + limit};
+    sqlite3_progress_handler(db_, 10000, &checkProgress, &budget);
+    std::string found;
+    {
+        Stmt q(*this, "PRAGMA quick_check(1)");
+        const int rc = q.step();
+        if (!budget.cut && !(rc == SQLITE_ROW && std::strcmp(q.text(0), "ok") == 0))
+            found = rc == SQLITE_ROW ? q.text(0) : lastError();
+    }
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    cut = budget.cut;
+    return found;
+}
+
+void Db::configureLibrary()
+{
+    // Refused (and harmless) once SQLite is already in use in this process.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
+Stmt::Stmt(Db &db, const char *sql) : db_(&db)
+{
+    if (Engine *engine = db.engine()) {
+        e_ = engine->prepare(sql);
+        if (e_ == nullptr)
+            db.noteFailure(kResultError);
+    } else {
+        s_ = db.prepare(sql);
+    }
 }
 
 bool Db::begin()
 {
     if (inTxn_ && writing_)
         return true;
+    if (engine_ != nullptr) {
+        const bool wasReading = inTxn_;
+        int rc = wasReading ? kResultDone : engine_->beginRead();
+        if (rc == kResultDone)
+            rc = engine_->begin();
+        if (rc != kResultDone) {
+            noteFailure(rc);
+            return false;
+        }
+        if (!wasReading)
+            ++txnSerial_;
+        inTxn_ = writing_ = true;
+        return true;
+    }
     if (inTxn_) {
         // The read snapshot becomes the write transaction in place when no
         // other connection wrote since it began: a write that changes nothing
@@ -240,8 +342,15 @@ bool Db::beginRead()
 {
     if (inTxn_)
         return true;
-    if (!exec("BEGIN"))
+    if (engine_ != nullptr) {
+        const int rc = engine_->beginRead();
+        if (rc != kResultDone) {
+            noteFailure(rc);
+            return false;
+        }
+    } else if (!exec("BEGIN")) {
         return false;
+    }
     ++txnSerial_;
     inTxn_ = true;
     writing_ = false;
@@ -253,6 +362,16 @@ bool Db::commit()
     if (!inTxn_)
         return true;
     knownObject_ = 0;
+    if (engine_ != nullptr) {
+        const int rc = engine_->commit();
+        if (rc == kResultDone) {
+            inTxn_ = writing_ = false;
+            return true;
+        }
+        noteFailure(rc);
+        rollback();
+        return false;
+    }
     if (exec("COMMIT")) {
         // This commit changed the data version; what others commit later
         // shows as a different one.
@@ -275,7 +394,9 @@ void Db::rollback()
     ++rollbacks_;
     knownObject_ = 0;
     dataVersionKnown_ = false;
-    if (sqlite3_get_autocommit(db_) == 0)
+    if (engine_ != nullptr)
+        engine_->rollback();
+    else if (sqlite3_get_autocommit(db_) == 0)
         exec("ROLLBACK");
     inTxn_ = false;
     writing_ = false;
@@ -304,6 +425,14 @@ bool Db::objectCacheUsable()
         return false;
     if (checkedTxn_ == txnSerial_)
         return true;
+    if (engine_ != nullptr) {
+        // A server map's cache holds while this connection is its only
+        // writer (the daemon's lock on the map).
+        if (!engine_->soleWriter())
+            clearObjectCache();
+        checkedTxn_ = txnSerial_;
+        return engine_->soleWriter();
+    }
     // The version is current only once the transaction has begun reading.
     if (sqlite3_txn_state(db_, "main") == SQLITE_TXN_NONE)
         return false;

@@ -1,24 +1,29 @@
-// The SQLite wrapper of the embedded map platform: the connection with its
+// The database wrapper of the map platform: the connection with its
 // statement cache and object cache, transactions, savepoints and statements.
+// Its own engine is SQLite; a server engine (mapdb/engine.h) takes its place
+// when the map lives on a database server, behind the same calls.
 #ifndef TQ_MAPDB_DB_H
 #define TQ_MAPDB_DB_H
 
+#include "mapdb/engine.h"
 #include "mapdb/errors.h"
 #include "mapdb/hooks.h"
 #include "ovw/ovw.h"
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 namespace mapdb {
 
-// One SQLite connection. Statements are prepared once and kept: the cache is
-// keyed by the address of the SQL text, so every call site passes a string
-// literal.
+// One connection: SQLite's, or a server engine's. Statements are prepared
+// once and kept: the cache is keyed by the address of the SQL text, so every
+// call site passes a string literal.
 class Db {
 public:
     Db() = default;
@@ -26,14 +31,19 @@ public:
     Db(const Db &) = delete;
     Db &operator=(const Db &) = delete;
 
+    // Works through a server engine's connection from now on (in place of a
+    // SQLite file).
+    void useEngine(std::unique_ptr<Engine> engine) { engine_ = std::move(engine); }
+    Engine *engine() const { return engine_.get(); }
+
     // Opens the file (create: allowed to create it) and applies the pragmas.
     bool open(const std::string &path, bool create, std::string &err);
     // Opens the file without changing it (no pragma that writes); configure()
     // then applies the pragmas.
     bool openPlain(const std::string &path, bool create, std::string &err);
     bool configure(std::string &err);
-    // A statement failed with this SQLite result: a cause that may pass marks
-    // the turn as failed (see takeTurnFault).
+    // A statement failed with this result (engine.h's codes): a cause that
+    // may pass marks the turn as failed (see takeTurnFault).
     void noteFailure(int sqliteResult);
     // The platform code of the first failure that may pass since the last
     // call (0: none). A turn with one is rolled back, never committed in part.
@@ -55,7 +65,7 @@ public:
         text.swap(damage_);
         return text;
     }
-    // The SQLite text of the last failed statement.
+    // The engine's text of the last failed statement.
     const std::string &lastFailure() const { return lastFailure_; }
     int lastFailureCode() const { return lastFailureCode_; }
     // The busy handler waited this long again for another writer's lock;
@@ -63,10 +73,25 @@ public:
     void busyWaited(int milliseconds);
     void busyWaitEnded();
     void close();
+    // The SQLite connection (null with a server engine), for what only
+    // SQLite has: its file checks and log.
     sqlite3 *handle() const { return db_; }
     sqlite3_stmt *prepare(const char *sql);
     bool exec(const char *sql);             // runs a statement that returns no rows
     const char *lastError() const;
+    // The id the last insertion made, and the rows the last write changed.
+    int64_t lastInsertId() const;
+    int64_t changes() const;
+    // The session ends: SQLite's log is copied into the database and cut to
+    // nothing, a reader holding it waited for a second at most.
+    void truncateLog();
+    // SQLite's check of every page's structure, within the budget: empty
+    // when it passes, else what it found first; cut tells that the budget
+    // ended it early.
+    std::string checkPages(std::chrono::milliseconds budget, bool &cut);
+    // Once per process, before the first connection: SQLite keeps no memory
+    // statistics (no global lock per allocation).
+    static void configureLibrary();
 
     // Write transaction: begin() opens one when none is open, or turns the
     // read transaction of beginRead() into one (ending it and beginning anew,
@@ -88,7 +113,7 @@ public:
     // and when an object is deleted.
     OVwObjectId knownObject() const
     {
-        return inTxn_ && sqlite3_get_autocommit(db_) == 0 ? knownObject_ : 0;
+        return inTxn_ && (engine_ != nullptr || sqlite3_get_autocommit(db_) == 0) ? knownObject_ : 0;
     }
     void setKnownObject(OVwObjectId id) { knownObject_ = inTxn_ ? id : 0; }
     void forgetKnownObject() { knownObject_ = 0; }
@@ -124,6 +149,7 @@ private:
     void clearObjectCache();
 
     sqlite3 *db_ = nullptr;
+    std::unique_ptr<Engine> engine_;
     int turnFault_ = 0;
     bool logHeld_ = false;
     int nextCheckpointAt_ = 0;
@@ -150,10 +176,12 @@ private:
 // A cached statement in use: bound on construction site, reset on scope exit.
 class Stmt {
 public:
-    Stmt(Db &db, const char *sql) : db_(&db), s_(db.prepare(sql)) {}
+    Stmt(Db &db, const char *sql);
     ~Stmt()
     {
-        if (s_ != nullptr) {
+        if (e_ != nullptr) {
+            e_->reset();
+        } else if (s_ != nullptr) {
             sqlite3_reset(s_);
             sqlite3_clear_bindings(s_);
         }
@@ -161,60 +189,75 @@ public:
     Stmt(const Stmt &) = delete;
     Stmt &operator=(const Stmt &) = delete;
 
-    bool ok() const { return s_ != nullptr; }
+    bool ok() const { return s_ != nullptr || e_ != nullptr; }
     Stmt &bind(int i, int64_t v)
     {
-        sqlite3_bind_int64(s_, i, v);
+        if (e_ != nullptr)
+            e_->bindInt(i, v);
+        else
+            sqlite3_bind_int64(s_, i, v);
         return *this;
     }
     Stmt &bind(int i, const char *v)
     {
         if (v == nullptr)
-            sqlite3_bind_null(s_, i);
+            return bindNull(i);
+        if (e_ != nullptr)
+            e_->bindText(i, v, std::char_traits<char>::length(v));
         else
             sqlite3_bind_text(s_, i, v, -1, SQLITE_TRANSIENT);
         return *this;
     }
     Stmt &bind(int i, const std::string &v)
     {
-        sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        if (e_ != nullptr)
+            e_->bindText(i, v.data(), v.size());
+        else
+            sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         return *this;
     }
     Stmt &bindNull(int i)
     {
-        sqlite3_bind_null(s_, i);
+        if (e_ != nullptr)
+            e_->bindNull(i);
+        else
+            sqlite3_bind_null(s_, i);
         return *this;
     }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
+    // kResultRow, kResultDone or a failure code.
     int step()
     {
         // A statement that could not be prepared: its failure is noted.
-        if (s_ == nullptr)
-            return SQLITE_ERROR;
-        int rc = SQLITE_ERROR;
-        // Tests make one statement fail ("Statement", an SQLite result) as a
+        if (!ok())
+            return kResultError;
+        int rc = kResultError;
+        // Tests make one statement fail ("Statement", a result code) as a
         // full disk under it would.
         if (!(g_hooksActive && vfsFaultFires("Statement", rc)))
-            rc = sqlite3_step(s_);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            rc = e_ != nullptr ? e_->step() : sqlite3_step(s_);
+        if (rc != kResultRow && rc != kResultDone)
             db_->noteFailure(rc);
         return rc;
     }
     // Runs a statement that returns no rows; true on success.
-    bool run() { return step() == SQLITE_DONE; }
-    int64_t i64(int col) const { return sqlite3_column_int64(s_, col); }
-    int32_t i32(int col) const { return static_cast<int32_t>(sqlite3_column_int64(s_, col)); }
-    bool isNull(int col) const { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
+    bool run() { return step() == kResultDone; }
+    int64_t i64(int col) const { return e_ != nullptr ? e_->i64(col) : sqlite3_column_int64(s_, col); }
+    int32_t i32(int col) const { return static_cast<int32_t>(i64(col)); }
+    bool isNull(int col) const
+    {
+        return e_ != nullptr ? e_->isNull(col) : sqlite3_column_type(s_, col) == SQLITE_NULL;
+    }
     const char *text(int col) const
     {
-        return reinterpret_cast<const char *>(sqlite3_column_text(s_, col));
+        return e_ != nullptr ? e_->text(col) : reinterpret_cast<const char *>(sqlite3_column_text(s_, col));
     }
     // A malloc'd copy of a text column, null for SQL NULL.
     char *dupText(int col) const;
 
 private:
     Db *db_;
-    sqlite3_stmt *s_;
+    sqlite3_stmt *s_ = nullptr;
+    EngineStatement *e_ = nullptr;
 };
 
 // A savepoint around one multi-statement write: rolled back unless release()

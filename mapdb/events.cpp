@@ -120,7 +120,7 @@ struct EventData {
                    " (SELECT count(*) FROM symbols WHERE object = o.id)"
                    " FROM objects o WHERE o.id = ?1");
             q.bind(1, r.object_id);
-            if (q.step() == SQLITE_ROW) {
+            if (q.step() == kResultRow) {
                 r.selection_name = q.dupText(0);
                 r.child_submap_id = q.isNull(1) ? 0 : q.i32(1);
                 r.num_symbols = q.i32(2);
@@ -240,7 +240,7 @@ int postEventToFile(const std::string &dbPath, int code, const std::vector<int> 
         return -1;
     {
         Stmt q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'events'");
-        if (q.step() != SQLITE_ROW) {
+        if (q.step() != kResultRow) {
             error = path + " is not a map database";
             return -1;
         }
@@ -304,7 +304,7 @@ extern "C" int OVwPending(void)
     // that others committed, as they cannot write while the turn holds the
     // lock; otherwise it comes after the commit, on the newest snapshot.
     const bool writing = s->db.inWriteTransaction();
-    int rc = SQLITE_DONE;
+    int rc = kResultDone;
     if (writing) {
         Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
         rc = q.step();
@@ -342,12 +342,12 @@ extern "C" int OVwPending(void)
         Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
         rc = q.step();
     }
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    if (rc != kResultRow && rc != kResultDone) {
         s->db.takeTurnFault();
         return fail(OVw_STORAGE_FAILURE, 0);
     }
     setError(OVw_SUCCESS);
-    return rc == SQLITE_ROW ? 1 : 0;
+    return rc == kResultRow ? 1 : 0;
 }
 
 extern "C" int OVwDiscardTurn(void)
@@ -382,11 +382,11 @@ extern "C" int OVwProcessEvent(void)
     {
         Stmt q(s->db, "SELECT id, code, data FROM events ORDER BY id LIMIT 1");
         int rc = q.step();
-        if (rc == SQLITE_DONE) {
+        if (rc == kResultDone) {
             setError(OVw_SUCCESS);
             return 0;
         }
-        if (rc != SQLITE_ROW)
+        if (rc != kResultRow)
             return fail(OVw_STORAGE_FAILURE, -1);
         id = q.i64(0);
         code = q.i32(1);

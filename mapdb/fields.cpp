@@ -40,8 +40,9 @@ int storeValue(Session &s, OVwObjectId object, OVwFieldId field, const FieldDef 
            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"
            " ON CONFLICT(object, field) DO UPDATE SET type = excluded.type, is_list = excluded.is_list,"
            " int_value = excluded.int_value, text_value = excluded.text_value"
-           " WHERE type IS NOT excluded.type OR is_list IS NOT excluded.is_list"
-           " OR int_value IS NOT excluded.int_value OR text_value IS NOT excluded.text_value");
+           " WHERE field_values.type IS NOT excluded.type OR field_values.is_list IS NOT excluded.is_list"
+           " OR field_values.int_value IS NOT excluded.int_value"
+           " OR field_values.text_value IS NOT excluded.text_value");
     q.bind(1, object).bind(2, field).bind(3, type).bind(4, isList ? 1 : 0);
     if (type == OVwStringField || isList)
         q.bindNull(5).bind(6, text);
@@ -80,7 +81,7 @@ bool fieldDef(Session &s, OVwFieldId id, FieldDef &out)
     }
     Stmt q(s.db, "SELECT type, is_list, located FROM fields WHERE id = ?1");
     q.bind(1, id);
-    if (q.step() != SQLITE_ROW)
+    if (q.step() != kResultRow)
         return false;
     out.type = q.i32(0);
     out.isList = q.i64(1) != 0;
@@ -137,8 +138,8 @@ extern "C" OVwFieldId OVwDbFieldNameToFieldId(const char *field_name)
     Stmt q(s->db, "SELECT id FROM fields WHERE name = ?1");
     q.bind(1, field_name);
     int rc = q.step();
-    if (rc != SQLITE_ROW)
-        return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_FIELD : OVw_STORAGE_FAILURE, 0);
+    if (rc != kResultRow)
+        return fail(rc == kResultDone ? OVw_NO_SUCH_FIELD : OVw_STORAGE_FAILURE, 0);
     const OVwFieldId id = q.i32(0);
     s->fieldIds.emplace(field_name, id);
     setError(OVw_SUCCESS);
@@ -160,9 +161,9 @@ extern "C" OVwFieldId OVwDbCreateField(const char *field_name, int field_type, i
     Stmt q(s->db, "INSERT INTO fields(name, type, flags, is_list, located) VALUES(?1, ?2, ?3, 0, ?4)");
     q.bind(1, field_name).bind(2, field_type).bind(3, flags).bind(4, located ? 1 : 0);
     int rc = q.step();
-    if (rc != SQLITE_DONE)
-        return fail(rc == SQLITE_CONSTRAINT ? OVw_DUPLICATE_FIELD : OVw_STORAGE_FAILURE, 0);
-    auto id = static_cast<OVwFieldId>(sqlite3_last_insert_rowid(s->db.handle()));
+    if (rc != kResultDone)
+        return fail(rc == kResultConstraint ? OVw_DUPLICATE_FIELD : OVw_STORAGE_FAILURE, 0);
+    auto id = static_cast<OVwFieldId>(s->db.lastInsertId());
     s->fields[id] = FieldDef{field_type, false, located};
     setError(OVw_SUCCESS);
     return id;
@@ -260,8 +261,8 @@ extern "C" OVwFieldValue *OVwDbGetFieldValue(OVwObjectId object, OVwFieldId fiel
     Stmt q(s->db, "SELECT type, is_list, int_value, text_value FROM field_values WHERE object = ?1 AND field = ?2");
     q.bind(1, object).bind(2, field);
     int rc = q.step();
-    if (rc != SQLITE_ROW) {
-        if (rc != SQLITE_DONE)
+    if (rc != kResultRow) {
+        if (rc != kResultDone)
             return fail(OVw_STORAGE_FAILURE, static_cast<OVwFieldValue *>(nullptr));
         return fail(objectExists(s->db, object) ? OVw_FIELD_VALUE_NOT_SET : OVw_NO_SUCH_OBJECT,
                     static_cast<OVwFieldValue *>(nullptr));
@@ -297,11 +298,11 @@ extern "C" OVwBoolean OVwDbGetFieldBooleanValue(OVwObjectId object, OVwFieldId f
     Stmt q(s->db, "SELECT int_value FROM field_values WHERE object = ?1 AND field = ?2");
     q.bind(1, object).bind(2, field);
     int rc = q.step();
-    if (rc == SQLITE_ROW) {
+    if (rc == kResultRow) {
         setError(OVw_SUCCESS);
         return q.i64(0) != 0 ? 1 : 0;
     }
-    if (rc != SQLITE_DONE)
+    if (rc != kResultDone)
         return fail(OVw_STORAGE_FAILURE, 0);
     // An unset boolean reads as FALSE.
     return fail(objectExists(s->db, object) ? OVw_SUCCESS : OVw_NO_SUCH_OBJECT, 0);
@@ -323,16 +324,16 @@ extern "C" OVwFieldBindList *OVwDbGetFieldValues(OVwObjectId object)
     Stmt q(s->db,
            "SELECT field, type, is_list, int_value, text_value FROM field_values WHERE object = ?1 ORDER BY field");
     q.bind(1, object);
-    int rc = SQLITE_DONE;
+    int rc = kResultDone;
     bool ok = true;
-    while (ok && (rc = q.step()) == SQLITE_ROW) {
+    while (ok && (rc = q.step()) == kResultRow) {
         OVwFieldValue *v = newValue(q.i32(1), q.i64(2) != 0, q.i64(3), q.isNull(4) ? nullptr : q.text(4));
         if (v == nullptr)
             ok = false;
         else
             binds.push_back(OVwFieldBinding{q.i32(0), v});
     }
-    if (ok && rc == SQLITE_DONE && !binds.empty()) {
+    if (ok && rc == kResultDone && !binds.empty()) {
         list->fields = static_cast<OVwFieldBinding *>(std::malloc(binds.size() * sizeof(OVwFieldBinding)));
         if (list->fields == nullptr) {
             ok = false;
@@ -341,7 +342,7 @@ extern "C" OVwFieldBindList *OVwDbGetFieldValues(OVwObjectId object)
             list->count = static_cast<int32_t>(binds.size());
         }
     }
-    if (!ok || rc != SQLITE_DONE) {
+    if (!ok || rc != kResultDone) {
         for (OVwFieldBinding &b : binds) {
             freeValueContents(b.field_val);
             std::free(b.field_val);
@@ -387,9 +388,9 @@ extern "C" OVwObjectIdList *OVwDbListObjectsByFieldValue(const OVwFieldBinding *
         return fail(OVw_FIELD_TYPE_MISMATCH, static_cast<OVwObjectIdList *>(nullptr));
 
     std::vector<OVwObjectId> ids;
-    int rc = SQLITE_DONE;
+    int rc = kResultDone;
     auto collect = [&](Stmt &q) {
-        while ((rc = q.step()) == SQLITE_ROW)
+        while ((rc = q.step()) == kResultRow)
             ids.push_back(q.i32(0));
     };
     if (v.field_type == OVwStringField && v.un.string_val == nullptr) {
@@ -421,7 +422,7 @@ extern "C" OVwObjectIdList *OVwDbListObjectsByFieldValue(const OVwFieldBinding *
         q.bind(1, binding->field_id).bind(2, n);
         collect(q);
     }
-    if (rc != SQLITE_DONE)
+    if (rc != kResultDone)
         return fail(OVw_STORAGE_FAILURE, static_cast<OVwObjectIdList *>(nullptr));
     auto *list = static_cast<OVwObjectIdList *>(std::calloc(1, sizeof(OVwObjectIdList)));
     if (list == nullptr)

@@ -15,9 +15,9 @@ bool deleteObjectCascade(Db &db, OVwObjectId id)
         Stmt q(db, "SELECT id FROM symbols WHERE object = ?1");
         q.bind(1, id);
         int rc;
-        while ((rc = q.step()) == SQLITE_ROW)
+        while ((rc = q.step()) == kResultRow)
             doomed.push_back(q.i32(0));
-        if (rc != SQLITE_DONE)
+        if (rc != kResultDone)
             return false;
     }
     std::vector<OVwSubmapId> submaps;
@@ -25,18 +25,18 @@ bool deleteObjectCascade(Db &db, OVwObjectId id)
         Stmt q(db, "SELECT id FROM submaps WHERE parent_object = ?1");
         q.bind(1, id);
         int rc;
-        while ((rc = q.step()) == SQLITE_ROW)
+        while ((rc = q.step()) == kResultRow)
             submaps.push_back(q.i32(0));
-        if (rc != SQLITE_DONE)
+        if (rc != kResultDone)
             return false;
     }
     for (OVwSubmapId sm : submaps) {
         Stmt q(db, "SELECT id FROM symbols WHERE submap = ?1");
         q.bind(1, sm);
         int rc;
-        while ((rc = q.step()) == SQLITE_ROW)
+        while ((rc = q.step()) == kResultRow)
             doomed.push_back(q.i32(0));
-        if (rc != SQLITE_DONE)
+        if (rc != kResultDone)
             return false;
     }
     if (!deleteSymbolsCascade(db, doomed, nullptr))
@@ -80,13 +80,13 @@ extern "C" OVwObjectId OVwDbSelectionNameToObjectId(const char *selection_name)
     Stmt q(s->db, "SELECT id FROM objects WHERE selection_name = ?1");
     q.bind(1, selection_name);
     int rc = q.step();
-    if (rc == SQLITE_ROW) {
+    if (rc == kResultRow) {
         const OVwObjectId id = q.i32(0);
         s->db.rememberObject(id, selection_name);
         setError(OVw_SUCCESS);
         return id;
     }
-    return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, 0);
+    return fail(rc == kResultDone ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, 0);
 }
 
 extern "C" OVwObjectId OVwDbCreateObjectBySelectionName(const char *selection_name)
@@ -103,15 +103,15 @@ extern "C" OVwObjectId OVwDbCreateObjectBySelectionName(const char *selection_na
     Stmt q(s->db, "INSERT INTO objects(selection_name) VALUES(?1)");
     q.bind(1, selection_name);
     int rc = q.step();
-    if (rc == SQLITE_DONE) {
-        const auto id = static_cast<OVwObjectId>(sqlite3_last_insert_rowid(s->db.handle()));
+    if (rc == kResultDone) {
+        const auto id = static_cast<OVwObjectId>(s->db.lastInsertId());
         // The values a creating call sets next need not look for the object.
         s->db.setKnownObject(id);
         s->db.rememberObject(id, selection_name);
         setError(OVw_SUCCESS);
         return id;
     }
-    return fail(rc == SQLITE_CONSTRAINT ? OVw_DUPLICATE_SELECTION_NAME : OVw_STORAGE_FAILURE, 0);
+    return fail(rc == kResultConstraint ? OVw_DUPLICATE_SELECTION_NAME : OVw_STORAGE_FAILURE, 0);
 }
 
 extern "C" char *OVwDbObjectIdToSelectionName(OVwObjectId object)
@@ -128,8 +128,8 @@ extern "C" char *OVwDbObjectIdToSelectionName(OVwObjectId object)
         Stmt q(s->db, "SELECT selection_name FROM objects WHERE id = ?1");
         q.bind(1, object);
         int rc = q.step();
-        if (rc != SQLITE_ROW)
-            return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, static_cast<char *>(nullptr));
+        if (rc != kResultRow)
+            return fail(rc == kResultDone ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE, static_cast<char *>(nullptr));
         if (!q.isNull(0)) {
             known = q.text(0);
             s->db.rememberObject(object, known.c_str());
@@ -174,8 +174,8 @@ extern "C" OVwObjectInfo *OVwGetObjectInfo(OVwMapInfo *map, OVwObjectId object)
            " FROM objects o WHERE o.id = ?1");
     q.bind(1, object);
     int rc = q.step();
-    if (rc != SQLITE_ROW)
-        return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE,
+    if (rc != kResultRow)
+        return fail(rc == kResultDone ? OVw_NO_SUCH_OBJECT : OVw_STORAGE_FAILURE,
                     static_cast<OVwObjectInfo *>(nullptr));
     auto *info = static_cast<OVwObjectInfo *>(std::calloc(1, sizeof(OVwObjectInfo)));
     if (info == nullptr)

@@ -277,7 +277,7 @@ void readPreviousRunCounters(Db &db)
     g_previousUnended = false;
     Stmt q(db, "SELECT ended, started, frames_read, applied, refused, failed, skipped, events_handled"
                " FROM run_counters WHERE id = 1");
-    if (q.step() != SQLITE_ROW || q.i64(0) != 0)
+    if (q.step() != kResultRow || q.i64(0) != 0)
         return;
     g_previousUnended = true;
     g_previous = OVwRunCounters{q.i64(1), q.i64(2), q.i64(3), q.i64(4), q.i64(5), q.i64(6), q.i64(7)};
@@ -335,7 +335,7 @@ extern "C" int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol)
             if (fresh) {
                 Stmt q(s->db, "SELECT id FROM submaps WHERE parent_object = ?1");
                 q.bind(1, object);
-                while (q.step() == SQLITE_ROW)
+                while (q.step() == kResultRow)
                     it->second.push_back(q.i32(0));
             }
             return it->second;
@@ -345,7 +345,7 @@ extern "C" int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol)
             if (fresh) {
                 Stmt q(s->db, "SELECT id, object, status, status_source FROM symbols WHERE submap = ?1");
                 q.bind(1, submap);
-                while (q.step() == SQLITE_ROW)
+                while (q.step() == kResultRow)
                     it->second.push_back({q.i32(0), submap, q.i32(1), q.i32(2), q.i32(3)});
             }
             return it->second;
@@ -355,8 +355,8 @@ extern "C" int OVwGetEffectiveStatus(OVwMapInfo *map, OVwSymbolId symbol)
         Stmt q(s->db, "SELECT object, status, status_source FROM symbols WHERE id = ?1");
         q.bind(1, symbol);
         int rc = q.step();
-        if (rc != SQLITE_ROW)
-            return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_SYMBOL : OVw_STORAGE_FAILURE, -1);
+        if (rc != kResultRow)
+            return fail(rc == kResultDone ? OVw_NO_SUCH_SYMBOL : OVw_STORAGE_FAILURE, -1);
         object = q.i32(0);
         status = q.i32(1);
         source = q.i32(2);

@@ -89,7 +89,7 @@ static bool hasColumn(Db &db, const char *table, const char *column)
 {
     Stmt q(db, "SELECT count(*) FROM pragma_table_info(?1) WHERE name = ?2");
     q.bind(1, table).bind(2, column);
-    return q.step() == SQLITE_ROW && q.i64(0) > 0;
+    return q.step() == kResultRow && q.i64(0) > 0;
 }
 
 // The version of the schema this code makes and uses (PRAGMA user_version).
@@ -191,7 +191,7 @@ static bool migrateFrom0(Db &db, SchemaRunner &run)
     bool current = true;
     {
         Stmt q(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = 'field_values_by_text'");
-        if (q.step() == SQLITE_ROW)
+        if (q.step() == kResultRow)
             current = !q.isNull(0) && std::strstr(q.text(0), "located") != nullptr &&
                       std::strstr(q.text(0), "(text_value, field, located, is_list)") != nullptr;
     }
@@ -220,7 +220,7 @@ static const MigrationStep kSteps[kSchemaVersion] = {&migrateFrom0, &migrateFrom
 static int schemaVersion(Db &db)
 {
     Stmt q(db, "PRAGMA user_version");
-    return q.step() == SQLITE_ROW ? q.i32(0) : -1;
+    return q.step() == kResultRow ? q.i32(0) : -1;
 }
 
 // Adds the fields of the registry that the map lacks.
@@ -248,7 +248,7 @@ static bool seedMap(Db &db, SchemaRunner &run, std::string &err)
     bool seeded = false;
     {
         Stmt q(db, "SELECT count(*) FROM map");
-        seeded = q.step() == SQLITE_ROW && q.i64(0) > 0;
+        seeded = q.step() == kResultRow && q.i64(0) > 0;
     }
     if (seeded)
         return true;
@@ -261,6 +261,39 @@ static bool seedMap(Db &db, SchemaRunner &run, std::string &err)
     return ok;
 }
 
+bool seedServerMap(Db &db, std::string &err)
+{
+    auto failed = [&]() {
+        err = db.lastError();
+        db.rollback();
+        return false;
+    };
+    if (!db.begin())
+        return failed();
+    {
+        Stmt clear(db, "DELETE FROM change_settings");
+        Stmt bound(db, "INSERT INTO change_settings(max_rows) VALUES(?1)");
+        bound.bind(1, historyRowsFromEnvironment());
+        if (!clear.run() || !bound.run())
+            return failed();
+    }
+    bool seeded = false;
+    {
+        Stmt q(db, "SELECT count(*) FROM map");
+        seeded = q.step() == kResultRow && q.i64(0) > 0;
+    }
+    if (!seeded) {
+        Stmt root(db, "INSERT INTO submaps(parent_object, type, name, layout, background) VALUES(0, 1, 'Root', 0, NULL)");
+        if (!root.run())
+            return failed();
+        Stmt row(db, "INSERT INTO map(name, root_submap, is_open) VALUES('default', ?1, 1)");
+        row.bind(1, db.lastInsertId());
+        if (!row.run() || !seedFields(db))
+            return failed();
+    }
+    return db.commit() || failed();
+}
+
 int inspectSchema(Db &db, std::string &err, bool &fresh, int &version)
 {
     fresh = false;
@@ -270,19 +303,19 @@ int inspectSchema(Db &db, std::string &err, bool &fresh, int &version)
     {
         Stmt q(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'");
         int rc;
-        while ((rc = q.step()) == SQLITE_ROW) {
+        while ((rc = q.step()) == kResultRow) {
             ++tables;
             for (const TableColumns &t : kMapColumns)
                 mapTables += std::strcmp(q.text(0), t.table) == 0 ? 1 : 0;
         }
-        if (rc != SQLITE_DONE || version < 0) {
+        if (rc != kResultDone || version < 0) {
             err = db.lastError();
             const int cause = db.takeTurnFault();
             db.takeDamage();
             if (cause != 0)
                 return cause;
             // The failure may have come when the statement was prepared.
-            const int failure = rc == SQLITE_DONE || (rc & 0xff) == SQLITE_ERROR ? db.lastFailureCode() & 0xff
+            const int failure = rc == kResultDone || (rc & 0xff) == SQLITE_ERROR ? db.lastFailureCode() & 0xff
                                                                                  : rc & 0xff;
             if (failure == SQLITE_CORRUPT) {
                 err = "it is damaged: " + err + " (left unchanged)";

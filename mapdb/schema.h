@@ -17,6 +17,10 @@ int ensureSchema(Db &db, std::string &err);
 // yet. 0, or the code of the refusal (not a map, a map of an unknown form)
 // with the reason in err.
 int inspectSchema(Db &db, std::string &err, bool &fresh, int &version);
+// On a server engine, whose own schema code made the tables: seeds a new
+// map (its row, root submap and field registry) and sets this start's
+// history bound, in one transaction. False with the reason in err.
+bool seedServerMap(Db &db, std::string &err);
 
 }  // namespace mapdb
 

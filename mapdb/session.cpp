@@ -6,6 +6,7 @@
 
 #include "host/hostfile.h"
 #include "host/hostpath.h"
+#include "pgmap/pgmap.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -39,7 +40,7 @@ void reportNotice(const char *text)
 bool loadMap(Session &s)
 {
     Stmt q(s.db, "SELECT name, root_submap, is_open FROM map LIMIT 1");
-    if (q.step() != SQLITE_ROW)
+    if (q.step() != kResultRow)
         return false;
     s.mapName = q.isNull(0) ? "" : q.text(0);
     s.rootSubmap = q.i32(1);
@@ -99,10 +100,7 @@ void endUnusable(const std::string &cause)
         // alone would leave a moved file's log at the old path, where a new
         // file there would take it for its own.)
         s->db.rollback();
-        if (s->db.handle() != nullptr) {
-            sqlite3_busy_timeout(s->db.handle(), 1000);
-            sqlite3_wal_checkpoint_v2(s->db.handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-        }
+        s->db.truncateLog();
         delete s;
     }
     setError(OVw_MAP_UNUSABLE);
@@ -126,7 +124,7 @@ bool objectExists(Db &db, OVwObjectId id)
         return true;
     Stmt q(db, "SELECT selection_name FROM objects WHERE id = ?1");
     q.bind(1, id);
-    if (q.step() != SQLITE_ROW)
+    if (q.step() != kResultRow)
         return false;
     db.setKnownObject(id);
     db.rememberObject(id, q.text(0));
@@ -137,14 +135,14 @@ bool symbolExists(Db &db, OVwSymbolId id)
 {
     Stmt q(db, "SELECT 1 FROM symbols WHERE id = ?1");
     q.bind(1, id);
-    return q.step() == SQLITE_ROW;
+    return q.step() == kResultRow;
 }
 
 bool submapExists(Db &db, OVwSubmapId id)
 {
     Stmt q(db, "SELECT 1 FROM submaps WHERE id = ?1");
     q.bind(1, id);
-    return q.step() == SQLITE_ROW;
+    return q.step() == kResultRow;
 }
 
 // Ends the session: commits what the turn wrote, copies the log into the
@@ -156,11 +154,8 @@ static bool closeSession(Session *s)
     bool committed = s->db.turnFault() == 0 && s->db.commit();
     if (!committed)
         s->db.rollback();
-    if (committed && s->db.handle() != nullptr) {
-        // A reader that keeps its snapshot is waited for a little, not more.
-        sqlite3_busy_timeout(s->db.handle(), 1000);
-        s->db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
-    }
+    if (committed)
+        s->db.truncateLog();
     delete s;
     return committed;
 }
@@ -193,7 +188,10 @@ extern "C" const char *OVwErrorDetail(void) { return g_errorDetail.c_str(); }
 
 extern "C" int OVwErrorMayPass(int code)
 {
-    return code == OVw_DISK_FULL || code == OVw_IO_ERROR || code == OVw_MAP_BUSY ? 1 : 0;
+    return code == OVw_DISK_FULL || code == OVw_IO_ERROR || code == OVw_MAP_BUSY ||
+                   code == OVw_MAP_SERVER_UNREACHABLE
+               ? 1
+               : 0;
 }
 
 extern "C" void OVwSetWaitHandler(OVwWaitProc proc) { g_waitProc = proc; }
@@ -221,6 +219,8 @@ extern "C" const char *OVwErrorMsg(int code)
     case OVw_NO_DATABASE_FOLDER: return "the map database's folder does not exist";
     case OVw_MAP_DAMAGED: return "the map database is damaged";
     case OVw_MAP_UNUSABLE: return "the map database cannot be used any more";
+    case OVw_MAP_SERVER_REFUSED: return "the map database server refused the connection";
+    case OVw_MAP_SERVER_UNREACHABLE: return "the map database server does not answer";
     case OVw_NO_SUCH_OBJECT: return "no such object";
     case OVw_DUPLICATE_SELECTION_NAME: return "duplicate selection name";
     case OVw_NO_SUCH_FIELD: return "no such field";
@@ -282,44 +282,57 @@ int checkDatabasePath(const std::string &path, bool named)
 // checked as far as it gets, and the rest is said to be unchecked.
 constexpr std::chrono::milliseconds kCheckBudget(500);
 
-struct CheckBudget {
-    std::chrono::steady_clock::time_point until;
-    bool cut = false;
-};
-
-int checkProgress(void *arg)
-{
-    auto *budget = static_cast<CheckBudget *>(arg);
-    if (std::chrono::steady_clock::now() < budget->until)
-        return 0;
-    budget->cut = true;
-    return 1;
-}
-
 // SQLite's own check of every page's structure (not of the indexes against
 // their tables), within the budget. Empty when it passes, else what it
 // found first.
 std::string damageFound(Db &db, const std::string &path)
 {
-    CheckBudget budget{std::chrono::steady_clock::now() + kCheckBudget};
-    sqlite3_progress_handler(db.handle(), 10000, &checkProgress, &budget);
-    std::string found;
-    {
-        Stmt q(db, "PRAGMA quick_check(1)");
-        const int rc = q.step();
-        if (!budget.cut && !(rc == SQLITE_ROW && std::strcmp(q.text(0), "ok") == 0))
-            found = rc == SQLITE_ROW ? q.text(0) : db.lastError();
-    }
-    sqlite3_progress_handler(db.handle(), 0, nullptr, nullptr);
+    bool cut = false;
+    const std::string found = db.checkPages(kCheckBudget, cut);
     db.takeTurnFault();
     db.takeDamage();
-    if (budget.cut) {
+    if (cut) {
         const std::string note = "Map database check stopped after " + std::to_string(kCheckBudget.count()) +
                                  " ms: the rest of " + path +
                                  " is not checked (PRAGMA quick_check; a map this large takes longer)";
         reportNotice(note.c_str());
     }
     return found;
+}
+
+// The session, its map read, becomes the process's; 0.
+int startSession(std::unique_ptr<Session> s)
+{
+    s->db.takeDamage();
+    readPreviousRunCounters(s->db);
+    g_session = s.release();
+    forgetRunCounters();
+    setError(OVw_SUCCESS);
+    return 0;
+}
+
+// Opens the session on a map on a database server (OVW_MAPDB a URI): the
+// engine connects, takes the map's lock and makes or checks its tables; the
+// map's rows are seeded here, as on SQLite.
+int openServerSession(const std::string &location)
+{
+    const std::string where = pgmap::displayUri(location);
+    std::unique_ptr<Engine> engine;
+    std::string err;
+    const int code = pgmap::openMap(
+        location, [](int64_t waitedMs, bool ended) { reportWait(OVw_MAP_SERVER_UNREACHABLE, waitedMs, ended); },
+        engine, err);
+    if (code != 0)
+        return refuse(code, where, err);
+    auto s = std::make_unique<Session>();
+    s->db.useEngine(std::move(engine));
+    if (!seedServerMap(s->db, err))
+        return refuse(OVw_STORAGE_FAILURE, where, err);
+    if (!loadMap(*s))
+        return refuse(OVw_STORAGE_FAILURE, where, "its map row cannot be read");
+    s->path = where;
+    s->db.takeTurnFault();
+    return startSession(std::move(s));
 }
 
 }  // namespace
@@ -337,12 +350,13 @@ extern "C" int OVwInit(void)
     static bool atexitRegistered = false;
     if (!atexitRegistered) {
         std::atexit(commitAtExit);
-        // The platform keeps no memory statistics; without them SQLite takes
-        // no global lock per allocation. Refused (and harmless) once SQLite
-        // is already in use in this process.
-        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        Db::configureLibrary();
         atexitRegistered = true;
     }
+    // The one choice of engine: a server URI, or a file path.
+    const char *location = std::getenv("OVW_MAPDB");
+    if (location != nullptr && pgmap::isServerLocation(location))
+        return openServerSession(location);
     std::string path = databasePath();
     auto s = std::make_unique<Session>();
     std::string err;
@@ -396,12 +410,7 @@ extern "C" int OVwInit(void)
         return refuseMade(OVw_STORAGE_FAILURE, "its map row cannot be read");
     s->path = path;
     s->fileKnown = path != ":memory:" && hostPathIdentity(path, s->file);
-    s->db.takeDamage();
-    readPreviousRunCounters(s->db);
-    g_session = s.release();
-    forgetRunCounters();
-    setError(OVw_SUCCESS);
-    return 0;
+    return startSession(std::move(s));
 }
 
 extern "C" int OVwDone(void)

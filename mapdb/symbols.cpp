@@ -26,7 +26,7 @@ OVwSymbolList *collectSymbols(Stmt &q)
     std::vector<OVwSymbolInfo> recs;
     int rc;
     bool ok = true;
-    while ((rc = q.step()) == SQLITE_ROW) {
+    while ((rc = q.step()) == kResultRow) {
         OVwSymbolInfo r{};
         r.symbol_id = q.i32(0);
         r.submap_id = q.i32(1);
@@ -48,7 +48,7 @@ OVwSymbolList *collectSymbols(Stmt &q)
             break;
     }
     auto *list = static_cast<OVwSymbolList *>(std::calloc(1, sizeof(OVwSymbolList)));
-    if (list != nullptr && ok && rc == SQLITE_DONE && !recs.empty()) {
+    if (list != nullptr && ok && rc == kResultDone && !recs.empty()) {
         list->symbols = static_cast<OVwSymbolInfo *>(std::malloc(recs.size() * sizeof(OVwSymbolInfo)));
         if (list->symbols != nullptr) {
             std::memcpy(list->symbols, recs.data(), recs.size() * sizeof(OVwSymbolInfo));
@@ -56,12 +56,12 @@ OVwSymbolList *collectSymbols(Stmt &q)
             recs.clear();
         }
     }
-    if (list == nullptr || !ok || rc != SQLITE_DONE || !recs.empty()) {
+    if (list == nullptr || !ok || rc != kResultDone || !recs.empty()) {
         for (OVwSymbolInfo &r : recs) {
             std::free(r.symbol_type);
             std::free(r.label);
         }
-        bool storage = ok && rc != SQLITE_DONE && rc != SQLITE_ROW;
+        bool storage = ok && rc != kResultDone && rc != kResultRow;
         if (list != nullptr)
             freeSymbolRecords(list->symbols, list->count);
         std::free(list);
@@ -86,9 +86,9 @@ bool deleteSymbolsCascade(Db &db, const std::vector<OVwSymbolId> &ids, std::vect
             Stmt q(db, "SELECT submap, object, variety, status_source FROM symbols WHERE id = ?1");
             q.bind(1, id);
             int rc = q.step();
-            if (rc == SQLITE_DONE)
+            if (rc == kResultDone)
                 continue;
-            if (rc != SQLITE_ROW)
+            if (rc != kResultRow)
                 return false;
             d.submap = q.i32(0);
             d.object = q.i32(1);
@@ -100,9 +100,9 @@ bool deleteSymbolsCascade(Db &db, const std::vector<OVwSymbolId> &ids, std::vect
                        " UNION SELECT id FROM symbols WHERE variety = 2 AND conn_z = ?1 ORDER BY 1");
             q.bind(1, id);
             int rc;
-            while ((rc = q.step()) == SQLITE_ROW)
+            while ((rc = q.step()) == kResultRow)
                 queue.push_back(q.i32(0));
-            if (rc != SQLITE_DONE)
+            if (rc != kResultDone)
                 return false;
         }
         Stmt q(db, "DELETE FROM symbols WHERE id = ?1");
@@ -183,7 +183,7 @@ extern "C" OVwSymbolId OVwCreateSymbol(OVwMapInfo *map, OVwSubmapId submap, OVwO
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
-    return static_cast<OVwSymbolId>(sqlite3_last_insert_rowid(s->db.handle()));
+    return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
 
 extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, OVwSymbolId end_a,
@@ -203,8 +203,8 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
         Stmt q(s->db, "SELECT submap FROM symbols WHERE id = ?1");
         q.bind(1, ends[i]);
         int rc = q.step();
-        if (rc != SQLITE_ROW)
-            return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_SYMBOL : OVw_STORAGE_FAILURE, 0);
+        if (rc != kResultRow)
+            return fail(rc == kResultDone ? OVw_NO_SUCH_SYMBOL : OVw_STORAGE_FAILURE, 0);
         submaps[i] = q.i32(0);
     }
     // A connection joins two symbols of one submap and is drawn there.
@@ -220,7 +220,7 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
-    return static_cast<OVwSymbolId>(sqlite3_last_insert_rowid(s->db.handle()));
+    return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
 
 // Runs an update of one symbol row: 0, or -1 with the error set.
@@ -230,7 +230,7 @@ static int updateSymbol(Session &s, Stmt &q, OVwSymbolId symbol)
         return fail(OVw_STORAGE_FAILURE, -1);
     // The updates skip a row that already holds the value (no page changes):
     // no change means that, or no such symbol.
-    if (sqlite3_changes(s.db.handle()) == 0 && !symbolExists(s.db, symbol))
+    if (s.db.changes() == 0 && !symbolExists(s.db, symbol))
         return fail(OVw_NO_SUCH_SYMBOL, -1);
     setError(OVw_SUCCESS);
     return 0;
@@ -312,9 +312,9 @@ extern "C" OVwSubmapId OVwCreateSubmap(OVwMapInfo *map, OVwObjectId parent_objec
         Stmt q(s->db, "SELECT id FROM submaps WHERE parent_object = ?1 ORDER BY id LIMIT 1");
         q.bind(1, parent_object);
         int rc = q.step();
-        if (rc == SQLITE_ROW)
+        if (rc == kResultRow)
             existing = q.i32(0);
-        else if (rc != SQLITE_DONE)
+        else if (rc != kResultDone)
             return fail(OVw_STORAGE_FAILURE, 0);
     }
     if (existing != 0) {
@@ -330,7 +330,7 @@ extern "C" OVwSubmapId OVwCreateSubmap(OVwMapInfo *map, OVwObjectId parent_objec
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
-    return static_cast<OVwSubmapId>(sqlite3_last_insert_rowid(s->db.handle()));
+    return static_cast<OVwSubmapId>(s->db.lastInsertId());
 }
 
 extern "C" int OVwSetBackgroundGraphic(OVwMapInfo *map, OVwSubmapId submap, const char *graphic)
@@ -344,7 +344,7 @@ extern "C" int OVwSetBackgroundGraphic(OVwMapInfo *map, OVwSubmapId submap, cons
     q.bind(1, submap).bind(2, graphic);
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, -1);
-    if (sqlite3_changes(s->db.handle()) == 0)
+    if (s->db.changes() == 0)
         return fail(OVw_NO_SUCH_SUBMAP, -1);
     setError(OVw_SUCCESS);
     return 0;
@@ -371,8 +371,8 @@ extern "C" OVwSubmapInfo *OVwGetSubmapInfo(OVwMapInfo *map, OVwSubmapId submap)
     Stmt q(s->db, "SELECT id, parent_object, type, layout, name, background FROM submaps WHERE id = ?1");
     q.bind(1, submap);
     int rc = q.step();
-    if (rc != SQLITE_ROW)
-        return fail(rc == SQLITE_DONE ? OVw_NO_SUCH_SUBMAP : OVw_STORAGE_FAILURE,
+    if (rc != kResultRow)
+        return fail(rc == kResultDone ? OVw_NO_SUCH_SUBMAP : OVw_STORAGE_FAILURE,
                     static_cast<OVwSubmapInfo *>(nullptr));
     auto *info = static_cast<OVwSubmapInfo *>(std::calloc(1, sizeof(OVwSubmapInfo)));
     if (info == nullptr)
@@ -406,13 +406,13 @@ extern "C" OVwSubmapList *OVwListSubmaps(OVwMapInfo *map, const char *app_name, 
     Stmt q(s->db, "SELECT id, parent_object, type, layout, name, background FROM submaps ORDER BY id");
     int rc;
     bool ok = true;
-    while (ok && (rc = q.step()) == SQLITE_ROW) {
+    while (ok && (rc = q.step()) == kResultRow) {
         OVwSubmapInfo r{};
         ok = fillSubmap(q, r);
         recs.push_back(r);
     }
     auto *list = static_cast<OVwSubmapList *>(std::calloc(1, sizeof(OVwSubmapList)));
-    if (list != nullptr && ok && rc == SQLITE_DONE && !recs.empty()) {
+    if (list != nullptr && ok && rc == kResultDone && !recs.empty()) {
         list->submaps = static_cast<OVwSubmapInfo *>(std::malloc(recs.size() * sizeof(OVwSubmapInfo)));
         if (list->submaps != nullptr) {
             std::memcpy(list->submaps, recs.data(), recs.size() * sizeof(OVwSubmapInfo));
@@ -420,13 +420,13 @@ extern "C" OVwSubmapList *OVwListSubmaps(OVwMapInfo *map, const char *app_name, 
             recs.clear();
         }
     }
-    if (list == nullptr || !ok || rc != SQLITE_DONE || !recs.empty()) {
+    if (list == nullptr || !ok || rc != kResultDone || !recs.empty()) {
         for (OVwSubmapInfo &r : recs) {
             std::free(r.name);
             std::free(r.background);
         }
         std::free(list);
-        return fail(ok && rc != SQLITE_DONE ? OVw_STORAGE_FAILURE : OVw_OUT_OF_MEMORY,
+        return fail(ok && rc != kResultDone ? OVw_STORAGE_FAILURE : OVw_OUT_OF_MEMORY,
                     static_cast<OVwSubmapList *>(nullptr));
     }
     setError(OVw_SUCCESS);

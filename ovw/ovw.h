@@ -75,6 +75,12 @@ typedef int64_t OVwTime;
  * names the file that was opened (moved, replaced or deleted). The turn was
  * rolled back and the session closed without writing. */
 #define OVw_MAP_UNUSABLE           17
+/* A map on a database server: the server refused the connection (a
+ * malformed URI, failed authentication, no such database or schema). */
+#define OVw_MAP_SERVER_REFUSED     18
+/* A map on a database server: the server does not answer, or the connection
+ * to it was lost; may pass. */
+#define OVw_MAP_SERVER_UNREACHABLE 19
 #define OVw_NO_SUCH_OBJECT         60
 #define OVw_DUPLICATE_SELECTION_NAME 61
 #define OVw_NO_SUCH_FIELD          62
@@ -250,7 +256,7 @@ const char *OVwErrorMsg(int code);
  * when it has none. The platform's text, valid until the next OVwInit. */
 const char *OVwErrorDetail(void);
 /* True for the codes of storage failures that may pass (OVw_DISK_FULL,
- * OVw_IO_ERROR, OVw_MAP_BUSY). */
+ * OVw_IO_ERROR, OVw_MAP_BUSY, OVw_MAP_SERVER_UNREACHABLE). */
 int OVwErrorMayPass(int code);
 
 /* Hears of waits for the map database: another program's write lock is
@@ -273,7 +279,9 @@ void OVwSetNoticeHandler(OVwNoticeProc proc);
  * OVW_MAPDB must exist) and reads its map; arms the faults of OVW_FAULTS the
  * first time. 0, also when already connected (nothing else is done then);
  * -1 with OVw_READ_ONLY_DATABASE ... OVw_MAP_DAMAGED (an existing map
- * that fails PRAGMA quick_check) or OVw_STORAGE_FAILURE, and OVwErrorDetail
+ * that fails PRAGMA quick_check), OVw_MAP_SERVER_REFUSED,
+ * OVw_MAP_SERVER_UNREACHABLE (stopped while waiting for a server that does
+ * not answer) or OVw_STORAGE_FAILURE, and OVwErrorDetail
  * naming the path and the reason. A database it refuses is not written to;
  * one it made and could not finish (a full disk) is removed. */
 int OVwInit(void);

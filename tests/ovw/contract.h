@@ -19,6 +19,9 @@ namespace maptest {
 struct Store {
     const char *name;
     const char *location;   // OVW_MAPDB for a new, empty map (null: the default place)
+    // When set, in place of location: OVW_MAPDB of a new, empty map made for
+    // the test (empty when it cannot be made).
+    std::string (*freshLocation)();
     // Posts an event as another program would (a symbol deletion deletes the
     // symbols first). 0, or -1 for an unknown code or ids that name nothing.
     int (*postEvent)(int code, const std::vector<int> &ids);
@@ -128,9 +131,32 @@ private:
 // The suite's fixture: a session on a new map of the store under test.
 class MapContract : public MapSession<::testing::TestWithParam<const Store *>> {
 protected:
-    const char *dbPath() const override { return GetParam()->location; }
+    void SetUp() override
+    {
+        if (GetParam()->freshLocation != nullptr) {
+            location_ = GetParam()->freshLocation();
+            ASSERT_FALSE(location_.empty()) << GetParam()->name << ": no new map";
+        }
+        MapSession::SetUp();
+    }
+    const char *dbPath() const override
+    {
+        return GetParam()->freshLocation != nullptr ? location_.c_str() : GetParam()->location;
+    }
     void resetStore() override { GetParam()->reset(); }
     int post(int code, const std::vector<int> &ids = {}) { return GetParam()->postEvent(code, ids); }
+    // Points OVW_MAPDB at another new, empty map for the next OVwInit (the
+    // same location for a store whose location is new at every session).
+    void moveToNewMap()
+    {
+        if (GetParam()->freshLocation != nullptr) {
+            location_ = GetParam()->freshLocation();
+            setenv("OVW_MAPDB", location_.c_str(), 1);
+        }
+    }
+
+private:
+    std::string location_;
 };
 
 // The events delivered to handlers registered with registerAll().

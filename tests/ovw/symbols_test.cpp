@@ -196,7 +196,8 @@ TEST_P(MapContract, SessionEndsAndStartsAfresh)
     EXPECT_NE(OVwAddCallback(OVwEventMapOpen, nullptr, [](void *, int, OVwMapInfo *, void *) {}, nullptr), 0);
     EXPECT_EQ(OVwError(), OVw_NOT_CONNECTED);
 
-    // A new in-memory session is a new, empty map.
+    // A new session on a new map starts empty.
+    moveToNewMap();
     ASSERT_EQ(OVwInit(), 0);
     EXPECT_EQ(OVwDbSelectionNameToObjectId("before"), 0);
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);

@@ -3,30 +3,12 @@
 #include "support/pgserver.h"
 
 #include <gtest/gtest.h>
-#include <libpq-fe.h>
 
 #include <string>
 
 namespace {
 
-// The single value a query returns, or "error: ..." for a failure.
-std::string queryOne(const std::string &uri, const char *sql)
-{
-    PGconn *c = PQconnectdb(uri.c_str());
-    std::string v = "error: " + std::string(PQerrorMessage(c));
-    if (PQstatus(c) == CONNECTION_OK) {
-        PGresult *r = PQexec(c, sql);
-        if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1)
-            v = PQgetvalue(r, 0, 0);
-        else if (PQresultStatus(r) == PGRES_COMMAND_OK)
-            v = "";
-        else
-            v = "error: " + std::string(PQresultErrorMessage(r));
-        PQclear(r);
-    }
-    PQfinish(c);
-    return v;
-}
+const auto queryOne = &tqtest::PgServer::value;
 
 TEST(PgServer, ServesMapsApartThroughItsSocketAlone)
 {

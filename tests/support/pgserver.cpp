@@ -53,17 +53,17 @@ std::string uriEncode(const std::string &s)
     return out;
 }
 
-// The program's server once a test has asked for it (else null).
-PgServer *g_shared = nullptr;
+// Whether a test asked for the program's server.
+bool g_asked = false;
 
-// Stops the program's server once its tests have ended; a program whose
-// tests never asked for one starts none.
+// Stops the program's server once its tests have ended (if one asked for it:
+// a program whose tests need none starts none).
 class PgServerEnvironment : public ::testing::Environment {
 public:
     void TearDown() override
     {
-        if (g_shared != nullptr)
-            g_shared->stop();
+        if (g_asked)
+            PgServer::shared().stop();
     }
 };
 [[maybe_unused]] ::testing::Environment *const g_pgEnvironment =
@@ -74,8 +74,8 @@ public:
 PgServer &PgServer::shared()
 {
     static PgServer server;
-    if (g_shared == nullptr) {
-        g_shared = &server;
+    if (!g_asked) {
+        g_asked = true;
         server.start();
     }
     return server;
@@ -176,7 +176,7 @@ bool PgServer::start()
     if (!makeFolder())
         return false;
     std::string out;
-    if (!runServerProgram({"initdb", "-D", dir_ + "/data", "-U", kSuperuser, "-A", "trust", "-E", "UTF8",
+    if (!runServerProgram({"initdb", "-D", dir_ + "/data", "-U", kSuperuser, "-A", "trust", "-E", "SQL_ASCII",
                            "--locale=C", "--no-sync", "--no-instructions"},
                           out)) {
         error_ = "initdb failed: " + out;
@@ -328,6 +328,24 @@ bool PgServer::waitFor(const std::string &sql, const std::string &want, std::str
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+std::string PgServer::value(const std::string &uri, const std::string &sql)
+{
+    PGconn *c = PQconnectdb(uri.c_str());
+    std::string v = "error: " + std::string(PQerrorMessage(c));
+    if (PQstatus(c) == CONNECTION_OK) {
+        PGresult *r = PQexec(c, sql.c_str());
+        if (PQresultStatus(r) == PGRES_TUPLES_OK)
+            v = PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "";
+        else if (PQresultStatus(r) == PGRES_COMMAND_OK)
+            v = "";
+        else
+            v = "error: " + std::string(PQresultErrorMessage(r));
+        PQclear(r);
+    }
+    PQfinish(c);
+    return v;
 }
 
 std::string PgServer::freshMap()

@@ -68,6 +68,10 @@ public:
     static std::string multiHostUri(const std::vector<const PgServer *> &servers, const std::string &db,
                                     const std::string &schema = "");
 
+    // The first value a query on `uri` returns ("" for none or a command),
+    // or "error: ..." when it fails.
+    static std::string value(const std::string &uri, const std::string &sql);
+
     // Restarts the server (mode "fast" or "immediate": a crash, recovered at
     // the start) and waits until it accepts connections again.
     bool restart(const char *mode);

@@ -1,0 +1,45 @@
+// The map on a PostgreSQL server: the engine that runs the map platform's
+// logic (mapdb/engine.h) through libpq. One map is one schema: the first
+// schema of the connection's search path (current_schema()), so several maps
+// share a database, each named by the URI's options=-csearch_path=NAME.
+// One daemon per map: a session-level advisory lock on the database and
+// schema names, held as long as the connection.
+//
+// POSIX hosts only (not part of the Windows build).
+#ifndef TQ_PGMAP_PGMAP_H
+#define TQ_PGMAP_PGMAP_H
+
+#include "mapdb/engine.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace pgmap {
+
+// True when the map location (OVW_MAPDB) names a PostgreSQL server: a
+// postgresql:// or postgres:// URI. Anything else is a file path.
+bool isServerLocation(const std::string &location);
+
+// Called while a server that does not answer (not started, restarting) is
+// waited for: the time waited so far, and once more with ended set.
+using WaitReport = std::function<void(int64_t waitedMs, bool ended)>;
+
+// Connects to the map at `uri`, takes its lock, and makes its tables when
+// the schema is empty or brings them to this program's version. A server
+// that does not answer is waited for (with growing pauses, reported through
+// `wait`) until it does or the process is asked to stop. 0 with the engine
+// in `out`; else the platform's code (OVw_MAP_SERVER_REFUSED: a malformed
+// URI, failed authentication, a missing database or schema;
+// OVw_MAP_SERVER_UNREACHABLE: stopped while waiting; OVw_MAP_IN_USE;
+// OVw_NOT_A_MAP; OVw_SCHEMA_UNUSABLE: a newer schema; OVw_STORAGE_FAILURE)
+// with the reason in `err`. A refused map is not written to.
+int openMap(const std::string &uri, const WaitReport &wait, std::unique_ptr<mapdb::Engine> &out, std::string &err);
+
+// The URI without its password, for messages.
+std::string displayUri(const std::string &uri);
+
+}  // namespace pgmap
+
+#endif

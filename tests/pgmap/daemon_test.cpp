@@ -1,0 +1,211 @@
+// The daemon with its map on a PostgreSQL server (the tests' private one):
+// refusals at start, one daemon per map, a server restart mid-run, and the
+// demo's map equal to the one the SQLite store keeps.
+#include "support/mapcontent.h"
+#include "support/pgserver.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using tqtest::PgServer;
+
+const auto sqlValue = &PgServer::value;
+
+class PgDaemon : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_PG_SERVER();
+        root_.writeServices(tqtest::readFile(tqtest::sourcePath("examples/services")));
+        root_.writeOidToSym(tqtest::readFile(tqtest::sourcePath("examples/oid_to_sym")));
+        ::mkdir(root_.file("usr/ov/databases").c_str(), 0755);
+        tqtest::RunResult enc = tqtest::run({tqtest::binPath("tqstream"), "encode", "-i",
+                                             tqtest::sourcePath("examples/storage.jsonl"), "-o", stream()});
+        ASSERT_EQ(enc.exitCode, 0) << enc.err;
+    }
+
+    std::string stream() const { return root_.file("stream.bin"); }
+    std::string log() const { return tqtest::readFile(root_.file("usr/ov/log/tqdaemon.log")); }
+    std::map<std::string, std::string> env(const std::string &map) const
+    {
+        return {{"OVW_MAPDB", map}, {"TQ_DRIVE", "C:"}, {"TQ_ROOT", root_.path()}};
+    }
+    // Runs the daemon over the demo stream (a file) to its end.
+    tqtest::RunResult runDemo(const std::string &map) const
+    {
+        tqtest::writeFile(root_.file("tqdaemon.file"), tqtest::readFile(stream()));
+        std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
+        return tqtest::run({tqtest::binPath("tqdaemon")}, env(map), "", 120);
+    }
+    // Starts the daemon on the map, its output dropped; its id.
+    pid_t spawnDaemon(const std::string &map) const
+    {
+        const auto vars = env(map);
+        const std::string bin = tqtest::binPath("tqdaemon");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (const auto &kv : vars)
+                ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl(bin.c_str(), bin.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // The demo's map as the SQLite store keeps it.
+    std::vector<std::string> sqliteDemo()
+    {
+        const std::string file = root_.file("usr/ov/databases/demo.db");
+        EXPECT_EQ(runDemo(file).exitCode, 0);
+        return tqtest::mapContent(file);
+    }
+
+    tqtest::TempRoot root_;
+};
+
+TEST_F(PgDaemon, RefusesAServerMapBeforeWritingAnything)
+{
+    auto &pg = PgServer::shared();
+    struct Case {
+        const char *name;
+        std::string uri;
+        std::string line;
+    };
+    const std::string foreign = pg.freshMap();
+    ASSERT_EQ(sqlValue(foreign, "CREATE TABLE notes(x text)"), "");
+    const std::string newer = pg.freshMap();
+    ASSERT_EQ(runDemo(newer).exitCode, 0);
+    ASSERT_EQ(sqlValue(newer, "UPDATE schema_version SET version = 99"), "");
+    std::string err;
+    ASSERT_TRUE(pg.exec("CREATE DATABASE utf8map ENCODING 'UTF8' TEMPLATE template0", err)) << err;
+    const std::vector<Case> cases = {
+        {"malformed URI", "postgresql://[::1/x?host=", "malformed URI"},
+        {"unknown user", pg.uri("tq") + "&user=nobody_here", "nobody_here"},
+        {"missing database", pg.uri("no_such_db"), "no_such_db"},
+        {"missing schema", pg.uri("tq", "no_such_schema"), "no schema of the connection's search path exists"},
+        {"other tables", foreign, "holds other tables, not a map (left unchanged)"},
+        {"newer schema", newer, "its schema version 99 is newer than this program's 1"},
+        {"UTF-8 database", pg.uri("utf8map"), "not SQL_ASCII"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const tqtest::RunResult r = runDemo(c.uri);
+        EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+        EXPECT_EQ(tqtest::countOf(log(), "Map database refused: "), 1) << log();
+        EXPECT_NE(log().find(c.line), std::string::npos) << log();
+        EXPECT_NE(r.err.find("Map database refused: "), std::string::npos) << r.err;
+        EXPECT_EQ(log().find("Initialization complete."), std::string::npos);
+    }
+    EXPECT_EQ(sqlValue(foreign, "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()"),
+              "1");
+    EXPECT_EQ(sqlValue(newer, "SELECT version FROM schema_version"), "99");
+}
+
+TEST_F(PgDaemon, AServerThatDoesNotAnswerIsWaitedForUntilSigterm)
+{
+    // A socket folder where no server listens (yet).
+    ::mkdir(root_.file("nosrv").c_str(), 0777);
+    const std::string uri = "postgresql:///tq?host=" + root_.file("nosrv") + "&user=postgres";
+    tqtest::writeFile(root_.file("tqdaemon.file"), tqtest::readFile(stream()));
+    const pid_t pid = spawnDaemon(uri);
+    ASSERT_GT(pid, 0);
+    const char *waiting = "waiting for the map database: the map database server does not answer";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (log().find(waiting) == std::string::npos && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(log().find(waiting), std::string::npos) << log();
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(log().find("stopped while waiting for the server"), std::string::npos) << log();
+    EXPECT_EQ(log().find("Initialization complete."), std::string::npos);
+}
+
+TEST_F(PgDaemon, ASecondDaemonOnTheMapGetsExitCode4)
+{
+    const std::string map = PgServer::shared().freshMap();
+    ASSERT_EQ(runDemo(map).exitCode, 0);
+    // The first daemon: a connection holding the map's lock, as a running
+    // daemon's does.
+    PGconn *first = PQconnectdb(map.c_str());
+    ASSERT_EQ(PQstatus(first), CONNECTION_OK);
+    PGresult *r = PQexec(first, "SELECT pg_advisory_lock(hashtextextended(current_database() || '/' ||"
+                                " current_schema(), 0))");
+    ASSERT_EQ(PQresultStatus(r), PGRES_TUPLES_OK);
+    PQclear(r);
+    const tqtest::RunResult second = runDemo(map);
+    EXPECT_EQ(second.exitCode, 4) << second.err;
+    EXPECT_NE(log().find("another daemon has this map open"), std::string::npos) << log();
+    PQfinish(first);
+    EXPECT_EQ(runDemo(map).exitCode, 0) << "the lock ends with the connection that held it";
+}
+
+TEST_F(PgDaemon, TheDemoMapEqualsTheSQLiteStoresObjectForObject)
+{
+    const std::vector<std::string> expected = sqliteDemo();
+    ASSERT_GT(expected.size(), 20u);
+    const std::string map = PgServer::shared().freshMap();
+    const tqtest::RunResult r = runDemo(map);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> got = tqtest::mapContent(map);
+    EXPECT_EQ(tqtest::contentDifference(expected, got), "");
+    // The history and the run counters are kept as on SQLite.
+    EXPECT_NE(sqlValue(map, "SELECT count(*) FROM changes WHERE kind = 'created'"), "0");
+    EXPECT_EQ(sqlValue(map, "SELECT ended FROM run_counters WHERE id = 1"), "1");
+}
+
+TEST_F(PgDaemon, AServerRestartMidRunLosesAndRepeatsNoMessage)
+{
+    const std::vector<std::string> expected = sqliteDemo();
+    const std::string map = PgServer::shared().freshMap();
+    const std::string bytes = tqtest::readFile(stream());
+    const std::string fifo = root_.file("tqdaemon.file");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
+    const pid_t pid = spawnDaemon(map);
+    ASSERT_GT(pid, 0);
+    const int fd = ::open(fifo.c_str(), O_WRONLY);   // waits for the daemon to open its stream
+    ASSERT_GE(fd, 0);
+    ::signal(SIGPIPE, SIG_IGN);
+    auto send = [&](size_t from, size_t to) {
+        for (size_t at = from; at < to;) {
+            const ssize_t n = ::write(fd, bytes.data() + at, to - at);
+            ASSERT_GT(n, 0);
+            at += static_cast<size_t>(n);
+        }
+    };
+    const size_t half = bytes.size() / 2;
+    send(0, half);
+    // The first half stored (objects show), then the server crashes and
+    // comes back while the daemon runs.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (sqlValue(map, "SELECT count(*) FROM objects") == "0" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_NE(sqlValue(map, "SELECT count(*) FROM objects"), "0");
+    ASSERT_TRUE(PgServer::shared().restart("immediate")) << PgServer::shared().error();
+    send(half, bytes.size());
+    ::close(fd);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log();
+    EXPECT_EQ(tqtest::contentDifference(expected, tqtest::mapContent(map)), "");
+    EXPECT_NE(log().find("map changes stored after"), std::string::npos) << log();
+}
+
+}  // namespace
