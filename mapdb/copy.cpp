@@ -4,6 +4,7 @@
 #include "mapdb/schema.h"
 
 #include "host/fileid.h"
+#include "pgmap/pgmap.h"
 
 #include <memory>
 #include <vector>
@@ -25,7 +26,7 @@ struct Table {
 // In the order the rows are written; the history comes last, as the
 // triggers of the symbols and objects add rows to it while they are copied.
 const Table kTables[] = {
-    {"map", "SELECT name, root_submap, is_open FROM map ORDER BY rowid",
+    {"map", "SELECT name, root_submap, is_open FROM map",
      "INSERT INTO map(name, root_submap, is_open) VALUES(?1, ?2, ?3)", "tii"},
     {"fields", "SELECT id, name, type, flags, is_list, located FROM fields ORDER BY id",
      "INSERT INTO fields(id, name, type, flags, is_list, located) VALUES(?1, ?2, ?3, ?4, ?5, ?6)", "itiiii"},
@@ -53,7 +54,7 @@ const Table kTables[] = {
      "INSERT INTO run_counters(id, started, updated, ended, frames_read, applied, refused, failed, skipped,"
      " events_handled) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
      "iiiiiiiiii"},
-    {"change_settings", "SELECT max_rows FROM change_settings ORDER BY rowid",
+    {"change_settings", "SELECT max_rows FROM change_settings",
      "INSERT INTO change_settings(max_rows) VALUES(?1)", "i"},
     {"changes", "SELECT id, time, kind, object, symbol, submap, old_value, new_value FROM changes ORDER BY id",
      "INSERT INTO changes(id, time, kind, object, symbol, submap, old_value, new_value)"
@@ -87,15 +88,54 @@ std::string rowText(const Stmt &q, const char *kinds)
     return row;
 }
 
-// Opens a map database; `create` allows a new one.
+// A location as messages show it (a server's URI without its password).
+std::string shown(const std::string &location)
+{
+    return pgmap::isServerLocation(location) ? pgmap::displayUri(location) : location;
+}
+
+// Opens a map database; `create` allows a new one. A server map is opened
+// as the daemon opens it: its lock held (no daemon writes it meanwhile) and
+// its tables made in an empty schema.
 bool openMap(Db &db, const std::string &location, bool create, std::string &error)
 {
+    if (pgmap::isServerLocation(location)) {
+        std::unique_ptr<Engine> engine;
+        if (pgmap::openMap(location, [](int64_t, bool) {}, engine, error) != 0) {
+            error = "cannot open " + shown(location) + ": " + error;
+            return false;
+        }
+        db.useEngine(std::move(engine));
+        return true;
+    }
     if (!db.openPlain(location, create, error) || !db.configure(error)) {
         error = "cannot open " + location + ": " + error;
         return false;
     }
     return true;
 }
+
+// Whether a map holds anything a run or an operator made.
+bool holdsMap(Db &db)
+{
+    for (const char *sql : {"SELECT 1 FROM objects LIMIT 1", "SELECT 1 FROM symbols LIMIT 1",
+                            "SELECT 1 FROM run_counters LIMIT 1"}) {
+        Stmt q(db, sql);
+        if (q.step() == SQLITE_ROW)
+            return true;
+    }
+    return false;
+}
+
+// On a server, the ids the map hands out next follow the copied ones.
+const char *const kIdFollowUps[] = {
+    "SELECT setval(pg_get_serial_sequence('fields', 'id'), GREATEST((SELECT max(id) FROM fields), 1))",
+    "SELECT setval(pg_get_serial_sequence('objects', 'id'), GREATEST((SELECT max(id) FROM objects), 1))",
+    "SELECT setval(pg_get_serial_sequence('submaps', 'id'), GREATEST((SELECT max(id) FROM submaps), 1))",
+    "SELECT setval(pg_get_serial_sequence('symbols', 'id'), GREATEST((SELECT max(id) FROM symbols), 1))",
+    "SELECT setval(pg_get_serial_sequence('events', 'id'), GREATEST((SELECT max(id) FROM events), 1))",
+    "SELECT setval(pg_get_serial_sequence('changes', 'id'), GREATEST((SELECT max(id) FROM changes), 1))",
+};
 
 // Whether the two maps hold the same rows, table by table; the first
 // difference in `error`.
@@ -134,14 +174,18 @@ bool copyMap(const std::string &from, const std::string &to, bool replace, const
              CopySummary &summary, std::string &error)
 {
     summary = CopySummary{};
+    summary.from = shown(from);
+    summary.to = shown(to);
     Db src, dst;
     if (!openMap(src, from, false, error))
         return false;
     bool fresh = false;
     int version = 0;
-    if (const int code = inspectSchema(src, error, fresh, version); code != 0 || fresh) {
-        error = from + " holds no map" + (error.empty() ? "" : ": " + error);
-        return false;
+    if (src.engine() == nullptr) {
+        if (const int code = inspectSchema(src, error, fresh, version); code != 0 || fresh) {
+            error = shown(from) + " holds no map" + (error.empty() ? "" : ": " + error);
+            return false;
+        }
     }
     HostFileIdentity a, b;
     if (from == to || (hostPathIdentity(from, a) && hostPathIdentity(to, b) && a.sameFile(b))) {
@@ -150,18 +194,15 @@ bool copyMap(const std::string &from, const std::string &to, bool replace, const
     }
     if (!openMap(dst, to, true, error))
         return false;
-    if (const int code = inspectSchema(dst, error, fresh, version); code != 0) {
-        error = "cannot copy into " + to + ": " + error;
+    // A new file gets the map's tables, an older one is brought up to date
+    // (a server map's engine did that when it opened it); the source is
+    // only read (a map of an older form fails its queries).
+    if (dst.engine() == nullptr && ensureSchema(dst, error) != 0) {
+        error = "cannot prepare the map's tables in " + shown(to) + ": " + error;
         return false;
     }
-    if (!fresh && !replace) {
-        error = to + " already holds a map (--replace empties it first)";
-        return false;
-    }
-    // A new target gets the map's tables, an older one is brought up to date;
-    // the source is only read (a map of an older form fails its queries).
-    if (ensureSchema(dst, error) != 0) {
-        error = "cannot prepare the maps' tables: " + error;
+    if (!replace && holdsMap(dst)) {
+        error = shown(to) + " already holds a map (--replace empties it first)";
         return false;
     }
     if (!src.beginRead() || !dst.begin()) {
@@ -210,6 +251,14 @@ bool copyMap(const std::string &from, const std::string &to, bool replace, const
             summary.changes = rows;
         if (progress)
             progress(t.name, rows, true);
+    }
+    if (ok && dst.engine() != nullptr) {
+        for (const char *sql : kIdFollowUps) {
+            Stmt q(dst, sql);
+            ok = ok && q.step() == SQLITE_ROW;
+        }
+        if (!ok)
+            error = std::string("cannot set the ids the map hands out next: ") + dst.lastError();
     }
     src.commit();
     if (!ok || !dst.commit()) {

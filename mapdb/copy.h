@@ -24,9 +24,12 @@ using CopyProgress = std::function<void(const std::string &table, int64_t rows, 
 struct CopySummary {
     int64_t rows = 0;      // rows copied, all tables together
     int64_t objects = 0, symbols = 0, changes = 0;
+    std::string from, to;  // the two as messages name them (a URI without its password)
 };
 
-// Copies the map at `from` into `to` (made when missing). A target that
+// Copies the map at `from` into `to` (made when missing): each a file path or
+// a postgresql:// URI (a server map is opened as the daemon opens it, so a
+// map a daemon has open is refused). A target that
 // already holds a map is refused unless `replace`, which empties it first.
 // After the commit both are read again, table by table, and must be equal.
 bool copyMap(const std::string &from, const std::string &to, bool replace, const CopyProgress &progress,

@@ -264,7 +264,7 @@ int cmdCopy(const std::string &from, const std::string &to, bool replace)
     }
     std::printf("copied %s to %s: %lld objects, %lld symbols, %lld changes, %lld rows in all; the copy equals the "
                 "original\n",
-                from.c_str(), to.c_str(), static_cast<long long>(summary.objects),
+                summary.from.c_str(), summary.to.c_str(), static_cast<long long>(summary.objects),
                 static_cast<long long>(summary.symbols), static_cast<long long>(summary.changes),
                 static_cast<long long>(summary.rows));
     return kExitOk;
