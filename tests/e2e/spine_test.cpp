@@ -4,6 +4,7 @@
 #include "mapdb/testhooks.h"
 #include "ovw/ovw.h"
 #include "support/testsupport.h"
+#include "e2e/piped_daemon.h"
 
 #include <gtest/gtest.h>
 
@@ -254,59 +255,6 @@ TEST_F(Spine, UnreachableMapIsTracedAndTheLoopEndsAtOnce)
 
 // ---- map events while the daemon runs -----------------------------------------------------
 
-// The daemon reading a named pipe as its stream, so it keeps running while the
-// test posts events; each frame written makes it take one more loop turn.
-class LiveDaemon {
-public:
-    LiveDaemon(const tqtest::TempRoot &root, std::map<std::string, std::string> env)
-        : fifoPath_(root.file("tqdaemon.file"))
-    {
-        if (::mkfifo(fifoPath_.c_str(), 0600) != 0)
-            return;
-        result_ = std::async(std::launch::async, [env] { return tqtest::run({tqtest::binPath("tqdaemon")}, env); });
-        // The writer's open succeeds once the daemon has opened its stream,
-        // which is after it connected to the map.
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < deadline) {
-            writer_ = ::open(fifoPath_.c_str(), O_WRONLY | O_NONBLOCK);
-            if (writer_ >= 0 || errno != ENXIO)
-                break;
-            if (result_.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready)
-                break;
-        }
-        if (writer_ >= 0)
-            ::fcntl(writer_, F_SETFL, 0);
-    }
-    ~LiveDaemon() { finish(); }
-
-    bool running() const { return writer_ >= 0; }
-    void turn()
-    {
-        std::string frame = typeFrame(127);
-        if (writer_ >= 0 && ::write(writer_, frame.data(), frame.size()) < 0) {
-            ::close(writer_);
-            writer_ = -1;
-        }
-    }
-    // Closes the stream (the daemon ends if it has not already) and waits.
-    tqtest::RunResult finish()
-    {
-        if (writer_ >= 0) {
-            ::close(writer_);
-            writer_ = -1;
-        }
-        if (result_.valid())
-            done_ = result_.get();
-        return done_;
-    }
-
-private:
-    std::string fifoPath_;
-    int writer_ = -1;
-    std::future<tqtest::RunResult> result_;
-    tqtest::RunResult done_;
-};
-
 class LiveSpine : public Spine {
 protected:
     void SetUp() override
@@ -324,7 +272,7 @@ protected:
 
 TEST_F(LiveSpine, EndOfSessionEndsTheDaemonWithCodeOne)
 {
-    LiveDaemon daemon(root_, env());
+    tqtest::PipedDaemon daemon(root_.file("tqdaemon.file"), env());
     ASSERT_TRUE(daemon.running());
     daemon.turn();
     post(OVwEventEndSession);
@@ -342,7 +290,7 @@ TEST_F(LiveSpine, EndOfSessionEndsTheDaemonWithCodeOne)
 
 TEST_F(LiveSpine, MapCloseThenOpenResynchronises)
 {
-    LiveDaemon daemon(root_, env());
+    tqtest::PipedDaemon daemon(root_.file("tqdaemon.file"), env());
     ASSERT_TRUE(daemon.running());
     post(OVwEventMapClose);
     daemon.turn();
@@ -378,7 +326,7 @@ TEST_F(LiveSpine, NoFrameIsReadWhileNoMapIsOpen)
     };
     auto framesRead = [this] { return countOf(daemonTrace(), "msgType: "); };
     const std::string waitLine = "No map is open: frame ";
-    LiveDaemon daemon(root_, env());
+    tqtest::PipedDaemon daemon(root_.file("tqdaemon.file"), env());
     ASSERT_TRUE(daemon.running());
     daemon.turn();   // frame 1; the daemon then waits in the stream for frame 2
     ASSERT_TRUE(eventually([&] { return framesRead() == 1; }));
@@ -443,7 +391,7 @@ TEST_F(LiveSpine, SymbolAndObjectDeletionsAreFollowed)
     else
         unsetenv("OVW_MAPDB");
 
-    LiveDaemon daemon(root_, env());
+    tqtest::PipedDaemon daemon(root_.file("tqdaemon.file"), env());
     ASSERT_TRUE(daemon.running());
     post(OVwEventDeleteSymbols, {vSym});
     daemon.turn();

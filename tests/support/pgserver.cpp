@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fcntl.h>
 #include <pwd.h>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,14 +123,15 @@ bool PgServer::runServerProgram(const std::vector<std::string> &args, std::strin
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool PgServer::start()
+std::unique_ptr<PgServer> PgServer::startPrivate()
 {
-    bin_ = serverBinDir();
-    if (bin_.empty() || !fs::exists(bin_ + "/pg_ctl") || !fs::exists(bin_ + "/initdb")) {
-        error_ = "the PostgreSQL server binaries (initdb, pg_ctl) are not installed (looked in '" + bin_ +
-                 "'; scripts/deps installs the postgresql package, TQ_PG_BINDIR names another folder)";
-        return false;
-    }
+    std::unique_ptr<PgServer> server(new PgServer);
+    server->start();
+    return server;
+}
+
+bool PgServer::makeFolder()
+{
     const char *tmp = std::getenv("TMPDIR");
     std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
     if (base.size() + 30 > kSocketPathRoom)
@@ -147,6 +150,31 @@ bool PgServer::start()
             return false;
         }
     }
+    return true;
+}
+
+bool PgServer::launch()
+{
+    std::string out;
+    if (!runServerProgram({"pg_ctl", "start", "-w", "-t", "120", "-D", dir_ + "/data", "-l", dir_ + "/server.log"},
+                          out)) {
+        error_ = "pg_ctl start failed: " + out + "\n" + readFile(dir_ + "/server.log");
+        return false;
+    }
+    running_ = true;
+    return true;
+}
+
+bool PgServer::start()
+{
+    bin_ = serverBinDir();
+    if (bin_.empty() || !fs::exists(bin_ + "/pg_ctl") || !fs::exists(bin_ + "/initdb")) {
+        error_ = "the PostgreSQL server binaries (initdb, pg_ctl) are not installed (looked in '" + bin_ +
+                 "'; scripts/deps installs the postgresql package, TQ_PG_BINDIR names another folder)";
+        return false;
+    }
+    if (!makeFolder())
+        return false;
     std::string out;
     if (!runServerProgram({"initdb", "-D", dir_ + "/data", "-U", kSuperuser, "-A", "trust", "-E", "SQL_ASCII",
                            "--locale=C", "--no-sync", "--no-instructions"},
@@ -168,12 +196,8 @@ bool PgServer::start()
         std::string path = dir_ + "/data/postgresql.conf";
         writeFile(path, readFile(path) + conf);
     }
-    if (!runServerProgram({"pg_ctl", "start", "-w", "-t", "120", "-D", dir_ + "/data", "-l", dir_ + "/server.log"},
-                          out)) {
-        error_ = "pg_ctl start failed: " + out + "\n" + readFile(dir_ + "/server.log");
+    if (!launch())
         return false;
-    }
-    running_ = true;
     std::string err;
     if (!exec(std::string("CREATE DATABASE ") + kMapsDb, err)) {
         error_ = "cannot create the tests' database: " + err;
@@ -181,6 +205,83 @@ bool PgServer::start()
         return false;
     }
     return true;
+}
+
+std::unique_ptr<PgServer> PgServer::startStandby(const std::string &name, bool synchronous)
+{
+    std::unique_ptr<PgServer> standby(new PgServer);
+    if (!running_) {
+        standby->error_ = "the primary is not running";
+        return standby;
+    }
+    standby->bin_ = bin_;
+    if (!standby->makeFolder())
+        return standby;
+    // -R leaves standby.signal and the connection to this server (named
+    // `name` through application_name) in the copy's settings.
+    std::string out;
+    if (!standby->runServerProgram({"pg_basebackup", "-D", standby->dir_ + "/data", "-R", "-X", "stream", "-c",
+                                    "fast", "--no-sync", "-d",
+                                    "host=" + dir_ + " port=5432 user=" + kSuperuser + " application_name=" + name},
+                                   out)) {
+        standby->error_ = "pg_basebackup failed: " + out;
+        return standby;
+    }
+    // The copy holds this server's settings: the socket goes in the
+    // standby's own folder.
+    const std::string path = standby->dir_ + "/data/postgresql.conf";
+    writeFile(path, readFile(path) + "unix_socket_directories = '" + standby->dir_ + "'\n");
+    if (!standby->launch())
+        return standby;
+    // Set after the copy, so that a promoted standby does not wait for a
+    // standby of its own.
+    std::string err;
+    if (synchronous &&
+        (!exec("ALTER SYSTEM SET synchronous_standby_names = '" + name + "'", err) ||
+         !exec("SELECT pg_reload_conf()", err) ||
+         !waitFor("SELECT sync_state FROM pg_stat_replication WHERE application_name = '" + name + "'", "sync",
+                  err))) {
+        standby->error_ = "the standby did not become synchronous: " + err;
+        standby->stop();
+    }
+    return standby;
+}
+
+bool PgServer::kill()
+{
+    std::string out;
+    if (!running_ ||
+        !runServerProgram({"pg_ctl", "stop", "-w", "-t", "60", "-m", "immediate", "-D", dir_ + "/data"}, out)) {
+        error_ = "pg_ctl stop -m immediate failed: " + out;
+        return false;
+    }
+    running_ = false;
+    return true;
+}
+
+bool PgServer::promote()
+{
+    std::string out;
+    if (!running_ || !runServerProgram({"pg_ctl", "promote", "-w", "-t", "120", "-D", dir_ + "/data"}, out)) {
+        error_ = "pg_ctl promote failed: " + out;
+        return false;
+    }
+    return true;
+}
+
+std::string PgServer::multiHostUri(const std::vector<const PgServer *> &servers, const std::string &db,
+                                   const std::string &schema)
+{
+    std::string hosts, ports;
+    for (const PgServer *s : servers) {
+        hosts += (hosts.empty() ? "" : ",") + uriEncode(s->dir_);
+        ports += (ports.empty() ? "" : ",") + std::string("5432");
+    }
+    std::string u = "postgresql:///" + db + "?host=" + hosts + "&port=" + ports + "&user=" + kSuperuser +
+                    "&target_session_attrs=read-write";
+    if (!schema.empty())
+        u += "&options=" + uriEncode("-csearch_path=" + schema);
+    return u;
 }
 
 std::string PgServer::uri(const std::string &db, const std::string &schema) const
@@ -191,7 +292,7 @@ std::string PgServer::uri(const std::string &db, const std::string &schema) cons
     return u;
 }
 
-bool PgServer::exec(const std::string &sql, std::string &err, const std::string &db) const
+bool PgServer::exec(const std::string &sql, std::string &err, const std::string &db, std::string *value) const
 {
     if (!running_) {
         err = error_.empty() ? "the PostgreSQL server is not running" : error_;
@@ -202,12 +303,31 @@ bool PgServer::exec(const std::string &sql, std::string &err, const std::string 
     if (ok) {
         PGresult *r = PQexec(c, sql.c_str());
         ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+        if (ok && value != nullptr)
+            *value = PQntuples(r) > 0 && PQnfields(r) > 0 ? PQgetvalue(r, 0, 0) : "";
         PQclear(r);
     }
     if (!ok)
         err = PQerrorMessage(c);
     PQfinish(c);
     return ok;
+}
+
+bool PgServer::waitFor(const std::string &sql, const std::string &want, std::string &err, const std::string &db,
+                       int timeoutSeconds) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    for (;;) {
+        std::string value;
+        if (exec(sql, err, db, &value)) {
+            if (value == want)
+                return true;
+            err = "the last answer was '" + value + "', not '" + want + "'";
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 std::string PgServer::value(const std::string &uri, const std::string &sql)

@@ -11,6 +11,7 @@
 #ifndef TQ_TESTS_SUPPORT_PGSERVER_H
 #define TQ_TESTS_SUPPORT_PGSERVER_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ public:
     // The program's server, started (and waited for: pg_ctl -w) at the first
     // call; a start that failed is not tried again.
     static PgServer &shared();
+    // A server of the caller's own, started like the shared one (for tests
+    // that crash or replace it). Not ok() (error() says why) on failure.
+    static std::unique_ptr<PgServer> startPrivate();
 
     bool ok() const { return running_; }
     const std::string &error() const { return error_; }
@@ -37,8 +41,32 @@ public:
     // A URI to a new, empty database. Empty (and error() set) on failure.
     std::string freshDatabase();
     // Runs SQL in database `db` (the server's own "postgres" by default);
-    // false with the server's message in `err` on failure.
-    bool exec(const std::string &sql, std::string &err, const std::string &db = "postgres") const;
+    // false with the server's message in `err` on failure. With `value`, the
+    // first column of the first row is stored there ("" when none).
+    bool exec(const std::string &sql, std::string &err, const std::string &db = "postgres",
+              std::string *value = nullptr) const;
+    // Runs a query every 20 ms until its single value is `want`, for at most
+    // `timeoutSeconds`; false (with the last value or error in `err`) then.
+    bool waitFor(const std::string &sql, const std::string &want, std::string &err,
+                 const std::string &db = "postgres", int timeoutSeconds = 60) const;
+
+    // A streaming standby of this server: a base backup (pg_basebackup -R)
+    // in a folder of its own, with its own socket there, started as a hot
+    // standby that serves reads and known to this server as `name`. With
+    // `synchronous`, this server's commits then wait for the standby
+    // (synchronous_standby_names), and the call returns once the standby
+    // streams as the synchronous one. Not ok() (error() says why) on failure.
+    std::unique_ptr<PgServer> startStandby(const std::string &name, bool synchronous);
+    // Ends the server at once, as the loss of its machine would
+    // (pg_ctl stop -m immediate); its folder stays until stop().
+    bool kill();
+    // Makes a standby the primary (pg_ctl promote, waited for).
+    bool promote();
+    // A URI to database `db` over several servers, which libpq tries in
+    // order, keeping the first that accepts writes
+    // (host=A,B&target_session_attrs=read-write; socket folders as hosts).
+    static std::string multiHostUri(const std::vector<const PgServer *> &servers, const std::string &db,
+                                    const std::string &schema = "");
 
     // The first value a query on `uri` returns ("" for none or a command),
     // or "error: ..." when it fails.
@@ -58,6 +86,11 @@ public:
 private:
     PgServer() = default;
     bool start();
+    // Makes the server's temporary folder, owned by its user; false (with
+    // error_ set) on failure.
+    bool makeFolder();
+    // pg_ctl start, waited for; sets running_.
+    bool launch();
     // Runs a server program (pg_ctl, initdb) as the server's user; false
     // with its output in `out` when it fails.
     bool runServerProgram(const std::vector<std::string> &args, std::string &out, int timeoutSeconds = 120) const;

@@ -557,4 +557,40 @@ TEST(TqmapUsage, HelpListsTheCommandsAndUsageErrorsExitWithTwo)
     EXPECT_EQ(tqtest::run({tqtest::binPath("tqmap"), "tree", "--no-such-flag"}).exitCode, 2);
 }
 
+// ---- copy ---------------------------------------------------------------------------
+
+TEST_F(TqmapTest, CopyMakesAnEqualMapAndNeverOverwritesOneUnasked)
+{
+    const std::string copy = root_.file("maps/copy.db"), missing = root_.file("maps/none.db");
+    // What the map holds, with every id: symbols (#N), objects, field
+    // values, and the history of changes.
+    auto views = [](const std::string &db) {
+        return tqtest::run({tqtest::binPath("tqmap"), "--db", db, "tree", "--fields"}).out +
+               tqtest::run({tqtest::binPath("tqmap"), "--db", db, "changes", "--json"}).out;
+    };
+    const std::string original = views(db_);
+    ASSERT_NE(original.find("#1"), std::string::npos) << original;
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char *says;
+    } cases[] = {
+        {{db_, copy}, 0, "the copy equals the original"},
+        {{db_, copy}, 1, "already holds a map"},
+        {{db_, copy, "--replace"}, 0, "the copy equals the original"},
+        {{copy, copy, "--replace"}, 1, "onto itself"},
+        {{missing, root_.file("maps/other.db")}, 1, "cannot open"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> argv = {tqtest::binPath("tqmap"), "copy"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        RunResult r = tqtest::run(argv);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args[1] << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(views(copy), original);
+    }
+    EXPECT_FALSE(tqtest::fileExists(missing));
+    EXPECT_FALSE(tqtest::fileExists(root_.file("maps/other.db")));
+}
+
 }  // namespace

@@ -13,8 +13,9 @@
 //                           [--users FILE] [--token-file FILE] [--insecure]
 //   tqmap passwd --users FILE USER         (the password on standard input)
 //   tqmap [--db PATH] post EVENT [IDS...]
+//   tqmap copy FROM TO [--replace]
 //
-// Every command but `post` opens the database read-only.
+// Every command but `post` and `copy` opens the database read-only.
 #include "tools/tqmap/tqmap.h"
 
 #include "tools/tqmap/cli/commands.h"
@@ -23,11 +24,13 @@
 #include "tools/tqmap/past.h"
 #include "tools/tqmap/web/server.h"
 
+#include "mapdb/copy.h"
 #include "ovw/ovw.h"
 #include "tq_version.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -250,6 +253,27 @@ int cmdPost(const std::string &path, const std::string &event, const std::vector
     return kExitOk;
 }
 
+// Copies a whole map between two map databases and checks the copy.
+int cmdCopy(const std::string &from, const std::string &to, bool replace)
+{
+    std::string error;
+    mapdb::CopySummary summary;
+    auto progress = [](const std::string &table, int64_t rows, bool done) {
+        std::fprintf(stderr, "tqmap copy: %s %lld rows%s\n", table.c_str(), static_cast<long long>(rows),
+                     done ? "" : " so far");
+    };
+    if (!mapdb::copyMap(from, to, replace, progress, summary, error)) {
+        complain("copy: " + error);
+        return kExitFailed;
+    }
+    std::printf("copied %s to %s: %lld objects, %lld symbols, %lld changes, %lld rows in all; the copy equals the "
+                "original\n",
+                summary.from.c_str(), summary.to.c_str(), static_cast<long long>(summary.objects),
+                static_cast<long long>(summary.symbols), static_cast<long long>(summary.changes),
+                static_cast<long long>(summary.rows));
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -362,6 +386,14 @@ int main(int argc, char **argv)
     post->add_option("event", event, "the event")->required()->check(CLI::IsMember(choices));
     post->add_option("ids", ids, "symbol or object ids (deletions)");
 
+    std::string copyFrom, copyTo;
+    bool copyReplace = false;
+    CLI::App *copy = app.add_subcommand(
+        "copy", "copy a whole map to another map database (made when missing) and check the copy; stop the daemon first");
+    copy->add_option("from", copyFrom, "the map to copy")->required();
+    copy->add_option("to", copyTo, "where the copy goes")->required();
+    copy->add_flag("--replace", copyReplace, "empty a target that already holds a map (else it is refused)");
+
     // The first word that is not an option or --db's value names the command.
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
@@ -417,5 +449,7 @@ int main(int argc, char **argv)
         return cmdPasswd(usersFile, userName);
     if (post->parsed())
         return cmdPost(dbPath, event, ids);
+    if (copy->parsed())
+        return cmdCopy(copyFrom, copyTo, copyReplace);
     return kExitUsage;
 }
