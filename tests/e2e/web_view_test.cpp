@@ -295,6 +295,12 @@ TEST_F(WebViewE2E, EveryRouteShowsTheMapAsItWasAtAPastTime)
     EXPECT_EQ(statusOn(Json::parse(now->body), "host3"), "absent");
     EXPECT_EQ(statusOn(Json::parse(then->body), "host2"), "normal");
     EXPECT_EQ(statusOn(Json::parse(then->body), "host3"), "normal");
+    // The export follows the time too: host3, gone now, is in the file of then.
+    auto exportNow = c.Get(fabric + "/export?format=graphml");
+    auto exportThen = c.Get(fabric + "/export?format=graphml&at=" + at);
+    ASSERT_TRUE(exportNow && exportThen);
+    EXPECT_EQ(exportNow->body.find(">host3</data>"), std::string::npos);
+    EXPECT_NE(exportThen->body.find(">host3</data>"), std::string::npos) << exportThen->body.substr(0, 400);
 
     // Every page and map route takes the time, in each of its forms.
     auto history = c.Get("/api/history?at=" + at);

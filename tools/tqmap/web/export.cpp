@@ -14,7 +14,11 @@ namespace tqmap {
 void addExportRoutes(httplib::Server &server, MapView &view)
 {
     server.Get(R"(/api/submap/(\d+)/export)", [&view](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = view.model();
+        // The map now, or with ?at=TIME as it was then (refused as the other
+        // routes refuse it).
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
         const MapModel &m = *snapshot;
         const std::string &digits = req.matches[1];
         const int id = digits.size() < 10 ? std::atoi(digits.c_str()) : -1;

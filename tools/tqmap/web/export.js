@@ -7,10 +7,13 @@
   const box = document.createElement('span');
   box.id = 'export';
   box.append('export');
+  // A page showing the map at a past time exports the map as it was then.
+  const at = new URLSearchParams(location.search).get('at');
   [['graphml', 'GraphML'], ['drawio', 'draw.io'], ['svg', 'SVG']].forEach(([format, text]) => {
     const a = document.createElement('a');
     a.textContent = text;
-    a.href = '/api/submap/' + body.dataset.submap + '/export?format=' + format;
+    a.href = '/api/submap/' + body.dataset.submap + '/export?format=' + format +
+      (at ? '&at=' + encodeURIComponent(at) : '');
     a.title = 'download this submap as ' + text + ': positions, labels, statuses and connections';
     a.setAttribute('download', '');
     box.append(' ', a);
