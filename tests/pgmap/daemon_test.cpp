@@ -194,6 +194,13 @@ TEST_F(PgDaemon, AMapOfTheFirstHistoryFormIsUpgradedAndShownFromTheUpgradeOn)
     EXPECT_NE(past.err.find("the history reaches back to "), std::string::npos) << past.err;
     const tqtest::RunResult now = tqtest::run({tqtest::binPath("tqmap"), "--db", back, "tree", "--at", "now"});
     EXPECT_EQ(now.exitCode, 0) << now.err;
+    // The trim moves the window on to the newest time it drops.
+    ASSERT_EQ(sqlValue(map, "UPDATE change_settings SET max_rows = 10; INSERT INTO changes(time, kind)"
+                            " SELECT tq_now_ms() + 1000 + g, 'x' FROM generate_series(1, 600) AS g"),
+              "");
+    EXPECT_EQ(sqlValue(map, "SELECT (SELECT count(*) FROM changes) <= 265 AND complete_since ="
+                            " (SELECT min(time) - 1 FROM changes) FROM change_settings"),
+              "t");
 }
 
 TEST_F(PgDaemon, AServerRestartMidRunLosesAndRepeatsNoMessage)
