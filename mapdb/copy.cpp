@@ -54,12 +54,12 @@ const Table kTables[] = {
      "INSERT INTO run_counters(id, started, updated, ended, frames_read, applied, refused, failed, skipped,"
      " events_handled) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
      "iiiiiiiiii"},
-    {"change_settings", "SELECT max_rows FROM change_settings",
-     "INSERT INTO change_settings(max_rows) VALUES(?1)", "i"},
-    {"changes", "SELECT id, time, kind, object, symbol, submap, old_value, new_value FROM changes ORDER BY id",
-     "INSERT INTO changes(id, time, kind, object, symbol, submap, old_value, new_value)"
-     " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
-     "iitiiitt"},
+    {"change_settings", "SELECT max_rows, complete_since FROM change_settings",
+     "INSERT INTO change_settings(max_rows, complete_since) VALUES(?1, ?2)", "ii"},
+    {"changes", "SELECT id, time, kind, object, symbol, submap, old_value, new_value, was FROM changes ORDER BY id",
+     "INSERT INTO changes(id, time, kind, object, symbol, submap, old_value, new_value, was)"
+     " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
+     "iitiiittt"},
 };
 
 // Emptied in this order: the history last, after the deletions it records.

@@ -278,10 +278,13 @@ bool seedServerMap(Db &db, std::string &err)
     if (!db.begin())
         return failed();
     {
-        Stmt clear(db, "DELETE FROM change_settings");
-        Stmt bound(db, "INSERT INTO change_settings(max_rows) VALUES(?1)");
+        // A new history is complete from its first row on; the bound is
+        // this start's.
+        Stmt seed(db, "INSERT INTO change_settings(max_rows, complete_since) SELECT 0, tq_now_ms()"
+                      " WHERE NOT EXISTS (SELECT 1 FROM change_settings)");
+        Stmt bound(db, "UPDATE change_settings SET max_rows = ?1");
         bound.bind(1, historyRowsFromEnvironment());
-        if (!clear.run() || !bound.run())
+        if (!seed.run() || !bound.run())
             return failed();
     }
     bool seeded = false;

@@ -98,7 +98,7 @@ TEST_F(PgDaemon, RefusesAServerMapBeforeWritingAnything)
         {"missing database", pg.uri("no_such_db"), "no_such_db"},
         {"missing schema", pg.uri("tq", "no_such_schema"), "no schema of the connection's search path exists"},
         {"other tables", foreign, "holds other tables, not a map (left unchanged)"},
-        {"newer schema", newer, "its schema version 99 is newer than this program's 1"},
+        {"newer schema", newer, "its schema version 99 is newer than this program's 2"},
         {"UTF-8 database", pg.uri("utf8map"), "not SQL_ASCII"},
     };
     for (const Case &c : cases) {
@@ -164,9 +164,43 @@ TEST_F(PgDaemon, TheDemoMapEqualsTheSQLiteStoresObjectForObject)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<std::string> got = tqtest::mapContent(map);
     EXPECT_EQ(tqtest::contentDifference(expected, got), "");
-    // The history and the run counters are kept as on SQLite.
-    EXPECT_NE(sqlValue(map, "SELECT count(*) FROM changes WHERE kind = 'created'"), "0");
+    // The history and the run counters are kept as on SQLite: the same rows
+    // (kinds, values, `was`) in the same order.
+    const std::vector<std::string> history = tqtest::historyContent(root_.file("usr/ov/databases/demo.db"));
+    ASSERT_GT(history.size(), 20u);
+    EXPECT_EQ(tqtest::historyContent(map), history);
     EXPECT_EQ(sqlValue(map, "SELECT ended FROM run_counters WHERE id = 1"), "1");
+}
+
+TEST_F(PgDaemon, AMapOfTheFirstHistoryFormIsUpgradedAndShownFromTheUpgradeOn)
+{
+    const std::string map = PgServer::shared().freshMap();
+    ASSERT_EQ(runDemo(map).exitCode, 0);
+    // The first form: no `was`, no window.
+    ASSERT_EQ(sqlValue(map, "ALTER TABLE changes DROP COLUMN was; ALTER TABLE change_settings DROP COLUMN"
+                            " complete_since; UPDATE schema_version SET version = 1"),
+              "");
+    const std::string rows = sqlValue(map, "SELECT count(*) FROM changes");
+    const std::string before = sqlValue(map, "SELECT tq_now_ms()");
+    // Opening the map brings it up to date; the copy carries its window.
+    const std::string back = root_.file("usr/ov/databases/back.db");
+    const tqtest::RunResult copy = tqtest::run({tqtest::binPath("tqmap"), "copy", map, back});
+    ASSERT_EQ(copy.exitCode, 0) << copy.out << copy.err;
+    EXPECT_EQ(sqlValue(map, "SELECT version FROM schema_version"), "2");
+    EXPECT_EQ(sqlValue(map, "SELECT count(*) FROM changes"), rows);
+    EXPECT_EQ(sqlValue(map, "SELECT complete_since >= " + before + " FROM change_settings"), "t");
+    const tqtest::RunResult past = tqtest::run({tqtest::binPath("tqmap"), "--db", back, "tree", "--at", before});
+    EXPECT_EQ(past.exitCode, 2);
+    EXPECT_NE(past.err.find("the history reaches back to "), std::string::npos) << past.err;
+    const tqtest::RunResult now = tqtest::run({tqtest::binPath("tqmap"), "--db", back, "tree", "--at", "now"});
+    EXPECT_EQ(now.exitCode, 0) << now.err;
+    // The trim moves the window on to the newest time it drops.
+    ASSERT_EQ(sqlValue(map, "UPDATE change_settings SET max_rows = 10; INSERT INTO changes(time, kind)"
+                            " SELECT tq_now_ms() + 1000 + g, 'x' FROM generate_series(1, 600) AS g"),
+              "");
+    EXPECT_EQ(sqlValue(map, "SELECT (SELECT count(*) FROM changes) <= 265 AND complete_since ="
+                            " (SELECT min(time) - 1 FROM changes) FROM change_settings"),
+              "t");
 }
 
 TEST_F(PgDaemon, AServerRestartMidRunLosesAndRepeatsNoMessage)
@@ -220,6 +254,15 @@ TEST_F(PgDaemon, TqmapCopyTakesTheDemoMapToTheServerAndBackUnchanged)
         EXPECT_NE(r.out.find("the copy equals the original"), std::string::npos) << r.out;
         EXPECT_EQ(tqtest::contentDifference(demo, tqtest::mapContent(to)), "") << to;
     }
+    // The map copied back is shown at a past time as the original is.
+    auto treeAt = [](const std::string &db, const std::string &at) {
+        return tqtest::run({tqtest::binPath("tqmap"), "--db", db, "tree", "--at", at});
+    };
+    const std::string at = sqlValue(server, "SELECT time FROM changes ORDER BY id OFFSET (SELECT count(*) / 2 FROM changes) LIMIT 1");
+    const tqtest::RunResult past = treeAt(file, at);
+    ASSERT_EQ(past.exitCode, 0) << past.err;
+    EXPECT_NE(past.out, tqtest::run({tqtest::binPath("tqmap"), "--db", file, "tree"}).out);
+    EXPECT_EQ(treeAt(back, at).out, past.out);
     // Ids, history and counters too: the tool compared them row for row; the
     // server map hands out the ids after the copied ones.
     EXPECT_EQ(sqlValue(server, "SELECT nextval(pg_get_serial_sequence('objects', 'id')) - max(id) FROM objects"),

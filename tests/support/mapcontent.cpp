@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <set>
 
 namespace tqtest {
@@ -38,22 +39,28 @@ const Part kParts[] = {
 
 using Query = std::function<bool(const char *sql, std::vector<std::string> &rows, std::string &err)>;
 
-std::vector<std::string> collect(const Query &query)
+// The history in the order it was written, without ids or times.
+const Part kHistory[] = {{"changes", "SELECT kind, old_value, new_value, was FROM changes ORDER BY id"}};
+
+// The parts' rows, sorted unless `history`.
+std::vector<std::string> collect(const Query &query, bool history)
 {
     std::vector<std::string> out;
-    for (const Part &p : kParts) {
+    for (const Part &p : history ? std::vector<Part>(std::begin(kHistory), std::end(kHistory))
+                                 : std::vector<Part>(std::begin(kParts), std::end(kParts))) {
         std::vector<std::string> rows;
         std::string err;
         if (!query(p.sql, rows, err))
             return {"error: " + std::string(p.table) + ": " + err};
-        std::sort(rows.begin(), rows.end());
+        if (!history)
+            std::sort(rows.begin(), rows.end());
         out.push_back(std::string("== ") + p.table);
         out.insert(out.end(), rows.begin(), rows.end());
     }
     return out;
 }
 
-std::vector<std::string> fromPostgres(const std::string &uri)
+std::vector<std::string> fromPostgres(const std::string &uri, bool history)
 {
     PGconn *c = PQconnectdb(uri.c_str());
     if (PQstatus(c) != CONNECTION_OK) {
@@ -74,12 +81,12 @@ std::vector<std::string> fromPostgres(const std::string &uri)
         }
         PQclear(r);
         return ok;
-    });
+    }, history);
     PQfinish(c);
     return out;
 }
 
-std::vector<std::string> fromFile(const std::string &path)
+std::vector<std::string> fromFile(const std::string &path, bool history)
 {
     sqlite3 *h = nullptr;
     if (sqlite3_open_v2(path.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
@@ -105,19 +112,27 @@ std::vector<std::string> fromFile(const std::string &path)
         if (rc != SQLITE_DONE)
             err = sqlite3_errmsg(h);
         return rc == SQLITE_DONE;
-    });
+    }, history);
     sqlite3_close(h);
     return out;
 }
 
 }  // namespace
 
-std::vector<std::string> mapContent(const std::string &location)
+namespace {
+
+std::vector<std::string> content(const std::string &location, bool history)
 {
     if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0)
-        return fromPostgres(location);
-    return fromFile(location);
+        return fromPostgres(location, history);
+    return fromFile(location, history);
 }
+
+}  // namespace
+
+std::vector<std::string> mapContent(const std::string &location) { return content(location, false); }
+
+std::vector<std::string> historyContent(const std::string &location) { return content(location, true); }
 
 std::string contentDifference(const std::vector<std::string> &a, const std::vector<std::string> &b, int limit)
 {

@@ -19,6 +19,10 @@ namespace tqtest {
 // a line "error: ..." when the map cannot be read.
 std::vector<std::string> mapContent(const std::string &location);
 
+// The history of changes at `location`, one line per row in the order
+// written: kind, old and new value, `was`; no ids or times.
+std::vector<std::string> historyContent(const std::string &location);
+
 // The first lines where two contents differ (at most `limit`), for a
 // failure message; empty when they are equal.
 std::string contentDifference(const std::vector<std::string> &a, const std::vector<std::string> &b, int limit = 10);
