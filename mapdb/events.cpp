@@ -1,6 +1,7 @@
 // Map events: handler registration, the events table and its delivery, and
 // posting events (in process or into another process's map database).
 #include "mapdb/internal.h"
+#include "pgmap/pgmap.h"
 #include "mapdb/testhooks.h"
 
 #include "host/hostfile.h"
@@ -228,23 +229,11 @@ int postEvent(int code, const std::vector<int> &ids)
     return s->db.commit() ? 0 : -1;
 }
 
-int postEventToFile(const std::string &dbPath, int code, const std::vector<int> &ids, std::string &error)
+namespace {
+
+// Posts the event in a transaction of its own; 0 or -1.
+int postOn(Db &db, int code, const std::vector<int> &ids, std::string &error)
 {
-    std::string path = hostPath(dbPath);
-    if (!hostFileExists(path)) {
-        error = "no map database at " + path;
-        return -1;
-    }
-    Db db;
-    if (!db.open(path, false, error))
-        return -1;
-    {
-        Stmt q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'events'");
-        if (q.step() != kResultRow) {
-            error = path + " is not a map database";
-            return -1;
-        }
-    }
     if (!db.begin()) {
         error = db.lastError();
         return -1;
@@ -258,6 +247,39 @@ int postEventToFile(const std::string &dbPath, int code, const std::vector<int> 
         return -1;
     }
     return 0;
+}
+
+}  // namespace
+
+int postEventToFile(const std::string &dbPath, int code, const std::vector<int> &ids, std::string &error)
+{
+    Db db;
+    if (pgmap::isServerLocation(dbPath)) {
+        // A server's map: no lock taken, so the daemon writing it goes on;
+        // the insertion into events wakes it.
+        std::unique_ptr<Engine> engine;
+        if (pgmap::openReader(dbPath, engine, error) != 0) {
+            error = "cannot post to " + pgmap::displayUri(dbPath) + ": " + error;
+            return -1;
+        }
+        db.useEngine(std::move(engine));
+        return postOn(db, code, ids, error);
+    }
+    std::string path = hostPath(dbPath);
+    if (!hostFileExists(path)) {
+        error = "no map database at " + path;
+        return -1;
+    }
+    if (!db.open(path, false, error))
+        return -1;
+    {
+        Stmt q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'events'");
+        if (q.step() != kResultRow) {
+            error = path + " is not a map database";
+            return -1;
+        }
+    }
+    return postOn(db, code, ids, error);
 }
 
 }  // namespace mapdb

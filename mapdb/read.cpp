@@ -1,10 +1,15 @@
-// The read side of a map database: read-only SQLite access to the
-// platform's tables for the tools.
+// The read side of a map database: read-only access to the platform's
+// tables for the tools, through SQLite for a file or a server engine for a
+// map on a database server. The statements are SQLite's; the few a server
+// reads otherwise are given in its form beside them.
 #include "mapdb/read.h"
 
+#include "mapdb/engine.h"
 #include "mapdb/operator.h"
 #include "host/hostpath.h"
 #include "mapdb/post.h"
+#include "ovw/ovw.h"
+#include "pgmap/pgmap.h"
 
 #include <sqlite3.h>
 
@@ -19,33 +24,76 @@ namespace mapdb {
 
 namespace {
 
-// A prepared statement, finalized on scope exit.
+// A statement on either connection: SQLite's prepared and finalized on
+// scope exit, or the server engine's (kept by it, keyed by the text's
+// address: every text is a literal), reset on scope exit.
 class Query {
 public:
-    Query(sqlite3 *db, const char *sql)
+    template <typename C>
+    Query(const C &c, const char *sql) : e_(c.server.get())
     {
-        if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK)
+        if (e_ != nullptr)
+            es_ = e_->prepare(sql);
+        else if (sqlite3_prepare_v2(c.lite, sql, -1, &s_, nullptr) != SQLITE_OK)
             s_ = nullptr;
     }
-    ~Query() { sqlite3_finalize(s_); }
+    ~Query()
+    {
+        if (es_ != nullptr)
+            es_->reset();
+        sqlite3_finalize(s_);
+    }
     Query(const Query &) = delete;
     Query &operator=(const Query &) = delete;
 
-    bool ok() const { return s_ != nullptr; }
-    int step() { return s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR; }
-    void bind(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
+    bool ok() const { return s_ != nullptr || es_ != nullptr; }
+    int step()
+    {
+        if (es_ != nullptr)
+            return es_->step();
+        return s_ != nullptr ? sqlite3_step(s_) : SQLITE_ERROR;
+    }
+    void bind(int i, int64_t v)
+    {
+        if (es_ != nullptr)
+            es_->bindInt(i, v);
+        else
+            sqlite3_bind_int64(s_, i, v);
+    }
     void bind(int i, const std::string &v)
     {
-        sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        if (es_ != nullptr)
+            es_->bindText(i, v.data(), v.size());
+        else
+            sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
     }
-    void bindNull(int i) { sqlite3_bind_null(s_, i); }
-    void reset() { sqlite3_reset(s_); }
+    void bindNull(int i)
+    {
+        if (es_ != nullptr)
+            es_->bindNull(i);
+        else
+            sqlite3_bind_null(s_, i);
+    }
+    void reset()
+    {
+        if (es_ != nullptr)
+            es_->reset();
+        else
+            sqlite3_reset(s_);
+    }
 
-    int i32(int col) const { return static_cast<int>(sqlite3_column_int64(s_, col)); }
-    int64_t i64(int col) const { return sqlite3_column_int64(s_, col); }
-    bool isNull(int col) const { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
+    int i32(int col) const { return static_cast<int>(i64(col)); }
+    int64_t i64(int col) const { return es_ != nullptr ? es_->i64(col) : sqlite3_column_int64(s_, col); }
+    bool isNull(int col) const
+    {
+        return es_ != nullptr ? es_->isNull(col) : sqlite3_column_type(s_, col) == SQLITE_NULL;
+    }
     std::string text(int col) const
     {
+        if (es_ != nullptr) {
+            const char *t = es_->text(col);
+            return t != nullptr ? std::string(t) : std::string();
+        }
         const unsigned char *t = sqlite3_column_text(s_, col);
         return t != nullptr ? std::string(reinterpret_cast<const char *>(t),
                                           static_cast<size_t>(sqlite3_column_bytes(s_, col)))
@@ -65,12 +113,22 @@ public:
     }
 
 private:
+    Engine *e_;
+    EngineStatement *es_ = nullptr;
     sqlite3_stmt *s_ = nullptr;
 };
 
-std::string sqlError(sqlite3 *db, const char *what)
+template <typename C>
+std::string sqlError(const C &c, const char *what)
 {
-    return std::string(what) + ": " + sqlite3_errmsg(db);
+    return std::string(what) + ": " + (c.server != nullptr ? c.server->lastError() : sqlite3_errmsg(c.lite));
+}
+
+// A server's map was checked whole when it was opened: it has every table.
+template <typename C>
+bool hasTableOn(const C &c, const char *name)
+{
+    return c.server != nullptr || hasTable(c.lite, name);
 }
 
 // Parses a whole text as a signed integer.
@@ -102,20 +160,45 @@ std::optional<int64_t> parseBoolean(std::string text)
 std::string defaultMapPath()
 {
     // The daemon's own mapping, so both look at the same file.
+    const char *env = std::getenv("OVW_MAPDB");
+    if (env != nullptr && pgmap::isServerLocation(env))
+        return env;
     return mapDatabasePath();
 }
 
-MapReader::~MapReader()
+bool isServerMap(const std::string &location)
 {
-    if (db_ != nullptr)
-        sqlite3_close(db_);
+    return pgmap::isServerLocation(location);
 }
+
+MapReader::Connection::Connection() = default;
+
+MapReader::Connection::~Connection()
+{
+    close();
+}
+
+void MapReader::Connection::close()
+{
+    if (lite != nullptr)
+        sqlite3_close(lite);
+    lite = nullptr;
+    server.reset();
+}
+
+MapReader::~MapReader() = default;
 
 bool MapReader::open(const std::string &path, std::string &error)
 {
-    if (db_ != nullptr) {   // opened again: the earlier connection goes
-        sqlite3_close(db_);
-        db_ = nullptr;
+    db_.close();   // opened again: the earlier connection goes
+    if (pgmap::isServerLocation(path)) {
+        const std::string where = pgmap::displayUri(path);
+        const int code = pgmap::openReader(path, db_.server, error);
+        if (code == OVw_NOT_A_MAP)
+            error = where + " is not a map database (" + error + ")";
+        else if (code != 0)
+            error = "cannot read the map database " + where + ": " + error;
+        return code == 0;
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -128,14 +211,14 @@ bool MapReader::open(const std::string &path, std::string &error)
     }
     // Read-only and never created; the daemon may be writing it (WAL), so
     // wait for its locks a little instead of failing at once.
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        error = db_ != nullptr ? sqlError(db_, ("cannot open " + path).c_str()) : "cannot open " + path;
+    if (sqlite3_open_v2(path.c_str(), &db_.lite, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        error = db_.lite != nullptr ? sqlError(db_, ("cannot open " + path).c_str()) : "cannot open " + path;
         return false;
     }
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_.lite, 5000);
     for (const char *t : {"map", "fields", "objects", "field_values", "submaps", "symbols"}) {
-        if (!hasTable(db_, t)) {
-            int code = sqlite3_errcode(db_) & 0xff;
+        if (!hasTable(db_.lite, t)) {
+            int code = sqlite3_errcode(db_.lite) & 0xff;
             if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
                 error = sqlError(db_, (path + " is not a map database").c_str());
             else if (code == SQLITE_CANTOPEN || code == SQLITE_PERM || code == SQLITE_AUTH || code == SQLITE_IOERR ||
@@ -220,14 +303,24 @@ bool MapReader::readValues(std::map<int, Object> &objects, const std::vector<int
 
 bool MapReader::readMap(MapRows &m, std::string &error, bool withValues)
 {
-    // One read transaction, so the daemon's commits cannot tear the picture.
-    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    // One read transaction (one snapshot on a server), so the daemon's
+    // commits cannot tear the picture.
+    const bool begun = db_.server != nullptr
+                           ? db_.server->exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") == kResultDone
+                           : sqlite3_exec(db_.lite, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!begun) {
         error = sqlError(db_, "starting a read");
         return false;
     }
     struct EndRead {
-        sqlite3 *db;
-        ~EndRead() { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); }
+        Connection &c;
+        ~EndRead()
+        {
+            if (c.server != nullptr)
+                c.server->exec("COMMIT");
+            else
+                sqlite3_exec(c.lite, "COMMIT", nullptr, nullptr, nullptr);
+        }
     } endRead{db_};
 
     {
@@ -283,15 +376,15 @@ bool MapReader::readMap(MapRows &m, std::string &error, bool withValues)
     }
     {
         // Maps made before positions were kept have no columns for them.
-        bool positions = false;
-        {
+        bool positions = db_.server != nullptr;
+        if (!positions) {
             Query p(db_, "SELECT 1 FROM pragma_table_info('symbols') WHERE name = 'pos_x'");
             positions = p.step() == SQLITE_ROW;
         }
-        const std::string sql = std::string("SELECT id, submap, object, variety, symbol_type, label, status,"
-                                            " status_source, flags, conn_a, conn_z, ") +
-                                (positions ? "pos_x, pos_y" : "NULL, NULL") + " FROM symbols ORDER BY id";
-        Query q(db_, sql.c_str());
+        Query q(db_, positions ? "SELECT id, submap, object, variety, symbol_type, label, status, status_source,"
+                                 " flags, conn_a, conn_z, pos_x, pos_y FROM symbols ORDER BY id"
+                               : "SELECT id, submap, object, variety, symbol_type, label, status, status_source,"
+                                 " flags, conn_a, conn_z, NULL, NULL FROM symbols ORDER BY id");
         int rc;
         while ((rc = q.step()) == SQLITE_ROW) {
             Symbol s;
@@ -358,13 +451,19 @@ bool MapReader::findObjects(const std::string &fieldName, const std::string &val
         }
     }
 
-    Query q(db_,
-            "SELECT object FROM field_values WHERE field = ?1 AND ("
-            " (is_list = 0 AND type = 3 AND text_value = ?2)"
-            " OR (is_list = 0 AND type IN (1, 2, 4) AND ?3 IS NOT NULL AND int_value = ?3)"
-            " OR (is_list = 1 AND json_valid(text_value) AND EXISTS ("
-            "     SELECT 1 FROM json_each(field_values.text_value) AS j WHERE j.value = ?2)))"
-            " ORDER BY object");
+    // A list holds the value when one of its string elements equals it.
+    Query q(db_, db_.server != nullptr
+                     ? "SELECT object FROM field_values WHERE field = ?1 AND ("
+                       " (is_list = 0 AND type = 3 AND text_value = ?2)"
+                       " OR (is_list = 0 AND type IN (1, 2, 4) AND CAST(?3 AS bigint) IS NOT NULL AND int_value = ?3)"
+                       " OR (is_list = 1 AND text_value LIKE '[%' AND CAST(text_value AS jsonb) @> jsonb_build_array(CAST(?2 AS text))))"
+                       " ORDER BY object"
+                     : "SELECT object FROM field_values WHERE field = ?1 AND ("
+                       " (is_list = 0 AND type = 3 AND text_value = ?2)"
+                       " OR (is_list = 0 AND type IN (1, 2, 4) AND ?3 IS NOT NULL AND int_value = ?3)"
+                       " OR (is_list = 1 AND json_valid(text_value) AND EXISTS ("
+                       "     SELECT 1 FROM json_each(field_values.text_value) AS j WHERE j.value = ?2)))"
+                       " ORDER BY object");
     if (!q.ok()) {
         error = sqlError(db_, "searching the field values");
         return false;
@@ -416,9 +515,13 @@ bool MapReader::readObjectValues(Object &o, std::string &error)
 bool MapReader::searchValues(const std::string &needle, std::map<int, std::string> &hits, std::string &error)
 {
     // instr over lower() rather than LIKE: no wildcards to escape.
-    Query q(db_,
-            "SELECT v.object, f.name FROM field_values v LEFT JOIN fields f ON f.id = v.field"
-            " WHERE instr(lower(coalesce(v.text_value, v.int_value)), lower(?1)) > 0 ORDER BY v.object, v.field");
+    Query q(db_, db_.server != nullptr
+                     ? "SELECT v.object, f.name FROM field_values v LEFT JOIN fields f ON f.id = v.field WHERE"
+                       " strpos(lower(coalesce(v.text_value, CAST(v.int_value AS text))), lower(?1)) > 0"
+                       " ORDER BY v.object, v.field"
+                     : "SELECT v.object, f.name FROM field_values v LEFT JOIN fields f ON f.id = v.field"
+                       " WHERE instr(lower(coalesce(v.text_value, v.int_value)), lower(?1)) > 0"
+                       " ORDER BY v.object, v.field");
     if (!q.ok()) {
         error = sqlError(db_, "searching the field values");
         return false;
@@ -457,7 +560,7 @@ Change changeRow(Query &q)
 
 bool MapReader::readChanges(int64_t sinceMs, int limit, std::vector<Change> &out, std::string &error)
 {
-    if (!hasTable(db_, "changes"))
+    if (!hasTableOn(db_, "changes"))
         return true;   // a map made before the history: nothing to show
     // The rows kept only for rebuilding past maps (object and submap
     // creations, positions, submap changes) are left out of the list.
@@ -482,7 +585,7 @@ bool MapReader::readChanges(int64_t sinceMs, int limit, std::vector<Change> &out
 bool MapReader::lastStatusChange(int object, std::optional<Change> &out, std::string &error)
 {
     out.reset();
-    if (!hasTable(db_, "changes"))
+    if (!hasTableOn(db_, "changes"))
         return true;
     Query q(db_, TQ_CHANGE_COLUMNS " WHERE kind = 'status' AND object = ?1 ORDER BY id DESC LIMIT 1");
     if (!q.ok()) {
@@ -503,7 +606,7 @@ bool MapReader::lastStatusChange(int object, std::optional<Change> &out, std::st
 bool MapReader::readRunCounters(RunCounters &c, bool &found, std::string &error)
 {
     found = false;
-    if (!hasTable(db_, "run_counters"))
+    if (!hasTableOn(db_, "run_counters"))
         return true;
     Query q(db_,
             "SELECT started, updated, ended, frames_read, applied, refused, failed, skipped, events_handled"
@@ -531,14 +634,17 @@ bool MapReader::readRunCounters(RunCounters &c, bool &found, std::string &error)
 
 int64_t MapReader::dataVersion()
 {
-    Query q(db_, "PRAGMA data_version");
+    // A server's: where its log is written (a primary) or replayed (a standby).
+    Query q(db_, db_.server != nullptr ? "SELECT CAST((CASE WHEN pg_is_in_recovery() THEN pg_last_wal_replay_lsn()"
+                                         " ELSE pg_current_wal_insert_lsn() END) - '0/0' AS bigint)"
+                                       : "PRAGMA data_version");
     return q.step() == SQLITE_ROW ? q.i64(0) : -1;
 }
 
 std::set<int> MapReader::statusChangedSince(int64_t sinceMs)
 {
     std::set<int> out;
-    if (!hasTable(db_, "changes"))
+    if (!hasTableOn(db_, "changes"))
         return out;   // a map made before the history
     Query q(db_, "SELECT DISTINCT symbol FROM changes WHERE kind = 'status' AND time >= ?1");
     q.bind(1, sinceMs);
@@ -572,8 +678,12 @@ std::string utcTime(int64_t ms)
 bool MapReader::readHistoryWindow(HistoryWindow &w, std::string &error)
 {
     w = HistoryWindow();
-    if (!hasTable(db_, "changes"))
+    if (!hasTableOn(db_, "changes"))
         return true;   // a map made before the history
+    // A server's map keeps a history that cannot undo its changes (no
+    // complete_since), as a map file made before that did.
+    if (db_.server != nullptr)
+        return true;
     {
         Query q(db_, "SELECT 1 FROM pragma_table_info('change_settings') WHERE name = 'complete_since'");
         if (q.step() != SQLITE_ROW)

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +27,8 @@
 struct sqlite3;
 
 namespace mapdb {
+
+class Engine;
 
 // ---- statuses and their roll-up ------------------------------------------------
 
@@ -163,7 +166,9 @@ struct RunCounters {
 
 // ---- the reader -------------------------------------------------------------------
 
-// A read-only connection to a map database. Never creates a file.
+// A read-only connection to a map database: a file, or a map on a database
+// server (a postgresql:// or postgres:// URI). Never creates a file, takes no
+// lock, and creates or changes no table.
 class MapReader {
 public:
     MapReader() = default;
@@ -171,7 +176,8 @@ public:
     MapReader(const MapReader &) = delete;
     MapReader &operator=(const MapReader &) = delete;
 
-    // Opens the file read-only and checks that it holds a map database.
+    // Opens the file (or the server's map) read-only and checks that it holds
+    // a map database.
     bool open(const std::string &path, std::string &error);
     // Reads the whole map in one read transaction; without values the objects
     // carry no field values (they are then read per object).
@@ -214,22 +220,36 @@ public:
     // The daemon's run counters; false in `found` on a map without them.
     bool readRunCounters(RunCounters &out, bool &found, std::string &error);
     // Changes when another connection commits; -1 when the database cannot
-    // be read.
+    // be read. On a server it is the server's log position: it also moves
+    // for writes to other maps there (a refresh too many, never one missed).
     int64_t dataVersion();
 
 private:
     bool readValues(std::map<int, Object> &objects, const std::vector<int> *only, std::string &error);
-    sqlite3 *db_ = nullptr;
+    // One of the two: a file's SQLite connection, or a server engine's.
+    struct Connection {
+        sqlite3 *lite = nullptr;
+        std::unique_ptr<Engine> server;
+        Connection();
+        ~Connection();
+        void close();
+    };
+    Connection db_;
 };
 
 // A time (milliseconds since 1970) as ISO 8601 UTC: 2026-01-31T12:00:00.000Z.
 std::string utcTime(int64_t ms);
 
 // The map database's path, as the daemon maps it: OVW_MAPDB, else
-// <root>/usr/ov/databases/tqmap.db.
+// <root>/usr/ov/databases/tqmap.db. A server's URI in OVW_MAPDB is kept as
+// it is.
 std::string defaultMapPath();
 
-// Posts an event into a map database file, as an operator's action elsewhere
+// True when a map location names a map on a database server (a
+// postgresql:// or postgres:// URI) rather than a file.
+bool isServerMap(const std::string &location);
+
+// Posts an event into a map database file (or a server's map), as an operator's action elsewhere
 // would: the connected daemon sees it through its next OVwPending. For
 // OVwEventDeleteSymbols the symbols are deleted first (with their
 // connections). Never creates a database. False with a message in `error`.

@@ -43,18 +43,26 @@ std::string trimmed(const char *text)
     return s;
 }
 
-}  // namespace
-
-int openMap(const std::string &uri, const WaitReport &wait, std::unique_ptr<mapdb::Engine> &out, std::string &err)
+// Whether libpq can read the URI; else why not in err.
+bool wellFormed(const std::string &uri, std::string &err)
 {
     char *parseError = nullptr;
     PQconninfoOption *options = PQconninfoParse(uri.c_str(), &parseError);
     if (options == nullptr) {
         err = "malformed URI: " + trimmed(parseError != nullptr ? parseError : "cannot be read");
         PQfreemem(parseError);
-        return OVw_MAP_SERVER_REFUSED;
+        return false;
     }
     PQconninfoFree(options);
+    return true;
+}
+
+}  // namespace
+
+int openMap(const std::string &uri, const WaitReport &wait, std::unique_ptr<mapdb::Engine> &out, std::string &err)
+{
+    if (!wellFormed(uri, err))
+        return OVw_MAP_SERVER_REFUSED;
     // A server that does not answer (not started, starting, restarting) is
     // waited for; one that answers and refuses is refused at once.
     int64_t waitedMs = 0;
@@ -116,6 +124,24 @@ int openMap(const std::string &uri, const WaitReport &wait, std::unique_ptr<mapd
     if (const int code = ensureSchema(*engine, err))
         return code;
     engine->command("LISTEN tq_map_events");
+    out = std::move(engine);
+    return 0;
+}
+
+int openReader(const std::string &uri, std::unique_ptr<mapdb::Engine> &out, std::string &err)
+{
+    if (!wellFormed(uri, err))
+        return OVw_MAP_SERVER_REFUSED;
+    PGconn *conn = PQconnectdb(uri.c_str());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        err = trimmed(PQerrorMessage(conn));
+        PQfinish(conn);
+        return OVw_MAP_SERVER_REFUSED;
+    }
+    PQsetNoticeProcessor(conn, [](void *, const char *) {}, nullptr);
+    auto engine = std::make_unique<PgEngine>(conn, uri, 0, false);
+    if (const int code = ensureSchema(*engine, err, false))
+        return code;
     out = std::move(engine);
     return 0;
 }

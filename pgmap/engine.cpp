@@ -157,8 +157,8 @@ const char *PgStatement::text(int col) const
 
 // ---- the engine --------------------------------------------------------------------
 
-PgEngine::PgEngine(PGconn *conn, std::string uri, int64_t lockKey)
-    : conn_(conn), uri_(std::move(uri)), lockKey_(lockKey)
+PgEngine::PgEngine(PGconn *conn, std::string uri, int64_t lockKey, bool takesLock)
+    : conn_(conn), uri_(std::move(uri)), lockKey_(lockKey), takesLock_(takesLock)
 {
 }
 
@@ -233,6 +233,10 @@ int PgEngine::reconnect()
     for (auto &kv : cache_)
         kv.second->forgetPrepared();
     std::string err;
+    if (!takesLock_) {
+        broken_ = false;
+        return kResultDone;
+    }
     if (!lock(err)) {
         // Another daemon took the map while this one was away: this one
         // must not write to it again.

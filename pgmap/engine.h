@@ -62,7 +62,9 @@ private:
 
 class PgEngine : public mapdb::Engine {
 public:
-    PgEngine(PGconn *conn, std::string uri, int64_t lockKey);
+    // A reader's engine (takesLock false) never takes the map's lock, nor
+    // after a reconnection, and is never the map's sole writer.
+    PgEngine(PGconn *conn, std::string uri, int64_t lockKey, bool takesLock = true);
     ~PgEngine() override;
 
     mapdb::EngineStatement *prepare(const char *sql) override;
@@ -75,7 +77,7 @@ public:
     int64_t changes() const override { return changes_; }
     const char *lastError() const override { return error_.c_str(); }
     std::string where() const override;
-    bool soleWriter() const override { return true; }
+    bool soleWriter() const override { return takesLock_; }
 
     PGconn *conn() const { return conn_; }
     // Notes the outcome of a command: its code (kResultDone when it
@@ -97,6 +99,7 @@ private:
     PGconn *conn_;
     std::string uri_;
     int64_t lockKey_;
+    bool takesLock_;
     bool broken_ = false;
     bool inTxn_ = false;
     int64_t lastId_ = 0;

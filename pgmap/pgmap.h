@@ -37,6 +37,12 @@ using WaitReport = std::function<void(int64_t waitedMs, bool ended)>;
 // with the reason in `err`. A refused map is not written to.
 int openMap(const std::string &uri, const WaitReport &wait, std::unique_ptr<mapdb::Engine> &out, std::string &err);
 
+// Connects to the map at `uri` to read it or to post an operator event into
+// it: takes no lock, waits for no server, creates and migrates nothing. 0
+// with the engine in `out`; else openMap's codes (OVw_NOT_A_MAP also for an
+// empty schema) with the reason in `err`.
+int openReader(const std::string &uri, std::unique_ptr<mapdb::Engine> &out, std::string &err);
+
 // The URI without its password, for messages.
 std::string displayUri(const std::string &uri);
 

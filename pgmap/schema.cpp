@@ -176,7 +176,7 @@ const Step kSteps[] = {historyStep};
 
 }  // namespace
 
-int ensureSchema(PgEngine &engine, std::string &err)
+int ensureSchema(PgEngine &engine, std::string &err, bool create)
 {
     auto failed = [&](const char *what) {
         err = std::string(what) + ": " + engine.lastError();
@@ -200,6 +200,10 @@ int ensureSchema(PgEngine &engine, std::string &err)
     const std::string tables = "," + std::string(PQgetvalue(r, 0, 1)) + ",";
     const bool fresh = PQgetisnull(r, 0, 1) != 0;
     PQclear(r);
+    if (fresh && !create) {
+        err = "its schema " + schema + " holds no map";
+        return OVw_NOT_A_MAP;
+    }
     if (fresh) {
         if (engine.command("BEGIN") != mapdb::kResultDone)
             return failed("cannot begin");
@@ -238,7 +242,7 @@ int ensureSchema(PgEngine &engine, std::string &err)
         return OVw_SCHEMA_UNUSABLE;
     }
     // One transaction per step, so a map is always of one version or the next.
-    for (int v = version; v < kSchemaVersion; ++v) {
+    for (int v = version; create && v < kSchemaVersion; ++v) {
         if (engine.command("BEGIN") != mapdb::kResultDone || kSteps[v - 1](engine) != mapdb::kResultDone)
             return failed("cannot bring the map's schema up to date");
         const std::string set = "UPDATE schema_version SET version = " + std::to_string(v + 1);

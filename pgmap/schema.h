@@ -13,8 +13,9 @@ namespace pgmap {
 // platform's code with the reason in err: OVw_MAP_SERVER_REFUSED (no
 // schema), OVw_NOT_A_MAP (other tables), OVw_SCHEMA_UNUSABLE (a newer or
 // unreadable version), OVw_STORAGE_FAILURE. Nothing is written to a schema
-// it refuses.
-int ensureSchema(PgEngine &engine, std::string &err);
+// it refuses. Without `create` it only checks: an empty schema is no map
+// (OVw_NOT_A_MAP) and an older map is left as it is.
+int ensureSchema(PgEngine &engine, std::string &err, bool create = true);
 
 }  // namespace pgmap
 

@@ -1,9 +1,10 @@
 // The daemon with its map on a PostgreSQL server (the tests' private one):
-// refusals at start, one daemon per map, a server restart mid-run, and the
-// demo's map equal to the one the SQLite store keeps.
+// refusals at start, one daemon per map, a server restart mid-run, the
+// demo's map equal to the one the SQLite store keeps, and tqmap reading it.
 #include "support/mapcontent.h"
 #include "support/pgserver.h"
 #include "support/testsupport.h"
+#include "tools/serve_fixture.h"
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -270,6 +271,57 @@ TEST_F(PgDaemon, TqmapCopyTakesTheDemoMapToTheServerAndBackUnchanged)
     tqtest::RunResult again = tqtest::run({tqtest::binPath("tqmap"), "copy", file, server});
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_NE(again.err.find("already holds a map"), std::string::npos) << again.err;
+}
+
+TEST_F(PgDaemon, TqmapReadsServesAndPostsToTheServerMapAsToTheFile)
+{
+    sqliteDemo();
+    const std::string file = root_.file("usr/ov/databases/demo.db");
+    const std::string map = PgServer::shared().freshMap();
+    ASSERT_EQ(runDemo(map).exitCode, 0);
+    auto tqmap = [](const std::string &db, std::vector<std::string> args) {
+        args.insert(args.begin(), {tqtest::binPath("tqmap"), "--db", db});
+        return tqtest::run(args);
+    };
+    const std::vector<std::vector<std::string>> commands = {
+        {"tree", "--fields"}, {"tree", "--json"}, {"show", "--json", "1"}, {"dot"},
+        {"objects", "--json", "--field", "UniqueName", "--value", "GFabricA"}, {"find", "--json", "fabric"},
+        {"export", "--format", "graphml"}};
+    for (const auto &args : commands) {
+        SCOPED_TRACE(args.front() + " " + args.back());
+        const tqtest::RunResult want = tqmap(file, args), got = tqmap(map, args);
+        ASSERT_EQ(want.exitCode, 0) << want.err;
+        EXPECT_GT(want.out.size(), 100u);
+        EXPECT_EQ(got.exitCode, 0) << got.err;
+        EXPECT_EQ(got.out, want.out);
+    }
+    // The history lists the same changes (times differ).
+    const tqtest::RunResult changes = tqmap(map, {"changes", "--all"});
+    EXPECT_EQ(changes.exitCode, 0) << changes.err;
+    EXPECT_EQ(tqtest::countOf(changes.out, "\n"), tqtest::countOf(tqmap(file, {"changes", "--all"}).out, "\n"));
+
+    {
+        servetest::Server fromFile(file), fromServer(map);
+        ASSERT_TRUE(fromFile.ready() && fromServer.ready());
+        for (const char *path : {"/api/map", "/api/submap/1"}) {
+            SCOPED_TRACE(path);
+            auto want = fromFile.client().Get(path), got = fromServer.client().Get(path);
+            ASSERT_TRUE(want && got);
+            EXPECT_EQ(want->status, 200);
+            EXPECT_EQ(got->status, 200);
+            EXPECT_EQ(got->body, want->body);
+        }
+    }
+
+    // An operator event lands in the map's events table, for the daemon's
+    // next turn (the insertion notifies it).
+    const tqtest::RunResult post = tqmap(map, {"post", "map-close"});
+    EXPECT_EQ(post.exitCode, 0) << post.err;
+    EXPECT_EQ(sqlValue(map, "SELECT count(*) FROM events"), "1");
+    // A schema that holds no map is refused, and left as it was.
+    const tqtest::RunResult empty = tqmap(PgServer::shared().freshMap(), {"tree"});
+    EXPECT_EQ(empty.exitCode, 2);
+    EXPECT_NE(empty.err.find("is not a map database"), std::string::npos) << empty.err;
 }
 
 }  // namespace

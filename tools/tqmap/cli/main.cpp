@@ -286,7 +286,7 @@ int main(int argc, char **argv)
                "Exit status: 0 done, 1 failed or nothing found, 2 usage error or no usable database.");
 
     std::string dbPath;
-    app.add_option("--db", dbPath, "map database file (default: OVW_MAPDB, else <TQ_ROOT>/usr/ov/databases/tqmap.db)");
+    app.add_option("--db", dbPath, "map database file or postgresql:// URI (default: OVW_MAPDB, else <TQ_ROOT>/usr/ov/databases/tqmap.db)");
 
     bool withFields = false, json = false;
     CLI::App *tree = app.add_subcommand("tree", "print the map as nested submaps with symbols, statuses and labels");

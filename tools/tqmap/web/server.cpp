@@ -276,14 +276,16 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
     MapView view(path);
     if (const char *budget = std::getenv("TQMAP_LAYOUT_BUDGET_MS"); budget != nullptr && *budget != '\0')
         view.layoutBudgetMs = std::atoi(budget);
-    // A map that is not there yet (the daemon has not started) is waited
-    // for; any other failure to open it ends the server with the reason.
-    if (!view.open(error) && fileExists(path)) {
+    // A map file that is not there yet (the daemon has not started) is
+    // waited for; any other failure to open it, and any on a server, ends
+    // the server with the reason.
+    if (!view.open(error) && (fileExists(path) || mapdb::isServerMap(path))) {
         std::fprintf(stderr, "tqmap: %s\n", error.c_str());
         return kExitUsage;
     }
-    // The watcher's own connection: it asks SQLite's data version a few
-    // times a second, which reads no page of the map.
+    // The watcher's own connection: it asks the data version a few times a
+    // second (SQLite's, which reads no page of the map; a server's log
+    // position), which reads no table.
     MapDatabase watch;
     if (view.ready && !watch.open(path, error)) {
         std::fprintf(stderr, "tqmap: %s\n", error.c_str());
