@@ -680,12 +680,13 @@ bool MapReader::readHistoryWindow(HistoryWindow &w, std::string &error)
     w = HistoryWindow();
     if (!hasTableOn(db_, "changes"))
         return true;   // a map made before the history
-    // A server's map keeps a history that cannot undo its changes (no
-    // complete_since), as a map file made before that did.
-    if (db_.server != nullptr)
-        return true;
+    // A map whose history cannot undo its changes has no complete_since: a
+    // file made before that history, or a server map of schema version 1.
     {
-        Query q(db_, "SELECT 1 FROM pragma_table_info('change_settings') WHERE name = 'complete_since'");
+        Query q(db_, db_.server != nullptr
+                         ? "SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema()"
+                           " AND table_name = 'change_settings' AND column_name = 'complete_since'"
+                         : "SELECT 1 FROM pragma_table_info('change_settings') WHERE name = 'complete_since'");
         if (q.step() != SQLITE_ROW)
             return true;   // a history that cannot undo its changes
     }
@@ -793,11 +794,16 @@ bool MapReader::rewind(MapRows &rows, int64_t atMs, std::string &error)
     }
     // Newest first, up to the first row at or before the time. The `was`
     // arrays are taken apart here so the undoing reads plain columns.
-    Query q(db_, "SELECT time, kind, object, symbol, submap, old_value,"
-                 " json_extract(was, '$[0]'), json_extract(was, '$[1]'), json_extract(was, '$[2]'),"
-                 " json_extract(was, '$[3]'), json_extract(was, '$[4]'), json_extract(was, '$[5]'),"
-                 " json_extract(was, '$[6]'), json_extract(was, '$[7]'), json_extract(was, '$[8]')"
-                 " FROM changes ORDER BY id DESC");
+    Query q(db_, db_.server != nullptr
+                     ? "SELECT time, kind, object, symbol, submap, old_value,"
+                       " was::json ->> 0, was::json ->> 1, was::json ->> 2, was::json ->> 3, was::json ->> 4,"
+                       " was::json ->> 5, was::json ->> 6, was::json ->> 7, was::json ->> 8"
+                       " FROM changes ORDER BY id DESC"
+                     : "SELECT time, kind, object, symbol, submap, old_value,"
+                       " json_extract(was, '$[0]'), json_extract(was, '$[1]'), json_extract(was, '$[2]'),"
+                       " json_extract(was, '$[3]'), json_extract(was, '$[4]'), json_extract(was, '$[5]'),"
+                       " json_extract(was, '$[6]'), json_extract(was, '$[7]'), json_extract(was, '$[8]')"
+                       " FROM changes ORDER BY id DESC");
     if (!q.ok()) {
         error = sqlError(db_, "reading the history");
         return false;

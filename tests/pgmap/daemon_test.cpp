@@ -255,7 +255,8 @@ TEST_F(PgDaemon, TqmapCopyTakesTheDemoMapToTheServerAndBackUnchanged)
         EXPECT_NE(r.out.find("the copy equals the original"), std::string::npos) << r.out;
         EXPECT_EQ(tqtest::contentDifference(demo, tqtest::mapContent(to)), "") << to;
     }
-    // The map copied back is shown at a past time as the original is.
+    // The server map and the map copied back are shown at a past time as
+    // the original is.
     auto treeAt = [](const std::string &db, const std::string &at) {
         return tqtest::run({tqtest::binPath("tqmap"), "--db", db, "tree", "--at", at});
     };
@@ -264,6 +265,7 @@ TEST_F(PgDaemon, TqmapCopyTakesTheDemoMapToTheServerAndBackUnchanged)
     ASSERT_EQ(past.exitCode, 0) << past.err;
     EXPECT_NE(past.out, tqtest::run({tqtest::binPath("tqmap"), "--db", file, "tree"}).out);
     EXPECT_EQ(treeAt(back, at).out, past.out);
+    EXPECT_EQ(treeAt(server, at).out, past.out) << treeAt(server, at).err;
     // Ids, history and counters too: the tool compared them row for row; the
     // server map hands out the ids after the copied ones.
     EXPECT_EQ(sqlValue(server, "SELECT nextval(pg_get_serial_sequence('objects', 'id')) - max(id) FROM objects"),
