@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <sstream>
 #include <iterator>
 #include <memory>
@@ -58,12 +59,8 @@ std::string trimmed(std::string s)
 // are collected for it, and the DOT text is read and laid out.
 class LaidOutGraph {
 public:
-    // held: the caller holds the Graphviz lock already (a child process made
-    // while its parent held it).
-    LaidOutGraph(const std::string &dot, const char *engine, std::string &error, bool held = false)
-        : lock_(held ? std::unique_lock<std::mutex>(g_graphviz, std::adopt_lock)
-                     : std::unique_lock<std::mutex>(g_graphviz)),
-          previous_(agseterrf(collectMessage))
+    LaidOutGraph(const std::string &dot, const char *engine, std::string &error)
+        : lock_(g_graphviz), previous_(agseterrf(collectMessage))
     {
         g_graphvizMessages.clear();
         agreseterrors();
@@ -104,7 +101,7 @@ public:
     Agraph_t *graph() const { return graph_.get(); }
 
 private:
-    std::unique_lock<std::mutex> lock_;
+    std::lock_guard<std::mutex> lock_;
     agusererrf previous_;
     GVC_t *gvc_ = nullptr;
     std::unique_ptr<Agraph_t, GraphDeleter> graph_;
@@ -148,12 +145,20 @@ bool renderImage(const std::string &dot, const std::string &format, const std::s
     return true;
 }
 
-namespace {
-
-bool renderSvgHeld(const std::string &dot, const char *engine, std::string &svg,
-                   std::map<std::string, std::pair<double, double>> &positions, std::string &error, bool held)
+bool layoutNodes(const std::string &dot, const char *engine,
+                 std::map<std::string, std::pair<double, double>> &positions, std::string &error)
 {
-    LaidOutGraph run(dot, engine, error, held);
+    LaidOutGraph run(dot, engine, error);
+    if (!run.ok())
+        return false;
+    nodeCentres(run.graph(), positions);
+    return true;
+}
+
+bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
+               std::map<std::string, std::pair<double, double>> &positions, std::string &error)
+{
+    LaidOutGraph run(dot, engine, error);
     if (!run.ok())
         return false;
     nodeCentres(run.graph(), positions);
@@ -170,22 +175,27 @@ bool renderSvgHeld(const std::string &dot, const char *engine, std::string &svg,
     return true;
 }
 
-}  // namespace
-
-bool layoutNodes(const std::string &dot, const char *engine,
-                 std::map<std::string, std::pair<double, double>> &positions, std::string &error)
+// The layout program's answer on its standard output: "ok", then the
+// positions ("name x y" lines), a blank line and the SVG; or "error" and the
+// message.
+int layoutWorkerMain(const char *engine)
 {
-    LaidOutGraph run(dot, engine, error);
-    if (!run.ok())
-        return false;
-    nodeCentres(run.graph(), positions);
-    return true;
-}
-
-bool renderSvg(const std::string &dot, const char *engine, std::string &svg,
-               std::map<std::string, std::pair<double, double>> &positions, std::string &error)
-{
-    return renderSvgHeld(dot, engine, svg, positions, error, false);
+    std::string dot(std::istreambuf_iterator<char>(std::cin), {});
+    std::string svg, error;
+    std::map<std::string, std::pair<double, double>> positions;
+    std::ostringstream text;
+    if (!renderSvg(dot, engine, svg, positions, error)) {
+        text << "error\n" << error;
+    } else {
+        text.precision(17);
+        text << "ok\n";
+        for (const auto &[name, xy] : positions)
+            text << name << ' ' << xy.first << ' ' << xy.second << '\n';
+        text << '\n' << svg;
+    }
+    std::cout << text.str();
+    std::cout.flush();
+    return std::cout ? 0 : 1;
 }
 
 bool renderSvgWithin(const std::string &dot, const char *engine, int budgetMs, std::string &svg,
@@ -195,27 +205,21 @@ bool renderSvgWithin(const std::string &dot, const char *engine, int budgetMs, s
     timedOut = budgetMs <= 0;
     if (timedOut)
         return false;
-    // The child starts with the lock held, so Graphviz's state is whole in
-    // it; its answer: "ok" then the positions ("name x y" lines), a blank
-    // line and the SVG, or "error" and the message.
-    g_graphviz.lock();
-    auto work = [&]() {
-        std::string childSvg, childError;
-        std::map<std::string, std::pair<double, double>> childPositions;
-        if (!renderSvgHeld(dot, engine, childSvg, childPositions, childError, true))
-            return "error\n" + childError;
-        std::ostringstream text;
-        text.precision(17);
-        text << "ok\n";
-        for (const auto &[name, xy] : childPositions)
-            text << name << ' ' << xy.first << ' ' << xy.second << '\n';
-        text << '\n' << childSvg;
-        return text.str();
-    };
+    std::string program = ownProgramPath();
+    if (program.empty()) {
+        error = "the layout program cannot be found: the path of this program is not known";
+        return false;
+    }
     std::string answer;
-    if (!runInChild(work, budgetMs, answer, [] { g_graphviz.unlock(); })) {
+    switch (runProgramWithin(program, {kLayoutWorkerFlag, engine}, dot, budgetMs, answer, error)) {
+    case ChildEnd::PastBudget:
         timedOut = true;
         return false;
+    case ChildEnd::Failed:
+        error = "the layout program failed: " + error;
+        return false;
+    case ChildEnd::Answered:
+        break;
     }
     std::istringstream in(answer);
     std::string line;

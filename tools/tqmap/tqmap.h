@@ -126,10 +126,17 @@ bool layoutNodes(const std::string &dot, const char *engine,
 // renderSvg in a child process given at most `budgetMs` milliseconds (a
 // Graphviz layout cannot be interrupted): past the budget, or with none
 // (<= 0), false with `timedOut` set and the child ended; false with
-// Graphviz's message in `error` on a failure.
+// Graphviz's message in `error` on a failure. The child is this program run
+// anew as `PROGRAM --layout-worker ENGINE` with the DOT text on its standard
+// input: its main must hand that form to layoutWorkerMain.
 bool renderSvgWithin(const std::string &dot, const char *engine, int budgetMs, std::string &svg,
                      std::map<std::string, std::pair<double, double>> &positions, std::string &error,
                      bool &timedOut);
+// The first argument that makes a program the layout child of
+// renderSvgWithin, and that child's whole work: reads DOT text on standard
+// input, writes the answer on standard output; the program's exit code.
+constexpr const char *kLayoutWorkerFlag = "--layout-worker";
+int layoutWorkerMain(const char *engine);
 
 // ---- find, show and the JSON forms (search.cpp, json.cpp) -----------------------------
 

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -278,6 +279,9 @@ int cmdCopy(const std::string &from, const std::string &to, bool replace)
 
 int main(int argc, char **argv)
 {
+    // The web view's budgeted layouts run this program anew (renderSvgWithin).
+    if (argc == 3 && std::strcmp(argv[1], kLayoutWorkerFlag) == 0)
+        return layoutWorkerMain(argv[2]);
     CLI::App app{"tqmap: look at a tqdaemon map database (read-only) and post map events to a running daemon."};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("tqmap ") + TQ_VERSION);
