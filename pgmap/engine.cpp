@@ -208,6 +208,11 @@ mapdb::EngineStatement *PgEngine::prepare(const char *sql)
 
 int PgEngine::exec(const char *sql)
 {
+    // Outside a transaction a lost connection is made again first: a
+    // reader's transactions begin here.
+    if (!inTxn_ && (broken_ || PQstatus(conn_) != CONNECTION_OK))
+        if (const int rc = reconnect(); rc != kResultDone)
+            return rc;
     const Translated t = translate(sql);
     return command(t.sql.c_str());
 }

@@ -390,15 +390,27 @@ TEST_F(PgDaemon, TheServersNoticesWakeTheLiveViewAndTheWaitingDaemon)
         ASSERT_EQ(sqlValue(map, "UPDATE symbols SET label = 'relabelled' WHERE id = (SELECT min(id) FROM symbols)"),
                   "");
         EXPECT_TRUE(eventsCame(2));
+        {
+            std::lock_guard<std::mutex> lock(m);
+            ASSERT_EQ(versions.size(), 2u);
+            EXPECT_EQ(versions[1], versions[0] + 1) << "another map's notice woke the page";
+        }
+        const std::string submap = sqlValue(map, "SELECT submap FROM symbols WHERE label = 'relabelled'");
+        auto shows = [&](const char *label) {
+            auto page = live.client().Get(("/api/submap/" + submap).c_str());
+            return page && page->body.find(label) != std::string::npos;
+        };
+        EXPECT_TRUE(shows("relabelled"));
+        // The server restarts: the page's connections are made again, and
+        // what is committed then reaches the page too.
+        ASSERT_TRUE(pg.restart("fast")) << pg.error();
+        ASSERT_EQ(sqlValue(map, "UPDATE symbols SET label = 'after restart' WHERE label = 'relabelled'"), "");
+        for (size_t n = 3; !shows("after restart") && eventsCame(n); ++n) {
+        }
+        EXPECT_TRUE(shows("after restart"));
         stop = true;
         sse.stop();
         listener.join();
-        ASSERT_EQ(versions.size(), 2u);
-        EXPECT_EQ(versions[1], versions[0] + 1) << "another map's notice woke the page";
-        const std::string submap = sqlValue(map, "SELECT submap FROM symbols WHERE label = 'relabelled'");
-        auto page = live.client().Get(("/api/submap/" + submap).c_str());
-        ASSERT_TRUE(page);
-        EXPECT_NE(page->body.find("relabelled"), std::string::npos) << page->body;
     }
 
     // The daemon takes the posted close, waits for a map to open, and is
