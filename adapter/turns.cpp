@@ -18,7 +18,9 @@ namespace {
 constexpr int kLongestPauseMs = 4000;
 constexpr int kMapLookPauseMs = 100;
 
-void pauseForMap() { sleepUnlessStopped(kMapLookPauseMs); }
+// The map is looked at again after the pause, or at once when the store
+// gives notice of a posted event (a map on a server).
+void pauseForMap() { OVwWaitForEvent(kMapLookPauseMs); }
 
 // "Frame 12" or "Map event after frame 12".
 void turnName(char *out, size_t size)

@@ -45,6 +45,11 @@ uint16_t tqHtons(uint16_t v);
 // port another process listens on (so a port in use fails to bind).
 void tqExclusiveListenOptions(int fd);
 uint32_t tqHtonl(uint32_t v);
+// Waits until the socket has something to read (or its peer closed it), for
+// at most `milliseconds`; a stop signal (SIGTERM, SIGINT) ends the wait
+// early. 1 when readable, 0 when the time passed or a signal came, -1 on
+// failure.
+int tqWaitReadable(TqSocket s, int milliseconds);
 constexpr int TQ_AF_INET = 2;
 
 #endif

@@ -82,6 +82,17 @@ public:
     // Whether objects can be kept in a cache across turns: true while this
     // connection is the map's only writer.
     virtual bool soleWriter() const = 0;
+
+    // Notices: the server's word that another connection committed something
+    // of interest. listen() subscribes to a channel about this map (kept
+    // across reconnections); false when the engine gives no notices there.
+    virtual bool listen(const char *channel) { (void)channel; return false; }
+    // The connection's socket, to wait on for notices; -1 when none.
+    virtual int noticeSocket() const { return -1; }
+    // Takes the notices that came, without waiting: how many were about this
+    // map; -1 when the connection is lost (the next transaction reconnects
+    // and listens again; notices sent meanwhile are lost).
+    virtual int takeNotices() { return 0; }
 };
 
 }  // namespace mapdb

@@ -6,6 +6,8 @@
 
 #include "host/hostfile.h"
 #include "host/hostpath.h"
+#include "host/signals.h"
+#include "host/sockets.h"
 
 #include <nlohmann/json.hpp>
 
@@ -372,6 +374,27 @@ extern "C" int OVwPending(void)
     return rc == kResultRow ? 1 : 0;
 }
 
+extern "C" int OVwWaitForEvent(int timeoutMs)
+{
+    if (hooked("OVwWaitForEvent"))
+        return -1;
+    Session *s = connectedSession();
+    if (s == nullptr)
+        return -1;
+    setError(OVw_SUCCESS);
+    Engine *e = s->db.engine();
+    if (e == nullptr || e->noticeSocket() < 0) {
+        sleepUnlessStopped(timeoutMs);
+        return 0;
+    }
+    // Notices read with the turn's answers count too.
+    int n = e->takeNotices();
+    if (n == 0 && tqWaitReadable(e->noticeSocket(), timeoutMs) > 0)
+        n = e->takeNotices();
+    // A lost connection is OVwPending's to find and make again.
+    return n > 0 ? 1 : 0;
+}
+
 extern "C" int OVwDiscardTurn(void)
 {
     if (hooked("OVwDiscardTurn"))
@@ -416,6 +439,9 @@ extern "C" int OVwProcessEvent(void)
         if (hasData)
             data = q.text(2);
     }
+    // The notices of posted events have done their work: the table tells.
+    if (Engine *e = s->db.engine())
+        e->takeNotices();
     // Taking the event is part of the turn's transaction: if the process dies
     // before the next commit, the event is delivered again.
     if (!beginWrite(*s))

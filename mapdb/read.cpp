@@ -7,6 +7,8 @@
 #include "mapdb/engine.h"
 #include "mapdb/operator.h"
 #include "host/hostpath.h"
+#include "host/signals.h"
+#include "host/sockets.h"
 #include "mapdb/post.h"
 #include "ovw/ovw.h"
 #include "pgmap/pgmap.h"
@@ -191,6 +193,7 @@ MapReader::~MapReader() = default;
 bool MapReader::open(const std::string &path, std::string &error)
 {
     db_.close();   // opened again: the earlier connection goes
+    watch_ = Watch::Undecided;
     if (pgmap::isServerLocation(path)) {
         const std::string where = pgmap::displayUri(path);
         const int code = pgmap::openReader(path, db_.server, error);
@@ -639,6 +642,40 @@ int64_t MapReader::dataVersion()
                                          " ELSE pg_current_wal_insert_lsn() END) - '0/0' AS bigint)"
                                        : "PRAGMA data_version");
     return q.step() == SQLITE_ROW ? q.i64(0) : -1;
+}
+
+int MapReader::waitForChange(int timeoutMs)
+{
+    if (watch_ == Watch::Undecided) {
+        watch_ = db_.server != nullptr && pgmap::listenForChanges(*db_.server) ? Watch::Notices : Watch::Look;
+        seen_ = dataVersion();
+    }
+    if (watch_ == Watch::Look) {
+        sleepUnlessStopped(timeoutMs);
+        const int64_t v = dataVersion();
+        if (v < 0)
+            return -1;
+        const bool changed = v != seen_;
+        seen_ = v;
+        return changed ? 1 : 0;
+    }
+    Engine &e = *db_.server;
+    // Notices read with an earlier answer are taken first.
+    int n = e.takeNotices();
+    if (n == 0) {
+        const int ready = tqWaitReadable(e.noticeSocket(), timeoutMs);
+        n = ready < 0 ? -1 : ready == 0 ? 0 : e.takeNotices();
+    }
+    if (n >= 0)
+        return n > 0 ? 1 : 0;
+    // The connection was lost: made again (listening again) with the next
+    // transaction; until then one try per wait.
+    if (e.beginRead() != kResultDone) {
+        sleepUnlessStopped(timeoutMs);
+        return -1;
+    }
+    e.rollback();
+    return 1;
 }
 
 std::set<int> MapReader::statusChangedSince(int64_t sinceMs)

@@ -223,6 +223,15 @@ public:
     // be read. On a server it is the server's log position: it also moves
     // for writes to other maps there (a refresh too many, never one missed).
     int64_t dataVersion();
+    // Waits up to `timeoutMs` for another connection to commit a change to
+    // the map. A map on a primary server ends the wait at once through the
+    // server's notice of the commit; a file, a standby (which gets no
+    // notices) or a server map of an earlier version is looked at again
+    // (dataVersion) when the time is up. 1 when the map changed since the
+    // last call (or the open), 0 when not, -1 when it cannot be read (a lost
+    // server connection is made again at the next call, which then says 1:
+    // what was committed meanwhile gave no notice).
+    int waitForChange(int timeoutMs);
 
 private:
     bool readValues(std::map<int, Object> &objects, const std::vector<int> *only, std::string &error);
@@ -235,6 +244,10 @@ private:
         void close();
     };
     Connection db_;
+    // waitForChange's: the version seen last (its look), and whether the
+    // server's notices are listened to (decided at the first wait).
+    int64_t seen_ = 0;
+    enum class Watch { Undecided, Look, Notices } watch_ = Watch::Undecided;
 };
 
 // A time (milliseconds since 1970) as ISO 8601 UTC: 2026-01-31T12:00:00.000Z.

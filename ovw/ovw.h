@@ -304,6 +304,12 @@ int OVwAckMapClose(OVwMapInfo *map, OVwTime close_time);
 /* 0 while connected (events come through the map database, not a
  * descriptor); -1 with OVw_EVENT_CHANNEL_FAILURE when not connected. */
 int OVwFileDescriptor(void);
+/* Waits until an event may have been posted, for at most timeout_ms (a stop
+ * signal ends the wait early). On a map on a database server the server's
+ * notice of a posted event ends it at once; a map file gives no notice, so the
+ * whole time is waited. 1 when a notice came, else 0; -1 with
+ * OVw_NOT_CONNECTED. Call it outside a loop turn (after OVwPending). */
+int OVwWaitForEvent(int timeout_ms);
 /* Ends the loop turn: commits what it changed, then looks for waiting events.
  * 1 when events wait, else 0; 0 also on failure, so the caller reads
  * OVwError: a code that may pass when the turn was rolled back for it (the

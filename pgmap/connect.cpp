@@ -123,7 +123,7 @@ int openMap(const std::string &uri, const WaitReport &wait, std::unique_ptr<mapd
     }
     if (const int code = ensureSchema(*engine, err))
         return code;
-    engine->command("LISTEN tq_map_events");
+    engine->listen("tq_map_events");
     out = std::move(engine);
     return 0;
 }

@@ -208,6 +208,11 @@ mapdb::EngineStatement *PgEngine::prepare(const char *sql)
 
 int PgEngine::exec(const char *sql)
 {
+    // Outside a transaction a lost connection is made again first: a
+    // reader's transactions begin here.
+    if (!inTxn_ && (broken_ || PQstatus(conn_) != CONNECTION_OK))
+        if (const int rc = reconnect(); rc != kResultDone)
+            return rc;
     const Translated t = translate(sql);
     return command(t.sql.c_str());
 }
@@ -232,6 +237,8 @@ int PgEngine::reconnect()
     }
     for (auto &kv : cache_)
         kv.second->forgetPrepared();
+    for (const std::string &channel : channels_)
+        command(("LISTEN " + channel).c_str());
     std::string err;
     if (!takesLock_) {
         broken_ = false;
@@ -244,8 +251,38 @@ int PgEngine::reconnect()
         return kResultReadOnly;
     }
     broken_ = false;
-    command("LISTEN tq_map_events");
     return kResultDone;
+}
+
+bool PgEngine::listen(const char *channel)
+{
+    // The map's schema names it in the payload: other maps of the database
+    // notify on the same channel.
+    if (schema_.empty()) {
+        PGresult *r = PQexec(conn_, "SELECT current_schema()");
+        if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1 && !PQgetisnull(r, 0, 0))
+            schema_ = PQgetvalue(r, 0, 0);
+        PQclear(r);
+    }
+    if (schema_.empty() || command((std::string("LISTEN ") + channel).c_str()) != kResultDone)
+        return false;
+    channels_.emplace_back(channel);
+    return true;
+}
+
+int PgEngine::takeNotices()
+{
+    if (broken_ || PQconsumeInput(conn_) == 0) {
+        broken_ = true;
+        return -1;
+    }
+    int n = 0;
+    while (PGnotify *notice = PQnotifies(conn_)) {
+        if (notice->extra != nullptr && schema_ == notice->extra)
+            ++n;
+        PQfreemem(notice);
+    }
+    return n;
 }
 
 int PgEngine::beginRead()

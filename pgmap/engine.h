@@ -78,6 +78,9 @@ public:
     const char *lastError() const override { return error_.c_str(); }
     std::string where() const override;
     bool soleWriter() const override { return takesLock_; }
+    bool listen(const char *channel) override;
+    int noticeSocket() const override { return PQsocket(conn_); }
+    int takeNotices() override;
 
     PGconn *conn() const { return conn_; }
     // Notes the outcome of a command: its code (kResultDone when it
@@ -106,6 +109,8 @@ private:
     int64_t changes_ = 0;
     std::string error_;
     int serial_ = 0;
+    std::vector<std::string> channels_;   // listened to, again after a reconnection
+    std::string schema_;                  // the map's: the payload of its notices
     std::unordered_map<const char *, std::unique_ptr<PgStatement>> cache_;
 };
 

@@ -43,6 +43,14 @@ int openMap(const std::string &uri, const WaitReport &wait, std::unique_ptr<mapd
 // empty schema) with the reason in `err`.
 int openReader(const std::string &uri, std::unique_ptr<mapdb::Engine> &out, std::string &err);
 
+// Subscribes a reader's connection (openReader) to the map's change
+// notices: one per committed transaction that changed what the map shows,
+// taken through Engine::takeNotices. False when the map sends none to this
+// connection: on a standby (notices are not replicated) or a map of an
+// earlier version than the notices (until the daemon upgrades it); the
+// caller then looks for changes itself.
+bool listenForChanges(mapdb::Engine &engine);
+
 // The URI without its password, for messages.
 std::string displayUri(const std::string &uri);
 

@@ -149,6 +149,34 @@ const char *const kHistoryTriggers[] = {
     " FOR EACH ROW EXECUTE FUNCTION changes_submap()",
 };
 
+// Change notices: a statement that changes what the map shows notifies
+// kChangesChannel with the map's schema as payload. The server sends one
+// notice per payload and transaction, at its commit: one per turn that
+// changed the map. One channel for the database, the payload naming the map:
+// a channel's name is at most 63 bytes, a schema's name as long.
+const char *const kChangeNotices[] = {
+    "CREATE OR REPLACE FUNCTION map_changed() RETURNS trigger LANGUAGE plpgsql AS"
+    " $$ BEGIN PERFORM pg_notify('tq_map_changes', TG_TABLE_SCHEMA); RETURN NULL; END $$",
+};
+// The tables a reader shows: the history follows their changes.
+const char *const kShownTables[] = {"map", "fields", "objects", "field_values", "submaps", "symbols", "run_counters"};
+
+int changeNoticesStep(PgEngine &engine)
+{
+    for (const char *sql : kChangeNotices)
+        if (const int rc = engine.command(sql); rc != mapdb::kResultDone)
+            return rc;
+    for (const char *table : kShownTables) {
+        const std::string t = table;
+        const std::string sql = "DROP TRIGGER IF EXISTS map_changed ON " + t + "; CREATE TRIGGER map_changed AFTER"
+                                " INSERT OR UPDATE OR DELETE OR TRUNCATE ON " + t +
+                                " FOR EACH STATEMENT EXECUTE FUNCTION map_changed()";
+        if (const int rc = engine.command(sql.c_str()); rc != mapdb::kResultDone)
+            return rc;
+    }
+    return mapdb::kResultDone;
+}
+
 // Version 1 to 2: the history keeps what rebuilding a past map needs. The
 // rows of version 1 lack it, so the history is complete from the upgrade on.
 int historyStep(PgEngine &engine)
@@ -170,9 +198,11 @@ const char *const kMapTables[] = {"map",     "fields", "objects", "field_values"
 // The version of the schema this code makes and uses (schema_version).
 // Maps of earlier versions are brought to it one step per version:
 // kSteps[v - 1] brings version v to v + 1.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 using Step = int (*)(PgEngine &);
-const Step kSteps[] = {historyStep};
+const Step kSteps[] = {historyStep, changeNoticesStep};
+// The first version whose maps send change notices.
+constexpr int kNoticesSince = 3;
 
 }  // namespace
 
@@ -216,6 +246,8 @@ int ensureSchema(PgEngine &engine, std::string &err, bool create)
         for (const char *sql : kHistoryTriggers)
             if (engine.command(sql) != mapdb::kResultDone)
                 return failed("cannot create the map's history");
+        if (changeNoticesStep(engine) != mapdb::kResultDone)
+            return failed("cannot create the map's change notices");
         const std::string version = "CREATE TABLE schema_version(version integer NOT NULL);"
                                     "INSERT INTO schema_version VALUES(" + std::to_string(kSchemaVersion) + ")";
         if (engine.command(version.c_str()) != mapdb::kResultDone)
@@ -250,6 +282,20 @@ int ensureSchema(PgEngine &engine, std::string &err, bool create)
             return failed("cannot bring the map's schema up to date");
     }
     return 0;
+}
+
+bool listenForChanges(mapdb::Engine &engine)
+{
+    // A standby sends no notices (they are not replicated), nor does a map
+    // of an earlier version (the daemon upgrades it when it opens it).
+    mapdb::EngineStatement *q = engine.prepare(
+        "SELECT NOT pg_is_in_recovery() AND (SELECT max(version) FROM schema_version) >= ?1");
+    if (q == nullptr)
+        return false;
+    q->bindInt(1, kNoticesSince);
+    const bool notifies = q->step() == mapdb::kResultRow && q->text(0) != nullptr && q->text(0)[0] == 't';
+    q->reset();
+    return notifies && engine.listen("tq_map_changes");
 }
 
 }  // namespace pgmap

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -132,4 +133,13 @@ void tqExclusiveListenOptions(int fd)
 {
     int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
+int tqWaitReadable(TqSocket s, int milliseconds)
+{
+    pollfd p{s, POLLIN, 0};
+    const int r = ::poll(&p, 1, milliseconds);
+    if (r < 0)
+        return errno == EINTR ? 0 : -1;
+    return r > 0 ? 1 : 0;
 }

@@ -124,3 +124,15 @@ uint32_t tqHtonl(uint32_t v)
 {
     return htonl(v);
 }
+
+int tqWaitReadable(TqSocket s, int milliseconds)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(static_cast<SOCKET>(s), &readable);
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    const int r = select(0, &readable, nullptr, nullptr, &limit);
+    if (r == SOCKET_ERROR)
+        return -1;
+    return r > 0 ? 1 : 0;
+}

@@ -26,6 +26,7 @@ struct Store {
     // symbols first). 0, or -1 for an unknown code or ids that name nothing.
     int (*postEvent)(int code, const std::vector<int> &ids);
     void (*reset)();        // after a test: no fault armed, no journal
+    bool notices = false;   // a posted event ends OVwWaitForEvent at once
 };
 
 // Sets an environment variable for a scope, restoring the old value after.

@@ -37,6 +37,19 @@ TEST_P(MapContract, EventsRunInPostingOrderOnePerCall)
     EXPECT_EQ(g_received.size(), 2u);
 }
 
+// The wait for an event: a store that gives notice of a posted event ends it
+// at once (long as it may be), once per notice; one that gives none waits the
+// whole time. The event waits all the same.
+TEST_P(MapContract, APostedEventEndsTheWaitWhereTheStoreGivesNotice)
+{
+    const bool notices = GetParam()->notices;
+    ASSERT_EQ(post(OVwEventMapOpen), 0);
+    EXPECT_EQ(OVwWaitForEvent(notices ? 60000 : 10), notices ? 1 : 0);
+    EXPECT_EQ(OVwWaitForEvent(10), 0);
+    EXPECT_EQ(OVwError(), OVw_SUCCESS);
+    EXPECT_NE(OVwPending(), 0);
+}
+
 TEST_P(MapContract, MapCloseAndOpenEventsFlipTheMap)
 {
     registerAll();

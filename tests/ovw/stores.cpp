@@ -18,7 +18,7 @@ const maptest::Store kPgmap{"pgmap", nullptr,
                                     ADD_FAILURE() << pg.error();
                                 return uri;
                             },
-                            mapdb::postEvent, mapdb::resetHooks};
+                            mapdb::postEvent, mapdb::resetHooks, true};
 
 }  // namespace
 

@@ -193,6 +193,8 @@ TEST_P(MapContract, SessionEndsAndStartsAfresh)
     EXPECT_EQ(OVwPending(), 0);
     EXPECT_EQ(OVwError(), OVw_NOT_CONNECTED);
     EXPECT_LT(OVwFileDescriptor(), 0);
+    EXPECT_EQ(OVwWaitForEvent(0), -1);
+    EXPECT_EQ(OVwError(), OVw_NOT_CONNECTED);
     EXPECT_NE(OVwAddCallback(OVwEventMapOpen, nullptr, [](void *, int, OVwMapInfo *, void *) {}, nullptr), 0);
     EXPECT_EQ(OVwError(), OVw_NOT_CONNECTED);
 

@@ -1,6 +1,8 @@
 // The daemon with its map on a PostgreSQL server (the tests' private one):
 // refusals at start, one daemon per map, a server restart mid-run, the
-// demo's map equal to the one the SQLite store keeps, and tqmap reading it.
+// demo's map equal to the one the SQLite store keeps, tqmap reading it, and
+// the server's notices waking the live view and the daemon.
+#include "e2e/piped_daemon.h"
 #include "support/mapcontent.h"
 #include "support/pgserver.h"
 #include "support/testsupport.h"
@@ -9,9 +11,14 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <future>
 #include <csignal>
+#include <mutex>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -78,6 +85,10 @@ protected:
     tqtest::TempRoot root_;
 };
 
+// The long runs: a CTest test of their own (tests/CMakeLists.txt).
+class PgLongRun : public PgDaemon {
+};
+
 TEST_F(PgDaemon, RefusesAServerMapBeforeWritingAnything)
 {
     auto &pg = PgServer::shared();
@@ -99,7 +110,7 @@ TEST_F(PgDaemon, RefusesAServerMapBeforeWritingAnything)
         {"missing database", pg.uri("no_such_db"), "no_such_db"},
         {"missing schema", pg.uri("tq", "no_such_schema"), "no schema of the connection's search path exists"},
         {"other tables", foreign, "holds other tables, not a map (left unchanged)"},
-        {"newer schema", newer, "its schema version 99 is newer than this program's 2"},
+        {"newer schema", newer, "its schema version 99 is newer than this program's 3"},
         {"UTF-8 database", pg.uri("utf8map"), "not SQL_ASCII"},
     };
     for (const Case &c : cases) {
@@ -177,9 +188,10 @@ TEST_F(PgDaemon, AMapOfTheFirstHistoryFormIsUpgradedAndShownFromTheUpgradeOn)
 {
     const std::string map = PgServer::shared().freshMap();
     ASSERT_EQ(runDemo(map).exitCode, 0);
-    // The first form: no `was`, no window.
+    // The first form: no `was`, no window, no change notices.
     ASSERT_EQ(sqlValue(map, "ALTER TABLE changes DROP COLUMN was; ALTER TABLE change_settings DROP COLUMN"
-                            " complete_since; UPDATE schema_version SET version = 1"),
+                            " complete_since; DROP FUNCTION map_changed() CASCADE;"
+                            " UPDATE schema_version SET version = 1"),
               "");
     const std::string rows = sqlValue(map, "SELECT count(*) FROM changes");
     const std::string before = sqlValue(map, "SELECT tq_now_ms()");
@@ -187,8 +199,24 @@ TEST_F(PgDaemon, AMapOfTheFirstHistoryFormIsUpgradedAndShownFromTheUpgradeOn)
     const std::string back = root_.file("usr/ov/databases/back.db");
     const tqtest::RunResult copy = tqtest::run({tqtest::binPath("tqmap"), "copy", map, back});
     ASSERT_EQ(copy.exitCode, 0) << copy.out << copy.err;
-    EXPECT_EQ(sqlValue(map, "SELECT version FROM schema_version"), "2");
+    EXPECT_EQ(sqlValue(map, "SELECT version FROM schema_version"), "3");
     EXPECT_EQ(sqlValue(map, "SELECT count(*) FROM changes"), rows);
+    {
+        // Its changes are notified again, naming the map.
+        PGconn *listener = PQconnectdb(map.c_str());
+        ASSERT_EQ(PQstatus(listener), CONNECTION_OK);
+        PQclear(PQexec(listener, "LISTEN tq_map_changes"));
+        ASSERT_EQ(sqlValue(map, "UPDATE symbols SET label = label || '+' WHERE id = (SELECT min(id) FROM symbols)"),
+                  "");
+        pollfd ready{PQsocket(listener), POLLIN, 0};
+        EXPECT_EQ(::poll(&ready, 1, 60000), 1);
+        PQconsumeInput(listener);
+        PGnotify *notice = PQnotifies(listener);
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(std::string(notice->extra), sqlValue(map, "SELECT current_schema()"));
+        PQfreemem(notice);
+        PQfinish(listener);
+    }
     EXPECT_EQ(sqlValue(map, "SELECT complete_since >= " + before + " FROM change_settings"), "t");
     const tqtest::RunResult past = tqtest::run({tqtest::binPath("tqmap"), "--db", back, "tree", "--at", before});
     EXPECT_EQ(past.exitCode, 2);
@@ -324,6 +352,130 @@ TEST_F(PgDaemon, TqmapReadsServesAndPostsToTheServerMapAsToTheFile)
     const tqtest::RunResult empty = tqmap(PgServer::shared().freshMap(), {"tree"});
     EXPECT_EQ(empty.exitCode, 2);
     EXPECT_NE(empty.err.find("is not a map database"), std::string::npos) << empty.err;
+}
+
+// The server's notices: a commit to the map reaches a live page at once (a
+// commit to another map of the database does not), and a posted event wakes
+// the daemon that waits for a map to open.
+TEST_F(PgDaemon, TheServersNoticesWakeTheLiveViewAndTheWaitingDaemon)
+{
+    auto &pg = PgServer::shared();
+    const std::string map = pg.freshMap();
+    ASSERT_EQ(runDemo(map).exitCode, 0);
+    {
+        servetest::Server live(map);
+        ASSERT_TRUE(live.ready());
+        std::mutex m;
+        std::condition_variable arrived;
+        std::vector<long> versions;
+        std::atomic<bool> stop{false};
+        httplib::Client sse("127.0.0.1", live.port());
+        std::thread listener([&]() {
+            sse.Get("/api/events", [&](const char *data, size_t n) {
+                const std::string chunk(data, n);
+                for (size_t at = chunk.find("data: "); at != std::string::npos; at = chunk.find("data: ", at + 1)) {
+                    std::lock_guard<std::mutex> lock(m);
+                    versions.push_back(std::atol(chunk.c_str() + at + 6));
+                    arrived.notify_all();
+                }
+                return !stop.load();
+            });
+        });
+        auto eventsCame = [&](size_t n) {
+            std::unique_lock<std::mutex> lock(m);
+            return arrived.wait_for(lock, std::chrono::seconds(60), [&] { return versions.size() >= n; });
+        };
+        EXPECT_TRUE(eventsCame(1)) << "the stream opens with the current version";
+        ASSERT_EQ(sqlValue(pg.freshMap(), "SELECT pg_notify('tq_map_changes', current_schema())"), "");
+        ASSERT_EQ(sqlValue(map, "UPDATE symbols SET label = 'relabelled' WHERE id = (SELECT min(id) FROM symbols)"),
+                  "");
+        EXPECT_TRUE(eventsCame(2));
+        {
+            std::lock_guard<std::mutex> lock(m);
+            ASSERT_EQ(versions.size(), 2u);
+            EXPECT_EQ(versions[1], versions[0] + 1) << "another map's notice woke the page";
+        }
+        const std::string submap = sqlValue(map, "SELECT submap FROM symbols WHERE label = 'relabelled'");
+        auto shows = [&](const char *label) {
+            auto page = live.client().Get(("/api/submap/" + submap).c_str());
+            return page && page->body.find(label) != std::string::npos;
+        };
+        EXPECT_TRUE(shows("relabelled"));
+        // The server restarts: the page's connections are made again, and
+        // what is committed then reaches the page too.
+        ASSERT_TRUE(pg.restart("fast")) << pg.error();
+        ASSERT_EQ(sqlValue(map, "UPDATE symbols SET label = 'after restart' WHERE label = 'relabelled'"), "");
+        for (size_t n = 3; !shows("after restart") && eventsCame(n); ++n) {
+        }
+        EXPECT_TRUE(shows("after restart"));
+        stop = true;
+        sse.stop();
+        listener.join();
+    }
+
+    // The daemon takes the posted close, waits for a map to open, and is
+    // woken by the posted open.
+    auto post = [&](const char *event) {
+        return tqtest::run({tqtest::binPath("tqmap"), "--db", map, "post", event}).exitCode;
+    };
+    auto mapIs = [&](const char *open) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (sqlValue(map, "SELECT is_open || '/' || (SELECT count(*) FROM events) FROM map") !=
+                   std::string(open) + "/0" &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return sqlValue(map, "SELECT is_open || '/' || (SELECT count(*) FROM events) FROM map");
+    };
+    ASSERT_EQ(post("map-close"), 0);
+    std::remove(root_.file("tqdaemon.file").c_str());
+    tqtest::PipedDaemon daemon(root_.file("tqdaemon.file"), env(map));
+    ASSERT_TRUE(daemon.running());
+    ASSERT_EQ(mapIs("0"), "0/0");
+    ASSERT_EQ(post("map-open"), 0);
+    EXPECT_EQ(mapIs("1"), "1/0");
+    const tqtest::RunResult end = daemon.finish();
+    EXPECT_EQ(end.exitCode, 0) << end.err << log();
+}
+
+// A long stream of every kind (tqgen's mix: fabrics, devices, links, then
+// updates of each kind) run on both stores at once: the maps are equal
+// object for object, and both runs read and stored every message.
+TEST_F(PgLongRun, TwentyThousandMessagesMakeTheSameMapOnBothStores)
+{
+    const int messages = 20000;
+    const tqtest::RunResult lines =
+        tqtest::run({tqtest::binPath("tqgen"), "--messages", std::to_string(messages), "--seed", "27"});
+    ASSERT_EQ(lines.exitCode, 0) << lines.err;
+    ASSERT_EQ(tqtest::countOf(lines.out, "\n"), messages);
+    for (const char *kind : {"graph", "vertex", "arc", "vertex_status", "arc_status", "common_properties",
+                             "change_icon", "change_label", "graph_update", "content_ids"})
+        EXPECT_NE(lines.out.find(std::string("{\"type\":\"") + kind + "\""), std::string::npos) << kind;
+    tqtest::writeFile(root_.file("long.jsonl"), lines.out);
+    const tqtest::RunResult enc = tqtest::run(
+        {tqtest::binPath("tqstream"), "encode", "-i", root_.file("long.jsonl"), "-o", root_.file("tqdaemon.file")});
+    ASSERT_EQ(enc.exitCode, 0) << enc.err;
+    const std::string icons = tqtest::run({tqtest::binPath("tqgen"), "--oid-to-sym"}).out;
+    const std::string file = root_.file("usr/ov/databases/long.db"), map = PgServer::shared().freshMap();
+    tqtest::TempRoot serverRoot;
+    for (const tqtest::TempRoot *r : {&root_, &serverRoot}) {
+        r->writeServices(tqtest::readFile(tqtest::sourcePath("examples/services")));
+        r->writeOidToSym(icons);
+        tqtest::writeFile(r->file("tqdaemon.file"), tqtest::readFile(root_.file("tqdaemon.file")));
+    }
+    auto daemon = [](const tqtest::TempRoot &r, const std::string &db) {
+        return std::async(std::launch::async, [&r, db] {
+            return tqtest::run({tqtest::binPath("tqdaemon")},
+                               {{"OVW_MAPDB", db}, {"TQ_DRIVE", "C:"}, {"TQ_ROOT", r.path()}}, "", 900);
+        });
+    };
+    auto onFile = daemon(root_, file), onServer = daemon(serverRoot, map);
+    const tqtest::RunResult a = onFile.get(), b = onServer.get();
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    ASSERT_EQ(b.exitCode, 0) << b.err;
+    const std::vector<std::string> want = tqtest::mapContent(file);
+    ASSERT_GT(want.size(), static_cast<size_t>(messages / 4));
+    EXPECT_EQ(tqtest::contentDifference(want, tqtest::mapContent(map)), "");
+    EXPECT_EQ(sqlValue(map, "SELECT frames_read FROM run_counters"), std::to_string(messages));
 }
 
 }  // namespace

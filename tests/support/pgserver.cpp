@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -142,6 +143,7 @@ bool PgServer::makeFolder()
         return false;
     }
     dir_ = tmpl;
+    startGuard();
     if (geteuid() == 0) {
         const passwd *pw = getpwnam(kSuperuser);
         if (pw == nullptr || chown(dir_.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
@@ -151,6 +153,82 @@ bool PgServer::makeFolder()
         }
     }
     return true;
+}
+
+void PgServer::startGuard()
+{
+    // The pipe's write end stays in this process alone (close-on-exec, so the
+    // programs the tests run never hold it): its end is this process's end.
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    // Everything the guard runs is made before the fork: the test program
+    // may have threads, so the guard allocates nothing.
+    std::vector<std::string> stop;
+    if (geteuid() == 0)
+        stop = {"/usr/sbin/runuser", "-u", kSuperuser, "--"};
+    stop.insert(stop.end(), {"/usr/bin/env", "-C", "/", bin_ + "/pg_ctl", "stop", "-w", "-t", "60", "-m", "immediate",
+                             "-D", dir_ + "/data"});
+    std::vector<std::string> remove = {"/bin/rm", "-rf", dir_};
+    auto pointers = [](std::vector<std::string> &args) {
+        std::vector<char *> out;
+        for (auto &a : args)
+            out.push_back(a.data());
+        out.push_back(nullptr);
+        return out;
+    };
+    std::vector<char *> stopArgv = pointers(stop), removeArgv = pointers(remove);
+    const char *dir = dir_.c_str();
+    auto run = [](char *const *argv) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execv(argv[0], argv);
+            _exit(127);
+        }
+        int status = 0;
+        if (pid > 0)
+            waitpid(pid, &status, 0);
+    };
+    const pid_t first = fork();
+    if (first == 0) {
+        // A new session, then a grandchild: neither a signal to the test's
+        // process group nor a kill of its process tree reaches the guard.
+        setsid();
+        if (fork() != 0)
+            _exit(0);
+        for (int fd = 0; fd < 1024; ++fd)
+            if (fd != fds[0])
+                close(fd);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        // Nothing is ever written: the read ends when the test program
+        // closes its end (stop()) or ends. A folder gone was stopped and
+        // removed by stop().
+        char word = 0;
+        while (read(fds[0], &word, 1) < 0 && errno == EINTR) {
+        }
+        if (access(dir, F_OK) != 0)
+            _exit(0);
+        run(stopArgv.data());
+        run(removeArgv.data());
+        _exit(0);
+    }
+    close(fds[0]);
+    if (first < 0) {
+        close(fds[1]);
+        return;
+    }
+    waitpid(first, nullptr, 0);
+    guard_ = fds[1];
+}
+
+void PgServer::dismissGuard()
+{
+    if (guard_ >= 0)
+        close(guard_);
+    guard_ = -1;
 }
 
 bool PgServer::launch()
@@ -397,6 +475,7 @@ void PgServer::stop()
         fs::remove_all(dir_, ec);
         dir_.clear();
     }
+    dismissGuard();
 }
 
 }  // namespace tqtest

@@ -3,6 +3,9 @@
 // folder (listen_addresses='': no network). Run as the `postgres` user when
 // the tests run as root (the server refuses root). Started at first use,
 // stopped (fast, then immediate) and removed when the program's tests end.
+// A guard process watches the test program: when it ends without stopping
+// the server (killed by a signal, a timeout), the guard stops the server
+// (immediate) and removes its folder.
 // Each test takes a fresh map (a new schema) or a fresh database of its own.
 //
 // Where the server binaries are missing the server is not ok() and error()
@@ -89,6 +92,11 @@ private:
     // Makes the server's temporary folder, owned by its user; false (with
     // error_ set) on failure.
     bool makeFolder();
+    // Starts the guard of the folder (and of the server that will run in
+    // it), in a session of its own so that it outlives the test program.
+    void startGuard();
+    // Lets the guard go once the folder is removed: it ends, doing nothing.
+    void dismissGuard();
     // pg_ctl start, waited for; sets running_.
     bool launch();
     // Runs a server program (pg_ctl, initdb) as the server's user; false
@@ -100,6 +108,7 @@ private:
     bool running_ = false;
     int serial_ = 0;
     std::string error_;
+    int guard_ = -1;   // the write end of the guard's pipe (its only one)
 };
 
 }  // namespace tqtest

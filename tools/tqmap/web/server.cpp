@@ -276,6 +276,16 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
     MapView view(path);
     if (const char *budget = std::getenv("TQMAP_LAYOUT_BUDGET_MS"); budget != nullptr && *budget != '\0')
         view.layoutBudgetMs = std::atoi(budget);
+    // The watcher's own connection: it waits for the server's notices of
+    // commits, or asks the data version ten times a second (SQLite's, which
+    // reads no page of the map; a standby's replayed log position). It
+    // starts watching before the map is first read, so that no commit falls
+    // between the two unseen.
+    MapDatabase watch;
+    std::string watchError;
+    const bool watching = watch.open(path, watchError);
+    if (watching)
+        watch.waitForChange(0);
     // A map file that is not there yet (the daemon has not started) is
     // waited for; any other failure to open it, and any on a server, ends
     // the server with the reason.
@@ -283,12 +293,8 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
         std::fprintf(stderr, "tqmap: %s\n", error.c_str());
         return kExitUsage;
     }
-    // The watcher's own connection: it asks the data version a few times a
-    // second (SQLite's, which reads no page of the map; a server's log
-    // position), which reads no table.
-    MapDatabase watch;
-    if (view.ready && !watch.open(path, error)) {
-        std::fprintf(stderr, "tqmap: %s\n", error.c_str());
+    if (view.ready && !watching) {
+        std::fprintf(stderr, "tqmap: %s\n", watchError.c_str());
         return kExitUsage;
     }
 
@@ -392,11 +398,11 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
     };
     if (view.ready)
         readCounters();
+    // Follows the map: a server's primary wakes it with its notice of each
+    // commit; elsewhere it looks again ten times a second (MapReader).
     std::thread watcher([&]() {
-        int64_t seen = watch.dataVersion();
         int tick = 0;
         while (!view.stopping) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             if (g_stopSignal != 0) {
                 view.stopping = true;
                 view.changed.notify_all();
@@ -411,19 +417,18 @@ int cmdServe(const std::string &path, const ServeOptions &opt)
             }
             if (!view.ready) {
                 // Once a second: has the daemon made the map?
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 std::string ignored;
-                if (++tick % 10 == 0 && view.open(ignored) && watch.open(path, ignored)) {
-                    seen = watch.dataVersion();
+                if (++tick % 10 == 0 && watch.open(path, ignored) && (watch.waitForChange(0), view.open(ignored))) {
                     readCounters();
                     std::lock_guard<std::mutex> lock(view.changedMutex);
                     ++view.version;
                 }
                 continue;
             }
-            int64_t v = watch.dataVersion();
-            view.readable = v >= 0;
-            if (v != seen) {
-                seen = v;
+            const int changed = watch.waitForChange(100);
+            view.readable = changed >= 0;
+            if (changed > 0) {
                 view.model();   // read the new map before telling the pages
                 readCounters();
                 {
