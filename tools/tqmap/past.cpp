@@ -177,15 +177,17 @@ MapDiff diffMaps(const MapModel &before, const MapModel &after)
         i.where = submapTitle(m, s.submap);
         return i;
     };
+    // Names are made for the symbols listed only: most are unchanged.
     for (const auto &[id, s] : after.symbols) {
         const Symbol *old = before.symbol(id);
+        const int status = after.effectiveStatus(s);
+        const int was = old != nullptr ? before.effectiveStatus(*old) : -1;
+        if (old != nullptr && was == status)
+            continue;
         MapDiff::Item i = item(after, s);
-        i.after = after.effectiveStatus(s);
-        if (old == nullptr) {
-            d.appeared.push_back(std::move(i));
-        } else if ((i.before = before.effectiveStatus(*old)) != i.after) {
-            d.statusChanged.push_back(std::move(i));
-        }
+        i.before = was;
+        i.after = status;
+        (old == nullptr ? d.appeared : d.statusChanged).push_back(std::move(i));
     }
     for (const auto &[id, s] : before.symbols)
         if (after.symbol(id) == nullptr) {
