@@ -741,21 +741,12 @@ bool MapReader::readHistoryWindow(HistoryWindow &w, std::string &error)
     return true;
 }
 
-// The undoing of one history row on the rows of a map; `w` holds the row's
-// `was` array (see the history's schema in operator.cpp).
 namespace {
-
-struct HistoryRow {
-    std::string kind;
-    int object = 0, symbol = 0, submap = 0;
-    std::optional<std::string> oldValue;
-    std::optional<int64_t> w[9];
-};
 
 int orZero(const std::optional<int64_t> &v) { return v ? static_cast<int>(*v) : 0; }
 
-void undo(MapRows &m, const HistoryRow &c, const std::optional<std::string> &wasType,
-          const std::optional<std::string> &wasBackground)
+// The undoing of one history row on the rows of a map.
+void undo(MapRows &m, const UndoRow &c)
 {
     const std::string &k = c.kind;
     if (k == "created") {
@@ -766,17 +757,17 @@ void undo(MapRows &m, const HistoryRow &c, const std::optional<std::string> &was
         s.submap = c.submap;
         s.object = c.object;
         s.label = c.oldValue;
-        s.variety = orZero(c.w[0]);
-        s.symbolType = wasType;
-        s.status = orZero(c.w[2]);
-        s.statusSource = orZero(c.w[3]);
-        s.flags = orZero(c.w[4]);
-        s.connA = orZero(c.w[5]);
-        s.connZ = orZero(c.w[6]);
-        if (c.w[7])
-            s.posX = static_cast<int>(*c.w[7]);
-        if (c.w[8])
-            s.posY = static_cast<int>(*c.w[8]);
+        s.variety = orZero(c.was[0]);
+        s.symbolType = c.wasText;
+        s.status = orZero(c.was[2]);
+        s.statusSource = orZero(c.was[3]);
+        s.flags = orZero(c.was[4]);
+        s.connA = orZero(c.was[5]);
+        s.connZ = orZero(c.was[6]);
+        if (c.was[7])
+            s.posX = static_cast<int>(*c.was[7]);
+        if (c.was[8])
+            s.posY = static_cast<int>(*c.was[8]);
         m.symbols[s.id] = std::move(s);
     } else if (k == "object created") {
         m.objects.erase(c.object);
@@ -791,9 +782,9 @@ void undo(MapRows &m, const HistoryRow &c, const std::optional<std::string> &was
         sm.id = c.submap;
         sm.parentObject = c.object;
         sm.name = c.oldValue.value_or("");
-        sm.type = orZero(c.w[0]);
-        sm.layout = orZero(c.w[1]);
-        sm.background = wasBackground;
+        sm.type = orZero(c.was[0]);
+        sm.layout = orZero(c.was[1]);
+        sm.background = c.wasText;
     } else {
         auto it = m.symbols.find(c.symbol);
         if (it == m.symbols.end())
@@ -806,16 +797,50 @@ void undo(MapRows &m, const HistoryRow &c, const std::optional<std::string> &was
         else if (k == "type")
             s.symbolType = c.oldValue;
         else if (k == "position") {
-            s.posX = c.w[0] ? std::optional<int>(static_cast<int>(*c.w[0])) : std::nullopt;
-            s.posY = c.w[1] ? std::optional<int>(static_cast<int>(*c.w[1])) : std::nullopt;
+            s.posX = c.was[0] ? std::optional<int>(static_cast<int>(*c.was[0])) : std::nullopt;
+            s.posY = c.was[1] ? std::optional<int>(static_cast<int>(*c.was[1])) : std::nullopt;
         }
     }
 }
 
 }  // namespace
 
+bool UndoRow::ofObject() const { return kind == "object created" || kind == "object deleted"; }
+
+bool UndoRow::ofSubmap() const { return kind.compare(0, 7, "submap ") == 0; }
+
+bool UndoRow::ofSymbol() const { return !ofObject() && !ofSubmap(); }
+
+void Undo::apply(MapRows &m) const
+{
+    for (const UndoRow &c : rows)
+        undo(m, c);
+}
+
+void Undo::apply(MapRows &m, const std::set<int> &submaps, const std::set<int> &symbolObjects,
+                 const std::set<int> &objects, bool withSubmaps) const
+{
+    for (const UndoRow &c : rows) {
+        const bool take = c.ofSubmap()   ? withSubmaps
+                          : c.ofObject() ? objects.count(c.object) != 0
+                                         : submaps.count(c.submap) != 0 || symbolObjects.count(c.object) != 0;
+        if (take)
+            undo(m, c);
+    }
+}
+
 bool MapReader::rewind(MapRows &rows, int64_t atMs, std::string &error)
 {
+    Undo u;
+    if (!readUndo(atMs, u, error))
+        return false;
+    u.apply(rows);
+    return true;
+}
+
+bool MapReader::readUndo(int64_t atMs, Undo &out, std::string &error)
+{
+    out.rows.clear();
     HistoryWindow w;
     if (!readHistoryWindow(w, error))
         return false;
@@ -849,19 +874,23 @@ bool MapReader::rewind(MapRows &rows, int64_t atMs, std::string &error)
     while ((rc = q.step()) == SQLITE_ROW) {
         if (q.i64(0) <= atMs)
             break;
-        HistoryRow c;
+        UndoRow c;
         c.kind = q.text(1);
         c.object = q.i32(2);
         c.symbol = q.i32(3);
         c.submap = q.i32(4);
         c.oldValue = q.optText(5);
         for (int i = 0; i < 9; ++i)
-            c.w[i] = q.optInt(6 + i);
-        // A symbol's type and a submap's background are the texts of the arrays.
-        const bool submapRow = c.kind == "submap deleted" || c.kind == "submap changed";
-        undo(rows, c, c.kind == "deleted" ? q.optText(7) : std::nullopt, submapRow ? q.optText(8) : std::nullopt);
+            c.was[i] = q.optInt(6 + i);
+        // A deleted symbol's type and a submap's background are the texts of the arrays.
+        if (c.kind == "deleted")
+            c.wasText = q.optText(7);
+        else if (c.kind == "submap deleted" || c.kind == "submap changed")
+            c.wasText = q.optText(8);
+        out.rows.push_back(std::move(c));
     }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        out.rows.clear();
         error = sqlError(db_, "reading the history");
         return false;
     }

@@ -159,6 +159,40 @@ struct HistoryWindow {
     int64_t maxRows = 0;       // the rows it keeps at most (then the oldest go)
 };
 
+// One history row as undoing it needs it: the row's columns and its `was`
+// array taken apart (see the history's schema in operator.cpp).
+struct UndoRow {
+    std::string kind;
+    int object = 0, symbol = 0, submap = 0;
+    std::optional<std::string> oldValue;
+    std::optional<int64_t> was[9];
+    // The text in the array: a deleted symbol's type, a submap's background.
+    std::optional<std::string> wasText;
+
+    // Rows of a symbol (created, deleted, status, label, type, position),
+    // of an object (object created/deleted) or of a submap (submap ...).
+    bool ofSymbol() const;
+    bool ofObject() const;
+    bool ofSubmap() const;
+};
+
+// What turns the map now into the map as it was at a time: the history rows
+// after that time, newest first (MapReader::readUndo).
+struct Undo {
+    std::vector<UndoRow> rows;
+
+    // Undoes every row on `m`, newest first.
+    void apply(MapRows &m) const;
+    // Undoes, newest first, the rows of the symbols whose submap is in
+    // `submaps` or whose object is in `symbolObjects`, and the rows of the
+    // objects in `objects`; every submap row when `withSubmaps`. A symbol's
+    // submap and object never change, so rows of the same symbol are all
+    // taken or all left: on rows holding just those symbols and objects the
+    // result equals the whole map's undoing, cut to them.
+    void apply(MapRows &m, const std::set<int> &submaps, const std::set<int> &symbolObjects,
+               const std::set<int> &objects, bool withSubmaps) const;
+};
+
 struct RunCounters {
     int64_t started = 0, updated = 0, ended = 0;
     int64_t framesRead = 0, applied = 0, refused = 0, failed = 0, skipped = 0, eventsHandled = 0;
@@ -214,9 +248,12 @@ public:
     // come back with their ids; an object that came back carries no field
     // values (the history keeps none), the others keep theirs as read.
     // False with an operator's message for a time before the history's
-    // window or on a map without one (rows untouched), or when the history
-    // cannot be read (rows then half rewound).
+    // window or on a map without one, or when the history cannot be read;
+    // the rows are then untouched.
     bool rewind(MapRows &rows, int64_t atMs, std::string &error);
+    // The rows rewind undoes, to undo on rows of part of the map; false as
+    // rewind is.
+    bool readUndo(int64_t atMs, Undo &out, std::string &error);
     // The daemon's run counters; false in `found` on a map without them.
     bool readRunCounters(RunCounters &out, bool &found, std::string &error);
     // Changes when another connection commits; -1 when the database cannot

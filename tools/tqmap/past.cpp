@@ -2,6 +2,8 @@
 #include "tools/tqmap/past.h"
 
 #include <cstdio>
+#include <map>
+#include <set>
 
 namespace tqmap {
 
@@ -85,6 +87,77 @@ bool modelAt(MapDatabase &db, const MapModel &now, int64_t atMs, MapModel &out, 
     return true;
 }
 
+bool submapModelAt(MapDatabase &db, const MapModel &now, int64_t atMs, int submap, MapModel &out,
+                   std::string &error)
+{
+    mapdb::Undo undo;
+    if (!db.readUndo(atMs, undo, error))
+        return false;
+    out = MapModel();
+    out.mapName = now.mapName;
+    out.rootSubmap = now.rootSubmap;
+    out.isOpen = now.isOpen;
+    out.fields = now.fields;
+    // Every submap (there are few), as it was.
+    out.submaps = now.submaps;
+    undo.apply(out, {}, {}, {}, true);
+    // The parent objects and the submaps beneath each, then and now: a
+    // superset of those at the time does no harm, a missing one would.
+    std::set<int> parents;
+    std::map<int, std::vector<int>> children;
+    const MapModel &was = out;
+    for (const std::map<int, Submap> *table : {&now.submaps, &was.submaps})
+        for (const auto &[id, sm] : *table)
+            if (sm.parentObject != 0) {
+                parents.insert(sm.parentObject);
+                children[sm.parentObject].push_back(id);
+            }
+    // The objects of the symbols the history says were on each submap.
+    std::map<int, std::set<int>> historyObjects;
+    for (const mapdb::UndoRow &r : undo.rows)
+        if (r.ofSymbol())
+            historyObjects[r.submap].insert(r.object);
+    // The submap and every submap beneath it, then or now.
+    std::set<int> below;
+    std::vector<int> todo{submap};
+    auto descend = [&](int object) {
+        auto it = children.find(object);
+        if (it != children.end())
+            todo.insert(todo.end(), it->second.begin(), it->second.end());
+    };
+    while (!todo.empty()) {
+        const int at = todo.back();
+        todo.pop_back();
+        if (!below.insert(at).second)
+            continue;
+        if (auto it = now.symbolsOnSubmap.find(at); it != now.symbolsOnSubmap.end())
+            for (int sid : it->second)
+                descend(now.symbols.at(sid).object);
+        if (auto it = historyObjects.find(at); it != historyObjects.end())
+            for (int object : it->second)
+                descend(object);
+    }
+    auto copySymbols = [&](const std::map<int, std::vector<int>> &index, int key) {
+        if (auto it = index.find(key); it != index.end())
+            for (int sid : it->second)
+                out.symbols.emplace(sid, now.symbols.at(sid));
+    };
+    for (int at : below)
+        copySymbols(now.symbolsOnSubmap, at);
+    for (int object : parents)
+        copySymbols(now.symbolsOfObject, object);
+    undo.apply(out, below, parents, {}, false);
+    std::set<int> objects = parents;
+    for (const auto &[id, s] : out.symbols)
+        objects.insert(s.object);
+    for (int id : objects)
+        if (const Object *o = now.object(id))
+            out.objects.emplace(id, *o);
+    undo.apply(out, {}, {}, objects, false);
+    out.index();
+    return true;
+}
+
 bool loadModelAt(MapDatabase &db, int64_t atMs, MapModel &m, std::string &error, bool withValues)
 {
     if (!db.readMap(m, error, withValues) || !db.rewind(m, atMs, error))
@@ -104,15 +177,17 @@ MapDiff diffMaps(const MapModel &before, const MapModel &after)
         i.where = submapTitle(m, s.submap);
         return i;
     };
+    // Names are made for the symbols listed only: most are unchanged.
     for (const auto &[id, s] : after.symbols) {
         const Symbol *old = before.symbol(id);
+        const int status = after.effectiveStatus(s);
+        const int was = old != nullptr ? before.effectiveStatus(*old) : -1;
+        if (old != nullptr && was == status)
+            continue;
         MapDiff::Item i = item(after, s);
-        i.after = after.effectiveStatus(s);
-        if (old == nullptr) {
-            d.appeared.push_back(std::move(i));
-        } else if ((i.before = before.effectiveStatus(*old)) != i.after) {
-            d.statusChanged.push_back(std::move(i));
-        }
+        i.before = was;
+        i.after = status;
+        (old == nullptr ? d.appeared : d.statusChanged).push_back(std::move(i));
     }
     for (const auto &[id, s] : before.symbols)
         if (after.symbol(id) == nullptr) {

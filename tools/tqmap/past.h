@@ -35,6 +35,14 @@ extern const char *const kTimeForms;
 // with the history after atMs undone; indexed. Times at or after the read
 // give `now` itself.
 bool modelAt(MapDatabase &db, const MapModel &now, int64_t atMs, MapModel &out, std::string &error);
+// The part of the map as it was at `atMs` that shows one submap: every
+// submap, the symbols on it and on every submap beneath it (their roll-up),
+// the symbols of the submaps' parent objects (the titles and the path), and
+// the objects of these; indexed. What it shows of that submap (symbols,
+// connections, effective statuses, title, path, layout) equals what modelAt
+// shows, at a cost of that part rather than of the whole map.
+bool submapModelAt(MapDatabase &db, const MapModel &now, int64_t atMs, int submap, MapModel &out,
+                   std::string &error);
 // Reads the map as it was at `atMs` (field values as they are now; objects
 // gone since carry none).
 bool loadModelAt(MapDatabase &db, int64_t atMs, MapModel &m, std::string &error, bool withValues = true);

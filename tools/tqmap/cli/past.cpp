@@ -29,17 +29,25 @@ void printItems(const char *title, const std::vector<MapDiff::Item> &items)
 
 }  // namespace
 
+namespace {
+
+// The time an operator gave; none after complaining when it is not one.
+std::optional<int64_t> timeOf(const std::string &text)
+{
+    std::optional<int64_t> t = parseTime(text, nowMs());
+    if (!t)
+        complain("a time is " + std::string(kTimeForms) + ", not '" + text + "'");
+    return t;
+}
+
+}  // namespace
+
 int loadMapAt(const std::string &path, const std::string &at, MapModel &m, bool withValues,
               std::optional<int64_t> &atMs)
 {
     atMs.reset();
-    if (!at.empty()) {
-        atMs = parseTime(at, nowMs());
-        if (!atMs) {
-            complain("a time is " + std::string(kTimeForms) + ", not '" + at + "'");
-            return kExitUsage;
-        }
-    }
+    if (!at.empty() && !(atMs = timeOf(at)))
+        return kExitUsage;
     MapDatabase db;
     std::string error;
     if (!db.open(path, error) ||
@@ -66,12 +74,22 @@ int cmdTreeAt(const std::string &path, const std::string &at, bool withFields)
 
 int cmdDiff(const std::string &path, const std::string &from, const std::string &to, bool json)
 {
+    const std::optional<int64_t> fromMs = timeOf(from);
+    const std::optional<int64_t> toMs = fromMs ? timeOf(to.empty() ? "now" : to) : std::nullopt;
+    if (!toMs)
+        return kExitUsage;
+    // The map is read once; each time is a copy of it with the history undone.
+    MapDatabase db;
     MapModel before, after;
-    std::optional<int64_t> fromMs, toMs;
-    if (int rc = loadMapAt(path, from, before, false, fromMs); rc != kExitOk)
-        return rc;
-    if (int rc = loadMapAt(path, to.empty() ? "now" : to, after, false, toMs); rc != kExitOk)
-        return rc;
+    std::string error;
+    if (!db.open(path, error) || !db.readMap(after, error, false) ||
+        !db.rewind(static_cast<mapdb::MapRows &>(before) = after, *fromMs, error) ||
+        !db.rewind(after, *toMs, error)) {
+        complain(error);
+        return kExitUsage;
+    }
+    before.index();
+    after.index();
     MapDiff d = diffMaps(before, after);
     if (json) {
         std::puts(jsonText(diffJson(d, *fromMs, *toMs), 2).c_str());

@@ -136,11 +136,11 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get(R"(/api/submap/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = requestedModel(view, req, res);
+        const int id = idParam(req);
+        auto snapshot = requestedModel(view, req, res, id);
         if (snapshot == nullptr)
             return;
         const MapModel &m = *snapshot;
-        int id = idParam(req);
         if (m.submaps.count(id) == 0)
             return notFound(res, "no submap " + req.matches[1].str());
         std::string error;
@@ -165,10 +165,10 @@ void addApiRoutes(httplib::Server &server, MapView &view)
     });
 
     server.Get(R"(/api/submap/(\d+)/svg)", [&](const httplib::Request &req, httplib::Response &res) {
-        auto snapshot = requestedModel(view, req, res);
+        const int id = idParam(req);
+        auto snapshot = requestedModel(view, req, res, id);
         if (snapshot == nullptr)
             return;
-        int id = idParam(req);
         if (snapshot->submaps.count(id) == 0)
             return notFound(res, "no submap " + req.matches[1].str());
         std::string error;

@@ -16,12 +16,12 @@ void addExportRoutes(httplib::Server &server, MapView &view)
     server.Get(R"(/api/submap/(\d+)/export)", [&view](const httplib::Request &req, httplib::Response &res) {
         // The map now, or with ?at=TIME as it was then (refused as the other
         // routes refuse it).
-        auto snapshot = requestedModel(view, req, res);
+        const std::string &digits = req.matches[1];
+        const int id = digits.size() < 10 ? std::atoi(digits.c_str()) : -1;
+        auto snapshot = requestedModel(view, req, res, id);
         if (snapshot == nullptr)
             return;
         const MapModel &m = *snapshot;
-        const std::string &digits = req.matches[1];
-        const int id = digits.size() < 10 ? std::atoi(digits.c_str()) : -1;
         if (m.submaps.count(id) == 0) {
             res.status = 404;
             res.set_content(jsonText({{"error", "no submap " + digits}}), "application/json");

@@ -69,7 +69,7 @@ void addPageRoutes(httplib::Server &server, MapView &view)
         if (req.has_param("at")) {
             std::string error;
             if (std::optional<int64_t> at = parseTime(req.get_param_value("at"), nowMs()))
-                if (auto past = view.modelAt(*at, error))
+                if (auto past = view.modelAt(*at, error, id))
                     m = past;
         }
         if (m->submaps.count(id) == 0) {

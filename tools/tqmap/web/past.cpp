@@ -11,9 +11,9 @@ namespace tqmap {
 namespace {
 
 // Past maps kept for the requests that follow: a page asks for the map, the
-// submap and its drawing at one time, a diff for two. Each is a whole copy of
-// the map, so few.
-constexpr size_t kPastModels = 3;
+// submap and its drawing at one time, a diff for two. A whole one is a copy
+// of the map, so few.
+constexpr size_t kPastModels = 4;
 
 void refuse(httplib::Response &res, int status, const std::string &why)
 {
@@ -34,26 +34,32 @@ std::optional<int64_t> timeParam(const httplib::Request &req, const char *name, 
 
 }  // namespace
 
-std::shared_ptr<const MapModel> MapView::modelAt(int64_t atMs, std::string &error)
+std::shared_ptr<const MapModel> MapView::modelAt(int64_t atMs, std::string &error, int submap)
 {
     std::shared_ptr<const MapModel> now = model();
     {
         std::lock_guard<std::mutex> lock(pastMutex_);
-        auto it = past_.find(atMs);
-        if (it != past_.end() && it->second.first == now)
-            return it->second.second;
+        for (int part : {0, submap}) {
+            auto it = past_.find({atMs, part});
+            if (it != past_.end() && it->second.first == now)
+                return it->second.second;
+        }
     }
     auto past = std::make_shared<MapModel>();
-    if (!withDb([&](MapDatabase &db) { return tqmap::modelAt(db, *now, atMs, *past, error); }))
+    if (!withDb([&](MapDatabase &db) {
+            return submap != 0 ? submapModelAt(db, *now, atMs, submap, *past, error)
+                               : tqmap::modelAt(db, *now, atMs, *past, error);
+        }))
         return nullptr;
     std::lock_guard<std::mutex> lock(pastMutex_);
     if (past_.size() >= kPastModels)
         past_.clear();
-    past_[atMs] = {now, past};
+    past_[{atMs, submap}] = {now, past};
     return past;
 }
 
-std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Request &req, httplib::Response &res)
+std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Request &req, httplib::Response &res,
+                                               int submap)
 {
     if (!req.has_param("at"))
         return view.model();
@@ -61,7 +67,7 @@ std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Req
     if (!at)
         return nullptr;
     std::string error;
-    std::shared_ptr<const MapModel> m = view.modelAt(*at, error);
+    std::shared_ptr<const MapModel> m = view.modelAt(*at, error, submap);
     if (m == nullptr)
         refuse(res, 410, error);
     return m;

@@ -51,8 +51,9 @@ public:
     std::shared_ptr<const MapModel> model();
     // The map as it was at a time (milliseconds since 1970), from the map
     // now and the history (past.cpp); null with the reason for a time before
-    // the history's window.
-    std::shared_ptr<const MapModel> modelAt(int64_t atMs, std::string &error);
+    // the history's window. With a submap, only the part of it that shows
+    // that submap (submapModelAt), unless the whole is at hand.
+    std::shared_ptr<const MapModel> modelAt(int64_t atMs, std::string &error, int submap = 0);
     // The map as last read, without looking at the database (never waits for
     // a read).
     std::shared_ptr<const MapModel> lastModel() const;
@@ -106,8 +107,10 @@ private:
     // Layouts a newer one replaced, by key: the same submap at a past time.
     std::map<std::string, std::shared_ptr<const Layout>> earlierLayouts_;
     std::mutex pastMutex_;     // held only to look up or store a past map
-    // Past maps by time, with the map they were made from.
-    std::map<int64_t, std::pair<std::shared_ptr<const MapModel>, std::shared_ptr<const MapModel>>> past_;
+    // Past maps by time and submap (0: the whole map), with the map they
+    // were made from.
+    std::map<std::pair<int64_t, int>, std::pair<std::shared_ptr<const MapModel>, std::shared_ptr<const MapModel>>>
+        past_;
 };
 
 // The key of a submap's members: equal keys lay out alike.
@@ -131,8 +134,10 @@ void addViewRoutes(httplib::Server &server, MapView &view);
 void addPastRoutes(httplib::Server &server, MapView &view);
 // The map a request asks for: now, or with ?at=TIME as it was then. Null
 // once the request is answered with the refusal: 400 for a time it cannot
-// read, 410 for a time before the history's window.
-std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Request &req, httplib::Response &res);
+// read, 410 for a time before the history's window. A route that shows one
+// submap names it: a past map is then made of that submap's part only.
+std::shared_ptr<const MapModel> requestedModel(MapView &view, const httplib::Request &req, httplib::Response &res,
+                                               int submap = 0);
 // A page asked for at a time given other than in milliseconds ("2h", an ISO
 // time) is sent to the same page at that time in milliseconds, so that the
 // page's requests share one time and a link to it keeps showing that time.
