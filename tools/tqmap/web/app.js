@@ -79,6 +79,7 @@ async function loadSubmap() {
   all.forEach((s) => { const g = document.getElementById('s' + s.id); if (g) paint(g, s); });
   tqNav.painted(data);
   box.dataset.layoutKey = data.layoutKey;
+  if (state.selected && data.placement === 'layered') tqNav.reveal(state.selected);
   if (state.selected) select(state.selected, true);
   else if (tqNav.pendingConnection) tqNav.showConnection(tqNav.pendingConnection);
 }

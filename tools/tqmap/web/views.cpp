@@ -26,6 +26,8 @@ Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const Vie
                           {"hub", g.hub},
                           {"count", g.members.size()},
                           {"open", g.open},
+                          {"page", g.page},
+                          {"pages", g.pages},
                           {"effectiveStatus", st},
                           {"effectiveStatusName", statusName(st)}});
     }
@@ -42,6 +44,28 @@ Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const Vie
 
 void addViewRoutes(httplib::Server &server, MapView &view)
 {
+    // The open keys that show a symbol of a layered submap in the asked view
+    // (a member of a folded group, or on another page of an opened one).
+    server.Get(R"(/api/submap/(\d+)/way/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
+        const std::string &sm = req.matches[1], &sym = req.matches[2];
+        std::set<std::string> open;
+        res.set_header("Cache-Control", "no-store");
+        if (sm.size() > 9 || sym.size() > 9 ||
+            !wayTo(*snapshot, std::atoi(sm.c_str()), viewQueryOf(req), std::atoi(sym.c_str()), open)) {
+            res.status = 404;
+            res.set_content(jsonText({{"error", "symbol " + sym + " cannot be shown on submap " + sm + " in this view"}}),
+                            "application/json");
+            return;
+        }
+        std::string keys;
+        for (const std::string &k : open)
+            keys += (keys.empty() ? "" : ",") + k;
+        res.set_content(jsonText({{"symbol", std::atoi(sym.c_str())}, {"open", keys}}), "application/json");
+    });
+
     // A connection's details: both ends, label, status and its last change.
     server.Get(R"(/api/connection/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
         auto snapshot = view.model();
