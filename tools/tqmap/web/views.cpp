@@ -11,7 +11,8 @@ ViewQuery viewQueryOf(const httplib::Request &req)
     return parseViewQuery(req.get_param_value("open"), req.get_param_value("around"), req.get_param_value("hops"));
 }
 
-Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const ViewQuery &q)
+Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const ViewQuery &q,
+                       const std::vector<int> &groupStatuses)
 {
     Json path = Json::array();
     for (int sm : submapPath(m, submap))
@@ -20,8 +21,9 @@ Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const Vie
     for (int sid : l.shown)
         if (const Symbol *s = m.symbol(sid))
             (s->isConnection() ? conns : symbols).push_back(symbolJson(m, *s));
-    for (const FoldedGroup &g : l.groups) {
-        int st = worstStatus(m, g.members);
+    for (size_t i = 0; i < l.groups.size(); ++i) {
+        const FoldedGroup &g = l.groups[i];
+        int st = groupStatuses.at(i);
         groups.push_back({{"key", g.key},
                           {"hub", g.hub},
                           {"count", g.members.size()},
