@@ -319,6 +319,14 @@ TEST_F(ServeFabricTest, AHugeLooseGroupOpensInBoundedPagesThatReachEveryMember)
     EXPECT_EQ(seen, members);
     EXPECT_EQ(pages.size(), (f.loose.size() + 199) / 200);
     expectNoOverlap(svg("?open=" + pages.back().first), 45, "a page");
+    // A key of another group that sorts between the group's own ("t12" between
+    // "t1" and "t1p2") leaves the page as asked.
+    ASSERT_GE(pages.size(), 2u);
+    for (const Json &g : get(sm + "?open=" + key + "0," + pages[1].first)["groups"]) {
+        if (g["key"] == key) {
+            EXPECT_EQ(g["page"], 2) << g;
+        }
+    }
 
     // The way to a member, from the folded view and from another page: the
     // first and last of each page, and a device of a folded fan.
@@ -446,13 +454,26 @@ TEST_F(ServeFabricTest, ARealBrowserPansZoomsOpensAGroupAndShowsALinksDetails)
     EXPECT_EQ(r[8], 2);                                  // the array and its switch
 
     // In the neighbours view, the one link: a click shows both ends and its last change.
-    std::string link = std::to_string(f.leafLinks[7 * 24 + 5]);
+    // Then a search's link to a workstation folded away opens the page of
+    // its group that shows it, selected; a page turner leads on.
+    std::string link = std::to_string(f.leafLinks[7 * 24 + 5]), ws = std::to_string(f.loose.back());
     Json d = browse("/submap/" + std::to_string(f.submap) + "?live=0&around=" + leaf + "&hops=1",
                     {{{"wait", ready}}, {{"click", "#s" + link + " line.hit"}},
                      {{"wait", "document.getElementById('details').dataset.connection === '" + link + "'"}},
                      {{"shot", shots + "/neighbours.png"}},
-                     {{"eval", "document.getElementById('details').innerText"}}});
-    ASSERT_EQ(d.size(), 1u) << d;
+                     {{"eval", "document.getElementById('details').innerText"}},
+                     {{"eval", "location.assign('/submap/" + std::to_string(f.submap) + "?live=0#sel=" + ws + "'), 0"}},
+                     {{"wait", "location.search.includes('open=t') && document.querySelector('#s" + ws + ".selected')"}},
+                     {{"eval", "document.querySelectorAll('#view g.node').length"}},
+                     {{"key", "0"}}, {{"click", "g.pager rect"}},
+                     {{"wait", "document.querySelector('#view g.pager') && !document.getElementById('s" + ws + "') && " + ready}},
+                     {{"eval", "document.querySelectorAll('#view g.node').length"}}});
+    ASSERT_EQ(d.size(), 4u) << d;
+    // Each page draws the switches and at most a page of workstations.
+    EXPECT_GT(d[2].get<int>(), 44);
+    EXPECT_LE(d[2].get<int>(), 44 + 200);
+    EXPECT_GT(d[3].get<int>(), 44);
+    EXPECT_LE(d[3].get<int>(), 44 + 200);
     std::string details = d[0];
     for (const char *want : {"array-7-5 primary disk pool - edge-7 (16G)", "label 16G", "status: normal", "ends",
                              "edge-7", "last change"})

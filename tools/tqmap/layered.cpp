@@ -119,10 +119,11 @@ bool opensGroup(const std::string &k, const std::string &key)
 // The page of group `key` the open keys ask for: 0 when none.
 size_t askedPage(const std::set<std::string> &open, const std::string &key)
 {
-    auto it = open.lower_bound(key);
-    if (it == open.end() || !opensGroup(*it, key))
-        return 0;
-    return it->size() == key.size() ? 1 : std::max<size_t>(1, std::strtoul(it->c_str() + key.size() + 1, nullptr, 10));
+    // Keys of other groups can sort between ("t12" between "t1" and "t1p2").
+    for (auto it = open.lower_bound(key); it != open.end() && it->compare(0, key.size(), key) == 0; ++it)
+        if (opensGroup(*it, key))
+            return it->size() == key.size() ? 1 : std::max<size_t>(1, std::strtoul(it->c_str() + key.size() + 1, nullptr, 10));
+    return 0;
 }
 
 // A polyline's path data from its corners.
@@ -153,10 +154,12 @@ public:
             return false;
         classify();
         open = q_.open;
-        for (const FoldedGroup &g : groups_) {
-            auto at = std::find(g.members.begin(), g.members.end(), symbol);
-            if (at == g.members.end())
+        for (FoldedGroup &g : groups_) {
+            if (std::find(g.members.begin(), g.members.end(), symbol) == g.members.end())
                 continue;
+            if (!g.open)
+                byName(g);
+            auto at = std::find(g.members.begin(), g.members.end(), symbol);
             size_t index = static_cast<size_t>(at - g.members.begin());
             if (g.open && index >= g.from && index < g.to)
                 return true;
@@ -264,22 +267,30 @@ private:
     }
 
     // Pages: a group of more than kPageSize members in the order of their
-    // names, so each page is a range of names; open when `always` or asked,
-    // at the page asked for (the last when asked past it).
+    // names, so each page is a range of names.
+    void byName(FoldedGroup &g) const
+    {
+        if (g.pages < 2)
+            return;
+        std::vector<std::pair<std::string, int>> named;
+        named.reserve(g.members.size());
+        for (int sid : g.members)
+            named.emplace_back(displayName(m_, m_.symbols.at(sid)), sid);
+        std::sort(named.begin(), named.end());
+        for (size_t k = 0; k < named.size(); ++k)
+            g.members[k] = named[k].second;
+    }
+
+    // Open when `always` or asked, at the page asked for (the last when asked
+    // past it). Only an open group is put in the order of its pages: the
+    // largest submap folds tens of thousands of symbols.
     void openAsAsked(FoldedGroup &g, bool always)
     {
         g.pages = std::max<size_t>(1, (g.members.size() + kPageSize - 1) / kPageSize);
-        if (g.pages > 1) {
-            std::vector<std::pair<std::string, int>> named;
-            named.reserve(g.members.size());
-            for (int sid : g.members)
-                named.emplace_back(displayName(m_, m_.symbols.at(sid)), sid);
-            std::sort(named.begin(), named.end());
-            for (size_t k = 0; k < named.size(); ++k)
-                g.members[k] = named[k].second;
-        }
         size_t page = askedPage(q_.open, g.key);
         g.open = always || page != 0;
+        if (g.open)
+            byName(g);
         g.page = std::min(std::max<size_t>(page, 1), g.pages);
         g.from = (g.page - 1) * kPageSize;
         g.to = std::min(g.members.size(), g.from + kPageSize);
@@ -524,7 +535,10 @@ private:
         }
         // Links share the buses: the worse a link's status, the later it is
         // drawn, so that it shows on top.
-        std::vector<int> byStatus = conns_;
+        std::vector<int> byStatus;
+        for (int cid : conns_)
+            if (where.count(m_.symbols.at(cid).connA) != 0 && where.count(m_.symbols.at(cid).connZ) != 0)
+                byStatus.push_back(cid);
         std::stable_sort(byStatus.begin(), byStatus.end(), [&](int x, int y) {
             return mapdb::statusSeverity(m_.effectiveStatus(m_.symbols.at(x))) <
                    mapdb::statusSeverity(m_.effectiveStatus(m_.symbols.at(y)));

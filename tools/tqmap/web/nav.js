@@ -15,10 +15,10 @@ const tqNav = (() => {
     const s = p.toString();
     return s ? '?' + s : '';
   }
-  function go(changes) {
+  function go(changes, hash = location.hash) {
     Object.entries(changes).forEach(([k, v]) => { if (v == null || v === '') params.delete(k); else params.set(k, v); });
     const s = params.toString();
-    location.assign(location.pathname + (s ? '?' + s : '') + location.hash);
+    location.assign(location.pathname + (s ? '?' + s : '') + hash);
   }
 
   // ---- pan and zoom: the drawing's viewBox, kept while the layout stays.
@@ -135,11 +135,12 @@ const tqNav = (() => {
   }
 
   // Opens a group at one of its pages ("KEY" is the first, "KEYpN" page N).
+  // Turning a page leaves the selection behind: it would lead back to its page.
   function openGroup(key, page) {
     const same = (k) => k === key || (k.startsWith(key + 'p') && /^\d+$/.test(k.slice(key.length + 1)));
     const open = (params.get('open') || '').split(',').filter((k) => k && !same(k));
     open.push(page || key);
-    go({open: open.join(',')});
+    go({open: open.join(',')}, page ? '' : location.hash);
   }
 
   // A symbol asked for (#sel=ID, as search results link) but folded away or
