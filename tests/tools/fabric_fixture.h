@@ -20,9 +20,10 @@ namespace servetest {
 // joined to every core by an "ISL" link, and on each edge switch
 // `perEdge` hosts and arrays ("host-<e>-<k>.san.example.net", "array-<e>-<k>
 // primary disk pool": every third an array) by a "16G" link. Host 5 of edge 7 is critical, and so is the
-// link edge-2 - core-1 (failedLink).
+// link edge-2 - core-1 (failedLink). `looseCount` workstations "ws-<k>" have no
+// connections; the last of them is major.
 struct FabricMap {
-    FabricMap(int coreCount, int edgeCount, int perEdge)
+    FabricMap(int coreCount, int edgeCount, int perEdge, int looseCount = 0)
     {
         db = root.file("maps/fabric.db");
         tqtest::writeFile(root.file("maps/.keep"), "");
@@ -62,6 +63,10 @@ struct FabricMap {
                 leafLinks.push_back(link(leaves.back().back(), edges.back(), n, en, "16G"));
             }
         }
+        for (int k = 0; k < looseCount; ++k)
+            loose.push_back(device("ws-" + std::to_string(k), "Computer:Workstation"));
+        if (!loose.empty())
+            OVwSetStatusOnSymbol(map, loose.back(), OVwStatusMajor);
         OVwSetStatusOnSymbol(map, leaves[7][5], OVwStatusCritical);
         OVwSetStatusOnSymbol(map, failedLink, OVwStatusCritical);
         OVwFreeMapInfo(map);
@@ -76,6 +81,7 @@ struct FabricMap {
     std::vector<int> cores, edges;
     std::vector<std::vector<int>> leaves;   // per edge switch
     std::vector<int> leafLinks;             // in the order of the leaves
+    std::vector<int> loose;
     std::unique_ptr<Server> server;
 };
 

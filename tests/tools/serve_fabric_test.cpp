@@ -1,10 +1,15 @@
-// tqmap serve on a 1,000-device core-edge fabric: the layered drawing, its
-// folded fans, the neighbours view and the connection details.
+// tqmap serve on a 1,000-device core-edge fabric with a large group of loose
+// devices: the layered drawing, its folded fans, the pages of an opened
+// group, lines clear of symbols, the neighbours view and the connection
+// details.
 #include "fabric_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +57,100 @@ void expectNoOverlap(const std::string &svg, size_t atLeast, const std::string &
         }
 }
 
+// The drawing's geometry: the outline of every symbol, group and page turner
+// (by its element id), and every connection's line as its corners.
+struct Box {
+    std::string id;
+    double left, right, top, bottom;
+};
+struct Line {
+    int id;
+    std::vector<std::pair<double, double>> corners;
+};
+
+std::vector<double> numbersIn(const std::string &text)
+{
+    static const std::regex number(R"(-?\d+(\.\d+)?)");
+    std::vector<double> out;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it)
+        out.push_back(std::stod(it->str()));
+    return out;
+}
+
+void geometryOf(const std::string &svg, std::vector<Box> &boxes, std::vector<Line> &lines)
+{
+    static const std::regex item(R"re(^<g id="([^"]+)" class="([^"]+)")re"), corner(R"re([ML]([-\d.]+) ([-\d.]+))re"),
+        ellipse(R"re(<ellipse cx="([-\d.]+)" cy="([-\d.]+)" rx="([\d.]+)" ry="([\d.]+)")re"),
+        polygon(R"re(<polygon points="([^"]+)")re"), rect(R"re(<rect x="([-\d.]+)" y="([-\d.]+)" width="([\d.]+)" height="([\d.]+)")re"),
+        // A drum: its top's left end, the top's radii and width, the side's height.
+        drum(R"re(<path d="M([-\d.]+) ([-\d.]+) a([\d.]+) ([\d.]+) 0 0 0 ([\d.]+) 0 v([\d.]+))re");
+    std::istringstream in(svg);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::smatch m;
+        if (!std::regex_search(text, m, item))
+            continue;
+        const std::string id = m[1], cls = m[2];
+        if (cls == "graph")
+            continue;
+        if (cls.rfind("edge conn", 0) == 0) {
+            std::string d = text.substr(text.find("<path d=\""));
+            d = d.substr(0, d.find("\" "));
+            Line l{std::atoi(id.c_str() + 1), {}};
+            for (auto it = std::sregex_iterator(d.begin(), d.end(), corner); it != std::sregex_iterator(); ++it)
+                l.corners.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+            lines.push_back(l);
+            continue;
+        }
+        Box b{id, 1e9, -1e9, 1e9, -1e9};
+        auto add = [&](double l, double r, double t, double bo) {
+            b.left = std::min(b.left, l), b.right = std::max(b.right, r), b.top = std::min(b.top, t), b.bottom = std::max(b.bottom, bo);
+        };
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), ellipse); it != std::sregex_iterator(); ++it) {
+            double x = std::stod((*it)[1]), y = std::stod((*it)[2]), rx = std::stod((*it)[3]), ry = std::stod((*it)[4]);
+            add(x - rx, x + rx, y - ry, y + ry);
+        }
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), polygon); it != std::sregex_iterator(); ++it) {
+            std::vector<double> v = numbersIn((*it)[1]);
+            for (size_t k = 0; k + 1 < v.size(); k += 2)
+                add(v[k], v[k], v[k + 1], v[k + 1]);
+        }
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), rect); it != std::sregex_iterator(); ++it) {
+            double x = std::stod((*it)[1]), y = std::stod((*it)[2]);
+            add(x, x + std::stod((*it)[3]), y, y + std::stod((*it)[4]));
+        }
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), drum); it != std::sregex_iterator(); ++it) {
+            double x = std::stod((*it)[1]), y = std::stod((*it)[2]), ry = std::stod((*it)[4]);
+            add(x, x + std::stod((*it)[5]), y - ry, y + std::stod((*it)[6]) + ry);
+        }
+        EXPECT_LT(b.left, b.right) << "no outline read for " << id;
+        boxes.push_back(b);
+    }
+}
+
+// True when the segment p-q passes through the inside of the box (clipped
+// by Liang and Barsky's method; a line along an edge does not count).
+bool crosses(std::pair<double, double> p, std::pair<double, double> q, const Box &b)
+{
+    const double in = 0.5;
+    double t0 = 0, t1 = 1, dx = q.first - p.first, dy = q.second - p.second;
+    const double d[4] = {-dx, dx, -dy, dy};
+    const double room[4] = {p.first - (b.left + in), (b.right - in) - p.first, p.second - (b.top + in), (b.bottom - in) - p.second};
+    for (int k = 0; k < 4; ++k) {
+        if (d[k] == 0) {
+            if (room[k] < 0)
+                return false;
+            continue;
+        }
+        double t = room[k] / d[k];
+        if (d[k] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+    }
+    return t0 < t1;
+}
+
 // The centre of a symbol in the SVG: the first coordinates its shape gives.
 std::pair<double, double> centreOf(const Json &positions, int symbol)
 {
@@ -64,7 +163,7 @@ std::pair<double, double> centreOf(const Json &positions, int symbol)
 
 class ServeFabricTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { fabric_ = new FabricMap(4, 40, 24); }
+    static void SetUpTestSuite() { fabric_ = new FabricMap(4, 40, 24, 450); }
     static void TearDownTestSuite()
     {
         delete fabric_;
@@ -95,11 +194,14 @@ TEST_F(ServeFabricTest, AThousandDevicesAreDrawnInLayersWithLargeFansFoldedAndNo
     std::string sm = "/api/submap/" + std::to_string(f.submap);
     Json j = get(sm);
     EXPECT_EQ(j["placement"], "layered");
-    // 4 core and 40 edge switches drawn; the 960 leaves in 40 groups.
+    // 4 core and 40 edge switches drawn; the 960 leaves in 40 groups, the
+    // loose workstations in one.
     EXPECT_EQ(j["symbols"].size(), 44u);
     EXPECT_EQ(j["connections"].size(), 160u);
-    ASSERT_EQ(j["groups"].size(), 40u);
+    ASSERT_EQ(j["groups"].size(), 41u);
     for (const Json &g : j["groups"]) {
+        if (g["hub"] == 0)
+            continue;
         EXPECT_EQ(g["count"], 24);
         EXPECT_FALSE(g["open"].get<bool>());
         // The one critical host shows on its group; the others are normal.
@@ -112,7 +214,7 @@ TEST_F(ServeFabricTest, AThousandDevicesAreDrawnInLayersWithLargeFansFoldedAndNo
     std::smatch g7;
     ASSERT_TRUE(std::regex_search(folded, g7, std::regex("<g id=\"g-f" + std::to_string(f.edges[7]) +
                                                          "\" class=\"group st2\" data-group=\"f\\d+\" data-count=\"24\">")));
-    expectNoOverlap(folded, 84, "folded");
+    expectNoOverlap(folded, 85, "folded");
 
     // Opened: the 24 hosts and arrays of edge 7 beneath it, the rest folded.
     std::string open = "?open=f" + std::to_string(f.edges[7]);
@@ -125,12 +227,129 @@ TEST_F(ServeFabricTest, AThousandDevicesAreDrawnInLayersWithLargeFansFoldedAndNo
         EXPECT_GT(y, hy);
         EXPECT_LT(std::abs(x - hx), 5 * 120.0);
     }
-    expectNoOverlap(svg(open), 84 + 23, "opened");
+    expectNoOverlap(svg(open), 85 + 23, "opened");
     // Every fan opened: a thousand labels, none on another.
     std::string all = "?open=";
     for (int e : f.edges)
         all += "f" + std::to_string(e) + ",";
     expectNoOverlap(svg(all), 1000, "all open");
+}
+
+TEST_F(ServeFabricTest, NoLineCrossesASymbolFoldedOrWithFansOpen)
+{
+    const FabricMap &f = *fabric_;
+    std::string sm = "/api/submap/" + std::to_string(f.submap);
+    std::string all = "?open=";
+    for (int e : f.edges)
+        all += "f" + std::to_string(e) + ",";
+    for (const std::string &q : {std::string(), "?open=f" + std::to_string(f.edges[7]), all}) {
+        Json j = get(sm + q);
+        std::map<int, std::set<std::string>> ends;
+        for (const Json &c : j["connections"])
+            ends[c["id"].get<int>()] = {"s" + std::to_string(c["a"].get<int>()), "s" + std::to_string(c["z"].get<int>())};
+        std::vector<Box> boxes;
+        std::vector<Line> lines;
+        geometryOf(svg(q), boxes, lines);
+        ASSERT_EQ(lines.size(), ends.size()) << q;
+        ASSERT_GE(boxes.size(), j["symbols"].size() + j["groups"].size() - 40) << q;
+        std::vector<std::string> through;
+        for (const Line &l : lines) {
+            EXPECT_GE(l.corners.size(), 2u) << l.id;
+            for (const Box &b : boxes)
+                for (size_t k = 0; k + 1 < l.corners.size(); ++k)
+                    if (ends[l.id].count(b.id) == 0 && crosses(l.corners[k], l.corners[k + 1], b)) {
+                        through.push_back("link s" + std::to_string(l.id) + " through " + b.id);
+                        break;
+                    }
+        }
+        EXPECT_TRUE(through.empty()) << q << ": " << through.size() << " crossings, the first " << through.front();
+    }
+}
+
+// The loose workstations in one group, opened a page at a time: each page
+// draws a bounded number, the pages lead from one to the next and together
+// show every member once; the way to any member names the page to open.
+TEST_F(ServeFabricTest, AHugeLooseGroupOpensInBoundedPagesThatReachEveryMember)
+{
+    const FabricMap &f = *fabric_;
+    std::string sm = "/api/submap/" + std::to_string(f.submap);
+    Json folded = get(sm);
+    std::string key;
+    for (const Json &g : folded["groups"])
+        if (g["hub"] == 0) {
+            key = g["key"];
+            EXPECT_EQ(g["count"], f.loose.size());
+            EXPECT_EQ(g["effectiveStatusName"], "major");
+            EXPECT_FALSE(g["open"].get<bool>());
+        }
+    ASSERT_FALSE(key.empty()) << folded["groups"];
+    std::set<int> switches(f.cores.begin(), f.cores.end()), members(f.loose.begin(), f.loose.end()), seen;
+    switches.insert(f.edges.begin(), f.edges.end());
+    std::vector<std::pair<std::string, std::vector<int>>> pages;   // open key -> members shown
+    for (std::string open = key; !open.empty() && pages.size() <= members.size();) {
+        Json j = get(sm + "?open=" + open);
+        std::string drawing = svg("?open=" + open);
+        pages.push_back({open, {}});
+        for (const Json &s : j["symbols"]) {
+            int id = s["id"];
+            if (switches.count(id) != 0)
+                continue;
+            EXPECT_EQ(members.count(id), 1u) << id;
+            EXPECT_TRUE(seen.insert(id).second) << id << " on two pages";
+            EXPECT_NE(drawing.find("<g id=\"s" + std::to_string(id) + "\""), std::string::npos) << id;
+            pages.back().second.push_back(id);
+        }
+        // Bounded: a few hundred, however large the group.
+        EXPECT_LE(pages.back().second.size(), 200u) << open;
+        EXPECT_FALSE(pages.back().second.empty()) << open;
+        for (const Json &g : j["groups"])
+            if (g["key"] == key) {
+                EXPECT_TRUE(g["open"].get<bool>());
+                EXPECT_EQ(g["page"], pages.size());
+            }
+        std::smatch turn;
+        if (pages.size() > 1) {
+            EXPECT_TRUE(std::regex_search(drawing, turn, std::regex("<g id=\"pg-" + key + "-prev\"[^>]*data-open=\"([^\"]+)\"")));
+            EXPECT_EQ(turn[1], pages[pages.size() - 2].first);
+        }
+        open = std::regex_search(drawing, turn, std::regex("<g id=\"pg-" + key + "-next\"[^>]*data-open=\"([^\"]+)\""))
+                   ? turn[1].str()
+                   : std::string();
+    }
+    EXPECT_EQ(seen, members);
+    EXPECT_EQ(pages.size(), (f.loose.size() + 199) / 200);
+    expectNoOverlap(svg("?open=" + pages.back().first), 45, "a page");
+    // A key of another group that sorts between the group's own ("t12" between
+    // "t1" and "t1p2") leaves the page as asked.
+    ASSERT_GE(pages.size(), 2u);
+    for (const Json &g : get(sm + "?open=" + key + "0," + pages[1].first)["groups"]) {
+        if (g["key"] == key) {
+            EXPECT_EQ(g["page"], 2) << g;
+        }
+    }
+
+    // The way to a member, from the folded view and from another page: the
+    // first and last of each page, and a device of a folded fan.
+    httplib::Client c = f.server->client();
+    auto way = [&](int symbol, const std::string &from) {
+        auto r = c.Get((sm + "/way/" + std::to_string(symbol) + from).c_str());
+        EXPECT_TRUE(r && r->status == 200) << symbol << from;
+        std::string open = r && r->status == 200 ? Json::parse(r->body, nullptr, false).value("open", "") : "";
+        EXPECT_NE(svg("?open=" + open).find("<g id=\"s" + std::to_string(symbol) + "\""), std::string::npos)
+            << symbol << " from '" << from << "' by '" << open << "'";
+        return open;
+    };
+    for (const auto &[open, shown] : pages)
+        for (int id : {shown.front(), shown.back()}) {
+            EXPECT_EQ(way(id, ""), open);
+            way(id, "?open=" + pages.back().first + ",f" + std::to_string(f.edges[1]));
+        }
+    EXPECT_EQ(way(f.leaves[3][4], ""), "f" + std::to_string(f.edges[3]));
+    // Search finds a member where it is drawn; a symbol of another submap has no way here.
+    Json found = get("/api/search?q=ws-" + std::to_string(f.loose.size() - 1));
+    ASSERT_EQ(found["results"].size(), 1u) << found;
+    EXPECT_EQ(found["results"][0]["appearsOn"][0]["symbol"], f.loose.back());
+    EXPECT_EQ(c.Get((sm + "/way/" + std::to_string(f.fabricSymbol)).c_str())->status, 404);
 }
 
 TEST_F(ServeFabricTest, TheNeighboursViewShowsOneDeviceAndWhatLiesWithinNHops)
@@ -182,7 +401,7 @@ TEST_F(ServeFabricTest, AConnectionsDetailsNameBothEndsItsLabelStatusAndLastChan
     // The drawing makes it clickable: a wide, unseen line over the link.
     std::string drawing = svg("");
     EXPECT_TRUE(std::regex_search(drawing, std::regex("<g id=\"s" + std::to_string(f.failedLink) +
-                                                       "\" class=\"edge conn st2\">.*?<line class=\"hit\"")));
+                                                       "\" class=\"edge conn st2\">.*?<(line|path) class=\"hit\"")));
 }
 
 // The page in headless Chromium, driven as a person would (scripts/browse):
@@ -235,13 +454,26 @@ TEST_F(ServeFabricTest, ARealBrowserPansZoomsOpensAGroupAndShowsALinksDetails)
     EXPECT_EQ(r[8], 2);                                  // the array and its switch
 
     // In the neighbours view, the one link: a click shows both ends and its last change.
-    std::string link = std::to_string(f.leafLinks[7 * 24 + 5]);
+    // Then a search's link to a workstation folded away opens the page of
+    // its group that shows it, selected; a page turner leads on.
+    std::string link = std::to_string(f.leafLinks[7 * 24 + 5]), ws = std::to_string(f.loose.back());
     Json d = browse("/submap/" + std::to_string(f.submap) + "?live=0&around=" + leaf + "&hops=1",
                     {{{"wait", ready}}, {{"click", "#s" + link + " line.hit"}},
                      {{"wait", "document.getElementById('details').dataset.connection === '" + link + "'"}},
                      {{"shot", shots + "/neighbours.png"}},
-                     {{"eval", "document.getElementById('details').innerText"}}});
-    ASSERT_EQ(d.size(), 1u) << d;
+                     {{"eval", "document.getElementById('details').innerText"}},
+                     {{"eval", "location.assign('/submap/" + std::to_string(f.submap) + "?live=0#sel=" + ws + "'), 0"}},
+                     {{"wait", "location.search.includes('open=t') && document.querySelector('#s" + ws + ".selected')"}},
+                     {{"eval", "document.querySelectorAll('#view g.node').length"}},
+                     {{"key", "0"}}, {{"click", "g.pager rect"}},
+                     {{"wait", "document.querySelector('#view g.pager') && !document.getElementById('s" + ws + "') && " + ready}},
+                     {{"eval", "document.querySelectorAll('#view g.node').length"}}});
+    ASSERT_EQ(d.size(), 4u) << d;
+    // Each page draws the switches and at most a page of workstations.
+    EXPECT_GT(d[2].get<int>(), 44);
+    EXPECT_LE(d[2].get<int>(), 44 + 200);
+    EXPECT_GT(d[3].get<int>(), 44);
+    EXPECT_LE(d[3].get<int>(), 44 + 200);
     std::string details = d[0];
     for (const char *want : {"array-7-5 primary disk pool - edge-7 (16G)", "label 16G", "status: normal", "ends",
                              "edge-7", "last change"})

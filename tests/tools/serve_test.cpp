@@ -112,6 +112,12 @@ TEST_F(ServeTest, EveryPageAndRouteAnswers)
         EXPECT_NE(res->get_header_value("Content-Type").find(r.type), std::string::npos) << r.path;
         EXPECT_NE(res->body.find(r.holds), std::string::npos) << r.path << ": " << res->body.substr(0, 300);
     }
+    // A client that takes brotli and gzip gets gzip: brotli costs the server
+    // about a second on a large drawing.
+    auto packed = c.Get(("/api/submap/" + fab + "/svg").c_str(), {{"Accept-Encoding", "gzip, deflate, br, zstd"}});
+    ASSERT_TRUE(packed);
+    EXPECT_EQ(packed->get_header_value("Content-Encoding"), "gzip");
+    EXPECT_NE(packed->body.find("id=\"s" + std::to_string(sw1Symbol_) + "\""), std::string::npos);
     auto home = c.Get("/?live=0");
     ASSERT_TRUE(home);
     EXPECT_EQ(home->status, 302);

@@ -96,11 +96,44 @@ std::string labelAt(const std::string &text, double x, double y)
            "paint-order=\"stroke\">" + xmlText(text, kLabelChars) + "</text>";
 }
 
-// A place in the drawing: a symbol, or a group standing for folded symbols.
+// A place in the drawing: a symbol, a group standing for folded symbols, or
+// the way to the page before (-1) or after (+1) the shown page of a group.
 struct Item {
-    int symbol = 0;        // 0 for a group
+    int symbol = 0;        // 0 for a group or a page's neighbour
     int group = -1;        // index into the groups
+    int pager = 0;
 };
+
+// The open key of a group's page (from 1).
+std::string pageKey(const FoldedGroup &g, size_t page)
+{
+    return page <= 1 ? g.key : g.key + "p" + std::to_string(page);
+}
+
+// True when open key `k` opens a page of the group `key`.
+bool opensGroup(const std::string &k, const std::string &key)
+{
+    return k.compare(0, key.size(), key) == 0 && (k.size() == key.size() || k[key.size()] == 'p');
+}
+
+// The page of group `key` the open keys ask for: 0 when none.
+size_t askedPage(const std::set<std::string> &open, const std::string &key)
+{
+    // Keys of other groups can sort between ("t12" between "t1" and "t1p2").
+    for (auto it = open.lower_bound(key); it != open.end() && it->compare(0, key.size(), key) == 0; ++it)
+        if (opensGroup(*it, key))
+            return it->size() == key.size() ? 1 : std::max<size_t>(1, std::strtoul(it->c_str() + key.size() + 1, nullptr, 10));
+    return 0;
+}
+
+// A polyline's path data from its corners.
+std::string pathOf(const std::vector<std::pair<double, double>> &pts)
+{
+    std::string d;
+    for (size_t i = 0; i < pts.size(); ++i)
+        d += (i == 0 ? "M" : " L") + num(pts[i].first) + " " + num(pts[i].second);
+    return d;
+}
 
 class Layering {
 public:
@@ -112,6 +145,30 @@ public:
         classify();
         place();
         return draw();
+    }
+
+    bool wayTo(int symbol, std::set<std::string> &open)
+    {
+        collect();
+        if (icons_.count(symbol) == 0)
+            return false;
+        classify();
+        open = q_.open;
+        for (FoldedGroup &g : groups_) {
+            if (std::find(g.members.begin(), g.members.end(), symbol) == g.members.end())
+                continue;
+            if (!g.open)
+                byName(g);
+            auto at = std::find(g.members.begin(), g.members.end(), symbol);
+            size_t index = static_cast<size_t>(at - g.members.begin());
+            if (g.open && index >= g.from && index < g.to)
+                return true;
+            for (auto it = open.begin(); it != open.end();)
+                it = opensGroup(*it, g.key) ? open.erase(it) : std::next(it);
+            open.insert(pageKey(g, index / kPageSize + 1));
+            return true;
+        }
+        return true;
     }
 
 private:
@@ -174,9 +231,11 @@ private:
             g.key = "f" + std::to_string(hub);
             g.hub = hub;
             g.members = leaves;
-            g.open = leaves.size() <= kFoldFan || q_.open.count(g.key) != 0;
             fanOf_[hub] = groups_.size();
+            openAsAsked(g, leaves.size() <= kFoldFan);
             groups_.push_back(std::move(g));
+            if (groups_.back().open)
+                fanItems_[hub] = pageItems(groups_.size() - 1);
         }
         // Loose symbols: by symbol type, each type of more than kFoldFan folded.
         std::map<std::string, std::vector<int>> byType;
@@ -191,19 +250,64 @@ private:
             FoldedGroup g;
             g.key = "t" + std::to_string(members.front());
             g.members = members;
-            g.open = q_.open.count(g.key) != 0;
-            if (g.open)
-                for (int sid : members)
-                    looseItems_.push_back({sid, -1});
-            else
-                looseItems_.push_back({0, static_cast<int>(groups_.size())});
+            openAsAsked(g, false);
             groups_.push_back(std::move(g));
+            if (groups_.back().open) {
+                std::vector<Item> page = pageItems(groups_.size() - 1);
+                looseItems_.insert(looseItems_.end(), page.begin(), page.end());
+            } else {
+                looseItems_.push_back({0, static_cast<int>(groups_.size() - 1)});
+            }
         }
         // Graphs first among the loose, as on the ranked drawing.
         std::stable_sort(looseItems_.begin(), looseItems_.end(), [&](const Item &a, const Item &b) {
             return a.symbol != 0 && b.symbol != 0 && m_.isGraphObject(m_.symbols.at(a.symbol).object) &&
                    !m_.isGraphObject(m_.symbols.at(b.symbol).object);
         });
+    }
+
+    // Pages: a group of more than kPageSize members in the order of their
+    // names, so each page is a range of names.
+    void byName(FoldedGroup &g) const
+    {
+        if (g.pages < 2)
+            return;
+        std::vector<std::pair<std::string, int>> named;
+        named.reserve(g.members.size());
+        for (int sid : g.members)
+            named.emplace_back(displayName(m_, m_.symbols.at(sid)), sid);
+        std::sort(named.begin(), named.end());
+        for (size_t k = 0; k < named.size(); ++k)
+            g.members[k] = named[k].second;
+    }
+
+    // Open when `always` or asked, at the page asked for (the last when asked
+    // past it). Only an open group is put in the order of its pages: the
+    // largest submap folds tens of thousands of symbols.
+    void openAsAsked(FoldedGroup &g, bool always)
+    {
+        g.pages = std::max<size_t>(1, (g.members.size() + kPageSize - 1) / kPageSize);
+        size_t page = askedPage(q_.open, g.key);
+        g.open = always || page != 0;
+        if (g.open)
+            byName(g);
+        g.page = std::min(std::max<size_t>(page, 1), g.pages);
+        g.from = (g.page - 1) * kPageSize;
+        g.to = std::min(g.members.size(), g.from + kPageSize);
+    }
+
+    // The shown page of an open group, with the ways to the pages beside it.
+    std::vector<Item> pageItems(size_t gi) const
+    {
+        const FoldedGroup &g = groups_[gi];
+        std::vector<Item> out;
+        if (g.page > 1)
+            out.push_back({0, static_cast<int>(gi), -1});
+        for (size_t k = g.from; k < g.to; ++k)
+            out.push_back({g.members[k], -1, 0});
+        if (g.page < g.pages)
+            out.push_back({0, static_cast<int>(gi), 1});
+        return out;
     }
 
     // Columns and rows of a fan's block beneath its edge symbol.
@@ -230,7 +334,7 @@ private:
         std::vector<Band> bands(1);
         for (int hub : edges_) {
             const FoldedGroup &g = groups_[fanOf_.at(hub)];
-            auto [cols, rows] = g.open ? fanBlock(g.members.size()) : std::pair<size_t, size_t>{1, 1};
+            auto [cols, rows] = g.open ? fanBlock(fanItems_[hub].size()) : std::pair<size_t, size_t>{1, 1};
             // With core symbols above, one band: a second would take their
             // lines through the first.
             if (core_.empty() && bands.back().slots > 0 && bands.back().slots + cols > kRowSlots)
@@ -252,8 +356,16 @@ private:
                 at({core_[i + k], -1}, x0 + static_cast<double>(k) * kSlot, y);
             y += kRow;
         }
-        if (!core_.empty())
-            y += kRow / 2;   // room for the lines down to the edge switches
+        if (!core_.empty()) {
+            // Room for the lines down to the edge switches: each core symbol
+            // has its own bus between the last core row's labels and the
+            // tops of the edge switches.
+            double top = y - kRow + 32, bottom = y + kRow / 2 - 20;
+            for (size_t i = 0; i < core_.size(); ++i)
+                coreBus_[core_[i]] = {top + (bottom - top) * (static_cast<double>(i) + 0.5) / static_cast<double>(core_.size()),
+                                      coreDrop(i)};
+            y += kRow / 2;
+        }
         for (const Band &b : bands) {
             if (b.hubs.empty())
                 continue;
@@ -261,13 +373,17 @@ private:
             for (int hub : b.hubs) {
                 size_t gi = fanOf_.at(hub);
                 const FoldedGroup &g = groups_[gi];
-                auto [cols, rows] = g.open ? fanBlock(g.members.size()) : std::pair<size_t, size_t>{1, 1};
+                const std::vector<Item> &items = fanItems_[hub];
+                auto [cols, rows] = g.open ? fanBlock(items.size()) : std::pair<size_t, size_t>{1, 1};
                 double left = x + kSlot / 2, centre = x + static_cast<double>(cols) * kSlot / 2;
                 at({hub, -1}, centre, y);
                 if (g.open) {
-                    for (size_t k = 0; k < g.members.size(); ++k)
-                        at({g.members[k], -1}, left + static_cast<double>(k % cols) * kSlot,
-                           y + kRow * static_cast<double>(1 + k / cols));
+                    for (size_t k = 0; k < items.size(); ++k) {
+                        double ix = left + static_cast<double>(k % cols) * kSlot, iy = y + kRow * static_cast<double>(1 + k / cols);
+                        at(items[k], ix, iy);
+                        if (items[k].symbol != 0)
+                            fanRoute_[items[k].symbol] = {hub, x};
+                    }
                 } else {
                     at({0, static_cast<int>(gi)}, centre, y + kRow);
                 }
@@ -322,6 +438,72 @@ private:
             << labelAt(std::to_string(g.members.size()) + " devices", x, y) << "</g>\n";
     }
 
+    // A page's neighbour: the way to the page before or after it.
+    void drawPager(std::ostringstream &out, const FoldedGroup &g, int step, double x, double y)
+    {
+        size_t page = step < 0 ? g.page - 1 : g.page + 1;
+        size_t from = (page - 1) * kPageSize, to = std::min(g.members.size(), from + kPageSize);
+        const char *dir = step < 0 ? "prev" : "next";
+        std::string text = (step < 0 ? "\xE2\x97\x82 page " : "page ") + std::to_string(page) + " of " +
+                           std::to_string(g.pages) + (step < 0 ? "" : " \xE2\x96\xB8");
+        out << "<g id=\"pg-" << g.key << "-" << dir << "\" class=\"pager\" data-group=\"" << g.key << "\" data-open=\""
+            << pageKey(g, page) << "\"><title>"
+            << xmlText(text + ": " + displayName(m_, m_.symbols.at(g.members[from])) + " to " +
+                       displayName(m_, m_.symbols.at(g.members[to - 1])) + " (click)")
+            << "</title><rect x=\"" << num(x - 30) << "\" y=\"" << num(y - 12)
+            << "\" width=\"60\" height=\"24\" rx=\"12\" fill=\"#eceff1\" stroke=\"#607d8b\" stroke-width=\"1.5\"/>"
+            << labelAt(text, x, y) << "</g>\n";
+    }
+
+    // Where a core symbol's lines to the edge switches arrive: spread over
+    // the middle of the switch, so that lines from different core symbols
+    // stay apart.
+    double coreDrop(size_t i) const
+    {
+        if (core_.size() < 2)
+            return 0;
+        double step = std::min(8.0, 32.0 / static_cast<double>(core_.size() - 1));
+        return (static_cast<double>(i) - static_cast<double>(core_.size() - 1) / 2) * step;
+    }
+
+    // The corners of a connection's line: a fan's link by the buses between
+    // its rows and the block's left border, a core symbol's link to an edge
+    // switch by the core symbol's bus, any other straight.
+    std::vector<std::pair<double, double>> routeOf(int a, std::pair<double, double> pa, int z, std::pair<double, double> pz) const
+    {
+        auto leaf = fanRoute_.find(a);
+        if (leaf == fanRoute_.end() || leaf->second.first != z) {
+            leaf = fanRoute_.find(z);
+            if (leaf != fanRoute_.end() && leaf->second.first == a) {
+                std::swap(pa, pz);
+            } else {
+                leaf = fanRoute_.end();
+            }
+        }
+        if (leaf != fanRoute_.end()) {
+            // pa: the device, pz: its switch.
+            double busFirst = pz.second + kRow / 2, bus = pa.second - kRow / 2;
+            if (bus <= busFirst + 1)
+                return {pz, {pz.first, busFirst}, {pa.first, busFirst}, pa};
+            double border = leaf->second.second;
+            return {pz, {pz.first, busFirst}, {border, busFirst}, {border, bus}, {pa.first, bus}, pa};
+        }
+        auto core = coreBus_.find(a);
+        bool edgeEnd = fanOf_.count(z) != 0;
+        if (core == coreBus_.end() || !edgeEnd) {
+            core = coreBus_.find(z);
+            edgeEnd = fanOf_.count(a) != 0;
+            if (core != coreBus_.end() && edgeEnd)
+                std::swap(pa, pz);
+        }
+        if (core != coreBus_.end() && edgeEnd && pz.second > pa.second) {
+            // pa: the core symbol, pz: the edge switch.
+            auto [bus, drop] = core->second;
+            return {pa, {pa.first, bus}, {pz.first + drop, bus}, {pz.first + drop, pz.second}};
+        }
+        return {pa, pz};
+    }
+
     LayeredDrawing draw()
     {
         LayeredDrawing d;
@@ -331,7 +513,7 @@ private:
             if (item.symbol != 0) {
                 where[item.symbol] = xy;
                 d.positions[item.symbol] = xy;
-            } else {
+            } else if (item.pager == 0) {
                 groupAt[item.group] = xy;
             }
         }
@@ -351,27 +533,45 @@ private:
             out << "<path class=\"fold-link\" d=\"M" << num(x1) << " " << num(y1) << " L" << num(xy.first) << " "
                 << num(xy.second) << "\" stroke=\"#9e9e9e\" stroke-width=\"1.5\" stroke-dasharray=\"3,3\" fill=\"none\"/>\n";
         }
-        for (int cid : conns_) {
+        // Links share the buses: the worse a link's status, the later it is
+        // drawn, so that it shows on top.
+        std::vector<int> byStatus;
+        for (int cid : conns_)
+            if (where.count(m_.symbols.at(cid).connA) != 0 && where.count(m_.symbols.at(cid).connZ) != 0)
+                byStatus.push_back(cid);
+        std::stable_sort(byStatus.begin(), byStatus.end(), [&](int x, int y) {
+            return mapdb::statusSeverity(m_.effectiveStatus(m_.symbols.at(x))) <
+                   mapdb::statusSeverity(m_.effectiveStatus(m_.symbols.at(y)));
+        });
+        for (int cid : byStatus) {
             const Symbol &c = m_.symbols.at(cid);
             auto a = where.find(c.connA), z = where.find(c.connZ);
             if (a == where.end() || z == where.end())
                 continue;
             int st = m_.effectiveStatus(c);
             StatusColours col = statusColours(st);
-            std::string d1 = "M" + num(a->second.first) + " " + num(a->second.second) + " L" + num(z->second.first) +
-                             " " + num(z->second.second);
+            std::vector<std::pair<double, double>> route = routeOf(c.connA, a->second, c.connZ, z->second);
+            std::string d1 = pathOf(route);
             out << "<g id=\"s" << cid << "\" class=\"edge conn st" << st << "\"><title>"
                 << xmlText(displayName(m_, c) + " (" + statusName(st) + ")") << "</title><path d=\"" << d1
                 << "\" stroke=\"" << col.line << "\" stroke-width=\"2\" fill=\"none\""
-                << (st == 2 ? " stroke-dasharray=\"5,2\"" : "") << "/><line class=\"hit\" x1=\"" << num(a->second.first)
-                << "\" y1=\"" << num(a->second.second) << "\" x2=\"" << num(z->second.first) << "\" y2=\""
-                << num(z->second.second) << "\" stroke=\"#000\" stroke-opacity=\"0\" stroke-width=\"12\"/></g>\n";
+                << (st == 2 ? " stroke-dasharray=\"5,2\"" : "") << "/>";
+            // A wide, unseen copy of the line takes the clicks.
+            std::string unseen = "class=\"hit\" stroke=\"#000\" stroke-opacity=\"0\" stroke-width=\"12\"";
+            if (route.size() == 2)
+                out << "<line " << unseen << " x1=\"" << num(route[0].first) << "\" y1=\"" << num(route[0].second)
+                    << "\" x2=\"" << num(route[1].first) << "\" y2=\"" << num(route[1].second) << "\"/>";
+            else
+                out << "<path " << unseen << " fill=\"none\" d=\"" << d1 << "\"/>";
+            out << "</g>\n";
             d.shown.push_back(cid);
         }
         for (const auto &[item, xy] : placed_) {
             if (item.symbol != 0) {
                 drawSymbol(out, m_.symbols.at(item.symbol), xy.first, xy.second);
                 d.shown.push_back(item.symbol);
+            } else if (item.pager != 0) {
+                drawPager(out, groups_[static_cast<size_t>(item.group)], item.pager, xy.first, xy.second);
             } else {
                 drawGroup(out, groups_[static_cast<size_t>(item.group)], xy.first, xy.second);
             }
@@ -394,6 +594,9 @@ private:
     std::vector<Item> looseItems_;
     std::vector<FoldedGroup> groups_;
     std::unordered_map<int, size_t> fanOf_;
+    std::unordered_map<int, std::vector<Item>> fanItems_;                   // edge symbol -> its open fan's places
+    std::unordered_map<int, std::pair<int, double>> fanRoute_;              // shown leaf -> its switch, its block's left border
+    std::unordered_map<int, std::pair<double, double>> coreBus_;            // core symbol -> its bus's y, its drop's offset
     std::vector<std::pair<Item, std::pair<double, double>>> placed_;
     double width_ = 0, height_ = 0;
 };
@@ -415,10 +618,15 @@ ViewQuery parseViewQuery(const std::string &open, const std::string &around, con
     ViewQuery q;
     std::istringstream in(open);
     std::string key;
-    while (std::getline(in, key, ',') && q.open.size() < kMaxOpenKeys)
-        if (key.size() > 1 && key.size() < 12 && (key[0] == 'f' || key[0] == 't') &&
-            key.find_first_not_of("0123456789", 1) == std::string::npos)
+    auto digits = [](const std::string &t) {
+        return !t.empty() && t.size() < 10 && t.find_first_not_of("0123456789") == std::string::npos;
+    };
+    while (std::getline(in, key, ',') && q.open.size() < kMaxOpenKeys) {
+        size_t page = key.find('p');
+        if (key.size() > 1 && (key[0] == 'f' || key[0] == 't') && digits(key.substr(1, page - 1)) &&
+            (page == std::string::npos || digits(key.substr(page + 1))))
             q.open.insert(key);
+    }
     if (!around.empty() && around.size() < 10 && around.find_first_not_of("0123456789") == std::string::npos)
         q.around = std::atoi(around.c_str());
     if (hops.size() == 1 && hops[0] >= '1' && hops[0] <= '0' + kMaxHops)
@@ -472,6 +680,11 @@ int worstStatus(const MapModel &m, const std::vector<int> &symbols)
 LayeredDrawing drawLayered(const MapModel &m, int submap, const ViewQuery &q)
 {
     return Layering(m, submap, q).run();
+}
+
+bool wayTo(const MapModel &m, int submap, const ViewQuery &q, int symbol, std::set<std::string> &open)
+{
+    return Layering(m, submap, q).wayTo(symbol, open);
 }
 
 }  // namespace tqmap

@@ -40,6 +40,9 @@ struct MapModel : mapdb::MapRows {
     std::map<int, std::vector<int>> symbolsOfObject;   // object -> symbol ids
     std::unordered_map<int, int> effective;            // symbol -> effective status (roll-up)
     std::unordered_map<int, std::vector<int>> connectionsAt;   // symbol -> connections ending at it
+    // Set by index(): this model's own number, never given to another in
+    // this process, so what is worked out from a model can be kept by it.
+    uint64_t serial = 0;
 
     void index();
     const Object *object(int id) const;

@@ -2,6 +2,7 @@
 #include "tools/tqmap/tqmap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <sstream>
@@ -12,6 +13,8 @@ namespace tqmap {
 
 void MapModel::index()
 {
+    static std::atomic<uint64_t> models{0};
+    serial = ++models;
     symbolsOnSubmap.clear();
     submapsOfObject.clear();
     symbolsOfObject.clear();

@@ -146,7 +146,7 @@ void addApiRoutes(httplib::Server &server, MapView &view)
         std::string error;
         ViewQuery q = viewQueryOf(req);
         std::shared_ptr<const Layout> l = view.layout(m, id, error, q);
-        Json j = l != nullptr && l->layered ? layeredSubmapJson(m, id, *l, q) : submapJson(m, id);
+        Json j = l != nullptr && l->layered ? layeredSubmapJson(m, id, *l, q, view.groupStatuses(m, *l)) : submapJson(m, id);
         std::set<int> recent = req.has_param("at") ? std::set<int>() : view.recentlyChanged();
         for (Json &s : j["symbols"])
             s["recent"] = recent.count(s["id"].get<int>()) != 0;

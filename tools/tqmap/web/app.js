@@ -60,13 +60,22 @@ function paint(g, s) {
   } else if (!s.recent && mark) mark.remove();
 }
 
+// The drawing and the layout key it was made for.
+const getDrawing = () => fetch('/api/submap/' + submapId + '/svg' + tqNav.query(), {cache: 'no-store'})
+  .then((r) => r.text().then((svg) => ({svg, key: r.headers.get('X-Layout-Key')})));
+
 async function loadSubmap() {
+  // The first time, the drawing is asked for beside the data rather than
+  // after it; it is used when made for the same layout.
+  const early = state.layoutKey === null ? getDrawing() : null;
   const data = await getJson('/api/submap/' + submapId + tqNav.query());
   state.data = data; crumbs(data.path); document.title = data.title + ' - map';
   const box = $('#view');
   if (data.layoutKey !== state.layoutKey) {
     const sx = box.scrollLeft, sy = box.scrollTop;
-    const svg = await fetch('/api/submap/' + submapId + '/svg' + tqNav.query(), {cache: 'no-store'}).then((r) => r.text());
+    let drawing = early ? await early : null;
+    if (!drawing || drawing.key !== data.layoutKey) drawing = await getDrawing();
+    const svg = drawing.svg;
     box.innerHTML = svg; box.scrollLeft = sx; box.scrollTop = sy;
     tqNav.drawn(box);
     state.layoutKey = data.layoutKey;
@@ -79,6 +88,7 @@ async function loadSubmap() {
   all.forEach((s) => { const g = document.getElementById('s' + s.id); if (g) paint(g, s); });
   tqNav.painted(data);
   box.dataset.layoutKey = data.layoutKey;
+  if (state.selected && data.placement === 'layered') tqNav.reveal(state.selected);
   if (state.selected) select(state.selected, true);
   else if (tqNav.pendingConnection) tqNav.showConnection(tqNav.pendingConnection);
 }

@@ -1,6 +1,7 @@
 // The web view's navigation of a drawing, served as /static/nav.js before
 // app.js: pan and zoom (mouse and keyboard), folded groups that open on
-// click, clickable connections, and the neighbours view (?around=SYMBOL&hops=N).
+// click, pages of a large opened group, clickable connections, and the
+// neighbours view (?around=SYMBOL&hops=N).
 'use strict';
 const tqNav = (() => {
   const params = new URLSearchParams(location.search);
@@ -14,10 +15,10 @@ const tqNav = (() => {
     const s = p.toString();
     return s ? '?' + s : '';
   }
-  function go(changes) {
+  function go(changes, hash = location.hash) {
     Object.entries(changes).forEach(([k, v]) => { if (v == null || v === '') params.delete(k); else params.set(k, v); });
     const s = params.toString();
-    location.assign(location.pathname + (s ? '?' + s : '') + location.hash);
+    location.assign(location.pathname + (s ? '?' + s : '') + hash);
   }
 
   // ---- pan and zoom: the drawing's viewBox, kept while the layout stays.
@@ -91,6 +92,7 @@ const tqNav = (() => {
     show();
     wire();
     view.querySelectorAll('g.group').forEach((g) => g.addEventListener('click', () => openGroup(g.dataset.group)));
+    view.querySelectorAll('g.pager').forEach((g) => g.addEventListener('click', () => openGroup(g.dataset.group, g.dataset.open)));
     view.querySelectorAll('g.conn').forEach((g) => {
       // Graphviz draws a thin line: a wide, unseen copy takes the clicks.
       if (!g.querySelector('.hit')) { const p = g.querySelector('path'); if (p) { const hit = p.cloneNode(); hit.setAttribute('class', 'hit'); g.append(hit); } }
@@ -132,10 +134,23 @@ const tqNav = (() => {
     });
   }
 
-  function openGroup(key) {
-    const open = (params.get('open') || '').split(',').filter((k) => k);
-    if (!open.includes(key)) open.push(key);
-    go({open: open.join(',')});
+  // Opens a group at one of its pages ("KEY" is the first, "KEYpN" page N).
+  // Turning a page leaves the selection behind: it would lead back to its page.
+  function openGroup(key, page) {
+    const same = (k) => k === key || (k.startsWith(key + 'p') && /^\d+$/.test(k.slice(key.length + 1)));
+    const open = (params.get('open') || '').split(',').filter((k) => k && !same(k));
+    open.push(page || key);
+    go({open: open.join(',')}, page ? '' : location.hash);
+  }
+
+  // A symbol asked for (#sel=ID, as search results link) but folded away or
+  // on another page: the server names the groups' pages that show it.
+  async function reveal(id) {
+    if (document.getElementById('s' + id)) return;
+    const r = await fetch('/api/submap/' + document.body.dataset.submap + '/way/' + id + query(), {cache: 'no-store'});
+    if (!r.ok) return;
+    const w = await r.json();
+    if (w.open !== (params.get('open') || '')) go({open: w.open});
   }
 
   const text = (tag, t, attrs) => { const e = document.createElement(tag); if (t != null) e.textContent = t;
@@ -171,5 +186,5 @@ const tqNav = (() => {
   }
 
   const conn = /#conn=(\d+)/.exec(location.hash);
-  return {query, drawn, painted, detailsShown, showConnection, pendingConnection: conn ? +conn[1] : 0};
+  return {query, drawn, painted, detailsShown, showConnection, reveal, pendingConnection: conn ? +conn[1] : 0};
 })();

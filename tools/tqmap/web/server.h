@@ -72,6 +72,10 @@ public:
     // plain view is kept.
     std::shared_ptr<const Layout> layout(const MapModel &m, int submap, std::string &error,
                                          const ViewQuery &view = ViewQuery());
+    // The worst status now of each of a layered layout's groups, in its
+    // order: worked out once per model (a group of the largest submap has
+    // tens of thousands of members).
+    std::vector<int> groupStatuses(const MapModel &m, const Layout &l);
     // Symbols whose status changed in the last 30 minutes.
     std::set<int> recentlyChanged();
     const std::string &path() const { return path_; }
@@ -106,6 +110,10 @@ private:
     std::map<int, std::shared_ptr<const Layout>> layouts_;
     // Layouts a newer one replaced, by key: the same submap at a past time.
     std::map<std::string, std::shared_ptr<const Layout>> earlierLayouts_;
+    // Worked out per model (MapModel::serial): submap -> its layout key,
+    // layout key -> its groups' statuses. Held under layoutMutex_.
+    std::map<int, std::pair<uint64_t, std::string>> keys_;
+    std::map<std::string, std::pair<uint64_t, std::vector<int>>> groupStatuses_;
     std::mutex pastMutex_;     // held only to look up or store a past map
     // Past maps by time and submap (0: the whole map), with the map they
     // were made from.
@@ -126,7 +134,8 @@ void addExportRoutes(httplib::Server &server, MapView &view);
 ViewQuery viewQueryOf(const httplib::Request &req);
 // /api/submap/ID of a layered drawing: the shown symbols and connections
 // only, and the groups with their worst status now (views.cpp).
-Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const ViewQuery &q);
+Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const ViewQuery &q,
+                       const std::vector<int> &groupStatuses);
 // /api/connection/ID: a connection's ends, label, status and last change
 // (views.cpp).
 void addViewRoutes(httplib::Server &server, MapView &view);

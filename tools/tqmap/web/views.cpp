@@ -11,7 +11,8 @@ ViewQuery viewQueryOf(const httplib::Request &req)
     return parseViewQuery(req.get_param_value("open"), req.get_param_value("around"), req.get_param_value("hops"));
 }
 
-Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const ViewQuery &q)
+Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const ViewQuery &q,
+                       const std::vector<int> &groupStatuses)
 {
     Json path = Json::array();
     for (int sm : submapPath(m, submap))
@@ -20,12 +21,15 @@ Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const Vie
     for (int sid : l.shown)
         if (const Symbol *s = m.symbol(sid))
             (s->isConnection() ? conns : symbols).push_back(symbolJson(m, *s));
-    for (const FoldedGroup &g : l.groups) {
-        int st = worstStatus(m, g.members);
+    for (size_t i = 0; i < l.groups.size(); ++i) {
+        const FoldedGroup &g = l.groups[i];
+        int st = groupStatuses.at(i);
         groups.push_back({{"key", g.key},
                           {"hub", g.hub},
                           {"count", g.members.size()},
                           {"open", g.open},
+                          {"page", g.page},
+                          {"pages", g.pages},
                           {"effectiveStatus", st},
                           {"effectiveStatusName", statusName(st)}});
     }
@@ -42,6 +46,28 @@ Json layeredSubmapJson(const MapModel &m, int submap, const Layout &l, const Vie
 
 void addViewRoutes(httplib::Server &server, MapView &view)
 {
+    // The open keys that show a symbol of a layered submap in the asked view
+    // (a member of a folded group, or on another page of an opened one).
+    server.Get(R"(/api/submap/(\d+)/way/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
+        auto snapshot = requestedModel(view, req, res);
+        if (snapshot == nullptr)
+            return;
+        const std::string &sm = req.matches[1], &sym = req.matches[2];
+        std::set<std::string> open;
+        res.set_header("Cache-Control", "no-store");
+        if (sm.size() > 9 || sym.size() > 9 ||
+            !wayTo(*snapshot, std::atoi(sm.c_str()), viewQueryOf(req), std::atoi(sym.c_str()), open)) {
+            res.status = 404;
+            res.set_content(jsonText({{"error", "symbol " + sym + " cannot be shown on submap " + sm + " in this view"}}),
+                            "application/json");
+            return;
+        }
+        std::string keys;
+        for (const std::string &k : open)
+            keys += (keys.empty() ? "" : ",") + k;
+        res.set_content(jsonText({{"symbol", std::atoi(sym.c_str())}, {"open", keys}}), "application/json");
+    });
+
     // A connection's details: both ends, label, status and its last change.
     server.Get(R"(/api/connection/(\d+))", [&](const httplib::Request &req, httplib::Response &res) {
         auto snapshot = view.model();
