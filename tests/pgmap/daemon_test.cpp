@@ -163,7 +163,14 @@ TEST_F(PgDaemon, ASecondDaemonOnTheMapGetsExitCode4)
     const tqtest::RunResult second = runDemo(map);
     EXPECT_EQ(second.exitCode, 4) << second.err;
     EXPECT_NE(log().find("another daemon has this map open"), std::string::npos) << log();
+    // The server ends the first backend, and its lock, a moment after the
+    // connection closes: waited for, as a restarted daemon would.
+    const int firstBackend = PQbackendPID(first);
     PQfinish(first);
+    std::string err;
+    ASSERT_TRUE(PgServer::shared().waitFor(
+        "SELECT count(*) FROM pg_stat_activity WHERE pid = " + std::to_string(firstBackend), "0", err))
+        << err;
     EXPECT_EQ(runDemo(map).exitCode, 0) << "the lock ends with the connection that held it";
 }
 
