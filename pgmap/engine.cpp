@@ -277,11 +277,11 @@ int PgEngine::sync(PgStatement *last)
         }
         const bool ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
         const Sent *s = at < sent.size() ? &sent[at] : nullptr;
-        if (!ok && st != PGRES_PIPELINE_ABORTED && (rc == 0 || rc == kResultDone)) {
+        if (!ok && st != PGRES_PIPELINE_ABORTED && (rc == 0 || rc == kResultDone))
             rc = note(r, false);
-            if (s != nullptr && s->kind == Ahead::Prepare)
-                s->st->forgetPrepared();
-        }
+        // A statement whose preparing failed or was skipped is prepared again.
+        if (!ok && s != nullptr && s->kind == Ahead::Prepare)
+            s->st->forgetPrepared();
         if (s != nullptr && ok) {
             if (s->kind == Ahead::Write) {
                 const char *affected = PQcmdTuples(r);
@@ -482,6 +482,9 @@ int PgEngine::commit()
         return settleLostCommit(oldBackend);
     }
     leavePipeline();
+    // A failure ahead of COMMIT left the transaction open (and aborted).
+    if (rc != kResultDone && !broken_ && PQstatus(conn_) == CONNECTION_OK)
+        command("ROLLBACK");
     return rc;
 }
 
