@@ -6,7 +6,6 @@
 
 #include "host/signals.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -105,6 +104,8 @@ int PgStatement::sendPrepared()
         engine_.sentAhead(PgEngine::Ahead::Prepare, this);
         prepared_ = true;
     }
+    if (t_.sql.rfind("SELECT ", 0) != 0)
+        engine_.mayHaveWritten();
     std::vector<const char *> params(static_cast<size_t>(t_.params));
     for (size_t i = 0; i < params.size(); ++i)
         params[i] = null_[i] ? nullptr : values_[i].c_str();
@@ -251,6 +252,17 @@ int PgEngine::sync(PgStatement *last)
     sent.swap(ahead_);
     if (last != nullptr)
         sent.push_back({Ahead::Command, last});
+    const size_t lastAt = sent.size() - 1;
+    // The writer's transaction id, once something may have written: at the
+    // end of the segment, so it is known before COMMIT is sent. A turn that
+    // wrote nothing has none (and its commit waits for no disk).
+    if (writing_ && xid_ == 0 && xidDirty_) {
+        if (PQsendQueryParams(conn_, "SELECT pg_current_xact_id_if_assigned()::text::bigint", 0, nullptr, nullptr,
+                              nullptr, nullptr, 0) != 1)
+            return note(nullptr, false);
+        sent.push_back({Ahead::Xid, nullptr});
+        xidDirty_ = false;
+    }
     committed_ = false;
     int rc = held_;
     if (held_ != 0)
@@ -286,13 +298,13 @@ int PgEngine::sync(PgStatement *last)
             if (s->kind == Ahead::Write) {
                 const char *affected = PQcmdTuples(r);
                 changes_ = affected != nullptr && *affected != '\0' ? std::atoll(affected) : 0;
-            } else if (s->kind == Ahead::Xid && PQntuples(r) == 1) {
+            } else if (s->kind == Ahead::Xid && PQntuples(r) == 1 && !PQgetisnull(r, 0, 0)) {
                 xid_ = std::atoll(PQgetvalue(r, 0, 0));
             } else if (s->kind == Ahead::Commit) {
                 // COMMIT of a transaction that had failed ends it as a
                 // rollback, without an error.
                 committed_ = std::strcmp(PQcmdStatus(r), "COMMIT") == 0;
-            } else if (s->kind == Ahead::Command && s->st != nullptr && s == &sent.back() && last != nullptr) {
+            } else if (last != nullptr && at == lastAt) {
                 last->takeResult(r);
                 continue;
             }
@@ -358,6 +370,8 @@ int PgEngine::exec(const char *sql)
     // A savepoint taken or released fails only with the connection or the
     // transaction: sent ahead. Anything else runs now.
     const bool ahead = t.sql.rfind("SAVEPOINT ", 0) == 0 || t.sql.rfind("RELEASE ", 0) == 0;
+    if (!ahead)
+        mayHaveWritten();
     if (const int rc = sendAhead(t.sql.c_str(), Ahead::Command); rc != kResultDone || ahead)
         return rc;
     return sync();
@@ -411,6 +425,8 @@ int PgEngine::beginRead()
             return rc;
     }
     xid_ = 0;
+    writing_ = false;
+    xidDirty_ = false;
     held_ = 0;
     // BEGIN goes with the turn's first statement that returns rows.
     if (PQenterPipelineMode(conn_) != 1) {
@@ -429,11 +445,10 @@ int PgEngine::beginRead()
 int PgEngine::begin()
 {
     const int rc = beginRead();
-    // The writer learns its transaction's id with the turn's next read: if
-    // the reply to COMMIT is lost, the server tells what became of it.
-    if (rc == kResultDone && pipelined_ && takesLock_ && xid_ == 0 &&
-        std::none_of(ahead_.begin(), ahead_.end(), [](const Sent &s) { return s.kind == Ahead::Xid; }))
-        return sendAhead("SELECT pg_current_xact_id()::text::bigint", Ahead::Xid);
+    // The writer learns its transaction's id with the turn's reads (sync):
+    // if the reply to COMMIT is lost, the server tells what became of it.
+    if (rc == kResultDone && pipelined_ && takesLock_)
+        writing_ = true;
     return rc;
 }
 
@@ -446,9 +461,7 @@ int PgEngine::commit()
         return command("COMMIT");
     }
     // The transaction's id is known before COMMIT is sent.
-    const bool wantsXid =
-        std::any_of(ahead_.begin(), ahead_.end(), [](const Sent &s) { return s.kind == Ahead::Xid; });
-    if (held_ != 0 || wantsXid) {
+    if (held_ != 0 || (writing_ && xid_ == 0 && xidDirty_)) {
         if (const int rc = sync(); rc != kResultDone) {
             rollback();
             return rc;

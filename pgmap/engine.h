@@ -111,6 +111,12 @@ public:
     int sync(PgStatement *last = nullptr);
     // A write was sent ahead (kResultDone: its failure comes later).
     int sentWrite();
+    // A command that may write was sent in the write transaction.
+    void mayHaveWritten()
+    {
+        if (writing_ && xid_ == 0)
+            xidDirty_ = true;
+    }
 
 private:
     // Makes the connection anew after it was lost: statements are prepared
@@ -141,7 +147,9 @@ private:
     std::vector<Sent> ahead_;
     int held_ = 0;              // a failure read ahead that no caller was told yet
     std::string heldError_;
-    int64_t xid_ = 0;           // the write transaction's id (0: not known)
+    int64_t xid_ = 0;           // the write transaction's id (0: none yet)
+    bool writing_ = false;      // the transaction is the writer's (begin())
+    bool xidDirty_ = false;     // sent what may have written since the id was last asked
     bool committed_ = false;    // the last sync read a COMMIT that took effect
     bool loseReply_ = false;
     std::string notice_;
