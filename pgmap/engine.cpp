@@ -523,7 +523,11 @@ void PgEngine::rollback()
 
 int PgEngine::settleLostCommit(int oldBackend)
 {
-    const std::string lost = error_;
+    // One line for the log: libpq's texts may run over several.
+    std::string lost = error_;
+    for (char &c : lost)
+        if (c == '\n' || c == '\t')
+            c = ' ';
     const std::string xid = std::to_string(xid_);
     xid_ = 0;
     broken_ = true;
