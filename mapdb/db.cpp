@@ -363,7 +363,12 @@ bool Db::commit()
         return true;
     knownObject_ = 0;
     if (engine_ != nullptr) {
+        int hookCode = 0;
+        if (g_hooksActive && writing_ && vfsFaultFires("CommitReplyLost", hookCode))
+            engine_->loseNextCommitReply();
         const int rc = engine_->commit();
+        if (const std::string notice = engine_->takeNotice(); !notice.empty())
+            reportNotice(notice.c_str());
         if (rc == kResultDone) {
             inTxn_ = writing_ = false;
             return true;

@@ -68,20 +68,31 @@ public:
     // Runs a statement that returns no rows (savepoints and the like).
     virtual int exec(const char *sql) = 0;
     // kResultDone, or the failure code (a lost connection: kResultIoError).
+    // A server engine may send BEGIN, and writes whose results the logic does
+    // not read, ahead with the next statement that returns rows: a failure of
+    // such a write is then the failure of the next statement run, or of
+    // commit(), with the write's own code, so the turn fails as it would have.
     virtual int begin() = 0;
     virtual int beginRead() = 0;
     virtual int commit() = 0;
     virtual void rollback() = 0;
     // The id the last insertion into a table with an id column made.
     virtual int64_t lastInsertId() const = 0;
-    // The rows the last insertion, update or deletion changed.
-    virtual int64_t changes() const = 0;
+    // The rows the last insertion, update or deletion changed (a server
+    // engine may have to wait for the writes it sent ahead).
+    virtual int64_t changes() = 0;
     virtual const char *lastError() const = 0;
     // What the map is called in messages (the URI without its password).
     virtual std::string where() const = 0;
     // Whether objects can be kept in a cache across turns: true while this
     // connection is the map's only writer.
     virtual bool soleWriter() const = 0;
+    // What the last commit had to do that the log should tell (empty:
+    // nothing); told once.
+    virtual std::string takeNotice() { return {}; }
+    // Test hook: the connection is lost right after the next commit is
+    // sent, before its reply is read (as a network failure would do).
+    virtual void loseNextCommitReply() {}
 
     // Notices: the server's word that another connection committed something
     // of interest. listen() subscribes to a channel about this map (kept

@@ -4,6 +4,8 @@
 
 #include "pgmap/pgmap.h"
 
+#include "host/signals.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -89,37 +91,80 @@ void PgStatement::bindNull(int i)
         null_[static_cast<size_t>(i - 1)] = true;
 }
 
+int PgStatement::sendPrepared()
+{
+    if (!prepared_) {
+        // A parameter the text skips still needs a type: a number.
+        std::vector<Oid> types(static_cast<size_t>(t_.params), 0);
+        for (size_t i = 0; i < types.size(); ++i)
+            if (!t_.used[i])
+                types[i] = 20;   // int8
+        if (PQsendPrepare(engine_.conn(), name_.c_str(), t_.sql.c_str(), t_.params, types.data()) != 1)
+            return engine_.note(nullptr, false);
+        engine_.sentAhead(PgEngine::Ahead::Prepare, this);
+        prepared_ = true;
+    }
+    if (t_.sql.rfind("SELECT ", 0) != 0)
+        engine_.mayHaveWritten();
+    std::vector<const char *> params(static_cast<size_t>(t_.params));
+    for (size_t i = 0; i < params.size(); ++i)
+        params[i] = null_[i] ? nullptr : values_[i].c_str();
+    if (PQsendQueryPrepared(engine_.conn(), name_.c_str(), t_.params, params.data(), nullptr, nullptr, 0) != 1)
+        return engine_.note(nullptr, false);
+    return kResultDone;
+}
+
+int PgStatement::finish()
+{
+    const char *affected = PQcmdTuples(res_);
+    engine_.setChanges(affected != nullptr && *affected != '\0' ? std::atoll(affected) : 0);
+    if (t_.returnsId) {
+        // The insertion's id is the engine's to tell, not a row; no row
+        // is a conflict the text let pass.
+        if (PQntuples(res_) == 1) {
+            engine_.setLastId(std::atoll(PQgetvalue(res_, 0, 0)));
+            return kResultDone;
+        }
+        if (t_.ignoreConflict)
+            return kResultDone;
+        engine_.setError("UNIQUE constraint failed");
+        return kResultConstraint;
+    }
+    return kResultRow;
+}
+
 int PgStatement::step()
 {
     if (!ran_) {
         ran_ = true;
-        if (const int rc = prepare(); rc != kResultDone)
-            return rc;
-        std::vector<const char *> params(static_cast<size_t>(t_.params));
-        for (size_t i = 0; i < params.size(); ++i)
-            params[i] = null_[i] ? nullptr : values_[i].c_str();
-        res_ = PQexecPrepared(engine_.conn(), name_.c_str(), t_.params, params.data(), nullptr, nullptr, 0);
-        const ExecStatusType st = PQresultStatus(res_);
-        const int rc = engine_.note(res_, st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK);
-        if (rc != kResultDone) {
-            PQclear(res_);
-            res_ = nullptr;
-            return rc;
-        }
-        const char *affected = PQcmdTuples(res_);
-        engine_.setChanges(affected != nullptr && *affected != '\0' ? std::atoll(affected) : 0);
-        if (t_.returnsId) {
-            // The insertion's id is the engine's to tell, not a row; no row
-            // is a conflict the text let pass.
-            if (PQntuples(res_) == 1) {
-                engine_.setLastId(std::atoll(PQgetvalue(res_, 0, 0)));
-                return kResultDone;
+        if (engine_.pipelined()) {
+            if (const int rc = sendPrepared(); rc != kResultDone)
+                return rc;
+            // A write whose result nothing reads waits for the next sync.
+            if (t_.write)
+                return engine_.sentWrite();
+            if (const int rc = engine_.sync(this); rc != kResultDone) {
+                PQclear(res_);
+                res_ = nullptr;
+                return rc;
             }
-            if (t_.ignoreConflict)
-                return kResultDone;
-            engine_.setError("UNIQUE constraint failed");
-            return kResultConstraint;
+        } else {
+            if (const int rc = prepare(); rc != kResultDone)
+                return rc;
+            std::vector<const char *> params(static_cast<size_t>(t_.params));
+            for (size_t i = 0; i < params.size(); ++i)
+                params[i] = null_[i] ? nullptr : values_[i].c_str();
+            res_ = PQexecPrepared(engine_.conn(), name_.c_str(), t_.params, params.data(), nullptr, nullptr, 0);
+            const ExecStatusType st = PQresultStatus(res_);
+            const int rc = engine_.note(res_, st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK);
+            if (rc != kResultDone) {
+                PQclear(res_);
+                res_ = nullptr;
+                return rc;
+            }
         }
+        if (const int rc = finish(); rc != kResultRow)
+            return rc;
     }
     if (res_ == nullptr)
         return kResultDone;
@@ -193,6 +238,117 @@ int PgEngine::command(const char *sql)
     return rc;
 }
 
+int PgEngine::sendAhead(const char *sql, Ahead kind)
+{
+    if (PQsendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) != 1)
+        return note(nullptr, false);
+    sentAhead(kind);
+    return kResultDone;
+}
+
+int PgEngine::sync(PgStatement *last)
+{
+    std::vector<Sent> sent;
+    sent.swap(ahead_);
+    if (last != nullptr)
+        sent.push_back({Ahead::Command, last});
+    const size_t lastAt = sent.size() - 1;
+    // The writer's transaction id, once something may have written: at the
+    // end of the segment, so it is known before COMMIT is sent. A turn that
+    // wrote nothing has none (and its commit waits for no disk).
+    if (writing_ && xid_ == 0 && xidDirty_) {
+        if (PQsendQueryParams(conn_, "SELECT pg_current_xact_id_if_assigned()::text::bigint", 0, nullptr, nullptr,
+                              nullptr, nullptr, 0) != 1)
+            return note(nullptr, false);
+        sent.push_back({Ahead::Xid, nullptr});
+        xidDirty_ = false;
+    }
+    committed_ = false;
+    int rc = held_;
+    if (held_ != 0)
+        error_ = heldError_;
+    held_ = 0;
+    if (PQpipelineSync(conn_) != 1)
+        return note(nullptr, false);
+    // Each command's results end with a null; the segment with the sync.
+    size_t at = 0;
+    for (;;) {
+        PGresult *r = PQgetResult(conn_);
+        if (r == nullptr) {
+            if (PQstatus(conn_) != CONNECTION_OK || at > sent.size()) {
+                const int lost = note(nullptr, false);
+                return rc != kResultDone && rc != 0 ? rc : lost;
+            }
+            ++at;
+            continue;
+        }
+        const ExecStatusType st = PQresultStatus(r);
+        if (st == PGRES_PIPELINE_SYNC) {
+            PQclear(r);
+            break;
+        }
+        const bool ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+        const Sent *s = at < sent.size() ? &sent[at] : nullptr;
+        if (!ok && st != PGRES_PIPELINE_ABORTED && (rc == 0 || rc == kResultDone))
+            rc = note(r, false);
+        // A statement whose preparing failed or was skipped is prepared again.
+        if (!ok && s != nullptr && s->kind == Ahead::Prepare)
+            s->st->forgetPrepared();
+        if (s != nullptr && ok) {
+            if (s->kind == Ahead::Write) {
+                const char *affected = PQcmdTuples(r);
+                changes_ = affected != nullptr && *affected != '\0' ? std::atoll(affected) : 0;
+            } else if (s->kind == Ahead::Xid && PQntuples(r) == 1 && !PQgetisnull(r, 0, 0)) {
+                xid_ = std::atoll(PQgetvalue(r, 0, 0));
+            } else if (s->kind == Ahead::Commit) {
+                // COMMIT of a transaction that had failed ends it as a
+                // rollback, without an error.
+                committed_ = std::strcmp(PQcmdStatus(r), "COMMIT") == 0;
+            } else if (last != nullptr && at == lastAt) {
+                last->takeResult(r);
+                continue;
+            }
+        }
+        PQclear(r);
+    }
+    return rc == 0 ? kResultDone : rc;
+}
+
+void PgEngine::leavePipeline()
+{
+    ahead_.clear();
+    if (pipelined_ && PQstatus(conn_) == CONNECTION_OK)
+        PQexitPipelineMode(conn_);
+    pipelined_ = false;
+}
+
+int PgEngine::sentWrite()
+{
+    sentAhead(Ahead::Write);
+    // A bound on what waits unread: a long run of writes (a copy) is read
+    // in segments, a failure kept for the next statement or the commit.
+    if (ahead_.size() >= kLongestRun && held_ == 0) {
+        if (const int rc = sync(); rc != kResultDone) {
+            held_ = rc;
+            heldError_ = error_;
+        }
+    }
+    return kResultDone;
+}
+
+int64_t PgEngine::changes()
+{
+    // The count is that of the last write, which may still be on its way.
+    if (pipelined_ && !ahead_.empty() && held_ == 0) {
+        const int rc = sync();
+        if (rc != kResultDone) {
+            held_ = rc;
+            heldError_ = error_;
+        }
+    }
+    return changes_;
+}
+
 mapdb::EngineStatement *PgEngine::prepare(const char *sql)
 {
     auto it = cache_.find(sql);
@@ -214,7 +370,16 @@ int PgEngine::exec(const char *sql)
         if (const int rc = reconnect(); rc != kResultDone)
             return rc;
     const Translated t = translate(sql);
-    return command(t.sql.c_str());
+    if (!pipelined_)
+        return command(t.sql.c_str());
+    // A savepoint taken or released fails only with the connection or the
+    // transaction: sent ahead. Anything else runs now.
+    const bool ahead = t.sql.rfind("SAVEPOINT ", 0) == 0 || t.sql.rfind("RELEASE ", 0) == 0;
+    if (!ahead)
+        mayHaveWritten();
+    if (const int rc = sendAhead(t.sql.c_str(), Ahead::Command); rc != kResultDone || ahead)
+        return rc;
+    return sync();
 }
 
 bool PgEngine::lock(std::string &err)
@@ -230,6 +395,8 @@ bool PgEngine::lock(std::string &err)
 
 int PgEngine::reconnect()
 {
+    pipelined_ = false;
+    ahead_.clear();
     PQreset(conn_);
     if (PQstatus(conn_) != CONNECTION_OK) {
         error_ = PQerrorMessage(conn_);
@@ -294,29 +461,165 @@ int PgEngine::beginRead()
         if (rc != kResultDone)
             return rc;
     }
-    const int rc = command("BEGIN");
+    xid_ = 0;
+    writing_ = false;
+    xidDirty_ = false;
+    held_ = 0;
+    // BEGIN goes with the turn's first statement that returns rows.
+    if (PQenterPipelineMode(conn_) != 1) {
+        const int rc = command("BEGIN");
+        inTxn_ = rc == kResultDone;
+        return rc;
+    }
+    pipelined_ = true;
+    const int rc = sendAhead("BEGIN", Ahead::Command);
     inTxn_ = rc == kResultDone;
+    if (!inTxn_)
+        leavePipeline();
     return rc;
 }
 
-int PgEngine::begin() { return beginRead(); }
+int PgEngine::begin()
+{
+    const int rc = beginRead();
+    // The writer learns its transaction's id with the turn's reads (sync):
+    // if the reply to COMMIT is lost, the server tells what became of it.
+    if (rc == kResultDone && pipelined_ && takesLock_)
+        writing_ = true;
+    return rc;
+}
 
 int PgEngine::commit()
 {
     if (!inTxn_)
         return kResultDone;
-    const int rc = command("COMMIT");
+    if (!pipelined_) {
+        inTxn_ = false;
+        return command("COMMIT");
+    }
+    // The transaction's id is known before COMMIT is sent.
+    if (held_ != 0 || (writing_ && xid_ == 0 && xidDirty_)) {
+        if (const int rc = sync(); rc != kResultDone) {
+            rollback();
+            return rc;
+        }
+    }
     inTxn_ = false;
+    const int oldBackend = PQbackendPID(conn_);
+    int rc = sendAhead("COMMIT", Ahead::Commit);
+    if (rc == kResultDone && loseReply_) {
+        // Test hook: the connection ends with COMMIT sent, its reply unread.
+        loseReply_ = false;
+        if (PQpipelineSync(conn_) == 1 && PQflush(conn_) == 0) {
+            pipelined_ = false;
+            ahead_.clear();
+            error_ = "the connection was lost before the reply to COMMIT";
+            if (xid_ != 0)
+                return settleLostCommit(oldBackend);
+            broken_ = true;
+            return kResultUnreachable;
+        }
+    }
+    if (rc == kResultDone)
+        rc = sync();
+    if (rc == kResultDone && !committed_) {
+        error_ = "the transaction was rolled back by the server at COMMIT";
+        rc = kResultError;
+    }
+    if (rc == kResultUnreachable && xid_ != 0) {
+        pipelined_ = false;
+        ahead_.clear();
+        return settleLostCommit(oldBackend);
+    }
+    leavePipeline();
+    // A failure ahead of COMMIT left the transaction open (and aborted).
+    if (rc != kResultDone && !broken_ && PQstatus(conn_) == CONNECTION_OK)
+        command("ROLLBACK");
     return rc;
 }
 
 void PgEngine::rollback()
 {
-    if (!inTxn_)
+    if (!inTxn_ && !pipelined_)
         return;
     inTxn_ = false;
-    if (!broken_ && PQstatus(conn_) == CONNECTION_OK)
+    held_ = 0;
+    if (broken_ || PQstatus(conn_) != CONNECTION_OK) {
+        pipelined_ = false;
+        ahead_.clear();
+        return;
+    }
+    if (!pipelined_) {
         command("ROLLBACK");
+        return;
+    }
+    if (sendAhead("ROLLBACK", Ahead::Command) == kResultDone)
+        sync();
+    leavePipeline();
+}
+
+int PgEngine::settleLostCommit(int oldBackend)
+{
+    // One line for the log: libpq's texts may run over several.
+    std::string lost = error_;
+    for (char &c : lost)
+        if (c == '\n' || c == '\t')
+            c = ' ';
+    const std::string xid = std::to_string(xid_);
+    xid_ = 0;
+    broken_ = true;
+    int pauseMs = 10;
+    auto pause = [&pauseMs] {
+        sleepUnlessStopped(pauseMs);
+        pauseMs = pauseMs * 2 > 1000 ? 1000 : pauseMs * 2;
+    };
+    for (;;) {
+        if (stopRequested()) {
+            error_ = lost + "; stopped before the server told whether the turn was stored";
+            return kResultUnreachable;
+        }
+        PQreset(conn_);
+        if (PQstatus(conn_) != CONNECTION_OK) {
+            pause();
+            continue;
+        }
+        // Until the backend that had the COMMIT ends, the transaction may
+        // still be in progress; then it holds the map's lock too.
+        const std::string backend = std::to_string(oldBackend);
+        const char *params[] = {xid.c_str(), backend.c_str()};
+        PGresult *r = PQexecParams(conn_,
+                                   "SELECT pg_xact_status($1::bigint::text::xid8),"
+                                   " EXISTS (SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND pid = $2::int)",
+                                   2, nullptr, params, nullptr, nullptr, 0);
+        const bool answered = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1;
+        // A server that never saw the transaction (a promoted standby the
+        // commit did not reach) may refuse the id as one from its future.
+        const bool unseen = !answered && resultFor(conn_, r) != kResultUnreachable;
+        const std::string status = answered && !PQgetisnull(r, 0, 0) ? PQgetvalue(r, 0, 0) : "";
+        const bool oldAlive = answered && PQgetvalue(r, 0, 1)[0] == 't';
+        PQclear(r);
+        if ((!answered && !unseen) || status == "in progress" || (takesLock_ && oldAlive)) {
+            pause();
+            continue;
+        }
+        for (auto &kv : cache_)
+            kv.second->forgetPrepared();
+        std::string err;
+        if (takesLock_ && !lock(err)) {
+            error_ = err.empty() ? "another daemon took the map's lock while the connection was lost" : err;
+            return kResultReadOnly;
+        }
+        broken_ = false;
+        if (takesLock_)
+            command("LISTEN tq_map_events");
+        notice_ = "The connection to the map server was lost before the reply to COMMIT (" + lost + "); the server "
+                  "tells the transaction " + (status == "committed" ? "was committed: the turn is stored"
+                                                                   : "was not committed: the turn is made again");
+        if (status == "committed")
+            return kResultDone;
+        error_ = lost;
+        return kResultUnreachable;
+    }
 }
 
 }  // namespace pgmap

@@ -22,6 +22,7 @@ struct Translated {
     std::vector<bool> used;         // used[i]: $i+1 appears in the text
     bool returnsId = false;         // an insertion that reports its id (RETURNING id)
     bool ignoreConflict = false;    // INSERT OR IGNORE: a conflict is no failure
+    bool write = false;             // INSERT, UPDATE or DELETE returning nothing
 };
 Translated translate(const char *sql);
 
@@ -46,9 +47,14 @@ public:
     // The connection was made anew: prepared again at the next step.
     void forgetPrepared() { prepared_ = false; }
     bool translatedOk() const { return !t_.sql.empty(); }
+    // The result of this statement's run, read by the engine in a pipeline.
+    void takeResult(PGresult *res) { res_ = res; }
 
 private:
     int prepare();   // kResultDone or the failure code
+    int sendPrepared(); // in a pipeline: the statement prepared and sent
+    // The run's result is in res_: the rows changed, the id inserted.
+    int finish();
     PgEngine &engine_;
     Translated t_;
     std::string name_;
@@ -74,10 +80,12 @@ public:
     int commit() override;
     void rollback() override;
     int64_t lastInsertId() const override { return lastId_; }
-    int64_t changes() const override { return changes_; }
+    int64_t changes() override;
     const char *lastError() const override { return error_.c_str(); }
     std::string where() const override;
     bool soleWriter() const override { return takesLock_; }
+    void loseNextCommitReply() override { loseReply_ = true; }
+    std::string takeNotice() override { return std::move(notice_); }
     bool listen(const char *channel) override;
     int noticeSocket() const override { return PQsocket(conn_); }
     int takeNotices() override;
@@ -94,10 +102,43 @@ public:
     // Takes the map's lock on this connection; false when another holds it.
     bool lock(std::string &err);
 
+    // Inside a transaction the connection is in pipeline mode: commands are
+    // sent ahead and their results read at the next sync.
+    bool pipelined() const { return pipelined_; }
+    // What a result sent ahead is for.
+    enum class Ahead { Command, Prepare, Write, Xid, Commit };
+    void sentAhead(Ahead kind, PgStatement *st = nullptr) { ahead_.push_back({kind, st}); }
+    // Ends the pipeline's segment and reads every result sent ahead, then
+    // the result of `last` (sent after them) into it. kResultDone, or the
+    // code of the first failure (the commands after it were not run).
+    int sync(PgStatement *last = nullptr);
+    // A write was sent ahead (kResultDone: its failure comes later).
+    int sentWrite();
+    // A command that may write was sent in the write transaction.
+    void mayHaveWritten()
+    {
+        if (writing_ && xid_ == 0)
+            xidDirty_ = true;
+    }
+
 private:
     // Makes the connection anew after it was lost: statements are prepared
     // again and the lock taken again. kResultDone, or the code that tells.
     int reconnect();
+    // Sends a command without parameters ahead in the pipeline.
+    int sendAhead(const char *sql, Ahead kind);
+    // Leaves pipeline mode once every result has been read.
+    void leavePipeline();
+    // The reply to COMMIT was lost with the connection: connects again and
+    // asks the server what became of transaction xid. kResultDone when it
+    // committed, kResultUnreachable when it did not (the turn is made
+    // again) or the process was asked to stop before the server answered.
+    int settleLostCommit(int oldBackend);
+    static constexpr size_t kLongestRun = 256;
+    struct Sent {
+        Ahead kind;
+        PgStatement *st;
+    };
 
     PGconn *conn_;
     std::string uri_;
@@ -105,6 +146,16 @@ private:
     bool takesLock_;
     bool broken_ = false;
     bool inTxn_ = false;
+    bool pipelined_ = false;
+    std::vector<Sent> ahead_;
+    int held_ = 0;              // a failure read ahead that no caller was told yet
+    std::string heldError_;
+    int64_t xid_ = 0;           // the write transaction's id (0: none yet)
+    bool writing_ = false;      // the transaction is the writer's (begin())
+    bool xidDirty_ = false;     // sent what may have written since the id was last asked
+    bool committed_ = false;    // the last sync read a COMMIT that took effect
+    bool loseReply_ = false;
+    std::string notice_;
     int64_t lastId_ = 0;
     int64_t changes_ = 0;
     std::string error_;

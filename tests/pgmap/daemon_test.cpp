@@ -49,12 +49,16 @@ protected:
     {
         return {{"OVW_MAPDB", map}, {"TQ_DRIVE", "C:"}, {"TQ_ROOT", root_.path()}};
     }
-    // Runs the daemon over the demo stream (a file) to its end.
-    tqtest::RunResult runDemo(const std::string &map) const
+    // Runs the daemon over the demo stream (a file) to its end, with the
+    // faults (OVW_FAULTS) armed when given.
+    tqtest::RunResult runDemo(const std::string &map, const std::string &faults = "") const
     {
         tqtest::writeFile(root_.file("tqdaemon.file"), tqtest::readFile(stream()));
         std::remove(root_.file("usr/ov/log/tqdaemon.log").c_str());
-        return tqtest::run({tqtest::binPath("tqdaemon")}, env(map), "", 120);
+        auto vars = env(map);
+        if (!faults.empty())
+            vars["OVW_FAULTS"] = faults;
+        return tqtest::run({tqtest::binPath("tqdaemon")}, vars, "", 120);
     }
     // Starts the daemon on the map, its output dropped; its id.
     pid_t spawnDaemon(const std::string &map) const
@@ -178,17 +182,33 @@ TEST_F(PgDaemon, TheDemoMapEqualsTheSQLiteStoresObjectForObject)
 {
     const std::vector<std::string> expected = sqliteDemo();
     ASSERT_GT(expected.size(), 20u);
-    const std::string map = PgServer::shared().freshMap();
-    const tqtest::RunResult r = runDemo(map);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::vector<std::string> got = tqtest::mapContent(map);
-    EXPECT_EQ(tqtest::contentDifference(expected, got), "");
-    // The history and the run counters are kept as on SQLite: the same rows
-    // (kinds, values, `was`) in the same order.
     const std::vector<std::string> history = tqtest::historyContent(root_.file("usr/ov/databases/demo.db"));
     ASSERT_GT(history.size(), 20u);
-    EXPECT_EQ(tqtest::historyContent(map), history);
-    EXPECT_EQ(sqlValue(map, "SELECT ended FROM run_counters WHERE id = 1"), "1");
+    auto summaryLine = [this] {
+        const std::string text = log();
+        const size_t at = text.find("Run summary");
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+    };
+    const std::string summary = summaryLine();
+    ASSERT_FALSE(summary.empty()) << log();
+    // A clean run, and one whose connection is lost with COMMIT sent and its
+    // reply unread, several write turns in a row: the server tells the turn
+    // was stored, so none is made again.
+    for (const char *faults : {"", "CommitReplyLost:stretch=6+5:10"}) {
+        SCOPED_TRACE(faults);
+        const std::string map = PgServer::shared().freshMap();
+        const tqtest::RunResult r = runDemo(map, faults);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<std::string> got = tqtest::mapContent(map);
+        EXPECT_EQ(tqtest::contentDifference(expected, got), "");
+        // The history and the run counters are kept as on SQLite: the same
+        // rows (kinds, values, `was`) in the same order.
+        EXPECT_EQ(tqtest::historyContent(map), history);
+        EXPECT_EQ(sqlValue(map, "SELECT ended FROM run_counters WHERE id = 1"), "1");
+        EXPECT_EQ(summaryLine(), summary);
+        EXPECT_EQ(log().find("was committed: the turn is stored") != std::string::npos, *faults != '\0') << log();
+        EXPECT_EQ(log().find("map changes not stored"), std::string::npos) << log();
+    }
 }
 
 TEST_F(PgDaemon, AMapOfTheFirstHistoryFormIsUpgradedAndShownFromTheUpgradeOn)
