@@ -322,7 +322,8 @@ TEST_F(ServeFabricTest, AHugeLooseGroupOpensInBoundedPagesThatReachEveryMember)
     // A key of another group that sorts between the group's own ("t12" between
     // "t1" and "t1p2") leaves the page as asked.
     ASSERT_GE(pages.size(), 2u);
-    for (const Json &g : get(sm + "?open=" + key + "0," + pages[1].first)["groups"]) {
+    const Json between = get(sm + "?open=" + key + "0," + pages[1].first);
+    for (const Json &g : between["groups"]) {
         if (g["key"] == key) {
             EXPECT_EQ(g["page"], 2) << g;
         }

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +44,10 @@ public:
         std::string bin = tqtest::binPath("tqmap"), listen = "127.0.0.1:" + std::to_string(port_);
         pid_ = ::fork();
         if (pid_ == 0) {
+            // A test program that dies (a sanitizer's report ends it at
+            // once) takes its server with it, so nothing holds its output
+            // open for the test runner to wait on.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 1);
             ::execl(bin.c_str(), bin.c_str(), "--db", db.c_str(), "serve", "--listen", listen.c_str(),
