@@ -5,6 +5,7 @@
 
 #include "mapdb/walvfs.h"
 #include "host/signals.h"
+#include "host/sockets.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -532,6 +533,16 @@ char *dupString(const char *s)
     if (p != nullptr)
         std::memcpy(p, s, n);
     return p;
+}
+
+int Engine::waitForNotices(int timeoutMs)
+{
+    // Notices read with an earlier answer are taken first.
+    const int n = takeNotices();
+    if (n != 0)
+        return n;
+    const int ready = tqWaitReadable(noticeSocket(), timeoutMs);
+    return ready < 0 ? -1 : ready == 0 ? 0 : takeNotices();
 }
 
 }  // namespace mapdb

@@ -104,6 +104,9 @@ public:
     // map; -1 when the connection is lost (the next transaction reconnects
     // and listens again; notices sent meanwhile are lost).
     virtual int takeNotices() { return 0; }
+    // Takes the notices already read, else waits at most timeoutMs for one
+    // on noticeSocket(): as takeNotices (0 when none came in that time).
+    int waitForNotices(int timeoutMs);
 };
 
 }  // namespace mapdb

@@ -7,7 +7,6 @@
 #include "host/hostfile.h"
 #include "host/hostpath.h"
 #include "host/signals.h"
-#include "host/sockets.h"
 
 #include <nlohmann/json.hpp>
 
@@ -387,12 +386,8 @@ extern "C" int OVwWaitForEvent(int timeoutMs)
         sleepUnlessStopped(timeoutMs);
         return 0;
     }
-    // Notices read with the turn's answers count too.
-    int n = e->takeNotices();
-    if (n == 0 && tqWaitReadable(e->noticeSocket(), timeoutMs) > 0)
-        n = e->takeNotices();
     // A lost connection is OVwPending's to find and make again.
-    return n > 0 ? 1 : 0;
+    return e->waitForNotices(timeoutMs) > 0 ? 1 : 0;
 }
 
 extern "C" int OVwDiscardTurn(void)

@@ -8,7 +8,6 @@
 #include "mapdb/operator.h"
 #include "host/hostpath.h"
 #include "host/signals.h"
-#include "host/sockets.h"
 #include "mapdb/post.h"
 #include "ovw/ovw.h"
 #include "pgmap/pgmap.h"
@@ -660,12 +659,7 @@ int MapReader::waitForChange(int timeoutMs)
         return changed ? 1 : 0;
     }
     Engine &e = *db_.server;
-    // Notices read with an earlier answer are taken first.
-    int n = e.takeNotices();
-    if (n == 0) {
-        const int ready = tqWaitReadable(e.noticeSocket(), timeoutMs);
-        n = ready < 0 ? -1 : ready == 0 ? 0 : e.takeNotices();
-    }
+    const int n = e.waitForNotices(timeoutMs);
     if (n >= 0)
         return n > 0 ? 1 : 0;
     // The connection was lost: made again (listening again) with the next
