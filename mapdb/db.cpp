@@ -363,6 +363,7 @@ bool Db::commit()
     if (!inTxn_)
         return true;
     knownObject_ = 0;
+    knownSymbols_.clear();
     if (engine_ != nullptr) {
         int hookCode = 0;
         if (g_hooksActive && writing_ && vfsFaultFires("CommitReplyLost", hookCode))
@@ -399,6 +400,7 @@ void Db::rollback()
         return;
     ++rollbacks_;
     knownObject_ = 0;
+    knownSymbols_.clear();
     dataVersionKnown_ = false;
     if (engine_ != nullptr)
         engine_->rollback();

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace mapdb {
 
@@ -111,17 +112,29 @@ public:
     // message sets many values on one object, and each write checks it.
     // Forgotten when the transaction or a savepoint ends without its changes,
     // and when an object is deleted.
-    OVwObjectId knownObject() const
-    {
-        return inTxn_ && (engine_ != nullptr || sqlite3_get_autocommit(db_) == 0) ? knownObject_ : 0;
-    }
+    OVwObjectId knownObject() const { return inTxnNow() ? knownObject_ : 0; }
     void setKnownObject(OVwObjectId id) { knownObject_ = inTxn_ ? id : 0; }
     void forgetKnownObject() { knownObject_ = 0; }
+    // Symbols read or created in the open transaction: an update of one of
+    // them need not ask whether it exists when it changes nothing, so on a
+    // server it is sent ahead without a round trip. Forgotten as the known
+    // object is, and when symbols are deleted.
+    bool knownSymbol(OVwSymbolId id) const { return inTxnNow() && knownSymbols_.count(id) != 0; }
+    void rememberSymbol(OVwSymbolId id)
+    {
+        if (!inTxnNow())
+            return;
+        if (knownSymbols_.size() >= kKnownSymbolsLimit)
+            knownSymbols_.clear();
+        knownSymbols_.insert(id);
+    }
+    void forgetSymbols() { knownSymbols_.clear(); }
     // A savepoint was rolled back: what caches hold may be gone.
     void savepointRolledBack()
     {
         ++rollbacks_;
         knownObject_ = 0;
+        knownSymbols_.clear();
     }
 
     // Objects known to exist, by id and by selection name, kept across
@@ -159,6 +172,11 @@ private:
     int64_t busyWaitedMs_ = 0;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
+    static constexpr size_t kKnownSymbolsLimit = 4096;
+    std::unordered_set<OVwSymbolId> knownSymbols_;
+    // A transaction is open on the database itself (SQLite ends one on its
+    // own after some failures).
+    bool inTxnNow() const { return inTxn_ && (engine_ != nullptr || sqlite3_get_autocommit(db_) == 0); }
     std::unordered_map<const char *, sqlite3_stmt *> cache_;
     bool inTxn_ = false;
     bool writing_ = false;

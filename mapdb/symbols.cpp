@@ -71,6 +71,14 @@ OVwSymbolList *collectSymbols(Stmt &q)
     return list;
 }
 
+// The symbols of a list read in the open transaction are known to exist.
+static OVwSymbolList *rememberSymbols(Db &db, OVwSymbolList *list)
+{
+    for (int32_t i = 0; list != nullptr && i < list->count; ++i)
+        db.rememberSymbol(list->symbols[i].symbol_id);
+    return list;
+}
+
 bool deleteSymbolsCascade(Db &db, const std::vector<OVwSymbolId> &ids, std::vector<DeletedSymbol> *deleted)
 {
     // Breadth first: each symbol is reported before the connections that
@@ -105,6 +113,7 @@ bool deleteSymbolsCascade(Db &db, const std::vector<OVwSymbolId> &ids, std::vect
             if (rc != kResultDone)
                 return false;
         }
+        db.forgetSymbols();
         Stmt q(db, "DELETE FROM symbols WHERE id = ?1");
         q.bind(1, id);
         if (!q.run())
@@ -132,7 +141,7 @@ extern "C" OVwSymbolList *OVwGetSymbolsByObject(OVwMapInfo *map, OVwObjectId obj
         return fail(OVw_NO_SUCH_OBJECT, static_cast<OVwSymbolList *>(nullptr));
     Stmt q(s->db, "SELECT " SYMBOL_COLUMNS " FROM symbols WHERE object = ?1 ORDER BY id");
     q.bind(1, object);
-    return collectSymbols(q);
+    return rememberSymbols(s->db, collectSymbols(q));
 }
 
 extern "C" void OVwFreeSymbolList(OVwSymbolList *list)
@@ -155,7 +164,7 @@ extern "C" OVwSymbolList *OVwListSymbols(OVwMapInfo *map, OVwSubmapId submap, in
         return fail(OVw_NO_SUCH_SUBMAP, static_cast<OVwSymbolList *>(nullptr));
     Stmt q(s->db, "SELECT " SYMBOL_COLUMNS " FROM symbols WHERE submap = ?1 ORDER BY id");
     q.bind(1, submap);
-    return collectSymbols(q);
+    return rememberSymbols(s->db, collectSymbols(q));
 }
 
 extern "C" OVwSymbolId OVwCreateSymbol(OVwMapInfo *map, OVwSubmapId submap, OVwObjectId object,
@@ -183,6 +192,7 @@ extern "C" OVwSymbolId OVwCreateSymbol(OVwMapInfo *map, OVwSubmapId submap, OVwO
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
+    s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()));
     return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
 
@@ -220,6 +230,7 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
+    s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()));
     return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
 
@@ -229,8 +240,8 @@ static int updateSymbol(Session &s, Stmt &q, OVwSymbolId symbol)
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, -1);
     // The updates skip a row that already holds the value (no page changes):
-    // no change means that, or no such symbol.
-    if (s.db.changes() == 0 && !symbolExists(s.db, symbol))
+    // no change means that, or no such symbol, unless the turn has seen it.
+    if (!s.db.knownSymbol(symbol) && s.db.changes() == 0 && !symbolExists(s.db, symbol))
         return fail(OVw_NO_SUCH_SYMBOL, -1);
     setError(OVw_SUCCESS);
     return 0;

@@ -104,6 +104,11 @@ TEST_P(MapContract, DeletingASymbolDeletesTheConnectionsEndingAtIt)
     EXPECT_EQ(symbolsOf(map, z), (std::vector<int>{sz, elsewhere}));
     EXPECT_LT(OVwDeleteSymbol(map, sy), 0);
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_SYMBOL);
+    // Symbols made and read earlier in the turn, deleted since: gone too.
+    EXPECT_LT(OVwSetStatusOnSymbol(map, sy, OVwStatusCritical), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_SYMBOL);
+    EXPECT_LT(OVwSetSymbolLabel(map, c1, "l"), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_SYMBOL);
 }
 
 TEST_P(MapContract, AnObjectParentsOneSubmap)

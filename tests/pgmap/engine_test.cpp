@@ -6,9 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <libpq-fe.h>
+#include <poll.h>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -69,6 +74,75 @@ TEST(PgEngine, AFailedWriteSentAheadFailsWhatFollowsAndLeavesNothing)
     ASSERT_GT(insert("c"), 0);
     ASSERT_EQ(e->commit(), kResultDone);
     EXPECT_EQ(tqtest::PgServer::value(uri, "SELECT string_agg(selection_name, ',' ORDER BY id) FROM objects"), "a,c");
+}
+
+// Change notices: one per committed transaction that changed the map,
+// however many statements it ran, whichever session made it; none for one
+// that only read or was rolled back.
+TEST(PgEngine, EveryTransactionThatChangesTheMapNotifiesOnceAndNoOtherDoes)
+{
+    ASSERT_PG_SERVER();
+    const std::string uri = tqtest::PgServer::shared().freshMap();
+    std::unique_ptr<mapdb::Engine> e;
+    std::string err;
+    ASSERT_EQ(pgmap::openMap(uri, [](int64_t, bool) {}, e, err), 0) << err;
+    const std::string schema = tqtest::PgServer::value(uri, "SELECT current_schema()");
+    PGconn *listener = PQconnectdb(uri.c_str());
+    ASSERT_EQ(PQstatus(listener), CONNECTION_OK);
+    PQclear(PQexec(listener, "LISTEN tq_map_changes"));
+    // The map's notices that come before the case's end mark (notices
+    // arrive in commit order, so none of the case's can come after it).
+    auto noticesOf = [&](const std::function<void()> &what) {
+        what();
+        tqtest::PgServer::value(uri, "SELECT pg_notify('tq_map_changes', 'end of case')");
+        int n = 0;
+        for (;;) {
+            pollfd ready{PQsocket(listener), POLLIN, 0};
+            if (::poll(&ready, 1, 60000) != 1 || PQconsumeInput(listener) == 0)
+                return -1;
+            while (PGnotify *notice = PQnotifies(listener)) {
+                const std::string payload = notice->extra;
+                PQfreemem(notice);
+                if (payload == "end of case")
+                    return n;
+                n += payload == schema ? 1 : 0;
+            }
+        }
+    };
+    auto run = [&](const char *sql, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            mapdb::EngineStatement *st = e->prepare(sql);
+            const int rc = st->step();
+            EXPECT_TRUE(rc == kResultRow || rc == kResultDone) << rc;
+            st->reset();
+        }
+    };
+    struct Case {
+        const char *name;
+        std::function<void()> what;
+        int notices;
+    };
+    const std::vector<Case> cases = {
+        {"a turn of three writes", [&] { ASSERT_EQ(e->begin(), kResultDone);
+                                         run("INSERT INTO objects(selection_name) VALUES(NULL)", 3);
+                                         ASSERT_EQ(e->commit(), kResultDone); }, 1},
+        {"a turn that only reads", [&] { ASSERT_EQ(e->begin(), kResultDone);
+                                         run("SELECT count(*) FROM objects");
+                                         ASSERT_EQ(e->commit(), kResultDone); }, 0},
+        {"a turn rolled back", [&] { ASSERT_EQ(e->begin(), kResultDone);
+                                     run("INSERT INTO objects(selection_name) VALUES(NULL)");
+                                     e->rollback(); }, 0},
+        {"a reader's transaction", [&] { ASSERT_EQ(e->beginRead(), kResultDone);
+                                         run("SELECT count(*) FROM symbols");
+                                         ASSERT_EQ(e->commit(), kResultDone); }, 0},
+        {"a change by hand", [&] { tqtest::PgServer::value(uri, "INSERT INTO objects(selection_name) VALUES(NULL)"); },
+         1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(noticesOf(c.what), c.notices);
+    }
+    PQfinish(listener);
 }
 
 }  // namespace
