@@ -358,17 +358,22 @@ bool Db::beginRead()
     return true;
 }
 
-bool Db::commit()
+bool Db::commit() { return commitWith(nullptr); }
+
+bool Db::commit(Stmt &look) { return commitWith(look.engineStatement()); }
+
+bool Db::commitWith(EngineStatement *look)
 {
     if (!inTxn_)
         return true;
     knownObject_ = 0;
     knownSymbols_.clear();
+    turnValues_.clear();
     if (engine_ != nullptr) {
         int hookCode = 0;
         if (g_hooksActive && writing_ && vfsFaultFires("CommitReplyLost", hookCode))
             engine_->loseNextCommitReply();
-        const int rc = engine_->commit();
+        const int rc = look != nullptr ? engine_->commitThenRead(*look) : engine_->commit();
         if (const std::string notice = engine_->takeNotice(); !notice.empty())
             reportNotice(notice.c_str());
         if (rc == kResultDone) {
@@ -401,6 +406,7 @@ void Db::rollback()
     ++rollbacks_;
     knownObject_ = 0;
     knownSymbols_.clear();
+    turnValues_.clear();
     dataVersionKnown_ = false;
     if (engine_ != nullptr)
         engine_->rollback();

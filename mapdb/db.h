@@ -19,8 +19,11 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace mapdb {
+
+class Stmt;
 
 // One connection: SQLite's, or a server engine's. Statements are prepared
 // once and kept: the cache is keyed by the address of the SQL text, so every
@@ -102,6 +105,9 @@ public:
     // set of locks; takes no lock that writers wait for.
     bool beginRead();
     bool commit();
+    // As commit(); a server may run `look` (a read without parameters) in
+    // the commit's round trip, after it: the caller steps it either way.
+    bool commit(Stmt &look);
     void rollback();
     bool inTransaction() const { return inTxn_; }
     bool inWriteTransaction() const { return inTxn_ && writing_; }
@@ -129,12 +135,40 @@ public:
         knownSymbols_.insert(id);
     }
     void forgetSymbols() { knownSymbols_.clear(); }
+    // The field values of objects the open transaction read whole (a
+    // server's: one round trip for all of an object's values, where a
+    // message reads several). Forgotten for an object whose values are
+    // written or deleted, and as the known object is.
+    struct Value {
+        OVwFieldId field = 0;
+        int type = 0;
+        bool isList = false;
+        int64_t intValue = 0;
+        bool hasText = false;
+        std::string text;
+    };
+    using Values = std::vector<Value>;
+    const Values *turnValues(OVwObjectId object) const
+    {
+        auto it = turnValues_.find(object);
+        return inTxnNow() && it != turnValues_.end() ? &it->second : nullptr;
+    }
+    void keepTurnValues(OVwObjectId object, Values values)
+    {
+        if (!inTxnNow())
+            return;
+        if (turnValues_.size() >= kTurnValuesLimit)
+            turnValues_.clear();
+        turnValues_[object] = std::move(values);
+    }
+    void forgetTurnValues(OVwObjectId object) { turnValues_.erase(object); }
     // A savepoint was rolled back: what caches hold may be gone.
     void savepointRolledBack()
     {
         ++rollbacks_;
         knownObject_ = 0;
         knownSymbols_.clear();
+        turnValues_.clear();
     }
 
     // Objects known to exist, by id and by selection name, kept across
@@ -157,6 +191,7 @@ private:
     static constexpr int kCheckpointFrames = 1024;
     static constexpr int kHeldFrames = 2048;
     static int logCommitted(void *self, sqlite3 *db, const char *schema, int frames);
+    bool commitWith(EngineStatement *look);
     void logGrew(int frames);
     bool objectCacheUsable();
     void clearObjectCache();
@@ -174,6 +209,8 @@ private:
     OVwObjectId knownObject_ = 0;
     static constexpr size_t kKnownSymbolsLimit = 4096;
     std::unordered_set<OVwSymbolId> knownSymbols_;
+    static constexpr size_t kTurnValuesLimit = 256;
+    std::unordered_map<OVwObjectId, Values> turnValues_;
     // A transaction is open on the database itself (SQLite ends one on its
     // own after some failures).
     bool inTxnNow() const { return inTxn_ && (engine_ != nullptr || sqlite3_get_autocommit(db_) == 0); }
@@ -208,6 +245,8 @@ public:
     Stmt &operator=(const Stmt &) = delete;
 
     bool ok() const { return s_ != nullptr || e_ != nullptr; }
+    // The server engine's statement (null on a file).
+    EngineStatement *engineStatement() const { return e_; }
     Stmt &bind(int i, int64_t v)
     {
         if (e_ != nullptr)

@@ -75,6 +75,14 @@ public:
     virtual int begin() = 0;
     virtual int beginRead() = 0;
     virtual int commit() = 0;
+    // Commits, and may run `read` (a statement that returns rows, without
+    // parameters) after the commit in the same round trip: then its rows are
+    // what its next step() returns; else it runs when stepped.
+    virtual int commitThenRead(EngineStatement &read)
+    {
+        (void)read;
+        return commit();
+    }
     virtual void rollback() = 0;
     // The id the last insertion into a table with an id column made.
     virtual int64_t lastInsertId() const = 0;

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 using nlohmann::json;
 
@@ -323,15 +324,17 @@ extern "C" int OVwPending(void)
     Session *s = connectedSession();
     if (s == nullptr)
         return 0;
-    // Inside the turn's write transaction the look at the events sees all
-    // that others committed, as they cannot write while the turn holds the
-    // lock; otherwise it comes after the commit, on the newest snapshot.
+    // A file's look at the events is made inside the turn's write
+    // transaction, where it sees all that others committed, as they cannot
+    // write while the turn holds the lock. Otherwise it comes after the
+    // commit, on the newest snapshot; a server runs it in the commit's round
+    // trip.
     const bool writing = s->db.inWriteTransaction();
-    int rc = kResultDone;
-    if (writing) {
-        Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
-        rc = q.step();
-    }
+    const bool lookFirst = writing && s->db.engine() == nullptr;
+    // Ended before the session can be (endUnusable closes it).
+    std::optional<Stmt> look;
+    look.emplace(s->db, "SELECT 1 FROM events LIMIT 1");
+    int rc = lookFirst ? look->step() : kResultDone;
     // The end of a loop turn: what the turn wrote lands now, unless a
     // statement of the turn failed for a reason that may pass (full disk,
     // I/O error, another writer's lock): then none of it does, so that a
@@ -345,12 +348,13 @@ extern "C" int OVwPending(void)
     std::string unusable = s->db.takeDamage();
     if (unusable.empty() && writing && fault == 0)
         unusable = fileMovedCause(*s);
-    if (fault == 0 && unusable.empty() && !s->db.commit()) {
+    if (fault == 0 && unusable.empty() && !(lookFirst ? s->db.commit() : s->db.commit(*look))) {
         fault = s->db.takeTurnFault();
         if (fault == 0)
             unusable = "the commit failed: " + s->db.lastFailure();
     }
     if (!unusable.empty()) {
+        look.reset();
         endUnusable(unusable);
         return 0;
     }
@@ -361,10 +365,8 @@ extern "C" int OVwPending(void)
         loadMap(*s);
         return fail(fault != 0 ? fault : OVw_STORAGE_FAILURE, 0);
     }
-    if (!writing) {
-        Stmt q(s->db, "SELECT 1 FROM events LIMIT 1");
-        rc = q.step();
-    }
+    if (!lookFirst)
+        rc = look->step();
     if (rc != kResultRow && rc != kResultDone) {
         s->db.takeTurnFault();
         return fail(OVw_STORAGE_FAILURE, 0);

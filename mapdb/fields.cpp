@@ -27,11 +27,64 @@ bool checkWrite(Session &s, OVwObjectId object, OVwFieldId field, int type, bool
     return beginWrite(s);
 }
 
+// On a server, the object's values in the open transaction, read whole at
+// the first look with the object's selection name (so the object is known
+// to exist, and by name); null on a file, for an object that does not
+// exist, and on a failure (the caller then asks for the one value).
+const Db::Values *objectValues(Session &s, OVwObjectId object)
+{
+    if (s.db.engine() == nullptr || object == 0)
+        return nullptr;
+    if (const Db::Values *known = s.db.turnValues(object))
+        return known;
+    Stmt q(s.db, "SELECT o.selection_name, v.field, v.type, v.is_list, v.int_value, v.text_value"
+                 " FROM objects o LEFT JOIN field_values v ON v.object = o.id WHERE o.id = ?1 ORDER BY v.field");
+    q.bind(1, object);
+    Db::Values values;
+    std::string name;
+    int rc = kResultDone;
+    bool found = false, named = false;
+    while ((rc = q.step()) == kResultRow) {
+        if (!found && q.text(0) != nullptr) {
+            name = q.text(0);
+            named = true;
+        }
+        found = true;
+        if (q.isNull(1))
+            continue;   // an object without values
+        Db::Value v;
+        v.field = q.i32(1);
+        v.type = q.i32(2);
+        v.isList = q.i64(3) != 0;
+        v.intValue = q.i64(4);
+        v.hasText = !q.isNull(5);
+        if (v.hasText)
+            v.text = q.text(5);
+        values.push_back(std::move(v));
+    }
+    if (rc != kResultDone || !found)
+        return nullptr;
+    s.db.setKnownObject(object);
+    if (named)
+        s.db.rememberObject(object, name.c_str());
+    s.db.keepTurnValues(object, std::move(values));
+    return s.db.turnValues(object);
+}
+
+const Db::Value *valueIn(const Db::Values &values, OVwFieldId field)
+{
+    for (const Db::Value &v : values)
+        if (v.field == field)
+            return &v;
+    return nullptr;
+}
+
 int storeValue(Session &s, OVwObjectId object, OVwFieldId field, const FieldDef &def, int64_t intValue,
                const char *text)
 {
     const int type = def.type;
     const bool isList = def.isList;
+    s.db.forgetTurnValues(object);
     // An update in place: the row keeps its place and its index entries, and
     // a write of the value already stored changes no page at all (a replace
     // would delete and re-insert the row and both index entries every time).
@@ -240,6 +293,7 @@ extern "C" int OVwDbUnsetFieldValue(OVwObjectId object, OVwFieldId field)
         return fail(OVw_NO_SUCH_OBJECT, -1);
     if (!beginWrite(*s))
         return -1;
+    s->db.forgetTurnValues(object);
     Stmt q(s->db, "DELETE FROM field_values WHERE object = ?1 AND field = ?2");
     q.bind(1, object).bind(2, field);
     if (!q.run())
@@ -258,6 +312,16 @@ extern "C" OVwFieldValue *OVwDbGetFieldValue(OVwObjectId object, OVwFieldId fiel
     FieldDef def;
     if (!fieldDef(*s, field, def))
         return fail(OVw_NO_SUCH_FIELD, static_cast<OVwFieldValue *>(nullptr));
+    if (const Db::Values *values = objectValues(*s, object)) {
+        const Db::Value *c = valueIn(*values, field);
+        if (c == nullptr)
+            return fail(OVw_FIELD_VALUE_NOT_SET, static_cast<OVwFieldValue *>(nullptr));
+        OVwFieldValue *v = newValue(c->type, c->isList, c->intValue, c->hasText ? c->text.c_str() : nullptr);
+        if (v == nullptr)
+            return fail(OVw_STORAGE_FAILURE, v);
+        setError(OVw_SUCCESS);
+        return v;
+    }
     Stmt q(s->db, "SELECT type, is_list, int_value, text_value FROM field_values WHERE object = ?1 AND field = ?2");
     q.bind(1, object).bind(2, field);
     int rc = q.step();
@@ -295,6 +359,12 @@ extern "C" OVwBoolean OVwDbGetFieldBooleanValue(OVwObjectId object, OVwFieldId f
         return fail(OVw_NO_SUCH_FIELD, 0);
     if (def.type != OVwBooleanField || def.isList)
         return fail(OVw_FIELD_TYPE_MISMATCH, 0);
+    if (const Db::Values *values = objectValues(*s, object)) {
+        // An unset boolean reads as FALSE.
+        const Db::Value *c = valueIn(*values, field);
+        setError(OVw_SUCCESS);
+        return c != nullptr && c->intValue != 0 ? 1 : 0;
+    }
     Stmt q(s->db, "SELECT int_value FROM field_values WHERE object = ?1 AND field = ?2");
     q.bind(1, object).bind(2, field);
     int rc = q.step();

@@ -55,6 +55,7 @@ bool deleteObjectCascade(Db &db, OVwObjectId id)
     }
     db.forgetKnownObject();
     db.forgetObject(id);
+    db.forgetTurnValues(id);
     Stmt q(db, "DELETE FROM objects WHERE id = ?1");
     q.bind(1, id);
     return q.run();

@@ -114,6 +114,14 @@ int PgStatement::sendPrepared()
     return kResultDone;
 }
 
+int PgStatement::sendRead()
+{
+    if (const int rc = sendPrepared(); rc != kResultDone)
+        return rc;
+    engine_.sentAhead(PgEngine::Ahead::Read, this);
+    return kResultDone;
+}
+
 int PgStatement::finish()
 {
     const char *affected = PQcmdTuples(res_);
@@ -300,6 +308,9 @@ int PgEngine::sync(PgStatement *last)
                 changes_ = affected != nullptr && *affected != '\0' ? std::atoll(affected) : 0;
             } else if (s->kind == Ahead::Xid && PQntuples(r) == 1 && !PQgetisnull(r, 0, 0)) {
                 xid_ = std::atoll(PQgetvalue(r, 0, 0));
+            } else if (s->kind == Ahead::Read) {
+                s->st->tookAhead(r);
+                continue;
             } else if (s->kind == Ahead::Commit) {
                 // COMMIT of a transaction that had failed ends it as a
                 // rollback, without an error.
@@ -489,7 +500,11 @@ int PgEngine::begin()
     return rc;
 }
 
-int PgEngine::commit()
+int PgEngine::commit() { return commitWith(nullptr); }
+
+int PgEngine::commitThenRead(mapdb::EngineStatement &read) { return commitWith(static_cast<PgStatement *>(&read)); }
+
+int PgEngine::commitWith(PgStatement *after)
 {
     if (!inTxn_)
         return kResultDone;
@@ -507,6 +522,11 @@ int PgEngine::commit()
     inTxn_ = false;
     const int oldBackend = PQbackendPID(conn_);
     int rc = sendAhead("COMMIT", Ahead::Commit);
+    // The read runs after the commit, on the newest snapshot. If the commit
+    // fails, or the read cannot be sent (the sync then tells why), it runs
+    // when stepped.
+    if (rc == kResultDone && after != nullptr)
+        after->sendRead();
     if (rc == kResultDone && loseReply_) {
         // Test hook: the connection ends with COMMIT sent, its reply unread.
         loseReply_ = false;

@@ -49,6 +49,17 @@ public:
     bool translatedOk() const { return !t_.sql.empty(); }
     // The result of this statement's run, read by the engine in a pipeline.
     void takeResult(PGresult *res) { res_ = res; }
+    // Sends the statement ahead in the pipeline; the sync that reads its
+    // result makes it the statement's run (tookAhead), which step() then
+    // reads without a round trip. kResultDone or the failure code.
+    int sendRead();
+    void tookAhead(PGresult *res)
+    {
+        PQclear(res_);
+        res_ = res;
+        row_ = -1;
+        ran_ = true;
+    }
 
 private:
     int prepare();   // kResultDone or the failure code
@@ -78,6 +89,7 @@ public:
     int begin() override;
     int beginRead() override;
     int commit() override;
+    int commitThenRead(mapdb::EngineStatement &read) override;
     void rollback() override;
     int64_t lastInsertId() const override { return lastId_; }
     int64_t changes() override;
@@ -106,7 +118,7 @@ public:
     // sent ahead and their results read at the next sync.
     bool pipelined() const { return pipelined_; }
     // What a result sent ahead is for.
-    enum class Ahead { Command, Prepare, Write, Xid, Commit };
+    enum class Ahead { Command, Prepare, Write, Xid, Commit, Read };
     void sentAhead(Ahead kind, PgStatement *st = nullptr) { ahead_.push_back({kind, st}); }
     // Ends the pipeline's segment and reads every result sent ahead, then
     // the result of `last` (sent after them) into it. kResultDone, or the
@@ -134,6 +146,8 @@ private:
     // committed, kResultUnreachable when it did not (the turn is made
     // again) or the process was asked to stop before the server answered.
     int settleLostCommit(int oldBackend);
+    // commit(), with `after` sent after COMMIT in the same segment (null: none).
+    int commitWith(PgStatement *after);
     static constexpr size_t kLongestRun = 256;
     struct Sent {
         Ahead kind;

@@ -107,11 +107,19 @@ TEST_P(MapContract, ADeletedObjectIsForgottenAndItsNameCanNameANewOne)
     OVwObjectId a = object("a");
     ASSERT_EQ(OVwPending(), 0);
     EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), a);
+    // Its values, read in the turn that deletes it, go with it.
+    const OVwFieldId state = field("State");
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, state, "up"), 0);
+    OVwFieldValue *up = OVwDbGetFieldValue(a, state);
+    ASSERT_NE(up, nullptr);
+    OVwDbFreeFieldValue(up);
     ASSERT_EQ(OVwDbDeleteObject(a), 0);
+    EXPECT_EQ(OVwDbGetFieldValue(a, state), nullptr);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
     EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), 0);
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
     EXPECT_EQ(OVwDbObjectIdToSelectionName(a), nullptr);
-    EXPECT_EQ(OVwDbSetFieldStringValue(a, field("State"), "x"), -1);
+    EXPECT_EQ(OVwDbSetFieldStringValue(a, state, "x"), -1);
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_OBJECT);
     OVwObjectId again = object("a");
     EXPECT_NE(again, a);
