@@ -368,6 +368,7 @@ bool Db::commitWith(EngineStatement *look)
         return true;
     knownObject_ = 0;
     knownSymbols_.clear();
+    knownSubmaps_.clear();
     turnValues_.clear();
     if (engine_ != nullptr) {
         int hookCode = 0;
@@ -406,6 +407,7 @@ void Db::rollback()
     ++rollbacks_;
     knownObject_ = 0;
     knownSymbols_.clear();
+    knownSubmaps_.clear();
     turnValues_.clear();
     dataVersionKnown_ = false;
     if (engine_ != nullptr)

@@ -121,20 +121,17 @@ public:
     OVwObjectId knownObject() const { return inTxnNow() ? knownObject_ : 0; }
     void setKnownObject(OVwObjectId id) { knownObject_ = inTxn_ ? id : 0; }
     void forgetKnownObject() { knownObject_ = 0; }
-    // Symbols read or created in the open transaction: an update of one of
-    // them need not ask whether it exists when it changes nothing, so on a
-    // server it is sent ahead without a round trip. Forgotten as the known
-    // object is, and when symbols are deleted.
+    // Symbols and submaps read or created in the open transaction: an
+    // update of such a symbol need not ask whether it exists when it changes
+    // nothing, so on a server it is sent ahead without a round trip, nor
+    // need a symbol made on such a submap. Forgotten as the known object is,
+    // and when symbols or submaps are deleted.
     bool knownSymbol(OVwSymbolId id) const { return inTxnNow() && knownSymbols_.count(id) != 0; }
-    void rememberSymbol(OVwSymbolId id)
-    {
-        if (!inTxnNow())
-            return;
-        if (knownSymbols_.size() >= kKnownSymbolsLimit)
-            knownSymbols_.clear();
-        knownSymbols_.insert(id);
-    }
+    void rememberSymbol(OVwSymbolId id) { remember(knownSymbols_, id); }
     void forgetSymbols() { knownSymbols_.clear(); }
+    bool knownSubmap(OVwSubmapId id) const { return inTxnNow() && knownSubmaps_.count(id) != 0; }
+    void rememberSubmap(OVwSubmapId id) { remember(knownSubmaps_, id); }
+    void forgetSubmaps() { knownSubmaps_.clear(); }
     // The field values of objects the open transaction read whole (a
     // server's: one round trip for all of an object's values, where a
     // message reads several). Forgotten for an object whose values are
@@ -168,6 +165,7 @@ public:
         ++rollbacks_;
         knownObject_ = 0;
         knownSymbols_.clear();
+        knownSubmaps_.clear();
         turnValues_.clear();
     }
 
@@ -207,8 +205,17 @@ private:
     int64_t busyWaitedMs_ = 0;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
-    static constexpr size_t kKnownSymbolsLimit = 4096;
+    static constexpr size_t kKnownSymbolsLimit = 4096;   // each of the known sets
     std::unordered_set<OVwSymbolId> knownSymbols_;
+    std::unordered_set<OVwSubmapId> knownSubmaps_;
+    void remember(std::unordered_set<int32_t> &known, int32_t id)
+    {
+        if (!inTxnNow() || id == 0)
+            return;
+        if (known.size() >= kKnownSymbolsLimit)
+            known.clear();
+        known.insert(id);
+    }
     static constexpr size_t kTurnValuesLimit = 256;
     std::unordered_map<OVwObjectId, Values> turnValues_;
     // A transaction is open on the database itself (SQLite ends one on its

@@ -27,6 +27,30 @@ bool checkWrite(Session &s, OVwObjectId object, OVwFieldId field, int type, bool
     return beginWrite(s);
 }
 
+// A value from columns at..at+4 of a row: field, type, is_list, int_value,
+// text_value.
+Db::Value valueAt(const Stmt &q, int at)
+{
+    Db::Value v;
+    v.field = q.i32(at);
+    v.type = q.i32(at + 1);
+    v.isList = q.i64(at + 2) != 0;
+    v.intValue = q.i64(at + 3);
+    v.hasText = !q.isNull(at + 4);
+    if (v.hasText)
+        v.text = q.text(at + 4);
+    return v;
+}
+
+// Keeps what a read of a whole object gave: it exists, its name, its values.
+void keepObject(Session &s, OVwObjectId object, const char *name, Db::Values values)
+{
+    s.db.setKnownObject(object);
+    if (name != nullptr)
+        s.db.rememberObject(object, name);
+    s.db.keepTurnValues(object, std::move(values));
+}
+
 // On a server, the object's values in the open transaction, read whole at
 // the first look with the object's selection name (so the object is known
 // to exist, and by name); null on a file, for an object that does not
@@ -50,25 +74,43 @@ const Db::Values *objectValues(Session &s, OVwObjectId object)
             named = true;
         }
         found = true;
-        if (q.isNull(1))
-            continue;   // an object without values
-        Db::Value v;
-        v.field = q.i32(1);
-        v.type = q.i32(2);
-        v.isList = q.i64(3) != 0;
-        v.intValue = q.i64(4);
-        v.hasText = !q.isNull(5);
-        if (v.hasText)
-            v.text = q.text(5);
-        values.push_back(std::move(v));
+        if (!q.isNull(1))   // else an object without values
+            values.push_back(valueAt(q, 1));
     }
     if (rc != kResultDone || !found)
         return nullptr;
-    s.db.setKnownObject(object);
-    if (named)
-        s.db.rememberObject(object, name.c_str());
-    s.db.keepTurnValues(object, std::move(values));
+    keepObject(s, object, named ? name.c_str() : nullptr, std::move(values));
     return s.db.turnValues(object);
+}
+
+// On a server, the objects whose located text field holds the text; when
+// there is one (a name is looked up to act on its object), its name and
+// values come in the same round trip (objectValues). rc: kResultDone or the
+// failure code.
+void objectsNamed(Session &s, OVwFieldId field, const char *text, std::vector<OVwObjectId> &ids, int &rc)
+{
+    Stmt q(s.db, "WITH m AS (SELECT object FROM field_values WHERE field = ?1 AND located = 1 AND text_value = ?2"
+                 " AND is_list = 0)"
+                 " SELECT m.object, o.selection_name, v.field, v.type, v.is_list, v.int_value, v.text_value FROM m"
+                 " LEFT JOIN objects o ON o.id = m.object AND (SELECT count(*) FROM m) = 1"
+                 " LEFT JOIN field_values v ON v.object = o.id ORDER BY m.object, v.field");
+    q.bind(1, field).bind(2, text);
+    Db::Values values;
+    std::string name;
+    bool whole = false;
+    while ((rc = q.step()) == kResultRow) {
+        const OVwObjectId id = q.i32(0);
+        if (ids.empty() || ids.back() != id)
+            ids.push_back(id);
+        if (q.isNull(1) || q.isNull(2))
+            continue;
+        if (!whole)
+            name = q.text(1);
+        whole = true;
+        values.push_back(valueAt(q, 2));
+    }
+    if (rc == kResultDone && whole && ids.size() == 1)
+        keepObject(s, ids[0], name.c_str(), std::move(values));
 }
 
 const Db::Value *valueIn(const Db::Values &values, OVwFieldId field)
@@ -468,6 +510,8 @@ extern "C" OVwObjectIdList *OVwDbListObjectsByFieldValue(const OVwFieldBinding *
                       " ORDER BY object");
         q.bind(1, binding->field_id);
         collect(q);
+    } else if (v.field_type == OVwStringField && def.located && s->db.engine() != nullptr) {
+        objectsNamed(*s, binding->field_id, v.un.string_val, ids, rc);
     } else if (v.field_type == OVwStringField && def.located) {
         // The term on located selects the index of texts.
         Stmt q(s->db, "SELECT object FROM field_values WHERE field = ?1 AND located = 1 AND text_value = ?2"

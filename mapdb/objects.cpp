@@ -41,6 +41,7 @@ bool deleteObjectCascade(Db &db, OVwObjectId id)
     }
     if (!deleteSymbolsCascade(db, doomed, nullptr))
         return false;
+    db.forgetSubmaps();
     for (OVwSubmapId sm : submaps) {
         Stmt q(db, "DELETE FROM submaps WHERE id = ?1");
         q.bind(1, sm);
@@ -185,6 +186,7 @@ extern "C" OVwObjectInfo *OVwGetObjectInfo(OVwMapInfo *map, OVwObjectId object)
     info->selection_name = q.dupText(0);
     info->child_submap_id = q.isNull(1) ? 0 : q.i32(1);
     info->num_symbols = q.i32(2);
+    s->db.rememberSubmap(info->child_submap_id);
     setError(OVw_SUCCESS);
     return info;
 }

@@ -140,6 +140,8 @@ bool symbolExists(Db &db, OVwSymbolId id)
 
 bool submapExists(Db &db, OVwSubmapId id)
 {
+    if (db.knownSubmap(id))
+        return true;
     Stmt q(db, "SELECT 1 FROM submaps WHERE id = ?1");
     q.bind(1, id);
     return q.step() == kResultRow;

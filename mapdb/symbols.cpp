@@ -341,6 +341,7 @@ extern "C" OVwSubmapId OVwCreateSubmap(OVwMapInfo *map, OVwObjectId parent_objec
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
+    s->db.rememberSubmap(static_cast<OVwSubmapId>(s->db.lastInsertId()));
     return static_cast<OVwSubmapId>(s->db.lastInsertId());
 }
 

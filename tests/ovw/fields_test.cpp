@@ -242,6 +242,18 @@ TEST_P(MapContract, ListByValueFindsExactlyTheMatchingObjects)
     OVwDbSetFieldStringValue(a, un, "moved");
     EXPECT_EQ(listByString(un, "dev1"), std::vector<int>{b});
     EXPECT_EQ(listByString(un, "moved"), std::vector<int>{a});
+    // The one object found by its name reads as the map holds it, before
+    // and after a write.
+    auto text = [&](OVwObjectId o) {
+        OVwFieldValue *got = OVwDbGetFieldValue(o, un);
+        const std::string t = got != nullptr && got->un.string_val != nullptr ? got->un.string_val : "?";
+        OVwDbFreeFieldValue(got);
+        return t;
+    };
+    EXPECT_EQ(text(a), "moved");
+    EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), a);
+    ASSERT_EQ(OVwDbSetFieldStringValue(a, un, "moved again"), 0);
+    EXPECT_EQ(text(a), "moved again");
 
     OVwDbSetFieldIntegerValue(c, idx, 12);
     OVwDbSetFieldIntegerValue(d, idx, 13);

@@ -159,6 +159,11 @@ TEST_P(MapContract, AnObjectParentsOneSubmap)
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_SUBMAP);
     EXPECT_EQ(OVwListSymbols(map, sm + 100, 7, "tqdaemon"), nullptr);
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_SUBMAP);
+
+    // The submap, seen earlier in the turn, goes with its parent.
+    ASSERT_EQ(OVwDbDeleteObject(g), 0);
+    EXPECT_EQ(OVwCreateSymbol(map, sm, v, "t", "l", 1, 2, nullptr, 0), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_SUBMAP);
 }
 
 TEST_P(MapContract, MapCallsWithoutAMapFailCleanly)
