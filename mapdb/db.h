@@ -126,11 +126,31 @@ public:
     // nothing, so on a server it is sent ahead without a round trip, nor
     // need a symbol made on such a submap. Forgotten as the known object is,
     // and when symbols or submaps are deleted.
-    bool knownSymbol(OVwSymbolId id) const { return inTxnNow() && knownSymbols_.count(id) != 0; }
-    void rememberSymbol(OVwSymbolId id) { remember(knownSymbols_, id); }
+    bool knownSymbol(OVwSymbolId id) const { return knownSymbolSubmap(id) != 0; }
+    // The submap a known symbol is on (0: not known).
+    OVwSubmapId knownSymbolSubmap(OVwSymbolId id) const
+    {
+        auto it = knownSymbols_.find(id);
+        return inTxnNow() && it != knownSymbols_.end() ? it->second : 0;
+    }
+    void rememberSymbol(OVwSymbolId id, OVwSubmapId submap)
+    {
+        if (!inTxnNow() || id == 0 || submap == 0)
+            return;
+        if (knownSymbols_.size() >= kKnownLimit)
+            knownSymbols_.clear();
+        knownSymbols_[id] = submap;
+    }
     void forgetSymbols() { knownSymbols_.clear(); }
     bool knownSubmap(OVwSubmapId id) const { return inTxnNow() && knownSubmaps_.count(id) != 0; }
-    void rememberSubmap(OVwSubmapId id) { remember(knownSubmaps_, id); }
+    void rememberSubmap(OVwSubmapId id)
+    {
+        if (!inTxnNow() || id == 0)
+            return;
+        if (knownSubmaps_.size() >= kKnownLimit)
+            knownSubmaps_.clear();
+        knownSubmaps_.insert(id);
+    }
     void forgetSubmaps() { knownSubmaps_.clear(); }
     // The field values of objects the open transaction read whole (a
     // server's: one round trip for all of an object's values, where a
@@ -205,17 +225,9 @@ private:
     int64_t busyWaitedMs_ = 0;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
-    static constexpr size_t kKnownSymbolsLimit = 4096;   // each of the known sets
-    std::unordered_set<OVwSymbolId> knownSymbols_;
+    static constexpr size_t kKnownLimit = 4096;   // symbols, and submaps, known in a turn
+    std::unordered_map<OVwSymbolId, OVwSubmapId> knownSymbols_;
     std::unordered_set<OVwSubmapId> knownSubmaps_;
-    void remember(std::unordered_set<int32_t> &known, int32_t id)
-    {
-        if (!inTxnNow() || id == 0)
-            return;
-        if (known.size() >= kKnownSymbolsLimit)
-            known.clear();
-        known.insert(id);
-    }
     static constexpr size_t kTurnValuesLimit = 256;
     std::unordered_map<OVwObjectId, Values> turnValues_;
     // A transaction is open on the database itself (SQLite ends one on its

@@ -75,7 +75,7 @@ OVwSymbolList *collectSymbols(Stmt &q)
 static OVwSymbolList *rememberSymbols(Db &db, OVwSymbolList *list)
 {
     for (int32_t i = 0; list != nullptr && i < list->count; ++i)
-        db.rememberSymbol(list->symbols[i].symbol_id);
+        db.rememberSymbol(list->symbols[i].symbol_id, list->symbols[i].submap_id);
     return list;
 }
 
@@ -192,7 +192,7 @@ extern "C" OVwSymbolId OVwCreateSymbol(OVwMapInfo *map, OVwSubmapId submap, OVwO
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
-    s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()));
+    s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()), submap);
     return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
 
@@ -210,6 +210,8 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
     OVwSubmapId submaps[2] = {0, 0};
     const OVwSymbolId ends[2] = {end_a, end_z};
     for (int i = 0; i < 2; ++i) {
+        if ((submaps[i] = s->db.knownSymbolSubmap(ends[i])) != 0)
+            continue;
         Stmt q(s->db, "SELECT submap FROM symbols WHERE id = ?1");
         q.bind(1, ends[i]);
         int rc = q.step();
@@ -230,7 +232,7 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
-    s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()));
+    s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()), submaps[0]);
     return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
 

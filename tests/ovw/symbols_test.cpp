@@ -109,6 +109,8 @@ TEST_P(MapContract, DeletingASymbolDeletesTheConnectionsEndingAtIt)
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_SYMBOL);
     EXPECT_LT(OVwSetSymbolLabel(map, c1, "l"), 0);
     EXPECT_EQ(OVwError(), OVw_NO_SUCH_SYMBOL);
+    EXPECT_EQ(OVwCreateConnSymbol(map, arc2, sx, sy, "conn", "l", 2, 3, 0), 0);
+    EXPECT_EQ(OVwError(), OVw_NO_SUCH_SYMBOL);
 }
 
 TEST_P(MapContract, AnObjectParentsOneSubmap)
