@@ -370,6 +370,7 @@ bool Db::commitWith(EngineStatement *look)
     knownSymbols_.clear();
     knownSubmaps_.clear();
     turnValues_.clear();
+    turnSymbols_.clear();
     if (engine_ != nullptr) {
         int hookCode = 0;
         if (g_hooksActive && writing_ && vfsFaultFires("CommitReplyLost", hookCode))
@@ -409,6 +410,7 @@ void Db::rollback()
     knownSymbols_.clear();
     knownSubmaps_.clear();
     turnValues_.clear();
+    turnSymbols_.clear();
     dataVersionKnown_ = false;
     if (engine_ != nullptr)
         engine_->rollback();

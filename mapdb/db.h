@@ -141,7 +141,11 @@ public:
             knownSymbols_.clear();
         knownSymbols_[id] = submap;
     }
-    void forgetSymbols() { knownSymbols_.clear(); }
+    void forgetSymbols()
+    {
+        knownSymbols_.clear();
+        turnSymbols_.clear();
+    }
     bool knownSubmap(OVwSubmapId id) const { return inTxnNow() && knownSubmaps_.count(id) != 0; }
     void rememberSubmap(OVwSubmapId id)
     {
@@ -179,6 +183,36 @@ public:
         turnValues_[object] = std::move(values);
     }
     void forgetTurnValues(OVwObjectId object) { turnValues_.erase(object); }
+    // The symbols of objects read whole in the open transaction, as
+    // OVwGetSymbolsByObject gives them. All are forgotten at any change of
+    // a symbol, and as the known object is.
+    struct SymbolRow {
+        OVwSymbolId id = 0;
+        OVwSubmapId submap = 0;
+        OVwObjectId object = 0;
+        int statusSource = 0;
+        int variety = 0;
+        int64_t flags = 0;
+        int status = 0;
+        bool hasType = false, hasLabel = false;
+        std::string type, label;
+        OVwSymbolId connA = 0, connZ = 0;
+    };
+    using SymbolRows = std::vector<SymbolRow>;
+    const SymbolRows *turnSymbols(OVwObjectId object) const
+    {
+        auto it = turnSymbols_.find(object);
+        return inTxnNow() && it != turnSymbols_.end() ? &it->second : nullptr;
+    }
+    void keepTurnSymbols(OVwObjectId object, SymbolRows rows)
+    {
+        if (!inTxnNow())
+            return;
+        if (turnSymbols_.size() >= kTurnValuesLimit)
+            turnSymbols_.clear();
+        turnSymbols_[object] = std::move(rows);
+    }
+    void forgetTurnSymbols() { turnSymbols_.clear(); }
     // A savepoint was rolled back: what caches hold may be gone.
     void savepointRolledBack()
     {
@@ -187,6 +221,7 @@ public:
         knownSymbols_.clear();
         knownSubmaps_.clear();
         turnValues_.clear();
+        turnSymbols_.clear();
     }
 
     // Objects known to exist, by id and by selection name, kept across
@@ -230,6 +265,7 @@ private:
     std::unordered_set<OVwSubmapId> knownSubmaps_;
     static constexpr size_t kTurnValuesLimit = 256;
     std::unordered_map<OVwObjectId, Values> turnValues_;
+    std::unordered_map<OVwObjectId, SymbolRows> turnSymbols_;
     // A transaction is open on the database itself (SQLite ends one on its
     // own after some failures).
     bool inTxnNow() const { return inTxn_ && (engine_ != nullptr || sqlite3_get_autocommit(db_) == 0); }

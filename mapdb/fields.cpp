@@ -84,33 +84,55 @@ const Db::Values *objectValues(Session &s, OVwObjectId object)
 }
 
 // On a server, the objects whose located text field holds the text; when
-// there is one (a name is looked up to act on its object), its name and
-// values come in the same round trip (objectValues). rc: kResultDone or the
-// failure code.
+// there is one (a name is looked up to act on its object), its name, values
+// and symbols come in the same round trip (objectValues, turnSymbols). rc:
+// kResultDone or the failure code.
 void objectsNamed(Session &s, OVwFieldId field, const char *text, std::vector<OVwObjectId> &ids, int &rc)
 {
+    // Rows of kind 0 list the objects; when there is one, rows of kind 1
+    // hold its values and rows of kind 2 its symbols.
     Stmt q(s.db, "WITH m AS (SELECT object FROM field_values WHERE field = ?1 AND located = 1 AND text_value = ?2"
-                 " AND is_list = 0)"
-                 " SELECT m.object, o.selection_name, v.field, v.type, v.is_list, v.int_value, v.text_value FROM m"
-                 " LEFT JOIN objects o ON o.id = m.object AND (SELECT count(*) FROM m) = 1"
-                 " LEFT JOIN field_values v ON v.object = o.id ORDER BY m.object, v.field");
+                 " AND is_list = 0),"
+                 " one AS (SELECT id, selection_name FROM objects WHERE id IN (SELECT object FROM m)"
+                 " AND (SELECT count(*) FROM m) = 1)"
+                 " SELECT 0, object, CAST(NULL AS text), CAST(NULL AS bigint), CAST(NULL AS bigint),"
+                 " CAST(NULL AS bigint), CAST(NULL AS bigint), CAST(NULL AS text), CAST(NULL AS bigint),"
+                 " CAST(NULL AS bigint), CAST(NULL AS bigint), CAST(NULL AS bigint), CAST(NULL AS bigint),"
+                 " CAST(NULL AS bigint), CAST(NULL AS bigint), CAST(NULL AS text), CAST(NULL AS text),"
+                 " CAST(NULL AS bigint), CAST(NULL AS bigint) FROM m"
+                 " UNION ALL SELECT 1, one.id, one.selection_name, v.field, v.type, v.is_list, v.int_value,"
+                 " v.text_value, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL"
+                 " FROM one JOIN field_values v ON v.object = one.id"
+                 " UNION ALL SELECT 2, one.id, one.selection_name, NULL, NULL, NULL, NULL, NULL, s.id, s.submap,"
+                 " s.object, s.status_source, s.variety, s.flags, s.status, s.symbol_type, s.label, s.conn_a, s.conn_z"
+                 " FROM one JOIN symbols s ON s.object = one.id ORDER BY 1, 2, 4, 9");
     q.bind(1, field).bind(2, text);
     Db::Values values;
+    Db::SymbolRows symbols;
     std::string name;
-    bool whole = false;
+    bool named = false, whole = false;
     while ((rc = q.step()) == kResultRow) {
-        const OVwObjectId id = q.i32(0);
-        if (ids.empty() || ids.back() != id)
-            ids.push_back(id);
-        if (q.isNull(1) || q.isNull(2))
+        const int kind = q.i32(0);
+        if (kind == 0) {
+            ids.push_back(q.i32(1));
             continue;
-        if (!whole)
-            name = q.text(1);
+        }
+        if (!whole && q.text(2) != nullptr) {
+            name = q.text(2);
+            named = true;
+        }
         whole = true;
-        values.push_back(valueAt(q, 2));
+        if (kind == 1)
+            values.push_back(valueAt(q, 3));
+        else
+            symbols.push_back(symbolRowAt(q, 8));
     }
-    if (rc == kResultDone && whole && ids.size() == 1)
-        keepObject(s, ids[0], name.c_str(), std::move(values));
+    if (rc != kResultDone || !whole || ids.size() != 1)
+        return;
+    for (const Db::SymbolRow &r : symbols)
+        s.db.rememberSymbol(r.id, r.submap);
+    keepObject(s, ids[0], named ? name.c_str() : nullptr, std::move(values));
+    s.db.keepTurnSymbols(ids[0], std::move(symbols));
 }
 
 const Db::Value *valueIn(const Db::Values &values, OVwFieldId field)

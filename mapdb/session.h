@@ -98,8 +98,10 @@ bool deleteObjectCascade(Db &db, OVwObjectId id);
 // Posts an event on a connection (inside a transaction opened by the caller).
 bool postEventOn(Db &db, int code, const std::vector<int> &ids, std::string &err);
 
-// Builds a symbol record list from a query that selects
-// id, submap, object, status_source, variety, flags, status, symbol_type, label, conn_a, conn_z.
+// A symbol from columns at..at+10 of a row: id, submap, object,
+// status_source, variety, flags, status, symbol_type, label, conn_a, conn_z.
+Db::SymbolRow symbolRowAt(const Stmt &q, int at);
+// Builds a symbol record list from a query that selects those columns.
 OVwSymbolList *collectSymbols(Stmt &q);
 void freeSymbolRecords(OVwSymbolInfo *recs, int count);
 

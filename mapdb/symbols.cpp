@@ -21,54 +21,84 @@ void freeSymbolRecords(OVwSymbolInfo *recs, int count)
     std::free(recs);
 }
 
-OVwSymbolList *collectSymbols(Stmt &q)
+Db::SymbolRow symbolRowAt(const Stmt &q, int at)
 {
-    std::vector<OVwSymbolInfo> recs;
-    int rc;
-    bool ok = true;
-    while ((rc = q.step()) == kResultRow) {
-        OVwSymbolInfo r{};
-        r.symbol_id = q.i32(0);
-        r.submap_id = q.i32(1);
-        r.object_id = q.i32(2);
-        r.status_source = q.i32(3);
-        r.symbol_variety = q.i32(4);
-        // A connection the platform derived itself carries non-zero flags;
-        // connections made through OVwCreateConnSymbol have none.
-        r.conn_derived = (r.symbol_variety == OVwConnSymbol && q.i64(5) != 0) ? 1 : 0;
-        r.status = q.i32(6);
-        r.symbol_type = q.dupText(7);
-        r.label = q.dupText(8);
-        r.conn_a = q.i32(9);
-        r.conn_z = q.i32(10);
-        if ((!q.isNull(7) && r.symbol_type == nullptr) || (!q.isNull(8) && r.label == nullptr))
-            ok = false;
-        recs.push_back(r);
-        if (!ok)
-            break;
-    }
+    Db::SymbolRow r;
+    r.id = q.i32(at);
+    r.submap = q.i32(at + 1);
+    r.object = q.i32(at + 2);
+    r.statusSource = q.i32(at + 3);
+    r.variety = q.i32(at + 4);
+    r.flags = q.i64(at + 5);
+    r.status = q.i32(at + 6);
+    r.hasType = !q.isNull(at + 7);
+    if (r.hasType)
+        r.type = q.text(at + 7);
+    r.hasLabel = !q.isNull(at + 8);
+    if (r.hasLabel)
+        r.label = q.text(at + 8);
+    r.connA = q.i32(at + 9);
+    r.connZ = q.i32(at + 10);
+    return r;
+}
+
+namespace {
+
+char *dupOrNull(bool has, const std::string &text)
+{
+    return has ? strdup(text.c_str()) : nullptr;
+}
+
+// The platform's list of the rows (freed by OVwFreeSymbolList); null, with
+// the error set, when memory runs out.
+OVwSymbolList *symbolList(const Db::SymbolRows &rows)
+{
     auto *list = static_cast<OVwSymbolList *>(std::calloc(1, sizeof(OVwSymbolList)));
-    if (list != nullptr && ok && rc == kResultDone && !recs.empty()) {
-        list->symbols = static_cast<OVwSymbolInfo *>(std::malloc(recs.size() * sizeof(OVwSymbolInfo)));
-        if (list->symbols != nullptr) {
-            std::memcpy(list->symbols, recs.data(), recs.size() * sizeof(OVwSymbolInfo));
-            list->count = static_cast<int32_t>(recs.size());
-            recs.clear();
+    if (list != nullptr && !rows.empty()) {
+        list->symbols = static_cast<OVwSymbolInfo *>(std::calloc(rows.size(), sizeof(OVwSymbolInfo)));
+        bool ok = list->symbols != nullptr;
+        for (size_t i = 0; ok && i < rows.size(); ++i) {
+            const Db::SymbolRow &r = rows[i];
+            OVwSymbolInfo &out = list->symbols[i];
+            out.symbol_id = r.id;
+            out.submap_id = r.submap;
+            out.object_id = r.object;
+            out.status_source = r.statusSource;
+            out.symbol_variety = r.variety;
+            // A connection the platform derived itself carries non-zero
+            // flags; connections made through OVwCreateConnSymbol have none.
+            out.conn_derived = (r.variety == OVwConnSymbol && r.flags != 0) ? 1 : 0;
+            out.status = r.status;
+            out.symbol_type = dupOrNull(r.hasType, r.type);
+            out.label = dupOrNull(r.hasLabel, r.label);
+            out.conn_a = r.connA;
+            out.conn_z = r.connZ;
+            list->count = static_cast<int32_t>(i + 1);
+            ok = (!r.hasType || out.symbol_type != nullptr) && (!r.hasLabel || out.label != nullptr);
         }
-    }
-    if (list == nullptr || !ok || rc != kResultDone || !recs.empty()) {
-        for (OVwSymbolInfo &r : recs) {
-            std::free(r.symbol_type);
-            std::free(r.label);
-        }
-        bool storage = ok && rc != kResultDone && rc != kResultRow;
-        if (list != nullptr)
+        if (!ok) {
             freeSymbolRecords(list->symbols, list->count);
-        std::free(list);
-        return fail(storage ? OVw_STORAGE_FAILURE : OVw_OUT_OF_MEMORY, static_cast<OVwSymbolList *>(nullptr));
+            std::free(list);
+            list = nullptr;
+        }
     }
+    if (list == nullptr)
+        return fail(OVw_OUT_OF_MEMORY, static_cast<OVwSymbolList *>(nullptr));
     setError(OVw_SUCCESS);
     return list;
+}
+
+}  // namespace
+
+OVwSymbolList *collectSymbols(Stmt &q)
+{
+    Db::SymbolRows rows;
+    int rc;
+    while ((rc = q.step()) == kResultRow)
+        rows.push_back(symbolRowAt(q, 0));
+    if (rc != kResultDone)
+        return fail(OVw_STORAGE_FAILURE, static_cast<OVwSymbolList *>(nullptr));
+    return symbolList(rows);
 }
 
 // The symbols of a list read in the open transaction are known to exist.
@@ -139,6 +169,8 @@ extern "C" OVwSymbolList *OVwGetSymbolsByObject(OVwMapInfo *map, OVwObjectId obj
         return nullptr;
     if (!objectExists(s->db, object))
         return fail(OVw_NO_SUCH_OBJECT, static_cast<OVwSymbolList *>(nullptr));
+    if (const Db::SymbolRows *rows = s->db.turnSymbols(object))
+        return symbolList(*rows);
     Stmt q(s->db, "SELECT " SYMBOL_COLUMNS " FROM symbols WHERE object = ?1 ORDER BY id");
     q.bind(1, object);
     return rememberSymbols(s->db, collectSymbols(q));
@@ -192,6 +224,7 @@ extern "C" OVwSymbolId OVwCreateSymbol(OVwMapInfo *map, OVwSubmapId submap, OVwO
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
+    s->db.forgetTurnSymbols();
     s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()), submap);
     return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
@@ -232,6 +265,7 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, 0);
     setError(OVw_SUCCESS);
+    s->db.forgetTurnSymbols();
     s->db.rememberSymbol(static_cast<OVwSymbolId>(s->db.lastInsertId()), submaps[0]);
     return static_cast<OVwSymbolId>(s->db.lastInsertId());
 }
@@ -239,6 +273,7 @@ extern "C" OVwSymbolId OVwCreateConnSymbol(OVwMapInfo *map, OVwObjectId object, 
 // Runs an update of one symbol row: 0, or -1 with the error set.
 static int updateSymbol(Session &s, Stmt &q, OVwSymbolId symbol)
 {
+    s.db.forgetTurnSymbols();
     if (!q.run())
         return fail(OVw_STORAGE_FAILURE, -1);
     // The updates skip a row that already holds the value (no page changes):

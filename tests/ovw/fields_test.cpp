@@ -254,6 +254,20 @@ TEST_P(MapContract, ListByValueFindsExactlyTheMatchingObjects)
     EXPECT_EQ(OVwDbSelectionNameToObjectId("a"), a);
     ASSERT_EQ(OVwDbSetFieldStringValue(a, un, "moved again"), 0);
     EXPECT_EQ(text(a), "moved again");
+    // And so do its symbols, before and after a change of one.
+    const OVwSymbolId sa = icon(root(), a);
+    EXPECT_EQ(listByString(un, "moved again"), std::vector<int>{a});
+    auto statuses = [&] {
+        std::vector<int> out;
+        OVwSymbolList *syms = OVwGetSymbolsByObject(map, a);
+        for (int i = 0; syms != nullptr && i < syms->count; ++i)
+            out.push_back(syms->symbols[i].symbol_id == sa ? syms->symbols[i].status : -1);
+        OVwFreeSymbolList(syms);
+        return out;
+    };
+    EXPECT_EQ(statuses(), std::vector<int>{OVwStatusNormal});
+    ASSERT_EQ(OVwSetStatusOnSymbol(map, sa, OVwStatusCritical), 0);
+    EXPECT_EQ(statuses(), std::vector<int>{OVwStatusCritical});
 
     OVwDbSetFieldIntegerValue(c, idx, 12);
     OVwDbSetFieldIntegerValue(d, idx, 13);
