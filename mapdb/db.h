@@ -169,19 +169,8 @@ public:
         std::string text;
     };
     using Values = std::vector<Value>;
-    const Values *turnValues(OVwObjectId object) const
-    {
-        auto it = turnValues_.find(object);
-        return inTxnNow() && it != turnValues_.end() ? &it->second : nullptr;
-    }
-    void keepTurnValues(OVwObjectId object, Values values)
-    {
-        if (!inTxnNow())
-            return;
-        if (turnValues_.size() >= kTurnValuesLimit)
-            turnValues_.clear();
-        turnValues_[object] = std::move(values);
-    }
+    const Values *turnValues(OVwObjectId object) const { return findInTurn(turnValues_, object); }
+    void keepTurnValues(OVwObjectId object, Values values) { keepInTurn(turnValues_, object, std::move(values)); }
     void forgetTurnValues(OVwObjectId object) { turnValues_.erase(object); }
     // The symbols of objects read whole in the open transaction, as
     // OVwGetSymbolsByObject gives them. All are forgotten at any change of
@@ -199,19 +188,8 @@ public:
         OVwSymbolId connA = 0, connZ = 0;
     };
     using SymbolRows = std::vector<SymbolRow>;
-    const SymbolRows *turnSymbols(OVwObjectId object) const
-    {
-        auto it = turnSymbols_.find(object);
-        return inTxnNow() && it != turnSymbols_.end() ? &it->second : nullptr;
-    }
-    void keepTurnSymbols(OVwObjectId object, SymbolRows rows)
-    {
-        if (!inTxnNow())
-            return;
-        if (turnSymbols_.size() >= kTurnValuesLimit)
-            turnSymbols_.clear();
-        turnSymbols_[object] = std::move(rows);
-    }
+    const SymbolRows *turnSymbols(OVwObjectId object) const { return findInTurn(turnSymbols_, object); }
+    void keepTurnSymbols(OVwObjectId object, SymbolRows rows) { keepInTurn(turnSymbols_, object, std::move(rows)); }
     void forgetTurnSymbols() { turnSymbols_.clear(); }
     // A savepoint was rolled back: what caches hold may be gone.
     void savepointRolledBack()
@@ -266,6 +244,22 @@ private:
     static constexpr size_t kTurnValuesLimit = 256;
     std::unordered_map<OVwObjectId, Values> turnValues_;
     std::unordered_map<OVwObjectId, SymbolRows> turnSymbols_;
+    // What an object-keyed cache of the open transaction holds (bounded).
+    template <class Rows>
+    const Rows *findInTurn(const std::unordered_map<OVwObjectId, Rows> &cache, OVwObjectId object) const
+    {
+        auto it = cache.find(object);
+        return inTxnNow() && it != cache.end() ? &it->second : nullptr;
+    }
+    template <class Rows>
+    void keepInTurn(std::unordered_map<OVwObjectId, Rows> &cache, OVwObjectId object, Rows rows)
+    {
+        if (!inTxnNow())
+            return;
+        if (cache.size() >= kTurnValuesLimit)
+            cache.clear();
+        cache[object] = std::move(rows);
+    }
     // A transaction is open on the database itself (SQLite ends one on its
     // own after some failures).
     bool inTxnNow() const { return inTxn_ && (engine_ != nullptr || sqlite3_get_autocommit(db_) == 0); }
