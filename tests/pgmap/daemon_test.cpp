@@ -114,7 +114,7 @@ TEST_F(PgDaemon, RefusesAServerMapBeforeWritingAnything)
         {"missing database", pg.uri("no_such_db"), "no_such_db"},
         {"missing schema", pg.uri("tq", "no_such_schema"), "no schema of the connection's search path exists"},
         {"other tables", foreign, "holds other tables, not a map (left unchanged)"},
-        {"newer schema", newer, "its schema version 99 is newer than this program's 4"},
+        {"newer schema", newer, "its schema version 99 is newer than this program's 5"},
         {"UTF-8 database", pg.uri("utf8map"), "not SQL_ASCII"},
     };
     for (const Case &c : cases) {
@@ -226,7 +226,7 @@ TEST_F(PgDaemon, AMapOfTheFirstHistoryFormIsUpgradedAndShownFromTheUpgradeOn)
     const std::string back = root_.file("usr/ov/databases/back.db");
     const tqtest::RunResult copy = tqtest::run({tqtest::binPath("tqmap"), "copy", map, back});
     ASSERT_EQ(copy.exitCode, 0) << copy.out << copy.err;
-    EXPECT_EQ(sqlValue(map, "SELECT version FROM schema_version"), "4");
+    EXPECT_EQ(sqlValue(map, "SELECT version FROM schema_version"), "5");
     EXPECT_EQ(sqlValue(map, "SELECT count(*) FROM changes"), rows);
     {
         // Its changes are notified again, naming the map.
