@@ -325,6 +325,10 @@ TEST_F(PgDaemon, TqmapCopyTakesTheDemoMapToTheServerAndBackUnchanged)
     // server map hands out the ids after the copied ones.
     EXPECT_EQ(sqlValue(server, "SELECT nextval(pg_get_serial_sequence('objects', 'id')) - max(id) FROM objects"),
               "1");
+    // The copy leaves the server map vacuumed and analysed, ready to use.
+    EXPECT_EQ(sqlValue(server, "SELECT count(*) FROM pg_stat_user_tables WHERE schemaname = current_schema()"
+                               " AND last_vacuum IS NOT NULL AND last_analyze IS NOT NULL"),
+              "10");
     tqtest::RunResult again = tqtest::run({tqtest::binPath("tqmap"), "copy", file, server});
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_NE(again.err.find("already holds a map"), std::string::npos) << again.err;
