@@ -366,11 +366,7 @@ bool Db::commitWith(EngineStatement *look)
 {
     if (!inTxn_)
         return true;
-    knownObject_ = 0;
-    knownSymbols_.clear();
-    knownSubmaps_.clear();
-    turnValues_.clear();
-    turnSymbols_.clear();
+    forgetTurn();
     if (engine_ != nullptr) {
         int hookCode = 0;
         if (g_hooksActive && writing_ && vfsFaultFires("CommitReplyLost", hookCode))
@@ -406,11 +402,7 @@ void Db::rollback()
     if (!inTxn_)
         return;
     ++rollbacks_;
-    knownObject_ = 0;
-    knownSymbols_.clear();
-    knownSubmaps_.clear();
-    turnValues_.clear();
-    turnSymbols_.clear();
+    forgetTurn();
     dataVersionKnown_ = false;
     if (engine_ != nullptr)
         engine_->rollback();

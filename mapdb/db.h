@@ -195,11 +195,7 @@ public:
     void savepointRolledBack()
     {
         ++rollbacks_;
-        knownObject_ = 0;
-        knownSymbols_.clear();
-        knownSubmaps_.clear();
-        turnValues_.clear();
-        turnSymbols_.clear();
+        forgetTurn();
     }
 
     // Objects known to exist, by id and by selection name, kept across
@@ -238,6 +234,16 @@ private:
     int64_t busyWaitedMs_ = 0;
     uint64_t rollbacks_ = 0;
     OVwObjectId knownObject_ = 0;
+    // Forgets what the open transaction knew (it ended, or a savepoint
+    // rolled back).
+    void forgetTurn()
+    {
+        knownObject_ = 0;
+        knownSymbols_.clear();
+        knownSubmaps_.clear();
+        turnValues_.clear();
+        turnSymbols_.clear();
+    }
     static constexpr size_t kKnownLimit = 4096;   // symbols, and submaps, known in a turn
     std::unordered_map<OVwSymbolId, OVwSubmapId> knownSymbols_;
     std::unordered_set<OVwSubmapId> knownSubmaps_;
