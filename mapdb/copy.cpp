@@ -272,9 +272,10 @@ bool copyMap(const std::string &from, const std::string &to, bool replace, const
     // first read of a row writes its page again and plans guess. Done now,
     // the copy is as fast to use as a map grown by a daemon (1.6 -> 1.1 ms
     // a message on 100,000 vertices). A failure leaves that to the server.
-    if (dst.engine() != nullptr)
-        dst.exec("VACUUM (ANALYZE) map, fields, objects, field_values, submaps, symbols, events, changes,"
-                 " change_settings, run_counters");
+    if (dst.engine() != nullptr &&
+        !dst.exec("VACUUM (ANALYZE) map, fields, objects, field_values, submaps, symbols, events, changes,"
+                  " change_settings, run_counters"))
+        summary.notVacuumed = dst.lastError();
     return sameMaps(src, dst, error);
 }
 

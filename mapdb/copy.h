@@ -25,6 +25,7 @@ struct CopySummary {
     int64_t rows = 0;      // rows copied, all tables together
     int64_t objects = 0, symbols = 0, changes = 0;
     std::string from, to;  // the two as messages name them (a URI without its password)
+    std::string notVacuumed;  // why a copy to a server was not vacuumed (empty: it was, or a file)
 };
 
 // Copies the map at `from` into `to` (made when missing): each a file path or

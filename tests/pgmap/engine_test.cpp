@@ -21,13 +21,22 @@ using mapdb::kResultConstraint;
 using mapdb::kResultDone;
 using mapdb::kResultRow;
 
-TEST(PgEngine, AFailedWriteSentAheadFailsWhatFollowsAndLeavesNothing)
-{
-    ASSERT_PG_SERVER();
-    const std::string uri = tqtest::PgServer::shared().freshMap();
+// A fresh map on the test server and the daemon's engine on it.
+class PgEngine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_PG_SERVER();
+        uri = tqtest::PgServer::shared().freshMap();
+        std::string err;
+        ASSERT_EQ(pgmap::openMap(uri, [](int64_t, bool) {}, e, err), 0) << err;
+    }
+    std::string uri;
     std::unique_ptr<mapdb::Engine> e;
-    std::string err;
-    ASSERT_EQ(pgmap::openMap(uri, [](int64_t, bool) {}, e, err), 0) << err;
+};
+
+TEST_F(PgEngine, AFailedWriteSentAheadFailsWhatFollowsAndLeavesNothing)
+{
     auto insert = [&](const std::string &name) {
         mapdb::EngineStatement *st = e->prepare("INSERT INTO objects(selection_name) VALUES(?1)");
         st->bindText(1, name.data(), name.size());
@@ -79,13 +88,8 @@ TEST(PgEngine, AFailedWriteSentAheadFailsWhatFollowsAndLeavesNothing)
 // Change notices: one per committed transaction that changed the map,
 // however many statements it ran, whichever session made it; none for one
 // that only read or was rolled back.
-TEST(PgEngine, EveryTransactionThatChangesTheMapNotifiesOnceAndNoOtherDoes)
+TEST_F(PgEngine, EveryTransactionThatChangesTheMapNotifiesOnceAndNoOtherDoes)
 {
-    ASSERT_PG_SERVER();
-    const std::string uri = tqtest::PgServer::shared().freshMap();
-    std::unique_ptr<mapdb::Engine> e;
-    std::string err;
-    ASSERT_EQ(pgmap::openMap(uri, [](int64_t, bool) {}, e, err), 0) << err;
     const std::string schema = tqtest::PgServer::value(uri, "SELECT current_schema()");
     PGconn *listener = PQconnectdb(uri.c_str());
     ASSERT_EQ(PQstatus(listener), CONNECTION_OK);

@@ -272,6 +272,10 @@ int cmdCopy(const std::string &from, const std::string &to, bool replace)
                 summary.from.c_str(), summary.to.c_str(), static_cast<long long>(summary.objects),
                 static_cast<long long>(summary.symbols), static_cast<long long>(summary.changes),
                 static_cast<long long>(summary.rows));
+    if (!summary.notVacuumed.empty())
+        std::fprintf(stderr, "tqmap copy: the server map was not vacuumed (%s); it is complete, and the server's own"
+                             " vacuum will reach it later\n",
+                     summary.notVacuumed.c_str());
     return kExitOk;
 }
 
